@@ -1,0 +1,16 @@
+# Writes every resources/*.bmp into a C++ source as a byte array, named by
+# the number that starts its file name (200-face.bmp is resource 200).
+file(GLOB bitmaps ${DIR}/*.bmp)
+list(SORT bitmaps)
+set(body "// Generated from resources/*.bmp; do not edit.\n#include \"resources/bitmaps.h\"\n\nnamespace skerrow::resources {\nnamespace {\n")
+set(table "")
+foreach(path ${bitmaps})
+  get_filename_component(name ${path} NAME_WE)
+  string(REGEX MATCH "^[0-9]+" id ${name})
+  file(READ ${path} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const unsigned char bitmap${id}[] = {${bytes}};\n")
+  string(APPEND table "    {${id}, bitmap${id}, sizeof bitmap${id}},\n")
+endforeach()
+string(APPEND body "} // namespace\n\nconst std::vector<EmbeddedBitmap>& embeddedBitmaps() {\n  static const std::vector<EmbeddedBitmap> all{\n${table}  };\n  return all;\n}\n\n} // namespace skerrow::resources\n")
+file(WRITE ${OUT} "${body}")

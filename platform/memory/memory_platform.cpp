@@ -1,0 +1,106 @@
+#include "platform/memory/memory_platform.h"
+
+#include "resources/bitmaps.h"
+
+#include <stdexcept>
+
+namespace skerrow::memory {
+
+namespace {
+
+std::tuple<int, std::string> keyOf(platform::RegistryRoot root, const std::string& subKey) {
+    return {static_cast<int>(root), subKey};
+}
+
+} // namespace
+
+MemoryPlatform::MemoryPlatform() = default;
+
+std::optional<std::string> MemoryPlatform::readValue(platform::RegistryRoot root, const std::string& subKey,
+                                                     const std::string& name) {
+    faults_.check("Platform.readValue", name);
+    return value(root, subKey, name);
+}
+
+void MemoryPlatform::writeValue(platform::RegistryRoot root, const std::string& subKey, const std::string& name,
+                                const std::string& value) {
+    faults_.check("Platform.writeValue", name);
+    setValue(root, subKey, name, value);
+}
+
+int MemoryPlatform::shellOpen(const std::string& target) {
+    faults_.check("Platform.shellOpen", target);
+    opened.push_back(target);
+    return 42;
+}
+
+std::optional<std::string> MemoryPlatform::userName() {
+    faults_.check("Platform.userName");
+    return user;
+}
+
+std::optional<std::string> MemoryPlatform::systemDirectory() {
+    faults_.check("Platform.systemDirectory");
+    return systemDir;
+}
+
+bool MemoryPlatform::fileExists(const std::string& path) {
+    faults_.check("Platform.fileExists", path);
+    return files.contains(path);
+}
+
+std::string MemoryPlatform::readTextFile(const std::string& path) {
+    faults_.check("Platform.readTextFile", path);
+    auto found = files.find(path);
+    if (found == files.end())
+        throw std::runtime_error("file not found: " + path);
+    return found->second;
+}
+
+void MemoryPlatform::createEmptyFile(const std::string& path) {
+    faults_.check("Platform.createEmptyFile", path);
+    files[path].clear();
+}
+
+void MemoryPlatform::replaceTextFile(const std::string& path, const std::string& text) {
+    faults_.check("Platform.replaceTextFile", path);
+    files[path] = text;
+}
+
+void MemoryPlatform::copyFile(const std::string& from, const std::string& to) {
+    faults_.check("Platform.copyFile", to);
+    auto source = files.find(from);
+    if (source == files.end())
+        throw std::runtime_error("file not found: " + from);
+    files[to] = source->second;
+}
+
+std::vector<std::uint8_t> MemoryPlatform::loadBitmap(int id) {
+    faults_.check("Platform.loadBitmap", std::to_string(id));
+    auto bytes = resources::bitmapResource(id);
+    if (bytes.empty())
+        throw std::runtime_error("no bitmap resource " + std::to_string(id));
+    return bytes;
+}
+
+bool MemoryPlatform::keyExists(platform::RegistryRoot root, const std::string& subKey) const {
+    return keys_.contains(keyOf(root, subKey));
+}
+
+std::optional<std::string> MemoryPlatform::value(platform::RegistryRoot root, const std::string& subKey,
+                                                 const std::string& name) const {
+    auto key = keys_.find(keyOf(root, subKey));
+    if (key == keys_.end())
+        return std::nullopt;
+    auto found = key->second.find(name);
+    if (found == key->second.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void MemoryPlatform::setValue(platform::RegistryRoot root, const std::string& subKey, const std::string& name,
+                              const std::string& value) {
+    keys_[keyOf(root, subKey)][name] = value;
+}
+
+} // namespace skerrow::memory

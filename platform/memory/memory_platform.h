@@ -1,0 +1,61 @@
+// An operating system in memory: settings, files, shell and names, with
+// fault injection. Used by the tests and the demo.
+#pragma once
+
+#include "addin/host/platform.h"
+#include "hosts/memory/memory_host.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace skerrow::memory {
+
+class MemoryPlatform : public platform::Platform {
+public:
+    MemoryPlatform();
+
+    // Operation names for fault injection: "Platform.readValue",
+    // "Platform.writeValue", "Platform.shellOpen", "Platform.userName",
+    // "Platform.systemDirectory", "Platform.fileExists",
+    // "Platform.readTextFile", "Platform.createEmptyFile",
+    // "Platform.replaceTextFile", "Platform.copyFile", "Platform.loadBitmap";
+    // the key is the path for file operations (the target for copyFile), the
+    // value name for settings, the target for shellOpen and the id for
+    // loadBitmap. A failing write or copy leaves every file as it was.
+    Faults& faults() { return faults_; }
+
+    std::optional<std::string> readValue(platform::RegistryRoot root, const std::string& subKey,
+                                         const std::string& name) override;
+    void writeValue(platform::RegistryRoot root, const std::string& subKey, const std::string& name,
+                    const std::string& value) override;
+    int shellOpen(const std::string& target) override;
+    std::optional<std::string> userName() override;
+    std::optional<std::string> systemDirectory() override;
+    char pathSeparator() const override { return '\\'; }
+    bool fileExists(const std::string& path) override;
+    std::string readTextFile(const std::string& path) override;
+    void createEmptyFile(const std::string& path) override;
+    void replaceTextFile(const std::string& path, const std::string& text) override;
+    void copyFile(const std::string& from, const std::string& to) override;
+    std::vector<std::uint8_t> loadBitmap(int id) override;
+
+    // What the tests set and read.
+    std::optional<std::string> user = "tester";
+    std::optional<std::string> systemDir = "C:\\WINDOWS\\system32";
+    std::map<std::string, std::string> files;
+    std::vector<std::string> opened; // every shellOpen target, in order
+    bool keyExists(platform::RegistryRoot root, const std::string& subKey) const;
+    std::optional<std::string> value(platform::RegistryRoot root, const std::string& subKey,
+                                     const std::string& name) const;
+    void setValue(platform::RegistryRoot root, const std::string& subKey, const std::string& name,
+                  const std::string& value);
+
+private:
+    Faults faults_;
+    std::map<std::tuple<int, std::string>, std::map<std::string, std::string>> keys_;
+};
+
+} // namespace skerrow::memory

@@ -1,0 +1,237 @@
+// The settings file is UTF-8 text, one item a line, lines ended by LF (a CR
+// right before the LF is dropped, so a file saved by a Windows editor still
+// reads):
+//
+//   [HKEY_CURRENT_USER\Software\Corvalle\Addins\Skerrow\]
+//   AppPath=/usr/share/skerrow/
+//   HaveAutoDeleteCount=12
+//
+// - A header starts with "[" and ends with "]": the root's name, one
+//   backslash, then the sub-key up to the line's last "]". Sub-keys are
+//   registry paths full of backslashes, so those and "]" stay as they are.
+// - A value line is the value's name, "=", then the value to the line's end;
+//   the name ends at the first "=".
+// - Sub-keys and names escape "%", LF, CR and NUL as %25, %0A, %0D and %00;
+//   names also escape "=" as %3D and "[" as %5B, so that a name neither ends
+//   early nor passes for a header. Values escape backslash, LF, CR and NUL
+//   as \\, \n, \r and \0.
+// - Skipped as corrupt: a line holding a raw NUL or invalid UTF-8, a bad
+//   escape, a line that is neither header nor value, and every value after
+//   a header that is corrupt or names an unknown root (they belong to no
+//   key we know). Empty lines and a leading byte order mark are skipped.
+// - Written in order of root, sub-key and name. Read back, a key or value
+//   named twice keeps its last value.
+#include "platform/posix/settings_file.h"
+
+#include <optional>
+
+namespace skerrow::posix {
+
+namespace {
+
+using platform::RegistryRoot;
+
+constexpr std::string_view currentUserName = "HKEY_CURRENT_USER";
+constexpr std::string_view localMachineName = "HKEY_LOCAL_MACHINE";
+
+std::string_view rootName(RegistryRoot root) {
+    return root == RegistryRoot::CurrentUser ? currentUserName : localMachineName;
+}
+
+std::optional<RegistryRoot> rootNamed(std::string_view name) {
+    if (name == currentUserName)
+        return RegistryRoot::CurrentUser;
+    if (name == localMachineName)
+        return RegistryRoot::LocalMachine;
+    return std::nullopt;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool percentEscaped(char c, bool isName) {
+    return c == '%' || c == '\n' || c == '\r' || c == '\0' || (isName && (c == '=' || c == '['));
+}
+
+std::string percentEncode(std::string_view text, bool isName) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (percentEscaped(c, isName)) {
+            const auto byte = static_cast<unsigned char>(c);
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Only the escapes we write are accepted, so whatever decodes is written
+// back the same way.
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (text.size() - i < 3)
+            return std::nullopt;
+        const int high = hexDigit(text[i + 1]);
+        const int low = hexDigit(text[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        const char c = static_cast<char>(high * 16 + low);
+        if (!percentEscaped(c, true))
+            return std::nullopt;
+        out += c;
+        i += 2;
+    }
+    return out;
+}
+
+std::string escapeValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescapeValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        switch (text[i]) {
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case '0': out += '\0'; break;
+        default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        char32_t code;
+        char32_t least;
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2, code = lead & 0x1F, least = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, code = lead & 0x0F, least = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, code = lead & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+Settings parseSettings(std::string_view text) {
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, byteOrderMark.size()) == byteOrderMark)
+        text.remove_prefix(byteOrderMark.size());
+
+    Settings settings;
+    SettingsValues* current = nullptr;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            continue;
+
+        const bool clean = line.find('\0') == std::string_view::npos && isValidUtf8(line);
+        if (line.front() == '[') {
+            current = nullptr;
+            if (!clean || line.size() < 2 || line.back() != ']')
+                continue;
+            const std::string_view inside = line.substr(1, line.size() - 2);
+            const auto slash = inside.find('\\');
+            const auto root = rootNamed(inside.substr(0, slash));
+            auto subKey = percentDecode(slash == std::string_view::npos ? std::string_view{}
+                                                                        : inside.substr(slash + 1));
+            if (root && subKey)
+                current = &settings.keys[{*root, std::move(*subKey)}];
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!clean || !current || equals == std::string_view::npos)
+            continue;
+        auto name = percentDecode(line.substr(0, equals));
+        auto value = unescapeValue(line.substr(equals + 1));
+        if (name && value)
+            (*current)[std::move(*name)] = std::move(*value);
+    }
+    return settings;
+}
+
+std::string formatSettings(const Settings& settings) {
+    std::string text;
+    for (const auto& [key, values] : settings.keys) {
+        text += '[';
+        text += rootName(key.first);
+        text += '\\';
+        text += percentEncode(key.second, false);
+        text += "]\n";
+        for (const auto& [name, value] : values) {
+            text += percentEncode(name, true);
+            text += '=';
+            text += escapeValue(value);
+            text += '\n';
+        }
+    }
+    return text;
+}
+
+} // namespace skerrow::posix

@@ -1,0 +1,161 @@
+#include "filter/checkspam.h"
+
+#include "addin/host/host.h"
+#include "addin/ui/dialogs.h"
+#include "filter/filter_store.h"
+#include "filter/sender.h"
+#include "filter/text.h"
+#include "filter/trap.h"
+#include "filter/varient.h"
+#include "review/checkspamfrm.h"
+#include "addin/forms.h"
+
+namespace skerrow {
+
+namespace {
+
+std::shared_ptr<host::Folder> defaultFolder(const std::shared_ptr<host::Application>& application, int kind) {
+    return attempt([&] { return host::must(host::must(application)->GetNamespace("MAPI"))->GetDefaultFolder(kind); }).value_or(nullptr);
+}
+
+// The folder's mails, snapshot first, so that deleting during the walk
+// still visits every remaining mail. Items that are not mails are passed over.
+std::vector<std::shared_ptr<host::MailItem>> mailsOf(const std::shared_ptr<host::Folder>& folder) {
+    std::vector<std::shared_ptr<host::MailItem>> mails;
+    if (!folder)
+        return mails;
+    auto items = attempt([&] { return folder->Items(); });
+    if (!items)
+        return mails;
+    mails.reserve(items->size());
+    for (const auto& item : *items)
+        if (auto mail = host::asMailItem(item))
+            mails.push_back(std::move(mail));
+    return mails;
+}
+
+bool isDeletedItems(const std::shared_ptr<host::Application>& application,
+                    const std::shared_ptr<host::Folder>& folder) {
+    auto deleted = defaultFolder(application, host::olFolderDeletedItems);
+    if (!deleted || !folder)
+        throw host::HostError("no Deleted Items folder");
+    if (deleted == folder)
+        return true;
+    // Hosts may hand out a fresh object for the same folder.
+    return deleted->StoreID() == folder->StoreID() && deleted->Name() == folder->Name();
+}
+
+bool deleteMail(const std::shared_ptr<host::MailItem>& mail) {
+    return mail && trap([&] { mail->Delete(); });
+}
+
+} // namespace
+
+std::string checkSpamReport(std::int16_t deleted) {
+    return "\r\n  Deleted " + std::to_string(deleted) + " spams.  \r\n\r\n";
+}
+
+bool isSuspect(const Varient& v, const std::string& senderAddress) {
+    return !isInArray(v.friendemail, senderAddress) && !isInArray(v.frienddomain, domainKey(senderAddress));
+}
+
+void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
+    v.deletedThisPass = 0;
+    const AsciiCaseInsensitiveSearch ownAddress(v.ownAddress);
+    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
+        const SessionMail opened(v.messagingSession, mail);
+        const std::string sender = opened.senderAddress();
+        const bool blacklisted =
+            isInArray(v.enemyemail, sender) ||
+            (isInArray(v.enemydomain, domainKey(sender)) && !isInArray(v.friendemail, sender));
+        if (blacklisted) {
+            // Only deletions that happened are counted.
+            if (deleteMail(mail)) {
+                bump(v.deletedThisPass);
+                bump(v.totalDeleted);
+            }
+            continue;
+        }
+        // A mail the session cannot open is left alone: with the session
+        // down, judging it by nothing would delete nearly every mail.
+        const auto addressed = opened.textContains(ownAddress);
+        if (addressed && !*addressed)
+            deleteMail(mail);
+    }
+}
+
+std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
+    std::int16_t count = 0;
+    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
+        if (!attempt([&] { return mail->UnRead(); }).value_or(false))
+            continue;
+        if (isSuspect(v, getSenderAddress(v.messagingSession, mail)))
+            bump(count);
+    }
+    return count;
+}
+
+void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application) {
+    auto inbox = defaultFolder(application, host::olFolderInbox);
+    if (hasNonMailItems(v, application, inbox))
+        return;
+    purgeInbox(v, application);
+    if (countSuspects(v, application) > 0) {
+        trap([&] {
+            CheckSpamFrm& review = v.forms().checkSpamFrm();
+            review.checkFolder = inbox;
+            review.checkApplication = application;
+            review.showModeless();
+        });
+        return;
+    }
+    if (v.deletedThisPass != 0)
+        trap([&] {
+            v.services.dialogs.messageBox(checkSpamReport(v.deletedThisPass), ui::Buttons::OK, ui::Icon::Exclamation,
+                                          checkSpamReportTitle);
+        });
+}
+
+void markIsSpam(Varient& v, const std::shared_ptr<host::Application>& application,
+                const std::shared_ptr<host::Folder>& folder, const std::string& entryID,
+                const std::string& senderAddress) {
+    // The fallback stands for every unresolved sender: listing it would
+    // condemn all of their mail.
+    if (senderAddress != fallbackSenderAddress) {
+        if (isInArray(v.friendemail, senderAddress))
+            v.friendemail = delFromArray(std::move(v.friendemail), senderAddress);
+        v.enemyemail = addToArray(std::move(v.enemyemail), senderAddress);
+    }
+    if (attempt([&] { return isDeletedItems(application, folder); }).value_or(true))
+        return;
+    if (deleteMail(findMailByEntryID(v, application, folder, entryID)))
+        bump(v.totalDeleted);
+}
+
+void markNotSpam(Varient& v, const std::shared_ptr<host::Application>&, const std::shared_ptr<host::Folder>&,
+                 const std::string&, const std::string& senderAddress) {
+    if (senderAddress == fallbackSenderAddress)
+        return;
+    if (isInArray(v.enemyemail, senderAddress))
+        v.enemyemail = delFromArray(std::move(v.enemyemail), senderAddress);
+    v.friendemail = addToArray(std::move(v.friendemail), senderAddress);
+}
+
+std::shared_ptr<host::MailItem> findMailByEntryID(Varient&, const std::shared_ptr<host::Application>&,
+                                                  const std::shared_ptr<host::Folder>& folder,
+                                                  const std::string& entryID) {
+    for (const auto& mail : mailsOf(folder))
+        if (attempt([&] { return mail->EntryID(); }) == entryID)
+            return mail;
+    return nullptr;
+}
+
+void purgeHostNotices(Varient&, const std::shared_ptr<host::Application>& application) {
+    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
+        const auto subject = attempt([&] { return mail->Subject(); });
+        if (subject && subject->find(hostNoticeSubject) != std::string::npos)
+            deleteMail(mail);
+    }
+}
+
+} // namespace skerrow

@@ -1,0 +1,220 @@
+#include "filter/filter_store.h"
+
+#include "addin/host/host.h"
+#include "filter/settings.h"
+#include "filter/text.h"
+#include "filter/trap.h"
+#include "filter/varient.h"
+
+namespace skerrow {
+
+FilterList::FilterList(std::initializer_list<std::string> entries) : FilterList(std::vector<std::string>(entries)) {}
+
+FilterList::FilterList(std::vector<std::string> entries) : entries_(std::move(entries)) {
+    rebuildIndex(entries_.size());
+}
+
+namespace {
+std::size_t hashOf(std::string_view value) {
+    return std::hash<std::string_view>{}(value);
+}
+} // namespace
+
+void FilterList::rebuildIndex(std::size_t capacity) {
+    std::size_t slots = 16;
+    while (slots < capacity * 2)
+        slots *= 2;
+    slots_.assign(slots, 0);
+    distinct_ = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        index(i, hashOf(entries_[i]));
+}
+
+bool FilterList::index(std::size_t i, std::size_t hash) {
+    const std::size_t mask = slots_.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(hash);
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const std::uint64_t held = slots_[slot];
+        if (held == 0) {
+            slots_[slot] = std::uint64_t{tag} << 32 | static_cast<std::uint32_t>(i + 1);
+            ++distinct_;
+            return true;
+        }
+        if (static_cast<std::uint32_t>(held >> 32) == tag && entries_[(held & 0xffffffffu) - 1] == entries_[i])
+            return false;
+    }
+}
+
+bool FilterList::contains(std::string_view value) const {
+    if (slots_.empty())
+        return false;
+    const std::size_t hash = hashOf(value);
+    const std::size_t mask = slots_.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(hash);
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const std::uint64_t held = slots_[slot];
+        if (held == 0)
+            return false;
+        if (static_cast<std::uint32_t>(held >> 32) == tag && entries_[(held & 0xffffffffu) - 1] == value)
+            return true;
+    }
+}
+
+void FilterList::reserve(std::size_t n) {
+    entries_.reserve(n);
+    if (slots_.size() < n * 2)
+        rebuildIndex(n);
+}
+
+bool isInArray(const FilterList& list, const std::string& value) {
+    return list.contains(value);
+}
+
+FilterList addToArray(FilterList list, const std::string& value) {
+    // An entry holding the separator would come back from the file as two.
+    if (value.find_first_not_of(' ') == std::string::npos || value.find(';') != std::string::npos ||
+        list.contains(value))
+        return list;
+    list.entries_.push_back(value);
+    // Half full at most, so that probes stay short.
+    if ((list.distinct_ + 1) * 2 > list.slots_.size())
+        list.rebuildIndex(list.entries_.size() * 2);
+    else
+        list.index(list.entries_.size() - 1, hashOf(value));
+    return list;
+}
+
+FilterList delFromArray(FilterList list, const std::string& value) {
+    if (!list.contains(value))
+        return list;
+    std::erase(list.entries_, value);
+    list.rebuildIndex(list.entries_.size());
+    return list;
+}
+
+std::string formatListFile(const FilterLists& lists) {
+    std::string text;
+    for (const FilterList* list : {&lists.friendemail, &lists.frienddomain, &lists.enemyemail, &lists.enemydomain}) {
+        bool first = true;
+        for (const std::string& entry : *list) {
+            if (!first)
+                text += ';';
+            text += entry;
+            first = false;
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+namespace {
+
+// Line n (from 1) of a text whose lines end in LF or CR LF; empty when the
+// text is shorter.
+std::string_view lineOf(std::string_view text, int n) {
+    std::size_t start = 0;
+    for (int i = 1; i < n; ++i) {
+        const auto end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            return {};
+        start = end + 1;
+    }
+    if (start >= text.size())
+        return {};
+    auto end = text.find('\n', start);
+    if (end == std::string_view::npos)
+        end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+FilterList splitLine(std::string_view line) {
+    std::vector<std::string> entries;
+    if (line.empty())
+        return FilterList{};
+    std::size_t start = 0;
+    for (;;) {
+        const auto sep = line.find(';', start);
+        if (sep == std::string_view::npos) {
+            entries.emplace_back(line.substr(start));
+            break;
+        }
+        entries.emplace_back(line.substr(start, sep - start));
+        start = sep + 1;
+    }
+    return FilterList(std::move(entries));
+}
+
+std::optional<std::string> readListFile(Varient& v) {
+    return attempt([&] { return v.services.platform.readTextFile(listFilePath(v)); });
+}
+
+} // namespace
+
+FilterLists parseListFile(const std::string& text) {
+    return {splitLine(lineOf(text, 1)), splitLine(lineOf(text, 2)), splitLine(lineOf(text, 3)),
+            splitLine(lineOf(text, 4))};
+}
+
+std::string listFilePath(Varient& v) {
+    return getSystemDir(v.services.platform) + v.services.platform.pathSeparator() +
+           getUserName(v.services.platform);
+}
+
+FilterList readFilterLine(Varient& v, int n) {
+    const auto text = readListFile(v);
+    if (!text)
+        return {};
+    return splitLine(lineOf(*text, n));
+}
+
+bool filterFileExists(Varient& v, const std::string& fileName) {
+    auto& p = v.services.platform;
+    return attempt([&] { return p.fileExists(getSystemDir(p) + p.pathSeparator() + fileName); }).value_or(false);
+}
+
+bool loadFilter(Varient& v) {
+    auto& p = v.services.platform;
+    bool created = false;
+    if (!filterFileExists(v, v.listFileUserName))
+        created = trap([&] { p.createEmptyFile(getSystemDir(p) + p.pathSeparator() + v.listFileUserName); });
+    const auto text = readListFile(v);
+    v.setLists(text ? parseListFile(*text) : FilterLists{});
+    v.listsSafeToStore = text.has_value() || created;
+    return v.listsSafeToStore;
+}
+
+void saveFilter(Varient& v) {
+    // Lists that could not be read from the file must never replace it.
+    if (!v.listsSafeToStore)
+        return;
+    auto& p = v.services.platform;
+    const std::string path = listFilePath(v);
+    if (!attempt([&] { return p.fileExists(path); }).value_or(false))
+        return;
+    trap([&] { p.replaceTextFile(path, formatListFile(v.lists())); });
+}
+
+void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& application) {
+    auto ns = attempt([&] { return host::must(application)->GetNamespace("MAPI"); });
+    loadFilter(v);
+    if (!ns || !*ns)
+        return;
+    auto lists = attempt([&] { return (*ns)->AddressLists(); });
+    if (!lists)
+        return;
+    for (const auto& list : *lists) {
+        auto entries = attempt([&] { return host::must(list)->AddressEntries(); });
+        if (!entries)
+            continue;
+        v.friendemail.reserve(v.friendemail.size() + entries->size());
+        for (const auto& entry : *entries) {
+            if (auto address = attempt([&] { return host::must(entry)->Address(); }))
+                v.friendemail = addToArray(std::move(v.friendemail), *address);
+        }
+    }
+}
+
+} // namespace skerrow

@@ -1,0 +1,93 @@
+// The four filter lists, their value-style operations and the list file.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace skerrow {
+
+class Varient;
+namespace host {
+class Application;
+}
+
+// An ordered list of entries that may hold duplicates and blanks (as read
+// from a file). Membership is a hash look-up, so the lists stay quick at
+// the sizes an address-book import makes.
+class FilterList {
+public:
+    FilterList() = default;
+    FilterList(std::initializer_list<std::string> entries);
+    explicit FilterList(std::vector<std::string> entries);
+
+    const std::vector<std::string>& entries() const { return entries_; }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    const std::string& operator[](std::size_t i) const { return entries_[i]; }
+    auto begin() const { return entries_.begin(); }
+    auto end() const { return entries_.end(); }
+    bool contains(std::string_view value) const;
+    // Room for n entries in all: a hint for a caller about to append many.
+    void reserve(std::size_t n);
+
+    friend bool operator==(const FilterList& a, const FilterList& b) { return a.entries_ == b.entries_; }
+
+private:
+    friend FilterList addToArray(FilterList list, const std::string& value);
+    friend FilterList delFromArray(FilterList list, const std::string& value);
+
+    void rebuildIndex(std::size_t capacity);
+    // Records entry i in the index unless an equal entry is there already.
+    bool index(std::size_t i, std::size_t hash);
+
+    std::vector<std::string> entries_;
+    // Open addressing over the distinct entries: each slot holds 32 bits of
+    // the entry's hash and its position + 1 (0 marks an empty slot).
+    std::vector<std::uint64_t> slots_;
+    std::size_t distinct_ = 0;
+};
+
+// List keys, compared exactly.
+inline constexpr const char* friendemailKey = "friendemail";
+inline constexpr const char* frienddomainKey = "frienddomain";
+inline constexpr const char* enemyemailKey = "enemyemail";
+inline constexpr const char* enemydomainKey = "enemydomain";
+
+struct FilterLists {
+    FilterList friendemail;
+    FilterList frienddomain;
+    FilterList enemyemail;
+    FilterList enemydomain;
+    friend bool operator==(const FilterLists&, const FilterLists&) = default;
+};
+
+// Exact, case-sensitive membership.
+bool isInArray(const FilterList& list, const std::string& value);
+// The list with value appended, unless value is blank, holds ";" (which
+// would split it in the list file) or is already there. Pass the list with
+// std::move when storing the result back, and the append costs no copy.
+FilterList addToArray(FilterList list, const std::string& value);
+// The list without any entry equal to value.
+FilterList delFromArray(FilterList list, const std::string& value);
+
+// The list file's path: the system directory, a separator, the user name.
+std::string listFilePath(Varient& v);
+// Line n (1 to 4) of the list file, split at every ";".
+FilterList readFilterLine(Varient& v, int n);
+bool filterFileExists(Varient& v, const std::string& fileName);
+// Outcome of loadFilter: whether the list file was read (or was missing and
+// has been created empty), so that storing the lists later cannot wipe a
+// file that merely could not be read.
+bool loadFilter(Varient& v);
+void saveFilter(Varient& v);
+void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& application);
+
+// The list file's text for the four lists, and the lists of a text.
+std::string formatListFile(const FilterLists& lists);
+FilterLists parseListFile(const std::string& text);
+
+} // namespace skerrow

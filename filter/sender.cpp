@@ -1,0 +1,118 @@
+#include "filter/sender.h"
+
+#include "addin/host/host.h"
+#include "addin/ui/dialogs.h"
+#include "filter/text.h"
+#include "filter/trap.h"
+#include "filter/varient.h"
+
+namespace skerrow {
+
+namespace {
+
+std::shared_ptr<host::Message> openMessage(const std::shared_ptr<host::MessagingSession>& session,
+                                           const std::shared_ptr<host::MailItem>& mail) {
+    const std::string entryID = host::must(mail)->EntryID();
+    const std::string storeID = host::must(mail->Parent())->StoreID();
+    return host::must(host::must(session)->GetMessage(entryID, storeID));
+}
+
+std::string headersOf(const std::shared_ptr<host::Message>& message) {
+    return attempt([&] {
+               auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
+               return field ? field->Value() : std::string();
+           })
+        .value_or(std::string());
+}
+
+std::string bodyOf(const std::shared_ptr<host::MailItem>& mail) {
+    std::string body = attempt([&] { return host::must(mail)->HTMLBody(); }).value_or(std::string());
+    if (body.empty())
+        body = attempt([&] { return host::must(mail)->Body(); }).value_or(std::string());
+    return body;
+}
+
+} // namespace
+
+SessionMail::SessionMail(const std::shared_ptr<host::MessagingSession>& session, std::shared_ptr<host::MailItem> mail)
+    : mail_(std::move(mail)), message_(attempt([&] { return openMessage(session, mail_); }).value_or(nullptr)) {}
+
+std::string SessionMail::senderAddress() const {
+    return attempt([&] { return host::must(host::must(message_)->Sender())->Address(); })
+        .value_or(fallbackSenderAddress);
+}
+
+std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
+    if (!message_)
+        return std::nullopt;
+    const std::string headers = headersOf(message_);
+    if (search.foundIn(headers))
+        return true;
+    const std::string body = bodyOf(mail_);
+    if (search.foundIn(body))
+        return true;
+    // The text is the headers followed directly by the body: a match may
+    // straddle the two.
+    const std::size_t m = search.needleSize();
+    if (m < 2)
+        return false;
+    const std::size_t tail = std::min(headers.size(), m - 1);
+    const std::string seam = headers.substr(headers.size() - tail) + body.substr(0, m - 1);
+    return search.foundIn(seam);
+}
+
+std::string getSenderAddress(const std::shared_ptr<host::MessagingSession>& session,
+                             const std::shared_ptr<host::MailItem>& mail) {
+    return SessionMail(session, mail).senderAddress();
+}
+
+std::string getDomain(const std::string& address) {
+    const auto at = address.find('@');
+    if (at == std::string::npos)
+        return trimSpaces(address);
+    return trimSpaces(std::string_view(address).substr(at + 1));
+}
+
+std::string domainKey(const std::string& address) {
+    return "*@" + getDomain(address);
+}
+
+bool hasDomainPrefix(const std::string& text) {
+    return text.find("*@") != std::string::npos;
+}
+
+bool hasAt(const std::string& text) {
+    return text.find('@') != std::string::npos;
+}
+
+std::string getMailText(const std::shared_ptr<host::MailItem>& mail,
+                        const std::shared_ptr<host::MessagingSession>& session) {
+    auto message = attempt([&] { return openMessage(session, mail); });
+    std::string text = message ? headersOf(*message) : std::string();
+    return text + bodyOf(mail);
+}
+
+std::optional<bool> mailTextContains(const std::shared_ptr<host::MailItem>& mail,
+                                     const std::shared_ptr<host::MessagingSession>& session,
+                                     const AsciiCaseInsensitiveSearch& search) {
+    return SessionMail(session, mail).textContains(search);
+}
+
+bool hasNonMailItems(Varient& v, const std::shared_ptr<host::Application>&,
+                     const std::shared_ptr<host::Folder>& folder) {
+    const int count = attempt([&] { return host::must(folder)->ItemCount(); }).value_or(0);
+    if (count == 0)
+        return false;
+    int mails = 0;
+    if (auto items = attempt([&] { return host::must(folder)->Items(); })) {
+        for (const auto& item : *items)
+            if (host::asMailItem(item))
+                ++mails;
+    }
+    if (mails >= count)
+        return false;
+    trap([&] { v.services.dialogs.messageBox(invalidItemsMessage, ui::Buttons::OK, ui::Icon::None, ui::programTitle); });
+    return true;
+}
+
+} // namespace skerrow

@@ -1,0 +1,84 @@
+// The add-in-wide state: one object per connected add-in, owned by
+// startLoad and handed to every routine, so that several add-ins can live
+// side by side (as they do in the tests).
+#pragma once
+
+#include "filter/filter_store.h"
+#include "addin/host/platform.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace skerrow {
+
+namespace host {
+class Application;
+class MessagingSession;
+class ObjectFactory;
+class Clipboard;
+} // namespace host
+namespace ui {
+class Dialogs;
+class WindowManager;
+} // namespace ui
+
+class Forms;
+
+// What the add-in needs of the world besides the host application. The
+// references outlive the add-in.
+struct Services {
+    platform::Platform& platform;
+    host::ObjectFactory& objects;
+    host::Clipboard& clipboard;
+    ui::Dialogs& dialogs;
+    ui::WindowManager& windows;
+};
+
+// Counters stop at the largest signed 16-bit value: one more is dropped.
+inline void bump(std::int16_t& counter) {
+    if (counter < INT16_MAX)
+        ++counter;
+}
+
+class Varient {
+public:
+    explicit Varient(Services services);
+    ~Varient();
+    Varient(const Varient&) = delete;
+    Varient& operator=(const Varient&) = delete;
+
+    Services services;
+
+    std::shared_ptr<host::Application> globalApplication;
+    std::shared_ptr<host::MessagingSession> messagingSession;
+    std::string ownAddress;
+    std::int16_t deletedThisPass = 0;
+    std::int16_t totalDeleted = 0;
+    bool newMailPending = false;
+    bool environmentLoaded = false;
+    // The lists were read from the list file in this connection (or it was
+    // missing and was made empty), so storing them cannot lose any.
+    bool listsSafeToStore = false;
+
+    platform::RegistryRoot settingsRoot = platform::RegistryRoot::CurrentUser;
+    std::string settingsKey;
+    std::string installationFolder;
+    std::string listFileUserName;
+
+    FilterList friendemail;
+    FilterList frienddomain;
+    FilterList enemyemail;
+    FilterList enemydomain;
+
+    FilterLists lists() const { return {friendemail, frienddomain, enemyemail, enemydomain}; }
+    void setLists(FilterLists lists);
+
+    // The single instances of the add-in's windows.
+    Forms& forms() { return *forms_; }
+
+private:
+    std::unique_ptr<Forms> forms_;
+};
+
+} // namespace skerrow

@@ -1,0 +1,255 @@
+#include "filter/checkspam.h"
+
+#include "filter/sender.h"
+#include "addin/forms.h"
+#include "review/checkspamfrm.h"
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using test::World;
+
+bool inInbox(World& w, const std::shared_ptr<memory::MemoryMailItem>& mail) {
+    return mail->folder() == w.host.inbox();
+}
+
+// One mail from the sender, read or unread, addressed to the user or not,
+// against one set of lists: whether the count takes it for a suspect (before
+// any purge) and what the purge makes of it.
+TEST(Classification, RulesTable) {
+    struct Case {
+        const char* what;
+        FilterLists lists;
+        const char* sender;
+        bool unread;
+        bool addressedToUser;
+        bool deleted;
+        bool counted;
+        bool suspect;
+    } cases[] = {
+        {"stranger, unread", {}, "s@x.com", true, true, false, false, true},
+        {"stranger, read", {}, "s@x.com", false, true, false, false, false},
+        {"blacklisted address", {{}, {}, {"s@x.com"}, {}}, "s@x.com", false, true, true, true, false},
+        {"blacklisted address beats friend", {{"s@x.com"}, {}, {"s@x.com"}, {}}, "s@x.com", true, true, true, true, false},
+        {"blacklisted domain", {{}, {}, {}, {"*@x.com"}}, "s@x.com", true, true, true, true, true},
+        {"friend address beats blacklisted domain", {{"s@x.com"}, {}, {}, {"*@x.com"}}, "s@x.com", true, true, false, false, false},
+        {"friend domain does not beat blacklisted domain", {{}, {"*@x.com"}, {}, {"*@x.com"}}, "s@x.com", true, true, true, true, false},
+        {"both rules: deleted and counted once", {{}, {}, {"s@x.com"}, {"*@x.com"}}, "s@x.com", true, true, true, true, true},
+        {"list look-ups are case-sensitive", {{}, {}, {"S@x.com"}, {}}, "s@x.com", true, true, false, false, true},
+        {"friend domain, unread", {{}, {"*@x.com"}, {}, {}}, "s@x.com", true, true, false, false, false},
+        {"not addressed to the user, friend", {{"s@x.com"}, {}, {}, {}}, "s@x.com", true, false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        World w;
+        w.v.setLists(c.lists);
+        auto mail = w.mail(c.sender, "subject", c.unread);
+        if (!c.addressedToUser) {
+            mail->spec().headers = "From: " + std::string(c.sender) + "\r\n\r\n";
+            mail->spec().body = "to someone else";
+        }
+        EXPECT_EQ(countSuspects(w.v, w.app()), c.suspect ? 1 : 0) << c.what;
+        purgeInbox(w.v, w.app());
+        EXPECT_EQ(!inInbox(w, mail), c.deleted) << c.what;
+        EXPECT_EQ(w.v.deletedThisPass, c.counted ? 1 : 0) << c.what;
+        EXPECT_EQ(w.v.totalDeleted, c.counted ? 1 : 0) << c.what;
+    }
+}
+
+TEST(OwnAddressRule, IgnoresLetterCase) {
+    World w;
+    auto mail = w.mail("s@x.com");
+    mail->spec().headers = "To: John.Smith@Example.COM\r\n\r\n";
+    mail->spec().body = "hi";
+    purgeInbox(w.v, w.app());
+    EXPECT_TRUE(inInbox(w, mail));
+}
+
+TEST(OwnAddressRule, UnknownUserAddressDeletesNothing) {
+    World w;
+    w.v.ownAddress.clear();
+    auto mail = w.mail("s@x.com");
+    mail->spec().headers = "To: other@y.com\r\n\r\n";
+    purgeInbox(w.v, w.app());
+    EXPECT_TRUE(inInbox(w, mail));
+}
+
+TEST(OwnAddressRule, MailThatCannotBeOpenedIsLeftAloneButLocalMailIsJudgedByItsBody) {
+    World w;
+    auto unreadable = w.mail("s@x.com");
+    unreadable->spec().openable = false;
+    auto local = w.mail("t@x.com");
+    local->spec().headers.reset();
+    local->spec().body = "no address here";
+    auto localToUser = w.mail("u@x.com");
+    localToUser->spec().headers.reset();
+    localToUser->spec().htmlBody = "<a href='mailto:john.smith@example.com'>me</a>";
+    purgeInbox(w.v, w.app());
+    EXPECT_TRUE(inInbox(w, unreadable));
+    EXPECT_FALSE(inInbox(w, local));
+    EXPECT_TRUE(inInbox(w, localToUser));
+    EXPECT_EQ(w.v.deletedThisPass, 0);
+}
+
+TEST(Purge, WalksEveryMailWhileDeletingAndPassesOverOtherItems) {
+    World w;
+    w.v.enemydomain = FilterList{"*@spam.com"};
+    std::vector<std::shared_ptr<memory::MemoryMailItem>> spam;
+    for (int i = 0; i < 5; ++i) {
+        spam.push_back(w.mail("s" + std::to_string(i) + "@spam.com"));
+        w.host.inbox()->addOther("ReportItem");
+    }
+    purgeInbox(w.v, w.app());
+    for (const auto& mail : spam)
+        EXPECT_FALSE(inInbox(w, mail));
+    EXPECT_EQ(w.v.deletedThisPass, 5);
+    EXPECT_EQ(w.host.inbox()->ItemCount(), 5);
+}
+
+TEST(Purge, CountsOnlyDeletionsThatHappenedAndSaturates) {
+    World w;
+    w.v.enemyemail = FilterList{"s@spam.com"};
+    auto stuck = w.mail("s@spam.com");
+    auto gone = w.mail("s@spam.com");
+    w.host.faults().failAlwaysFor("MailItem.Delete", stuck->EntryID());
+    w.v.totalDeleted = 32766;
+    purgeInbox(w.v, w.app());
+    EXPECT_TRUE(inInbox(w, stuck));
+    EXPECT_FALSE(inInbox(w, gone));
+    EXPECT_EQ(w.v.deletedThisPass, 1);
+    EXPECT_EQ(w.v.totalDeleted, 32767);
+    w.host.faults().clearAll();
+    purgeInbox(w.v, w.app());
+    EXPECT_EQ(w.v.deletedThisPass, 1);
+    EXPECT_EQ(w.v.totalDeleted, 32767);
+}
+
+TEST(Purge, FailuresOfTheHostAreTrapped) {
+    const char* faults[] = {"Application.GetNamespace", "Namespace.GetDefaultFolder", "Folder.Items",
+                            "Session.GetMessage", "MailItem.HTMLBody", "MailItem.Body", "Field.Value"};
+    for (const char* fault : faults) {
+        World w;
+        w.v.enemyemail = FilterList{"s@spam.com"};
+        w.mail("s@spam.com");
+        w.mail("friend@x.com");
+        w.host.faults().failAlways(fault);
+        EXPECT_NO_THROW(purgeInbox(w.v, w.app())) << fault;
+        EXPECT_NO_THROW(countSuspects(w.v, w.app())) << fault;
+        EXPECT_NO_THROW(checkSpam(w.v, w.app())) << fault;
+    }
+}
+
+TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
+    World w;
+    w.v.enemyemail = FilterList{"s@spam.com"};
+    w.mail("s@spam.com");
+    w.mail("s@spam.com");
+    w.mail("friend@x.com", "read", false);
+    checkSpam(w.v, w.app());
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.dialogs.boxes[0].text, "\r\n  Deleted 2 spams.  \r\n\r\n");
+    EXPECT_EQ(w.dialogs.boxes[0].title, " Check Spam ");
+    EXPECT_EQ(w.dialogs.boxes[0].icon, ui::Icon::Exclamation);
+    EXPECT_EQ(w.dialogs.boxes[0].buttons, ui::Buttons::OK);
+    EXPECT_TRUE(w.windows.shown.empty());
+}
+
+TEST(CheckSpam, ShowsNothingWithoutSuspectsOrDeletions) {
+    World w;
+    w.mail("friend@x.com", "read", false);
+    checkSpam(w.v, w.app());
+    EXPECT_TRUE(w.dialogs.boxes.empty());
+    EXPECT_TRUE(w.windows.shown.empty());
+}
+
+TEST(CheckSpam, OpensTheReviewWindowModelessOnTheInboxWhenThereAreSuspects) {
+    World w;
+    w.mail("stranger@x.com");
+    checkSpam(w.v, w.app());
+    EXPECT_EQ(w.windows.shown, std::vector<std::string>{"modeless:CheckSpamFrm"});
+    EXPECT_EQ(w.v.forms().checkSpamFrm().checkFolder, w.host.inbox());
+    EXPECT_TRUE(w.dialogs.boxes.empty());
+}
+
+TEST(CheckSpam, RefusesAnInboxHoldingOtherItemsBeforePurging) {
+    World w;
+    w.v.enemyemail = FilterList{"s@spam.com"};
+    auto spam = w.mail("s@spam.com");
+    w.host.inbox()->addOther("MeetingItem");
+    checkSpam(w.v, w.app());
+    EXPECT_TRUE(inInbox(w, spam));
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.dialogs.boxes[0].text, invalidItemsMessage);
+}
+
+TEST(Verdicts, IsSpamMovesTheSenderAndCountsOnlyARealDeletion) {
+    World w;
+    w.v.friendemail = FilterList{"s@x.com"};
+    auto mail = w.mail("s@x.com");
+    markIsSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), "s@x.com");
+    EXPECT_FALSE(isInArray(w.v.friendemail, "s@x.com"));
+    EXPECT_TRUE(isInArray(w.v.enemyemail, "s@x.com"));
+    EXPECT_FALSE(inInbox(w, mail));
+    EXPECT_EQ(w.v.totalDeleted, 1);
+    EXPECT_EQ(w.v.deletedThisPass, 0);
+
+    markIsSpam(w.v, w.app(), w.host.inbox(), "no-such-id", "t@x.com");
+    auto stuck = w.mail("u@x.com");
+    w.host.faults().failAlways("MailItem.Delete");
+    markIsSpam(w.v, w.app(), w.host.inbox(), stuck->EntryID(), "u@x.com");
+    EXPECT_EQ(w.v.totalDeleted, 1);
+    EXPECT_TRUE(isInArray(w.v.enemyemail, "u@x.com"));
+}
+
+TEST(Verdicts, IsSpamInDeletedItemsOnlyBlacklists) {
+    World w;
+    auto mail = w.mail("s@x.com");
+    mail->Delete();
+    markIsSpam(w.v, w.app(), w.host.deletedItems(), mail->EntryID(), "s@x.com");
+    EXPECT_EQ(mail->folder(), w.host.deletedItems());
+    EXPECT_EQ(w.v.totalDeleted, 0);
+    EXPECT_TRUE(isInArray(w.v.enemyemail, "s@x.com"));
+}
+
+TEST(Verdicts, NotSpamMakesAFriendAndLeavesTheMail) {
+    World w;
+    w.v.enemyemail = FilterList{"s@x.com"};
+    auto mail = w.mail("s@x.com");
+    markNotSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), "s@x.com");
+    EXPECT_EQ(w.v.lists(), (FilterLists{{"s@x.com"}, {}, {}, {}}));
+    EXPECT_TRUE(inInbox(w, mail));
+    markNotSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), "s@x.com");
+    EXPECT_EQ(w.v.lists(), (FilterLists{{"s@x.com"}, {}, {}, {}}));
+}
+
+TEST(Verdicts, NeverListTheFallbackAddress) {
+    World w;
+    auto mail = w.mail("x@x.com");
+    markIsSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), fallbackSenderAddress);
+    markNotSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), fallbackSenderAddress);
+    EXPECT_EQ(w.v.lists(), FilterLists{});
+    EXPECT_FALSE(inInbox(w, mail));
+}
+
+TEST(HostNotices, AreDeletedByCaseSensitiveSubjectWithoutCounting) {
+    World w;
+    auto notice = w.mail("outlook@x.com", "Welcome to Microsoft Outlook!");
+    auto other = w.mail("a@x.com", "microsoft outlook tips");
+    purgeHostNotices(w.v, w.app());
+    EXPECT_FALSE(inInbox(w, notice));
+    EXPECT_TRUE(inInbox(w, other));
+    EXPECT_EQ(w.v.totalDeleted, 0);
+}
+
+TEST(FindMail, ByExactEntryIdOrNothing) {
+    World w;
+    auto a = w.mail("a@x.com");
+    EXPECT_EQ(findMailByEntryID(w.v, w.app(), w.host.inbox(), a->EntryID()), a);
+    EXPECT_EQ(findMailByEntryID(w.v, w.app(), w.host.inbox(), "MEM-1"), nullptr);
+    EXPECT_EQ(findMailByEntryID(w.v, w.app(), nullptr, a->EntryID()), nullptr);
+}
+
+} // namespace
+} // namespace skerrow

@@ -1,0 +1,164 @@
+#include "filter/filter_store.h"
+
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using test::World;
+
+TEST(ListOperations, AddAppendsUntrimmedAndRefusesBlankDuplicateAndSeparator) {
+    const FilterList start{"a@x.com"};
+    struct Case {
+        const char* value;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"b@x.com", {"a@x.com", "b@x.com"}},
+        {" b@x.com ", {"a@x.com", " b@x.com "}},
+        {"   ", {"a@x.com"}},
+        {"", {"a@x.com"}},
+        {"a@x.com", {"a@x.com"}},
+        {"A@x.com", {"a@x.com", "A@x.com"}},
+        {"x;boss@company.com", {"a@x.com"}},
+    };
+    for (const Case& c : cases) {
+        const FilterList result = addToArray(start, c.value);
+        EXPECT_EQ(result.entries(), c.expected) << c.value;
+        EXPECT_EQ(start.entries(), std::vector<std::string>{"a@x.com"}) << "the argument must not change";
+    }
+}
+
+TEST(ListOperations, DeleteRemovesEveryEqualEntryAndMembershipIsExact) {
+    const FilterList list(std::vector<std::string>{"a", "b", "a", ""});
+    EXPECT_EQ(delFromArray(list, "a").entries(), (std::vector<std::string>{"b", ""}));
+    EXPECT_EQ(delFromArray(list, "z").entries(), list.entries());
+    const FilterList only = delFromArray(FilterList{"a"}, "a");
+    EXPECT_TRUE(only.empty());
+    EXPECT_FALSE(isInArray(only, ""));
+    EXPECT_FALSE(isInArray(FilterList{"Boss@Company.com"}, "boss@company.com"));
+    EXPECT_TRUE(isInArray(list, ""));
+    EXPECT_FALSE(isInArray(delFromArray(list, "a"), "a"));
+}
+
+TEST(ListFile, FourEmptyListsAreFourLineEnds) {
+    EXPECT_EQ(formatListFile({}), "\r\n\r\n\r\n\r\n");
+}
+
+TEST(ListFile, ParsesShortLongAndOddFiles) {
+    struct Case {
+        std::string text;
+        FilterLists expected;
+    } cases[] = {
+        {"a;b\r\n*@x.com\r\n", {{"a", "b"}, {"*@x.com"}, {}, {}}},
+        {"a;;b\n\n\nlast", {{"a", "", "b"}, {}, {}, {"last"}}},
+        {"1\r\n2\r\n3\r\n4\r\n5\r\n", {{"1"}, {"2"}, {"3"}, {"4"}}},
+        {std::string("a\0b;c\r\n", 7), {{std::string("a\0b", 3), "c"}, {}, {}, {}}},
+        {";\r\n", {{"", ""}, {}, {}, {}}},
+        {"", {}},
+        {"\r\r\n", {{"\r"}, {}, {}, {}}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseListFile(c.text), c.expected) << c.text;
+}
+
+TEST(ListFile, RoundTripKeepsOrderDuplicatesAndBlanks) {
+    const FilterLists lists{FilterList(std::vector<std::string>{"b", "a", "b"}), {"*@x.com"}, {}, {" sp "}};
+    EXPECT_EQ(parseListFile(formatListFile(lists)), lists);
+}
+
+TEST(ListFile, VeryLongLineLoadsWhole) {
+    std::string line;
+    for (int i = 0; i < 50000; ++i)
+        line += "user" + std::to_string(i) + "@example.com;";
+    line += "last@example.com";
+    const FilterLists lists = parseListFile(line + "\r\n");
+    EXPECT_EQ(lists.friendemail.size(), 50001u);
+    EXPECT_EQ(lists.friendemail[50000], "last@example.com");
+}
+
+TEST(LoadFilter, MissingFileIsCreatedEmptyAndListsAreReplacedWhole) {
+    World w;
+    w.v.friendemail = FilterList{"stale@x.com"};
+    EXPECT_TRUE(loadFilter(w.v));
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "");
+    EXPECT_EQ(w.v.lists(), FilterLists{});
+}
+
+TEST(LoadFilter, ReadsEachLineIntoItsList) {
+    World w;
+    w.platform.files[w.listFile()] = "f@x.com\r\n*@friend.com\r\ne@y.com\r\n*@spam.com\r\n";
+    EXPECT_TRUE(loadFilter(w.v));
+    EXPECT_EQ(w.v.lists(), (FilterLists{{"f@x.com"}, {"*@friend.com"}, {"e@y.com"}, {"*@spam.com"}}));
+    EXPECT_EQ(readFilterLine(w.v, 3), FilterList{"e@y.com"});
+    EXPECT_TRUE(readFilterLine(w.v, 5).empty());
+}
+
+TEST(LoadFilter, UnreadableFileGivesEmptyListsThatNeverReplaceIt) {
+    World w;
+    const std::string kept = "f@x.com\r\n\r\n\r\n\r\n";
+    w.platform.files[w.listFile()] = kept;
+    w.platform.faults().failAlways("Platform.readTextFile");
+    EXPECT_FALSE(loadFilter(w.v));
+    EXPECT_TRUE(w.v.friendemail.empty());
+    w.v.enemyemail = addToArray(w.v.enemyemail, "new@spam.com");
+    saveFilter(w.v);
+    EXPECT_EQ(w.platform.files.at(w.listFile()), kept);
+}
+
+TEST(SaveFilter, WritesTheListsButNeverCreatesTheFile) {
+    World w;
+    w.v.listsSafeToStore = true;
+    w.v.enemyemail = FilterList{"a@spam.com", "b@spam.com"};
+    saveFilter(w.v);
+    EXPECT_FALSE(w.platform.files.count(w.listFile()));
+    w.platform.files[w.listFile()] = "old\r\n";
+    saveFilter(w.v);
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "\r\n\r\na@spam.com;b@spam.com\r\n\r\n");
+}
+
+TEST(SaveFilter, FailedWriteKeepsTheOldContent) {
+    World w;
+    w.v.listsSafeToStore = true;
+    w.platform.files[w.listFile()] = "old\r\n\r\n\r\n\r\n";
+    w.platform.faults().failOnce("Platform.replaceTextFile");
+    w.v.friendemail = FilterList{"new@x.com"};
+    saveFilter(w.v);
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "old\r\n\r\n\r\n\r\n");
+}
+
+TEST(ListFilePath, FallsBackToTheSeparatorAndHundredXWhenTheSystemGivesNothing) {
+    World w;
+    w.platform.systemDir.reset();
+    w.platform.user.reset();
+    EXPECT_EQ(listFilePath(w.v), "\\" + std::string(100, 'X'));
+}
+
+TEST(ImportAddressBook, AppendsEveryAddressOnceAfterLoadingTheFile) {
+    World w;
+    w.platform.files[w.listFile()] = "old@x.com\r\n\r\n\r\n\r\n";
+    w.host.addAddressList("Contacts", {"a@x.com", "old@x.com", "", "a@x.com", "b@x.com"});
+    w.host.addAddressList("Global", {"/o=corp/cn=boss"});
+    importAddressBook(w.v, w.app());
+    EXPECT_EQ(w.v.friendemail.entries(),
+              (std::vector<std::string>{"old@x.com", "a@x.com", "b@x.com", "/o=corp/cn=boss"}));
+}
+
+TEST(ImportAddressBook, SkipsWhatCannotBeReadAndKeepsTheRest) {
+    World w;
+    w.host.addAddressList("Contacts", {"a@x.com", "bad@x.com", "c@x.com"});
+    w.host.addAddressList("Broken", {"never@x.com"});
+    w.host.faults().failAlwaysFor("AddressEntry.Address", "bad@x.com");
+    w.host.faults().failOnce("AddressList.AddressEntries");
+    importAddressBook(w.v, w.app());
+    // The first list's entries failed once as a whole; the second was read.
+    EXPECT_EQ(w.v.friendemail.entries(), (std::vector<std::string>{"never@x.com"}));
+    w.host.faults().clearAll();
+    w.host.faults().failAlwaysFor("AddressEntry.Address", "bad@x.com");
+    importAddressBook(w.v, w.app());
+    EXPECT_EQ(w.v.friendemail.entries(), (std::vector<std::string>{"a@x.com", "c@x.com", "never@x.com"}));
+}
+
+} // namespace
+} // namespace skerrow

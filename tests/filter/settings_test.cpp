@@ -1,0 +1,69 @@
+#include "filter/settings.h"
+
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using platform::RegistryRoot;
+using test::World;
+
+TEST(Settings, MissingKeyReadsEmptyAndCreatesNothing) {
+    World w;
+    EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "");
+    EXPECT_FALSE(w.platform.keyExists(RegistryRoot::CurrentUser, settingsKeyName));
+}
+
+TEST(Settings, WriteCreatesTheKeyAndReadStopsAtTheFirstNul) {
+    World w;
+    regWrite(w.platform, RegistryRoot::CurrentUser, settingsKeyName, haveAutoDeleteCountValue, "12");
+    EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, haveAutoDeleteCountValue), "12");
+    w.platform.setValue(RegistryRoot::CurrentUser, settingsKeyName, appPathValue, std::string("C:\\app\\\0junk", 11));
+    EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "C:\\app\\");
+}
+
+TEST(Settings, FailuresReadEmptyAndWriteNothing) {
+    World w;
+    w.platform.setValue(RegistryRoot::CurrentUser, settingsKeyName, appPathValue, "C:\\app\\");
+    w.platform.faults().failAlways("Platform.readValue");
+    w.platform.faults().failAlways("Platform.writeValue");
+    EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "");
+    regWrite(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue, "D:\\");
+    w.platform.faults().clearAll();
+    EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "C:\\app\\");
+}
+
+TEST(UserName, IsTrimmedKeptWholeAtNinetyNineAndHundredXWhenMissing) {
+    World w;
+    w.platform.user = "  jsmith ";
+    EXPECT_EQ(getUserName(w.platform), "jsmith");
+    w.platform.user = std::string(99, 'u');
+    EXPECT_EQ(getUserName(w.platform), std::string(99, 'u'));
+    w.platform.user.reset();
+    EXPECT_EQ(getUserName(w.platform), std::string(100, 'X'));
+    w.platform.user = "jsmith";
+    w.platform.faults().failOnce("Platform.userName");
+    EXPECT_EQ(getUserName(w.platform), std::string(100, 'X'));
+}
+
+TEST(SystemDir, EmptyWhenTheSystemGivesNoneOrFails) {
+    World w;
+    EXPECT_EQ(getSystemDir(w.platform), "C:\\WINDOWS\\system32");
+    w.platform.faults().failOnce("Platform.systemDirectory");
+    EXPECT_EQ(getSystemDir(w.platform), "");
+    w.platform.systemDir.reset();
+    EXPECT_EQ(getSystemDir(w.platform), "");
+}
+
+TEST(ShellOpen, PassesTheTargetAndSwallowsFailures) {
+    World w;
+    EXPECT_GT(shellOpen(w.platform, "C:\\appskerrow.chm"), 32);
+    EXPECT_EQ(w.platform.opened, std::vector<std::string>{"C:\\appskerrow.chm"});
+    w.platform.faults().failOnce("Platform.shellOpen");
+    EXPECT_LE(shellOpen(w.platform, "x"), 32);
+}
+
+} // namespace
+} // namespace skerrow

@@ -1,0 +1,125 @@
+#include "filter/addfilter.h"
+
+#include "addin/forms.h"
+#include "filter/sender.h"
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using test::World;
+
+void select(World& w, std::vector<std::shared_ptr<host::Item>> items) {
+    w.host.explorer()->showFolder(w.host.inbox());
+    w.host.explorer()->select(std::move(items));
+}
+
+// The user replaces the prefilled text and confirms.
+test::FakeWindowManager::Script typeAndConfirm(std::string text) {
+    return [text](ui::Window& dialog) {
+        dialog.userType("Text1", text);
+        dialog.userClick("Command1");
+        EXPECT_FALSE(dialog.isLoaded()) << "OK closes the dialog";
+    };
+}
+
+TEST(AddFilter, ConfirmingPutsTheEntryOnItsListAndTakesItOffTheOpposite) {
+    struct Case {
+        const char* listKey;
+        std::string typed;
+        FilterLists before;
+        FilterLists after;
+    } cases[] = {
+        {"friendemail", "amy@x.com", {{}, {}, {"amy@x.com", "b@y.com"}, {}}, {{"amy@x.com"}, {}, {"b@y.com"}, {}}},
+        {"enemyemail", "amy@x.com", {{"amy@x.com"}, {}, {}, {}}, {{}, {}, {"amy@x.com"}, {}}},
+        {"frienddomain", "x.com", {{}, {}, {}, {"*@x.com"}}, {{}, {"*@x.com"}, {}, {}}},
+        {"enemydomain", "x.com", {{}, {"*@x.com"}, {}, {}}, {{}, {}, {}, {"*@x.com"}}},
+        {"friendemail", " ", {}, {}},
+        {"frienddomain", " ", {}, {{}, {"*@ "}, {}, {}}},
+        {"enemydomain", "*@x.com", {}, {{}, {}, {}, {"*@*@x.com"}}},
+        {"friendemail", "Amy@X.com ", {{}, {}, {"amy@x.com"}, {}}, {{"Amy@X.com "}, {}, {"amy@x.com"}, {}}},
+        {"friendemail", "a@x.com;boss@y.com", {}, {}},
+        {"blacklist", "x.com", {}, {}},
+    };
+    for (const Case& c : cases) {
+        World w;
+        w.v.setLists(c.before);
+        select(w, {w.mail("amy@x.com")});
+        w.windows.onModal("addFilter", typeAndConfirm(c.typed));
+
+        addSenderDialog(w.v, w.app(), c.listKey);
+
+        EXPECT_EQ(w.v.lists(), c.after) << c.listKey << " '" << c.typed << "'";
+        EXPECT_FALSE(w.v.forms().addFilterDialog().isLoaded());
+    }
+}
+
+TEST(AddFilter, OneDialogPerSelectedMailPrefilledAndCancelDoesNotStopTheNext) {
+    for (const std::string listKey : {"friendemail", "enemydomain"}) {
+        World w;
+        const bool domain = listKey == "enemydomain";
+        select(w, {w.mail("amy@x.com"), w.host.inbox()->addOther("MeetingItem"), w.mail("bob@y.com"),
+                   w.mail("cat@z.com")});
+        std::vector<std::string> seen;
+        auto record = [&](ui::Window& d) {
+            EXPECT_EQ(d.caption, "Add Sender");
+            EXPECT_EQ(w.v.forms().addFilterDialog().AddFilterObjectName, listKey);
+            seen.push_back(d.control("Text1").caption);
+        };
+        w.windows.onModal("addFilter", [&](ui::Window& d) { record(d); d.userDefault(); });
+        w.windows.onModal("addFilter", [&](ui::Window& d) { record(d); d.userCancel(); });
+        w.windows.onModal("addFilter", [&](ui::Window& d) { record(d); d.userClick("Command1"); });
+
+        addSenderDialog(w.v, w.app(), listKey);
+
+        if (domain) {
+            EXPECT_EQ(seen, (std::vector<std::string>{"x.com", "y.com", "z.com"}));
+            EXPECT_EQ(w.v.enemydomain, (FilterList{"*@x.com", "*@z.com"}));
+        } else {
+            EXPECT_EQ(seen, (std::vector<std::string>{"amy@x.com", "bob@y.com", "cat@z.com"}));
+            EXPECT_EQ(w.v.friendemail, (FilterList{"amy@x.com", "cat@z.com"}));
+        }
+    }
+}
+
+TEST(AddFilter, OkFollowsTheTextAndIsOffAtEveryLoad) {
+    World w;
+    select(w, {w.mail("amy@x.com")});
+    std::vector<std::string> steps;
+    auto state = [&](ui::Window& d) {
+        steps.push_back(std::string(d.control("Command1").enabled ? "on/" : "off/") + d.defaultButton);
+    };
+    w.windows.onModal("addFilter", [&](ui::Window& d) {
+        state(d);
+        d.userType("Text1", "");
+        state(d);
+        d.userDefault(); // Enter now cancels
+    });
+
+    addSenderDialog(w.v, w.app(), "friendemail");
+    addFilter& dialog = w.v.forms().addFilterDialog();
+    dialog.load();
+    state(dialog);
+
+    EXPECT_EQ(steps, (std::vector<std::string>{"on/Command1", "off/Command2", "off/Command2"}));
+    EXPECT_EQ(dialog.control("Label2").caption,
+              "Type the email address(for example,someone@example.com) or domain name(for example,example.com)that "
+              "you want to block.");
+    EXPECT_EQ(w.v.lists(), FilterLists{});
+}
+
+TEST(AddFilter, NothingSelectedOrNoExplorerShowsNothing) {
+    World w;
+    w.host.explorer()->selectNothing();
+    addSenderDialog(w.v, w.app(), "friendemail");
+    select(w, {});
+    addSenderDialog(w.v, w.app(), "friendemail");
+    w.host.removeExplorer();
+    addSenderDialog(w.v, w.app(), "friendemail");
+    EXPECT_TRUE(w.windows.shown.empty());
+}
+
+} // namespace
+} // namespace skerrow

@@ -1,0 +1,69 @@
+#include "review/about.h"
+#include "review/mailbody.h"
+
+#include "addin/forms.h"
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace skerrow {
+namespace {
+
+TEST(About, ThePagesOpenAndLeaveTheBoxOpenUntilOk) {
+    test::World w;
+    std::vector<bool> open;
+    w.windows.onModal("about", [&](ui::Window& box) {
+        EXPECT_EQ(box.control("Label4").caption, "Skerrow  Version 1.3");
+        for (const char* control : {"Command3", "Picture2", "Command1"}) {
+            box.userClick(control);
+            open.push_back(box.isLoaded());
+        }
+    });
+
+    w.v.forms().aboutBox().showModal();
+
+    EXPECT_EQ(w.platform.opened, (std::vector<std::string>{supportPageAddress, homePageAddress}));
+    EXPECT_EQ(open, (std::vector<bool>{true, true, false}));
+}
+
+TEST(MailBody, ShowsTheFiveValuesWithTheSubjectAsCaptionUntilClosed) {
+    for (const std::string subject : {"Lunch on Friday", ""}) {
+        test::World w;
+        mailbody& viewer = w.v.forms().mailBodyViewer();
+        const host::Date received = std::chrono::sys_days{std::chrono::year{2003} / 4 / 5};
+        std::vector<std::string> seen;
+        w.windows.onModal("mailbody", [&](ui::Window& v) {
+            for (const char* name : {"Label5", "Label6", "Label7", "Label8", "Text1"})
+                seen.push_back(v.control(name).caption);
+            seen.push_back(v.caption);
+            v.userCancel();
+        });
+
+        viewer.showMail("amy@example.com", received, "John Smith", subject, "line 1\r\nline 2");
+
+        EXPECT_EQ(seen, (std::vector<std::string>{"amy@example.com", generalDate(received), "John Smith", subject,
+                                                  "line 1\r\nline 2", subject}));
+        EXPECT_EQ(w.windows.closedForms, std::vector<std::string>{"mailbody"});
+    }
+}
+
+TEST(MailBody, TheDateIsTheLocalShortDateThenTheLongTime) {
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    setenv("TZ", "EST5", 1); // five hours behind UTC, no summer time
+    tzset();
+    using namespace std::chrono;
+    const std::string text = generalDate(sys_days{year{2003} / 4 / 5} + hours{12} + minutes{7} + seconds{8});
+    if (saved)
+        setenv("TZ", previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(text, "04/05/03 07:07:08");
+}
+
+} // namespace
+} // namespace skerrow

@@ -1,0 +1,219 @@
+#include "review/checkspamfrm.h"
+
+#include "addin/forms.h"
+#include "filter/checkspam.h"
+#include "review/mailbody.h"
+#include "tests/support/world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace skerrow {
+namespace {
+
+using Mails = std::vector<std::shared_ptr<memory::MemoryMailItem>>;
+using Texts = std::vector<std::string>;
+
+class CheckSpamFrmTest : public ::testing::Test {
+protected:
+    test::World w;
+    CheckSpamFrm& form = w.v.forms().checkSpamFrm();
+
+    // As checkSpam opens it.
+    void open() {
+        form.checkFolder = w.host.inbox();
+        form.checkApplication = w.app();
+        form.showModeless();
+    }
+    Texts column(std::size_t cell) {
+        Texts texts;
+        for (const ui::ListRow& row : form.control("ListView1").rows)
+            texts.push_back(row.cells.at(cell).text);
+        return texts;
+    }
+    Texts senders() { return column(1); }
+    int rowOf(const std::string& subject) {
+        const Texts subjects = column(0);
+        return static_cast<int>(std::find(subjects.begin(), subjects.end(), subject) - subjects.begin());
+    }
+    // "x" ticked, "-" not; "r" when red.
+    std::string ticks() {
+        std::string marks;
+        for (const ui::ListRow& row : form.control("ListView1").rows)
+            marks += std::string(row.checked ? "x" : "-") + (row.colour == ui::red ? "r " : " ");
+        return marks;
+    }
+};
+
+TEST_F(CheckSpamFrmTest, ListsUnreadMailsOfNoFriendSortedBySenderAlsoAfterARebuild) {
+    w.v.friendemail = {"pal@home.org"};
+    w.v.frienddomain = {"*@friends.org"};
+    auto late = w.mail("zed@spam.com", "late");
+    late->spec().received = std::chrono::sys_days{std::chrono::year{2003} / 4 / 5};
+    w.mail("amy@spam.com", "early");
+    w.mail("pal@home.org", "from a friend");
+    w.mail("bob@friends.org", "from a friendly domain");
+    w.mail("old@spam.com", "already read", false);
+    w.host.inbox()->addOther("MeetingItem");
+    open();
+
+    EXPECT_EQ(form.caption, "Check Spam");
+    EXPECT_EQ(senders(), (Texts{"amy@spam.com", "zed@spam.com"}));
+    const ui::ListRow& row = form.control("ListView1").rows.at(1);
+    EXPECT_EQ(row.key, late->EntryID());
+    EXPECT_EQ(row.cells.at(0).text, "late");
+    EXPECT_EQ(row.cells.at(1).tooltip, "Sender address");
+    EXPECT_EQ(row.cells.at(2).tooltip, "Received time");
+    EXPECT_EQ(row.cells.at(2).date, late->spec().received);
+    EXPECT_EQ(ticks(), "- - ");
+
+    w.mail("abe@spam.com", "arrived later");
+    form.userClick("Command5"); // nothing ticked: only a rebuild
+    EXPECT_EQ(senders(), (Texts{"abe@spam.com", "amy@spam.com", "zed@spam.com"}));
+}
+
+TEST_F(CheckSpamFrmTest, LabelsKeepTheCountsOfTheOpeningPass) {
+    w.v.enemydomain = {"*@junk.com"};
+    w.v.totalDeleted = 5;
+    w.mail("a@junk.com", "condemned");
+    w.mail("amy@spam.com", "suspect");
+    checkSpam(w.v, w.app());
+    ASSERT_TRUE(form.isLoaded());
+
+    form.userCheckRow("ListView1", 0, true);
+    form.userClick("Command1");
+
+    EXPECT_EQ(form.control("Label1").caption, "Deleted 1 spams.");
+    EXPECT_EQ(form.control("Label3").caption, "A total of 6 spams have been deleted.");
+    EXPECT_EQ(w.v.totalDeleted, 7);
+}
+
+TEST_F(CheckSpamFrmTest, TickingGroupsBySenderAndOnlyTheLastSenderIsRed) {
+    w.mail("amy@spam.com", "a1");
+    w.mail("bob@spam.com", "b1");
+    w.mail("amy@spam.com", "a2");
+    open(); // rows: a1, a2, b1
+
+    form.userCheckRow("ListView1", rowOf("a2"), true);
+    EXPECT_EQ(ticks(), "xr xr - ");
+    form.userCheckRow("ListView1", rowOf("b1"), true);
+    EXPECT_EQ(ticks(), "x x xr ");
+    form.userCheckRow("ListView1", rowOf("a1"), false);
+    EXPECT_EQ(ticks(), "- - x ");
+}
+
+TEST_F(CheckSpamFrmTest, SelectAllGoesByItsCaptionWhichARebuildKeeps) {
+    w.mail("amy@spam.com", "a1");
+    w.mail("bob@spam.com", "b1");
+    w.mail("bob@spam.com", "b2");
+    open();
+
+    form.userClick("Check2");
+    EXPECT_EQ(ticks(), "x x x ");
+    form.userCheckRow("ListView1", rowOf("a1"), false);
+    form.userClick("Command2"); // Not Spam for bob
+
+    EXPECT_EQ(w.v.friendemail, FilterList{"bob@spam.com"});
+    EXPECT_EQ(w.host.inbox()->mails().size(), 3u);
+    EXPECT_EQ(senders(), Texts{"amy@spam.com"});
+    EXPECT_EQ(ticks(), "- ");
+    EXPECT_EQ(form.control("Check2").caption, "Select None");
+    form.userClick("Check2");
+    EXPECT_EQ(form.control("Check2").caption, "Select All");
+}
+
+TEST_F(CheckSpamFrmTest, IsSpamBlacklistsAndTheRebuildPurgesTheSendersOtherMails) {
+    w.mail("amy@spam.com", "listed");
+    w.mail("amy@spam.com", "read, so not listed", false);
+    auto kept = w.mail("bob@spam.com", "kept");
+    open();
+
+    form.userCheckRow("ListView1", rowOf("listed"), true);
+    form.userClick("Command1");
+
+    EXPECT_EQ(w.v.enemyemail, FilterList{"amy@spam.com"});
+    EXPECT_EQ(w.host.inbox()->mails(), Mails{kept});
+    EXPECT_EQ(w.v.totalDeleted, 2);
+    EXPECT_EQ(senders(), Texts{"bob@spam.com"});
+}
+
+TEST_F(CheckSpamFrmTest, DeleteTakesTheTickedMailOnly) {
+    w.mail("amy@spam.com", "a1");
+    auto kept = w.mail("bob@spam.com", "b1");
+    open();
+    form.userCheckRow("ListView1", rowOf("a1"), true);
+    form.userClick("Command5");
+    EXPECT_EQ(w.host.inbox()->mails(), Mails{kept});
+    EXPECT_EQ(w.v.lists(), FilterLists{});
+    EXPECT_EQ(w.v.totalDeleted, 0);
+}
+
+TEST_F(CheckSpamFrmTest, AMailThatVanishedOrWillNotGoStillHasItsSenderBlacklisted) {
+    auto gone = w.mail("amy@spam.com", "vanishes");
+    w.mail("bob@spam.com", "goes");
+    auto stuck = w.mail("cat@spam.com", "will not go");
+    open();
+    form.userClick("Check2");
+    w.host.inbox()->remove(gone.get());
+    w.host.faults().failAlwaysFor("MailItem.Delete", stuck->EntryID());
+
+    form.userClick("Command1");
+
+    EXPECT_EQ(w.v.enemyemail, (FilterList{"amy@spam.com", "bob@spam.com", "cat@spam.com"}));
+    EXPECT_EQ(w.host.deletedItems()->mails().size(), 1u);
+    EXPECT_EQ(senders(), Texts{"cat@spam.com"});
+}
+
+TEST_F(CheckSpamFrmTest, DoubleClickShowsTheMailAndRebuildsWhenTheViewerCloses) {
+    w.mail("bob@spam.com", "other");
+    auto mail = w.mail("amy@spam.com", "Cheap watches");
+    open();
+    Texts seen;
+    w.windows.onModal("mailbody", [&](ui::Window& viewer) {
+        for (const char* label : {"Label5", "Label6", "Label7", "Label8", "Text1"})
+            seen.push_back(viewer.control(label).caption);
+        seen.push_back(viewer.caption);
+        mail->spec().unread = false;
+    });
+
+    form.userDoubleClick("ListView1"); // no row selected yet
+    EXPECT_TRUE(seen.empty());
+    form.userSelectRow("ListView1", rowOf("Cheap watches"));
+    form.userDoubleClick("ListView1");
+
+    EXPECT_EQ(seen, (Texts{"amy@spam.com", generalDate(host::Date{}), "John Smith", "Cheap watches",
+                           "Dear John,\r\nsome text.\r\n", "Cheap watches"}));
+    EXPECT_EQ(senders(), Texts{"bob@spam.com"});
+}
+
+TEST_F(CheckSpamFrmTest, DoubleClickOnARowWhoseMailIsGoneOpensNothing) {
+    auto mail = w.mail("amy@spam.com", "a1");
+    open();
+    form.userSelectRow("ListView1", 0);
+    w.host.inbox()->remove(mail.get());
+    form.userDoubleClick("ListView1");
+    EXPECT_EQ(w.windows.shown, Texts{"modeless:CheckSpamFrm"});
+    EXPECT_EQ(senders(), Texts{"amy@spam.com"}) << "no rebuild either";
+}
+
+TEST_F(CheckSpamFrmTest, ClosingEndsThePendingCheckAndLetsGoOfFolderAndApplication) {
+    w.mail("amy@spam.com");
+    for (const char* way : {"Command4", "Esc", "close box"}) {
+        w.v.newMailPending = true;
+        open();
+        if (way == std::string("Command4"))
+            form.userClick("Command4");
+        else if (way == std::string("Esc"))
+            form.userCancel();
+        else
+            form.userClose();
+        EXPECT_FALSE(form.isLoaded()) << way;
+        EXPECT_FALSE(w.v.newMailPending) << way;
+        EXPECT_EQ(form.checkFolder, nullptr) << way;
+        EXPECT_EQ(form.checkApplication, nullptr) << way;
+    }
+}
+
+} // namespace
+} // namespace skerrow

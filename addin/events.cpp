@@ -1,0 +1,95 @@
+#include "addin/startload.h"
+#include "filter/checkspam.h"
+#include "filter/filter_store.h"
+#include "filter/sender.h"
+#include "filter/trap.h"
+
+namespace skerrow {
+
+using host::must;
+
+void startLoad::globalApplication_NewMail() {
+    v_.newMailPending = true;
+}
+
+// No trap of its own: a failing step of the automatic check ends the
+// handler and the host gets the failure as the event's result.
+void startLoad::m_objExplorer_SelectionChange() {
+    if (v_.newMailPending) {
+        const auto& application = must(v_.globalApplication);
+        auto shown = must(must(application->ActiveExplorer())->CurrentFolder());
+        auto inbox = must(must(application->GetNamespace("MAPI"))->GetDefaultFolder(host::olFolderInbox));
+        // By display name: an Inbox of another store counts as the Inbox.
+        if (shown->Name() == inbox->Name())
+            checkSpam(v_, application);
+    }
+    updateButtonStates();
+}
+
+void startLoad::m_objExplorer_Close() {
+    setExplorer(nullptr);
+}
+
+void startLoad::resetButtonStates() {
+    for (const auto* button : {&cmdAddFriendToolButton, &cmdAddEnemyDomain, &cmdIsSpamToolButton, &cmdAddFriendDomain})
+        if (*button)
+            (*button)->setEnabled(true);
+}
+
+void startLoad::updateButtonStates() {
+    auto set = [](const std::shared_ptr<host::CommandBarButton>& button, bool enabled) {
+        // An empty member (no toolbar was built) makes setting it a no-op.
+        trap([&] {
+            if (button)
+                button->setEnabled(enabled);
+        });
+    };
+    auto disableAll = [&] {
+        set(cmdAddFriendToolButton, false);
+        set(cmdAddFriendDomain, false);
+        set(cmdAddEnemyDomain, false);
+        set(cmdIsSpamToolButton, false);
+    };
+
+    trap([&] { resetButtonStates(); });
+    auto selection = attempt([&] { return must(must(v_.globalApplication)->ActiveExplorer())->GetSelection(); });
+    if (!selection)
+        return;
+    if (!*selection) {
+        disableAll();
+        return;
+    }
+    // Without a count nothing below can be decided; the commands stay enabled.
+    const auto count = attempt([&] { return (*selection)->Count(); });
+    if (!count)
+        return;
+    if (*count == 0) {
+        disableAll();
+        return;
+    }
+    if (*count >= 2)
+        return;
+    auto mail = host::asMailItem(attempt([&] { return (*selection)->Item(1); }).value_or(nullptr));
+    if (!mail) {
+        disableAll();
+        return;
+    }
+    const std::string sender = getSenderAddress(v_.messagingSession, mail);
+    if (isInArray(v_.enemyemail, sender)) {
+        set(cmdAddFriendToolButton, true);
+        set(cmdIsSpamToolButton, false);
+    } else if (isInArray(v_.friendemail, sender)) {
+        set(cmdAddFriendToolButton, false);
+        set(cmdIsSpamToolButton, true);
+    }
+    const std::string key = domainKey(sender);
+    if (isInArray(v_.enemydomain, key)) {
+        set(cmdAddFriendDomain, true);
+        set(cmdAddEnemyDomain, false);
+    } else if (isInArray(v_.frienddomain, key)) {
+        set(cmdAddFriendDomain, false);
+        set(cmdAddEnemyDomain, true);
+    }
+}
+
+} // namespace skerrow

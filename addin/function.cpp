@@ -1,0 +1,61 @@
+#include "addin/host/host.h"
+#include "addin/lifecycle.h"
+#include "filter/settings.h"
+#include "filter/text.h"
+#include "filter/trap.h"
+#include "filter/varient.h"
+
+namespace skerrow {
+
+void initGlobals(Varient& v, const std::shared_ptr<host::Application>& application) {
+    trap([&] {
+        v.messagingSession =
+            std::dynamic_pointer_cast<host::MessagingSession>(v.services.objects.CreateObject(messagingSessionClass));
+    });
+    // No new session: the add-in shares the one the host already holds.
+    trap([&] { host::must(v.messagingSession)->Logon(sessionProfileName, "", false, false); });
+    trap([&] {
+        auto user = host::must(host::must(application)->GetNamespace("MAPI"))->CurrentUser();
+        v.ownAddress = toLowerAscii(host::must(user)->Address());
+    });
+    v.settingsRoot = platform::RegistryRoot::CurrentUser;
+    v.settingsKey = settingsKeyName;
+    v.installationFolder = regRead(v.services.platform, v.settingsRoot, v.settingsKey, appPathValue);
+    v.listFileUserName = getUserName(v.services.platform);
+    v.deletedThisPass = 0;
+    v.environmentLoaded = false;
+    v.listsSafeToStore = false;
+    v.newMailPending = false;
+}
+
+bool isFirstRun(Varient& v) {
+    return regRead(v.services.platform, v.settingsRoot, v.settingsKey, setupCompleteValue).empty();
+}
+
+void removeEmptyBars(Varient&, const std::shared_ptr<host::Application>& application) {
+    auto bars = attempt([&] { return host::must(host::must(application)->ActiveExplorer())->GetCommandBars(); });
+    if (!bars || !*bars)
+        return;
+    const int count = attempt([&] { return (*bars)->Count(); }).value_or(0);
+    // From the last position down, so that a deletion does not shift the
+    // bars still to be visited: two empty ones side by side both go.
+    for (int position = count; position >= 1; --position) {
+        trap([&] {
+            auto bar = host::must((*bars)->Item(position));
+            if (host::must(bar->Controls())->Count() == 0 && bar->Name() == "Corvalle")
+                bar->Delete();
+        });
+    }
+}
+
+std::optional<std::int16_t> parseTotal(const std::string& text) {
+    const std::string digits = trimSpaces(text);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int value = std::stoi(digits);
+    if (value > INT16_MAX)
+        return std::nullopt;
+    return static_cast<std::int16_t>(value);
+}
+
+} // namespace skerrow

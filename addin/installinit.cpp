@@ -1,0 +1,26 @@
+#include "addin/lifecycle.h"
+#include "filter/checkspam.h"
+#include "filter/filter_store.h"
+#include "filter/settings.h"
+#include "filter/trap.h"
+#include "filter/varient.h"
+
+namespace skerrow {
+
+void firstRunSetup(Varient& v, const std::shared_ptr<host::Application>& application) {
+    purgeHostNotices(v, application);
+    if (!isFirstRun(v))
+        return;
+    purgeHostNotices(v, application);
+    importAddressBook(v, application);
+    saveFilter(v);
+    writeFirstRunSettings(v);
+}
+
+void writeFirstRunSettings(Varient& v) {
+    regWrite(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue, "0");
+    regWrite(v.services.platform, v.settingsRoot, v.settingsKey, neverDisplayValue, "0");
+    regWrite(v.services.platform, v.settingsRoot, v.settingsKey, setupCompleteValue, "1");
+}
+
+} // namespace skerrow

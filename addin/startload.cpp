@@ -1,0 +1,64 @@
+#include "addin/startload.h"
+
+#include "addin/lifecycle.h"
+#include "filter/trap.h"
+
+namespace skerrow {
+
+startLoad::startLoad(Services services) : v_(services) {}
+
+startLoad::~startLoad() = default;
+
+void startLoad::setGlobalApplication(std::shared_ptr<host::Application> application) {
+    newMail_.reset();
+    v_.globalApplication = std::move(application);
+    if (v_.globalApplication)
+        trap([&] { newMail_ = v_.globalApplication->onNewMail([this] { globalApplication_NewMail(); }); });
+}
+
+void startLoad::setExplorer(std::shared_ptr<host::Explorer> explorer) {
+    explorerClose_.reset();
+    selectionChange_.reset();
+    m_objExplorer = std::move(explorer);
+    if (!m_objExplorer)
+        return;
+    trap([&] { explorerClose_ = m_objExplorer->onClose([this] { m_objExplorer_Close(); }); });
+    trap([&] { selectionChange_ = m_objExplorer->onSelectionChange([this] { m_objExplorer_SelectionChange(); }); });
+}
+
+void startLoad::OnConnection(const std::shared_ptr<host::Object>& application, int, const std::shared_ptr<host::Object>&,
+                             CustomValues&) {
+    // Anything but the mail client's application ends the connection here.
+    auto mailClient = std::dynamic_pointer_cast<host::Application>(application);
+    if (!mailClient)
+        return;
+    setGlobalApplication(std::move(mailClient));
+    clicks_.clear();
+    for (Member member : {&startLoad::cmdCheckSpam, &startLoad::cmdAddEnemyDomain, &startLoad::cmdOptions,
+                          &startLoad::cmdHelp, &startLoad::cmdAboutCorvalle, &startLoad::cmdIsSpamToolButton,
+                          &startLoad::cmdAddFriendToolButton, &startLoad::cmdAddFriendDomain})
+        (this->*member).reset();
+    initGlobals(v_, v_.globalApplication);
+    firstRunSetup(v_, v_.globalApplication);
+    CreateAddInUI();
+    loadEnvironment(v_);
+    auto explorer = attempt([&] { return v_.globalApplication->ActiveExplorer(); });
+    setExplorer(explorer ? *explorer : nullptr);
+}
+
+void startLoad::OnDisconnection(int, CustomValues&) {
+    saveEnvironment(v_, v_.globalApplication);
+    if (!v_.messagingSession)
+        throw host::HostError("no messaging session to log off");
+    v_.messagingSession->Logoff();
+    v_.messagingSession.reset();
+    setGlobalApplication(nullptr);
+}
+
+void startLoad::OnAddInsUpdate(CustomValues&) {}
+
+void startLoad::OnStartupComplete(CustomValues&) {}
+
+void startLoad::OnBeginShutdown(CustomValues&) {}
+
+} // namespace skerrow

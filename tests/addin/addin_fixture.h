@@ -1,0 +1,68 @@
+// An add-in connected to the in-memory client, as the client would do it.
+#pragma once
+
+#include "addin/startload.h"
+#include "filter/settings.h"
+#include "hosts/memory/memory_host.h"
+#include "platform/memory/memory_platform.h"
+#include "tests/support/fakes.h"
+#include "tests/support/world.h"
+
+#include <memory>
+
+namespace skerrow::test {
+
+struct Client {
+    memory::MemoryHost host;
+    memory::MemoryPlatform platform;
+    FakeDialogs dialogs;
+    FakeWindowManager windows;
+    std::unique_ptr<startLoad> addin;
+
+    Client() {
+        host.setCurrentUser("John.Smith@Example.com");
+        restartAddin();
+    }
+
+    void restartAddin() { addin = std::make_unique<startLoad>(Services{platform, host.objects(), host.clipboard(), dialogs, windows}); }
+
+    void connect() {
+        IDTExtensibility2::CustomValues custom;
+        addin->OnConnection(host.application(), 0, nullptr, custom);
+    }
+    void disconnect() {
+        IDTExtensibility2::CustomValues custom;
+        addin->OnDisconnection(0, custom);
+    }
+    // The client ends and starts again with a fresh add-in object.
+    void restart() {
+        disconnect();
+        host.endSession();
+        restartAddin();
+        connect();
+    }
+
+    Varient& v() { return addin->state(); }
+    std::string listFile() const { return *platform.systemDir + "\\" + *platform.user; }
+    std::string setting(const char* name) const {
+        return platform.value(platform::RegistryRoot::CurrentUser, settingsKeyName, name).value_or("<missing>");
+    }
+    void setSetting(const char* name, const std::string& value) {
+        platform.setValue(platform::RegistryRoot::CurrentUser, settingsKeyName, name, value);
+    }
+    // A client that has run the add-in before.
+    void markInstalled() { setSetting("SetupComplete", "1"); }
+
+    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello",
+                                                 bool unread = true) {
+        memory::MailSpec spec;
+        spec.subject = subject;
+        spec.senderAddress = sender;
+        spec.headers = "From: " + sender + "\r\nTo: john.smith@example.com\r\n\r\n";
+        spec.body = "text";
+        spec.unread = unread;
+        return host.inbox()->addMail(std::move(spec));
+    }
+};
+
+} // namespace skerrow::test

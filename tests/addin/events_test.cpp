@@ -1,0 +1,153 @@
+#include "tests/addin/addin_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using test::Client;
+
+struct States {
+    bool addFriend, isSpam, addFriendDomain, addEnemyDomain;
+    friend bool operator==(const States&, const States&) = default;
+};
+
+States states(Client& c) {
+    return {c.addin->cmdAddFriendToolButton->Enabled(), c.addin->cmdIsSpamToolButton->Enabled(),
+            c.addin->cmdAddFriendDomain->Enabled(), c.addin->cmdAddEnemyDomain->Enabled()};
+}
+
+std::ostream& operator<<(std::ostream& os, const States& s) {
+    return os << s.addFriend << s.isSpam << s.addFriendDomain << s.addEnemyDomain;
+}
+
+TEST(ButtonStates, OneSelectedMailFollowsTheDecisionTables) {
+    struct Case {
+        const char* what;
+        FilterLists lists;
+        States expected;
+    } cases[] = {
+        {"on no list", {}, {true, true, true, true}},
+        {"blacklisted address", {{}, {}, {"s@x.com"}, {}}, {true, false, true, true}},
+        {"blacklisted and friend", {{"s@x.com"}, {}, {"s@x.com"}, {}}, {true, false, true, true}},
+        {"friend only", {{"s@x.com"}, {}, {}, {}}, {false, true, true, true}},
+        {"blacklisted domain", {{}, {}, {}, {"*@x.com"}}, {true, true, true, false}},
+        {"domain on both", {{}, {"*@x.com"}, {}, {"*@x.com"}}, {true, true, true, false}},
+        {"friend domain only", {{}, {"*@x.com"}, {}, {}}, {true, true, false, true}},
+    };
+    for (const Case& k : cases) {
+        Client c;
+        c.markInstalled();
+        c.connect();
+        c.v().setLists(k.lists);
+        auto mail = c.mail("s@x.com");
+        c.host.explorer()->select({mail});
+        EXPECT_EQ(states(c), k.expected) << k.what;
+        // Recomputed from scratch at every change.
+        c.host.explorer()->select({c.mail("other@y.com")});
+        EXPECT_EQ(states(c), (States{true, true, true, true})) << k.what;
+    }
+}
+
+TEST(ButtonStates, EmptyNoneOrNonMailDisablesAllAndTwoMailsEnableAll) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.v().enemyemail = FilterList{"s@x.com"};
+    auto a = c.mail("s@x.com");
+    c.host.explorer()->select({});
+    EXPECT_EQ(states(c), (States{false, false, false, false}));
+    c.host.explorer()->select({a, c.mail("s@x.com")});
+    EXPECT_EQ(states(c), (States{true, true, true, true}));
+    c.host.explorer()->selectNothing();
+    EXPECT_EQ(states(c), (States{false, false, false, false}));
+    c.host.explorer()->select({c.host.inbox()->addOther("MeetingItem")});
+    EXPECT_EQ(states(c), (States{false, false, false, false}));
+    EXPECT_TRUE(c.host.eventFailures.empty());
+}
+
+TEST(ButtonStates, UnresolvedSenderIsLookedUpAsTheFallbackAndFailuresAreTrapped) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    auto mail = c.mail("s@x.com");
+    c.host.faults().failAlways("Session.GetMessage");
+    c.host.explorer()->select({mail});
+    EXPECT_EQ(states(c), (States{true, true, true, true}));
+    c.host.faults().clearAll();
+    c.host.faults().failAlways("Selection.Item");
+    c.host.explorer()->select({mail});
+    EXPECT_EQ(states(c), (States{false, false, false, false}));
+    EXPECT_TRUE(c.host.eventFailures.empty());
+}
+
+TEST(NewMail, OnlySetsTheFlagAndTheNextSelectionInTheInboxRunsTheCheck) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.v().enemydomain = FilterList{"*@spam.com"};
+    auto spam = c.mail("a@spam.com");
+    auto calendar = c.host.folder("Calendar");
+    c.host.explorer()->showFolder(calendar);
+    c.host.raiseNewMail();
+    EXPECT_TRUE(c.v().newMailPending);
+    EXPECT_EQ(spam->folder(), c.host.inbox());
+    c.host.explorer()->select({calendar->addOther("AppointmentItem")});
+    EXPECT_EQ(spam->folder(), c.host.inbox()) << "no check outside the Inbox";
+
+    c.host.explorer()->showFolder(c.host.inbox());
+    c.host.explorer()->select({});
+    EXPECT_EQ(spam->folder(), c.host.deletedItems());
+    ASSERT_EQ(c.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(c.dialogs.boxes[0].text, "\r\n  Deleted 1 spams.  \r\n\r\n");
+    EXPECT_TRUE(c.v().newMailPending) << "the flag stays set until the review window closes";
+
+    // Nothing left to delete: the next change in the Inbox runs silently.
+    c.host.explorer()->select({});
+    EXPECT_EQ(c.dialogs.boxes.size(), 1u);
+}
+
+TEST(NewMail, ReviewWindowOpensAndClosingItClearsTheFlag) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.mail("stranger@x.com");
+    c.host.raiseNewMail();
+    c.host.explorer()->select({});
+    ASSERT_EQ(c.windows.open.size(), 1u);
+    c.windows.open[0]->userClose();
+    EXPECT_FALSE(c.v().newMailPending);
+}
+
+TEST(SelectionChange, AFailingStepOfTheAutomaticCheckReachesTheHost) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.host.raiseNewMail();
+    auto mail = c.mail("s@x.com");
+    c.v().enemyemail = FilterList{"s@x.com"};
+    c.host.faults().failOnce("Folder.Name");
+    c.host.explorer()->select({mail});
+    ASSERT_EQ(c.host.eventFailures.size(), 1u);
+    EXPECT_EQ(mail->folder(), c.host.inbox()) << "no check ran";
+    EXPECT_TRUE(c.addin->cmdIsSpamToolButton->Enabled()) << "the button states were not updated";
+}
+
+TEST(ExplorerClose, EndsTheWatchForGood) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.v().enemyemail = FilterList{"s@x.com"};
+    auto mail = c.mail("s@x.com");
+    c.host.explorer()->close();
+    EXPECT_FALSE(c.addin->m_objExplorer);
+    auto second = c.host.openExplorer();
+    c.host.raiseNewMail();
+    second->select({mail});
+    EXPECT_EQ(mail->folder(), c.host.inbox());
+    EXPECT_TRUE(c.addin->cmdIsSpamToolButton->Enabled());
+    EXPECT_EQ(second->selectionChangeSubscribers(), 0);
+}
+
+} // namespace
+} // namespace skerrow

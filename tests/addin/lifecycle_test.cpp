@@ -1,0 +1,174 @@
+#include "addin/lifecycle.h"
+
+#include "tests/addin/addin_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace skerrow {
+namespace {
+
+using test::Client;
+
+TEST(Connection, FirstRunImportsFriendsAndSavesThem) {
+    Client c;
+    c.host.addAddressList("Contacts", {"friend@x.com", "pal@y.com"});
+    c.connect();
+    EXPECT_EQ(c.platform.files.at(c.listFile()), "friend@x.com;pal@y.com\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "0");
+    EXPECT_EQ(c.setting("NeverDisplayForAutoTellSpam"), "0");
+    EXPECT_EQ(c.v().friendemail.entries(), (std::vector<std::string>{"friend@x.com", "pal@y.com"}));
+}
+
+TEST(Connection, LaterRunsDoNotImportButStillDeleteHostNotices) {
+    Client c;
+    c.markInstalled();
+    c.host.addAddressList("Contacts", {"friend@x.com"});
+    auto notice = c.mail("outlook@x.com", "Microsoft Outlook Test Message");
+    c.connect();
+    EXPECT_TRUE(c.v().friendemail.empty());
+    EXPECT_EQ(notice->folder(), c.host.deletedItems());
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "<missing>");
+}
+
+TEST(Connection, SetsUpTheSessionAddressAndSettings) {
+    Client c;
+    c.setSetting("AppPath", "/opt/skerrow/");
+    c.connect();
+    auto& sessions = c.host.objects().sessions;
+    ASSERT_EQ(sessions.size(), 1u);
+    ASSERT_EQ(sessions[0]->logons.size(), 1u);
+    const auto& logon = sessions[0]->logons[0];
+    EXPECT_EQ(logon.profileName.size(), 4u);
+    EXPECT_EQ(logon.password, "");
+    EXPECT_FALSE(logon.showDialog);
+    EXPECT_FALSE(logon.newSession);
+    EXPECT_EQ(c.v().ownAddress, "john.smith@example.com");
+    EXPECT_EQ(c.v().installationFolder, "/opt/skerrow/");
+    EXPECT_EQ(c.v().listFileUserName, "tester");
+    EXPECT_TRUE(c.v().environmentLoaded);
+    EXPECT_EQ(c.addin->m_objExplorer, c.host.explorer());
+}
+
+TEST(Connection, AnApplicationThatIsNotTheMailClientsDoesNothing) {
+    Client c;
+    IDTExtensibility2::CustomValues custom;
+    c.addin->OnConnection(c.host.inbox(), 0, nullptr, custom);
+    EXPECT_FALSE(c.v().globalApplication);
+    EXPECT_TRUE(c.host.commandBars()->bars().empty());
+    EXPECT_TRUE(c.host.objects().sessions.empty());
+    EXPECT_EQ(c.host.application()->newMailSubscribers(), 0);
+    EXPECT_THROW(c.disconnect(), std::exception) << "no session to log off";
+    EXPECT_TRUE(c.platform.files.empty());
+    EXPECT_FALSE(c.platform.keyExists(platform::RegistryRoot::CurrentUser, settingsKeyName));
+}
+
+TEST(Totals, StoredTextIsParsedAndTheNewTotalWrittenBack) {
+    struct Case {
+        const char* stored;
+        int deleted;
+        const char* written;
+    } cases[] = {{"40", 3, "43"}, {"abc", 0, "0"}, {"abc", 2, "2"}, {"", 1, "1"},
+                 {"40000", 0, "0"}, {"32767", 5, "32767"}, {"-4", 0, "0"}};
+    for (const auto& k : cases) {
+        Client c;
+        c.markInstalled();
+        c.setSetting("HaveAutoDeleteCount", k.stored);
+        c.connect();
+        for (int i = 0; i < k.deleted; ++i)
+            bump(c.v().totalDeleted);
+        c.disconnect();
+        EXPECT_EQ(c.setting("HaveAutoDeleteCount"), k.written) << k.stored << " + " << k.deleted;
+    }
+}
+
+TEST(Disconnection, StoresListsAndTotalThenLogsOffAndReleases) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.v().enemyemail = addToArray(c.v().enemyemail, "bad@spam.com");
+    c.v().totalDeleted = 7;
+    auto session = c.host.objects().sessions.at(0);
+    c.disconnect();
+    EXPECT_EQ(c.platform.files.at(c.listFile()), "\r\n\r\nbad@spam.com\r\n\r\n");
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "7");
+    EXPECT_EQ(session->logoffs, 1);
+    EXPECT_FALSE(c.v().messagingSession);
+    EXPECT_FALSE(c.v().globalApplication);
+    EXPECT_EQ(c.host.application()->newMailSubscribers(), 0);
+}
+
+TEST(Disconnection, FailedLogoffIsPassedBackAndSkipsTheReleases) {
+    Client c;
+    c.markInstalled();
+    c.connect();
+    c.host.faults().failOnce("Session.Logoff");
+    EXPECT_THROW(c.disconnect(), std::exception);
+    EXPECT_TRUE(c.v().globalApplication);
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "0") << "the environment is stored first";
+}
+
+TEST(Disconnection, UnreadableListFileIsLeftAloneButTheTotalIsStored) {
+    Client c;
+    c.markInstalled();
+    const std::string kept = "a@x.com;b@x.com\r\n\r\nc@spam.com\r\n\r\n";
+    c.platform.files[c.listFile()] = kept;
+    c.platform.faults().failAlways("Platform.readTextFile");
+    c.connect();
+    c.v().totalDeleted = 3;
+    c.platform.faults().clearAll();
+    c.disconnect();
+    EXPECT_EQ(c.platform.files.at(c.listFile()), kept);
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "3");
+}
+
+TEST(Connection, NoSessionClassLeavesTheSessionEmptyAndSendersFallBack) {
+    Client c;
+    c.markInstalled();
+    c.host.objects().offerSession = false;
+    c.connect();
+    EXPECT_FALSE(c.v().messagingSession);
+    EXPECT_TRUE(c.v().environmentLoaded);
+    EXPECT_THROW(c.disconnect(), std::exception);
+}
+
+// Every host or platform operation the start-up touches may fail; the
+// connection goes on and nothing escapes to the host.
+TEST(Connection, SurvivesAFailureAtEveryStep) {
+    const char* faults[] = {
+        "Factory.CreateObject", "Session.Logon",           "Application.GetNamespace", "Namespace.CurrentUser",
+        "Recipient.Address",    "Namespace.GetDefaultFolder", "Folder.Items",          "MailItem.Subject",
+        "MailItem.Delete",      "Namespace.AddressLists",  "Application.ActiveExplorer", "Explorer.GetCommandBars",
+        "CommandBars.Count",    "CommandBars.Item",        "CommandBars.Add",          "CommandBar.setVisible",
+        "CommandBar.setPosition", "Controls.Add",          "Control.setCaption",       "Button.PasteFace",
+        "Button.setStyle",      "Popup.Controls",          "Clipboard.setBitmap",
+    };
+    const char* platformFaults[] = {"Platform.readValue", "Platform.writeValue", "Platform.userName",
+                                    "Platform.systemDirectory", "Platform.fileExists", "Platform.createEmptyFile",
+                                    "Platform.replaceTextFile", "Platform.loadBitmap"};
+    for (const char* fault : faults) {
+        Client c;
+        c.host.addAddressList("Contacts", {"friend@x.com"});
+        c.mail("outlook@x.com", "Microsoft Outlook");
+        c.host.faults().failAlways(fault);
+        EXPECT_NO_THROW(c.connect()) << fault;
+        EXPECT_TRUE(c.v().environmentLoaded) << fault;
+    }
+    for (const char* fault : platformFaults) {
+        Client c;
+        c.platform.faults().failAlways(fault);
+        EXPECT_NO_THROW(c.connect()) << fault;
+        EXPECT_TRUE(c.v().environmentLoaded) << fault;
+    }
+}
+
+TEST(FirstRun, IsRecognisedOnceAndOnlyOnce) {
+    Client c;
+    c.connect();
+    EXPECT_FALSE(isFirstRun(c.v()));
+    c.host.addAddressList("Contacts", {"late@x.com"});
+    c.restart();
+    EXPECT_TRUE(c.v().friendemail.empty());
+}
+
+} // namespace
+} // namespace skerrow

@@ -1,0 +1,363 @@
+#include "hosts/maildir/maildir_host.h"
+
+#include "hosts/maildir/maildir_store.h"
+#include "hosts/maildir/vcard.h"
+
+#include <algorithm>
+#include <map>
+
+namespace skerrow::maildir {
+
+namespace {
+
+constexpr const char* unreadableItemTypeName = "UnreadableItem";
+
+using HandlerList = std::vector<std::shared_ptr<host::EventHandler>>;
+
+class HandlerConnection : public host::EventConnection {
+public:
+    HandlerConnection(const std::shared_ptr<HandlerList>& list, std::shared_ptr<host::EventHandler> handler)
+        : list_(list), handler_(std::move(handler)) {}
+    ~HandlerConnection() override {
+        if (auto list = list_.lock())
+            std::erase(*list, handler_);
+    }
+
+private:
+    std::weak_ptr<HandlerList> list_;
+    std::shared_ptr<host::EventHandler> handler_;
+};
+
+std::string displayName(const std::string& dirName) {
+    if (dirName.empty())
+        return "Inbox";
+    if (dirName == MaildirStore::trashDirName)
+        return "Deleted Items";
+    std::string name = dirName.substr(1);
+    std::replace(name.begin(), name.end(), '.', '/');
+    return name;
+}
+
+class MaildirFolder;
+
+class MaildirMailItem : public host::MailItem {
+public:
+    MaildirMailItem(std::shared_ptr<MaildirStore> store, std::shared_ptr<MaildirFolder> folder,
+                    std::shared_ptr<FileRecord> record)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)) {}
+
+    std::string typeName() override;
+    std::string EntryID() override { return record_->unique; }
+    std::shared_ptr<host::Folder> Parent() override;
+    std::string Subject() override;
+    std::string Body() override { return store_->bodies(state(), *record_)->plain; }
+    std::string HTMLBody() override { return store_->bodies(state(), *record_)->html; }
+    std::string To() override;
+    bool UnRead() override;
+    host::Date ReceivedTime() override { return store_->received(state(), *record_); }
+    void Delete() override { store_->remove(state(), *record_); }
+
+private:
+    FolderState& state();
+    std::shared_ptr<HeaderData> headers() { return store_->headers(state(), *record_); }
+
+    std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<MaildirFolder> folder_;
+    std::shared_ptr<FileRecord> record_;
+};
+
+class MaildirFolder : public host::Folder, public std::enable_shared_from_this<MaildirFolder> {
+public:
+    MaildirFolder(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> state)
+        : store_(std::move(store)), state_(std::move(state)) {}
+
+    std::vector<std::shared_ptr<host::Item>> Items() override {
+        const auto& records = store_->scan(*state_);
+        std::vector<std::shared_ptr<host::Item>> items;
+        items.reserve(records.size());
+        auto self = shared_from_this();
+        for (const auto& record : records)
+            items.push_back(std::make_shared<MaildirMailItem>(store_, self, record));
+        return items;
+    }
+    int ItemCount() override { return static_cast<int>(store_->scan(*state_).size()); }
+    std::string Name() override { return displayName(state_->dirName); }
+    std::string StoreID() override { return store_->root(); }
+
+    FolderState& state() { return *state_; }
+
+private:
+    std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FolderState> state_;
+};
+
+FolderState& MaildirMailItem::state() {
+    return folder_->state();
+}
+
+std::string MaildirMailItem::typeName() {
+    // Asked of every item on every walk: answer from the cache directly.
+    if (!record_->gone && record_->headers)
+        return record_->headers->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+    try {
+        return headers()->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+    } catch (const host::HostError&) {
+        // Moved away since the snapshot: it was a mail as far as anyone
+        // knows, and its operations now fail one by one.
+        if (record_->gone)
+            return host::mailItemTypeName;
+        return unreadableItemTypeName;
+    }
+}
+
+std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
+    return folder_;
+}
+
+std::string MaildirMailItem::Subject() {
+    auto data = headers();
+    if (!data->subjectText)
+        data->subjectText = data->subject ? decodeSubject(*data->subject) : std::string();
+    return *data->subjectText;
+}
+
+std::string MaildirMailItem::To() {
+    auto data = headers();
+    if (!data->toText)
+        data->toText = data->to ? displayAddresses(*data->to) : std::string();
+    return *data->toText;
+}
+
+bool MaildirMailItem::UnRead() {
+    if (record_->gone)
+        throw host::HostError("the message " + record_->unique + " is no longer in its folder");
+    return record_->unread();
+}
+
+// An address as an address-book entry, a sender or the current user.
+template <class Interface>
+class PlainAddress : public Interface {
+public:
+    explicit PlainAddress(std::string address) : address_(std::move(address)) {}
+    std::string Address() override { return address_; }
+
+private:
+    std::string address_;
+};
+using Entry = PlainAddress<host::AddressEntry>;
+
+class AddressBook : public host::AddressList {
+public:
+    explicit AddressBook(const std::vector<std::string>& addresses) {
+        for (const auto& address : addresses)
+            entries_.push_back(std::make_shared<Entry>(address));
+    }
+    std::vector<std::shared_ptr<host::AddressEntry>> AddressEntries() override { return entries_; }
+
+private:
+    std::vector<std::shared_ptr<host::AddressEntry>> entries_;
+};
+
+class HeaderField : public host::Field {
+public:
+    explicit HeaderField(std::shared_ptr<const std::string> value) : value_(std::move(value)) {}
+    std::string Value() override { return *value_; }
+
+private:
+    std::shared_ptr<const std::string> value_;
+};
+
+class MaildirMessage : public host::Message {
+public:
+    MaildirMessage(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> folder,
+                   std::shared_ptr<FileRecord> record)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)) {}
+
+    std::shared_ptr<host::AddressEntry> Sender() override {
+        auto data = store_->headers(*folder_, *record_);
+        if (!data->sender)
+            data->sender = data->from ? senderAddress(*data->from) : std::nullopt;
+        if (!*data->sender)
+            throw host::HostError("the message " + record_->unique + " names no sender mailbox");
+        return std::make_shared<Entry>(**data->sender);
+    }
+
+    std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
+        if (propertyTag != host::prTransportMessageHeaders)
+            return nullptr;
+        return std::make_shared<HeaderField>(store_->rawHeaders(*folder_, *record_));
+    }
+
+private:
+    std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FolderState> folder_;
+    std::shared_ptr<FileRecord> record_;
+};
+
+class MaildirSession : public host::MessagingSession {
+public:
+    explicit MaildirSession(std::shared_ptr<MaildirStore> store) : store_(std::move(store)) {}
+
+    void Logon(const std::string&, const std::string&, bool, bool) override { loggedOn_ = true; }
+    void Logoff() override {
+        if (!loggedOn_)
+            throw host::HostError("the session is not logged on");
+        loggedOn_ = false;
+    }
+    std::shared_ptr<host::Message> GetMessage(const std::string& entryID, const std::string& storeID) override {
+        if (!loggedOn_)
+            throw host::HostError("the session is not logged on");
+        if (storeID != store_->root())
+            throw host::HostError("no message store " + storeID);
+        auto [folder, record] = store_->find(entryID);
+        return std::make_shared<MaildirMessage>(store_, std::move(folder), std::move(record));
+    }
+
+private:
+    std::shared_ptr<MaildirStore> store_;
+    bool loggedOn_ = false;
+};
+
+class MaildirObjectFactory : public host::ObjectFactory {
+public:
+    explicit MaildirObjectFactory(std::shared_ptr<MaildirStore> store) : store_(std::move(store)) {}
+    std::shared_ptr<host::Object> CreateObject(const std::string& className) override {
+        if (className == "MAPI.Session")
+            return std::make_shared<MaildirSession>(store_);
+        return nullptr;
+    }
+
+private:
+    std::shared_ptr<MaildirStore> store_;
+};
+
+class NoClipboard : public host::Clipboard {
+public:
+    void setBitmap(const host::Bitmap&) override {}
+};
+
+} // namespace
+
+// What the host's objects share. Folder objects are made once per folder,
+// so that the add-in sees the same object for the same folder.
+struct HostContext {
+    std::shared_ptr<MaildirStore> store;
+    std::map<std::string, std::shared_ptr<MaildirFolder>> folders;
+    std::optional<std::string> address;
+    std::vector<std::shared_ptr<host::AddressList>> addressLists;
+    std::shared_ptr<host::Explorer> explorer;
+    std::shared_ptr<HandlerList> newMailHandlers = std::make_shared<HandlerList>();
+    std::vector<std::string> eventFailures;
+
+    std::shared_ptr<MaildirFolder> folder(const std::shared_ptr<FolderState>& state) {
+        auto& slot = folders[state->dirName];
+        if (!slot)
+            slot = std::make_shared<MaildirFolder>(store, state);
+        return slot;
+    }
+};
+
+namespace {
+
+class MaildirNamespace : public host::Namespace {
+public:
+    explicit MaildirNamespace(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
+
+    std::shared_ptr<host::Recipient> CurrentUser() override {
+        if (!context_->address)
+            return nullptr;
+        return std::make_shared<PlainAddress<host::Recipient>>(*context_->address);
+    }
+    std::shared_ptr<host::Folder> GetDefaultFolder(int kind) override {
+        if (kind == host::olFolderInbox)
+            return context_->folder(context_->store->inbox());
+        if (kind == host::olFolderDeletedItems)
+            return context_->folder(context_->store->trash());
+        throw host::HostError("no default folder of kind " + std::to_string(kind));
+    }
+    std::vector<std::shared_ptr<host::AddressList>> AddressLists() override { return context_->addressLists; }
+
+private:
+    std::shared_ptr<HostContext> context_;
+};
+
+class MaildirApplication : public host::Application {
+public:
+    explicit MaildirApplication(std::shared_ptr<HostContext> context)
+        : context_(context), namespace_(std::make_shared<MaildirNamespace>(std::move(context))) {}
+
+    std::shared_ptr<host::Explorer> ActiveExplorer() override { return context_->explorer; }
+    std::shared_ptr<host::Item> CreateItem(int) override {
+        throw host::HostError("a Maildir store cannot make new mails");
+    }
+    std::shared_ptr<host::Namespace> GetNamespace(const std::string& type) override {
+        if (type != "MAPI")
+            throw host::HostError("no namespace " + type);
+        return namespace_;
+    }
+    host::Subscription onNewMail(host::EventHandler handler) override {
+        auto entry = std::make_shared<host::EventHandler>(std::move(handler));
+        context_->newMailHandlers->push_back(entry);
+        return std::make_unique<HandlerConnection>(context_->newMailHandlers, std::move(entry));
+    }
+
+private:
+    std::shared_ptr<HostContext> context_;
+    std::shared_ptr<MaildirNamespace> namespace_;
+};
+
+} // namespace
+
+MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_shared<HostContext>()) {
+    context_->store = std::make_shared<MaildirStore>(options.root);
+    context_->address = options.address;
+    for (const auto& path : options.contacts)
+        context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));
+    application_ = std::make_shared<MaildirApplication>(context_);
+    objects_ = std::make_unique<MaildirObjectFactory>(context_->store);
+    clipboard_ = std::make_unique<NoClipboard>();
+}
+
+MaildirHost::~MaildirHost() = default;
+
+const std::string& MaildirHost::storeID() const {
+    return context_->store->root();
+}
+
+std::vector<std::shared_ptr<host::Folder>> MaildirHost::folders() {
+    std::vector<std::shared_ptr<host::Folder>> result;
+    auto states = context_->store->folders();
+    // Inbox, Deleted Items, then the rest in the store's name order.
+    std::stable_partition(states.begin() + 1, states.end(),
+                          [](const auto& state) { return state->dirName == MaildirStore::trashDirName; });
+    for (const auto& state : states)
+        result.push_back(context_->folder(state));
+    return result;
+}
+
+void MaildirHost::setExplorer(std::shared_ptr<host::Explorer> explorer) {
+    context_->explorer = std::move(explorer);
+}
+
+void MaildirHost::raiseNewMail() {
+    // A handler may drop its own or another's subscription while we run.
+    const HandlerList snapshot = *context_->newMailHandlers;
+    for (const auto& handler : snapshot) {
+        if (std::find(context_->newMailHandlers->begin(), context_->newMailHandlers->end(), handler) ==
+            context_->newMailHandlers->end())
+            continue;
+        try {
+            (*handler)();
+        } catch (const std::exception& e) {
+            context_->eventFailures.emplace_back(e.what());
+        } catch (...) {
+            context_->eventFailures.emplace_back("unknown failure");
+        }
+    }
+}
+
+const std::vector<std::string>& MaildirHost::eventFailures() const {
+    return context_->eventFailures;
+}
+
+} // namespace skerrow::maildir

@@ -1,0 +1,80 @@
+// A mail client over one Maildir++ directory, for people whose mail lives
+// in a Maildir (mutt, notmuch, Dovecot, mbsync...).
+//
+// - The root is the Inbox ("Inbox"), .Trash is Deleted Items ("Deleted
+//   Items", made on first use), any other .Name folder shows as Name with
+//   its "." separators as "/" (".Lists.dev" is "Lists/dev"; names stay in
+//   the modified UTF-7 some servers write). Every folder's StoreID is the
+//   root's canonical absolute path.
+// - A folder's items are its files in new/ and cur/ (names starting with
+//   "." are skipped), ordered by the leading seconds of the unique name and
+//   then by the unique name. A file with no header field before its first
+//   empty line (an empty file, a binary blob) is an "UnreadableItem".
+// - A mail's EntryID is its unique name (the file name up to ":2,"); it is
+//   unread in new/ or without the S flag; its ReceivedTime is the file's
+//   mtime, the time a mail server reports as received.
+// - Delete renames the file into .Trash/cur (adding ":2," when it comes
+//   from new/); in .Trash it removes the file. A file renamed by another
+//   program is found again by its unique name; one that has gone makes
+//   the operation throw host::HostError.
+// - The messaging session ("MAPI.Session" of objects()) opens messages by
+//   unique name and root path: the sender is the first From mailbox's
+//   addr-spec, field 0x007D001E the header block as received.
+//
+// Everything runs on one thread. Host objects may outlive the host.
+#pragma once
+
+#include "addin/host/host.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skerrow::maildir {
+
+struct MaildirOptions {
+    std::string root;                   // the Maildir++ directory
+    std::optional<std::string> address; // the user's own; nothing: no current user
+    std::vector<std::string> contacts;  // vCard files or vdir folders, one address list each
+};
+
+struct HostContext;
+
+class MaildirHost {
+public:
+    // Opens the store and reads the address books. Throws host::HostError,
+    // saying which path and why, for a root that is not a Maildir or an
+    // address book that cannot be read.
+    explicit MaildirHost(const MaildirOptions& options);
+    ~MaildirHost();
+    MaildirHost(const MaildirHost&) = delete;
+    MaildirHost& operator=(const MaildirHost&) = delete;
+
+    std::shared_ptr<host::Application> application() const { return application_; }
+    // Creates "MAPI.Session" and nothing else.
+    host::ObjectFactory& objects() { return *objects_; }
+    // Does nothing: without a main window no button takes a face.
+    host::Clipboard& clipboard() { return *clipboard_; }
+
+    const std::string& storeID() const;
+    // Inbox first, then Deleted Items when it exists, then the others by name.
+    std::vector<std::shared_ptr<host::Folder>> folders();
+
+    // The main window that ActiveExplorer gives, once a user interface
+    // makes one; nothing until then (the add-in then builds no toolbar).
+    // The explorer must not own the host.
+    void setExplorer(std::shared_ptr<host::Explorer> explorer);
+
+    // Raises NewMail. A handler's failure is recorded and the others still run.
+    void raiseNewMail();
+    const std::vector<std::string>& eventFailures() const;
+
+private:
+    std::shared_ptr<HostContext> context_;
+    std::shared_ptr<host::Application> application_;
+    std::unique_ptr<host::ObjectFactory> objects_;
+    std::unique_ptr<host::Clipboard> clipboard_;
+};
+
+} // namespace skerrow::maildir

@@ -1,0 +1,548 @@
+#include "hosts/maildir/maildir_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+namespace skerrow::maildir {
+
+namespace {
+
+constexpr const char* infoSeparator = ":2,";
+
+host::HostError systemFailure(const std::string& what, int error) {
+    return host::HostError(what + ": " + std::strerror(error));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+
+std::uint64_t leadingSeconds(const std::string& unique) {
+    std::uint64_t seconds = 0;
+    for (std::size_t i = 0; i < unique.size() && i < 19 && unique[i] >= '0' && unique[i] <= '9'; ++i)
+        seconds = seconds * 10 + static_cast<std::uint64_t>(unique[i] - '0');
+    return seconds;
+}
+
+// Never replaces a file already there: two programs giving a message the
+// same name must not make one of them vanish.
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // The file system lacks the flag: look first; the window is tiny.
+    struct stat st{};
+    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::renameat(fromDir, from, toDir, to);
+}
+
+// Changes made on another machine raise no inotify event here.
+bool onNetworkFileSystem(const std::string& path) {
+    struct statfs fs{};
+    if (::statfs(path.c_str(), &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE (sshfs and the like)
+    case 0x01021997: // 9P
+    case 0x00C36400: // Ceph
+    case 0x5346414F: // AFS
+    case 0x73757245: // Coda
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr std::uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
+                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+} // namespace
+
+HeaderData::~HeaderData() {
+    if (raw && rawBytesInUse)
+        *rawBytesInUse -= raw->size();
+}
+
+bool FileRecord::unread() const {
+    if (inNew)
+        return true;
+    const auto info = name.find(infoSeparator);
+    return info == std::string::npos || name.find('S', info + 3) == std::string::npos;
+}
+
+MaildirStore::MaildirStore(const std::string& root) {
+    initMime();
+    char* canonical = ::realpath(root.c_str(), nullptr);
+    if (!canonical)
+        throw systemFailure("cannot open the Maildir " + root, errno);
+    root_ = canonical;
+    std::free(canonical);
+    if (!isDirectory(root_ + "/cur") || !isDirectory(root_ + "/new"))
+        throw host::HostError(root_ + " is not a Maildir: it has no cur/ and new/ folders");
+    inbox_ = folderState("");
+    if (!onNetworkFileSystem(root_))
+        events_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+}
+
+MaildirStore::~MaildirStore() {
+    if (events_ >= 0)
+        ::close(events_);
+    for (auto& [dirName, folder] : folders_)
+        for (int fd : {folder->dirNew, folder->dirCur})
+            if (fd >= 0)
+                ::close(fd);
+}
+
+std::shared_ptr<FolderState> MaildirStore::folderState(const std::string& dirName) {
+    auto& slot = folders_[dirName];
+    if (!slot) {
+        slot = std::make_shared<FolderState>();
+        slot->dirName = dirName;
+        slot->path = dirName.empty() ? root_ : root_ + "/" + dirName;
+    }
+    return slot;
+}
+
+void MaildirStore::makeFolderDirs(const std::string& path) {
+    // A folder made here looks like the rest of the store, so that a mail
+    // server running as the store's owner can use it too.
+    struct stat rootStat{};
+    if (::stat(root_.c_str(), &rootStat) != 0)
+        throw systemFailure("cannot read " + root_, errno);
+    const mode_t mode = rootStat.st_mode & 07777;
+    auto adopt = [&](const std::string& made) {
+        if (::geteuid() == 0 && (rootStat.st_uid != 0 || rootStat.st_gid != 0))
+            (void)!::chown(made.c_str(), rootStat.st_uid, rootStat.st_gid);
+    };
+    for (const std::string& dir : {path, path + "/cur", path + "/new", path + "/tmp"}) {
+        if (::mkdir(dir.c_str(), mode) == 0)
+            adopt(dir);
+        else if (errno != EEXIST)
+            throw systemFailure("cannot make " + dir, errno);
+    }
+    const std::string marker = path + "/maildirfolder";
+    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        adopt(marker);
+    }
+}
+
+std::shared_ptr<FolderState> MaildirStore::trash() {
+    auto folder = folderState(trashDirName);
+    if (!isDirectory(folder->path + "/cur") || !isDirectory(folder->path + "/new")) {
+        makeFolderDirs(folder->path);
+        for (int* fd : {&folder->dirNew, &folder->dirCur}) {
+            if (*fd >= 0)
+                ::close(*fd); // of a folder removed meanwhile
+            *fd = -1;
+        }
+    }
+    if (folder->dirCur < 0) // moves go there without listing it first
+        folder->dirCur = ::open((folder->path + "/cur").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return folder;
+}
+
+std::vector<std::shared_ptr<FolderState>> MaildirStore::folders() {
+    std::vector<std::shared_ptr<FolderState>> result{inbox_};
+    DIR* dir = ::opendir(root_.c_str());
+    if (!dir)
+        throw systemFailure("cannot read " + root_, errno);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 1 && name[0] == '.' && name != ".." && isDirectory(root_ + "/" + name + "/cur"))
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names)
+        result.push_back(folderState(name));
+    return result;
+}
+
+void MaildirStore::readDirectories(FolderState& folder) {
+    const std::uint64_t thisScan = ++folder.scans;
+    std::vector<std::shared_ptr<FileRecord>>& records = folder.listing;
+    records.clear();
+    records.reserve(folder.index.size() + 16);
+    // New first: a message moved to cur/ while we read is then seen in cur/
+    // as well, never in neither.
+    for (const bool inNew : {true, false}) {
+        const std::string path = folder.path + (inNew ? "/new" : "/cur");
+        int& dirFd = inNew ? folder.dirNew : folder.dirCur;
+        if (dirFd >= 0)
+            ::close(dirFd);
+        dirFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = dirFd >= 0 ? ::fdopendir(::dup(dirFd)) : nullptr;
+        if (!dir)
+            throw systemFailure("cannot read " + path, errno);
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.' || entry->d_type == DT_DIR)
+                continue;
+            const std::string_view name = entry->d_name;
+            const std::string_view unique = name.substr(0, name.find(infoSeparator));
+            auto known = folder.index.find(unique);
+            if (known == folder.index.end()) {
+                auto record = std::make_shared<FileRecord>();
+                record->unique = unique;
+                record->seconds = leadingSeconds(record->unique);
+                record->inode = entry->d_ino;
+                known = folder.index.emplace(record->unique, std::move(record)).first;
+            }
+            FileRecord& record = *known->second;
+            if (record.lastScan != thisScan) {
+                record.lastScan = thisScan;
+                records.push_back(known->second);
+            }
+            if (record.inode != entry->d_ino) { // another file under that name now
+                record.headers.reset();
+                record.inode = entry->d_ino;
+            }
+            if (record.name != name)
+                record.name = name;
+            record.inNew = inNew;
+        }
+        ::closedir(dir);
+    }
+    std::erase_if(folder.index, [thisScan](const auto& entry) {
+        if (entry.second->lastScan == thisScan)
+            return false;
+        entry.second->gone = true;
+        return true;
+    });
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
+        return a->seconds != b->seconds ? a->seconds < b->seconds : a->unique < b->unique;
+    });
+}
+
+void MaildirStore::watch(FolderState& folder) {
+    if (events_ < 0)
+        return;
+    for (const bool inNew : {true, false}) {
+        int& wd = inNew ? folder.watchNew : folder.watchCur;
+        if (wd >= 0)
+            continue;
+        wd = ::inotify_add_watch(events_, (folder.path + (inNew ? "/new" : "/cur")).c_str(), watchedChanges);
+        if (wd >= 0)
+            watches_[wd] = {&folder, inNew};
+    }
+}
+
+void MaildirStore::takeEvents() {
+    if (events_ < 0)
+        return;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(events_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return;
+        for (const char* p = buffer; p < buffer + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + event->len;
+            if (event->mask & IN_Q_OVERFLOW) {
+                for (auto& [dirName, folder] : folders_)
+                    folder->listingValid = false;
+                continue;
+            }
+            const auto watched = watches_.find(event->wd);
+            if (watched == watches_.end())
+                continue;
+            auto [folder, inNew] = watched->second;
+            if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
+                folder->listingValid = false;
+                if (event->mask & IN_IGNORED) {
+                    (inNew ? folder->watchNew : folder->watchCur) = -1;
+                    watches_.erase(watched);
+                }
+                continue;
+            }
+            const std::string_view name = event->len ? event->name : "";
+            if (name.empty() || name[0] == '.')
+                continue;
+            const auto known = folder->index.find(name.substr(0, name.find(infoSeparator)));
+            const bool listed =
+                known != folder->index.end() && known->second->name == name && known->second->inNew == inNew;
+            if (event->mask & IN_CLOSE_WRITE) {
+                if (listed) // written after all: what was read may be partial
+                    known->second->headers.reset();
+                continue;
+            }
+            const bool arrived = event->mask & (IN_CREATE | IN_MOVED_TO);
+            if (arrived && listed) // another file put in its place
+                known->second->headers.reset();
+            if (arrived || listed)
+                folder->listingValid = false;
+        }
+    }
+}
+
+void MaildirStore::rescan(FolderState& folder) {
+    // The event of a rename may trail the rename itself by a moment.
+    folder.listingValid = false;
+    scan(folder);
+}
+
+const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& folder) {
+    takeEvents();
+    if (!folder.listingValid) {
+        watch(folder); // first, so that no change slips in unseen
+        readDirectories(folder);
+        folder.listingValid = folder.watchNew >= 0 && folder.watchCur >= 0;
+    } else if (folder.listingHasGone) {
+        std::erase_if(folder.listing, [](const auto& record) { return record->gone; });
+    }
+    folder.listingHasGone = false;
+    return folder.listing;
+}
+
+std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStore::find(const std::string& unique) {
+    auto lookIn = [&](const FolderState& folder) -> std::shared_ptr<FileRecord> {
+        auto it = folder.index.find(unique);
+        return it != folder.index.end() ? it->second : nullptr;
+    };
+    if (auto record = lookIn(*inbox_))
+        return {inbox_, record};
+    for (const auto& [dirName, folder] : folders_)
+        if (auto record = lookIn(*folder))
+            return {folder, record};
+    // Delivered or moved since the last look.
+    for (const auto& folder : folders()) {
+        scan(*folder);
+        if (auto record = lookIn(*folder))
+            return {folder, record};
+    }
+    throw host::HostError("no message " + unique + " in " + root_);
+}
+
+std::string MaildirStore::pathOf(const FolderState& folder, const FileRecord& record) const {
+    return folder.path + (record.inNew ? "/new/" : "/cur/") + record.name;
+}
+
+int MaildirStore::open(FolderState& folder, FileRecord& record) {
+    for (int attempt = 0;; ++attempt) {
+        if (record.gone)
+            throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
+        const int fd = dirFd >= 0 ? ::openat(dirFd, record.name.c_str(), O_RDONLY | O_CLOEXEC)
+                                  : ::open(pathOf(folder, record).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0)
+            return fd;
+        const std::string path = pathOf(folder, record);
+        if (errno != ENOENT || attempt > 0)
+            throw systemFailure("cannot open " + path, errno);
+        rescan(folder); // renamed by another program: find it by its unique name
+    }
+}
+
+std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecord& record) {
+    if (record.gone)
+        throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+    if (record.headers)
+        return record.headers;
+    FileDescriptor fd(open(folder, record));
+    try {
+        readHeaderBytes(fd.get(), readBuffer_);
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
+    }
+    HeaderBlock block = scanHeaderBlock(readBuffer_);
+    auto data = std::make_shared<HeaderData>();
+    data->isMessage = block.isMessage;
+    data->bodyOffset = block.bodyOffset;
+    data->from = std::move(block.from);
+    data->contentType = std::move(block.contentType);
+    data->transferEncoding = std::move(block.transferEncoding);
+    data->subject = std::move(block.subject);
+    data->to = std::move(block.to);
+    if (*rawBytesInUse_ + block.raw.size() <= rawBudget) {
+        data->raw = std::make_shared<const std::string>(cleanUtf8(std::move(block.raw)));
+        *rawBytesInUse_ += data->raw->size();
+        data->rawBytesInUse = rawBytesInUse_;
+    }
+    record.headers = data;
+    return data;
+}
+
+std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder, FileRecord& record) {
+    auto data = headers(folder, record);
+    if (data->raw)
+        return data->raw;
+    FileDescriptor fd(open(folder, record));
+    try {
+        readHeaderBytes(fd.get(), readBuffer_);
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
+    }
+    return std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(readBuffer_).raw));
+}
+
+std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {
+    std::string text;
+    for (;;) {
+        char chunk[16 * 1024];
+        const ssize_t got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(offset + text.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw systemFailure("cannot read " + path, errno);
+        if (got == 0)
+            return text;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
+    auto data = headers(folder, record);
+    if (!data->received) {
+        FileDescriptor fd(open(folder, record));
+        struct stat st{};
+        if (::fstat(fd.get(), &st) != 0)
+            throw systemFailure("cannot read " + pathOf(folder, record), errno);
+        data->received = host::Date(std::chrono::duration_cast<host::Date::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    }
+    return *data->received;
+}
+
+std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, FileRecord& record) {
+    auto data = headers(folder, record);
+    for (auto it = bodyCache_.begin(); it != bodyCache_.end(); ++it) {
+        if (it->owner.lock() == data) {
+            bodyCache_.splice(bodyCache_.end(), bodyCache_, it);
+            return it->bodies;
+        }
+    }
+    FileDescriptor fd(open(folder, record));
+    const std::string path = pathOf(folder, record);
+    auto parsed = std::make_shared<MessageBodies>();
+    BodyShape shape = bodyShape(data->contentType, data->transferEncoding);
+    struct stat st{};
+    if (data->bodyOffset == std::string::npos &&
+        (::fstat(fd.get(), &st) != 0 || st.st_size > static_cast<off_t>(headerBlockLimit)))
+        shape = BodyShape::NeedsParse; // the header block was cut: GMime finds where the body starts
+    if (shape == BodyShape::NeedsParse) {
+        try {
+            *parsed = parseBodies(fd.release());
+        } catch (const std::runtime_error& e) {
+            throw host::HostError(path + ": " + e.what());
+        }
+    } else {
+        std::string text =
+            data->bodyOffset == std::string::npos ? std::string() : readFrom(fd.get(), data->bodyOffset, path);
+        (shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
+    }
+    const std::size_t bytes = parsed->plain.size() + parsed->html.size();
+    if (bytes <= bodyBudget / 4) {
+        bodyCache_.push_back({data, parsed, bytes});
+        bodyBytes_ += bytes;
+        while (bodyBytes_ > bodyBudget || bodyCache_.size() > bodyEntries) {
+            bodyBytes_ -= bodyCache_.front().bytes;
+            bodyCache_.pop_front();
+        }
+    }
+    return parsed;
+}
+
+void MaildirStore::remove(FolderState& folder, FileRecord& record) {
+    auto forget = [&] {
+        auto it = folder.index.find(record.unique);
+        if (it != folder.index.end() && it->second.get() == &record)
+            folder.index.erase(it);
+        record.gone = true;
+        folder.listingHasGone = true;
+    };
+    if (isTrash(folder)) {
+        for (int attempt = 0;; ++attempt) {
+            if (record.gone)
+                throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+            const std::string path = pathOf(folder, record);
+            if (::unlink(path.c_str()) == 0) {
+                forget();
+                return;
+            }
+            if (errno != ENOENT || attempt > 0)
+                throw systemFailure("cannot remove " + path, errno);
+            rescan(folder);
+        }
+    }
+    for (int attempt = 0;; ++attempt) {
+        auto trashFolder = trash(); // made again if someone removed it meanwhile
+        if (record.gone)
+            throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+        // Moving to cur/ is what marks a message as seen by a client; its
+        // info starts then.
+        const bool hasInfo = record.name.find(infoSeparator) != std::string::npos;
+        const std::string movedName = record.inNew && !hasInfo ? record.name + infoSeparator : record.name;
+        const std::string from = pathOf(folder, record);
+        const std::string to = trashFolder->path + "/cur/" + movedName;
+        const int fromDir = record.inNew ? folder.dirNew : folder.dirCur;
+        const int moved = fromDir >= 0 && trashFolder->dirCur >= 0
+                              ? renameNoReplace(fromDir, record.name.c_str(), trashFolder->dirCur, movedName.c_str())
+                              : renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+        if (moved == 0) {
+            forget();
+            trashFolder->listingValid = false;
+            if (trashFolder->scans > 0 && !trashFolder->index.contains(record.unique)) {
+                auto moved = std::make_shared<FileRecord>(record);
+                moved->name = movedName;
+                moved->inNew = false;
+                moved->gone = false;
+                moved->lastScan = 0; // scans of another folder counted that
+                trashFolder->index.emplace(moved->unique, std::move(moved));
+            }
+            return;
+        }
+        const int error = errno;
+        if (error == ENOENT && attempt == 0) {
+            rescan(folder);
+            continue;
+        }
+        if (error == EEXIST)
+            throw host::HostError("cannot move " + from + ": " + to + " already exists");
+        throw systemFailure("cannot move " + from + " to " + to, error);
+    }
+}
+
+} // namespace skerrow::maildir

@@ -1,0 +1,181 @@
+// The Maildir++ directory under the host objects: its folders, the message
+// files found in them, the moves into .Trash, and the caches that let one
+// check read each header block once and each folder listing rarely.
+//
+// Message files are immutable in a Maildir: other programs rename them
+// (new/ to cur/, flag changes, moves between folders) but do not rewrite
+// them. So a file's header data is cached on its record, which follows the
+// file through renames by its unique name, and is dropped when the inode
+// seen in the directory changes or when a writer closes the file (seen on
+// local file systems only). A cache hit costs no system call, and reading
+// a header block costs an openat, a read or two and a close.
+//
+// On a local file system the store watches new/ and cur/ of every folder
+// it has listed (inotify). A walk reads the directories again only when an
+// event contradicts the listing it keeps: the store's own moves do not,
+// a delivery or another client's rename does. On network file systems,
+// whose changes made elsewhere raise no events, every walk reads them.
+#pragma once
+
+#include "addin/host/host.h"
+#include "hosts/maildir/message_file.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace skerrow::maildir {
+
+// Header-level facts of one file's content, read once.
+struct HeaderData {
+    bool isMessage = false;
+    std::optional<host::Date> received; // the mtime, asked for rarely
+    std::size_t bodyOffset = std::string::npos;
+    // The header block as UTF-8-safe text; nothing when the cache was over
+    // its budget at reading time (then it is read again when asked).
+    std::shared_ptr<const std::string> raw;
+    std::optional<std::string> from;
+    std::optional<std::string> subject;
+    std::optional<std::string> to;
+    std::optional<std::string> contentType;
+    std::optional<std::string> transferEncoding;
+    // Interpreted on first use.
+    std::optional<std::optional<std::string>> sender;
+    std::optional<std::string> subjectText;
+    std::optional<std::string> toText;
+
+    std::shared_ptr<std::size_t> rawBytesInUse; // shared with the store
+    ~HeaderData();
+};
+
+// One message file, known by its unique name within its folder. Snapshots
+// and the folder's index share the record, so a rename seen by any later
+// scan is seen by every item that holds it.
+struct FileRecord {
+    std::string unique;
+    std::string name; // the file's name in new/ or cur/
+    bool inNew = false;
+    ino_t inode = 0;
+    std::uint64_t seconds = 0; // the unique name's leading digits
+    std::uint64_t lastScan = 0;
+    bool gone = false; // no longer in its folder
+    std::shared_ptr<HeaderData> headers;
+
+    bool unread() const;
+};
+
+// Looks names up without making a string of each directory entry.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
+struct FolderState {
+    std::string dirName; // "" for the root, ".Trash", ".Name"
+    std::string path;
+    std::unordered_map<std::string, std::shared_ptr<FileRecord>, NameHash, std::equal_to<>> index;
+    // The records of the last reading, in walking order; gone ones are
+    // dropped at the next walk.
+    std::vector<std::shared_ptr<FileRecord>> listing;
+    bool listingValid = false; // watched, and nothing has contradicted it
+    bool listingHasGone = false;
+    int watchNew = -1;
+    int watchCur = -1;
+    // new/ and cur/ as opened by the last reading: files are opened
+    // relative to them, saving the lookup of the whole path.
+    int dirNew = -1;
+    int dirCur = -1;
+    std::uint64_t scans = 0;
+};
+
+class MaildirStore {
+public:
+    // Throws host::HostError when root is not a Maildir (no cur/ and new/).
+    explicit MaildirStore(const std::string& root);
+    ~MaildirStore();
+    MaildirStore(const MaildirStore&) = delete;
+    MaildirStore& operator=(const MaildirStore&) = delete;
+
+    // The canonical absolute path of the root.
+    const std::string& root() const { return root_; }
+
+    std::shared_ptr<FolderState> inbox() { return inbox_; }
+    // Creates .Trash (cur/, new/, tmp/) when missing.
+    std::shared_ptr<FolderState> trash();
+    // Every folder of the store, the Inbox first; folders made by other
+    // programs are found here.
+    std::vector<std::shared_ptr<FolderState>> folders();
+
+    // The folder's messages now. Records come in order of the unique names'
+    // leading seconds (the delivery time by Maildir convention), then of
+    // the unique names; a message seen in both new/ and cur/ (moved while
+    // reading) comes once. Valid until the next call for that folder.
+    const std::vector<std::shared_ptr<FileRecord>>& scan(FolderState& folder);
+
+    // The message with that unique name, searched in the folders' indexes
+    // (Inbox first) and then in every folder read afresh.
+    // Throws host::HostError when no folder holds it.
+    std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> find(const std::string& unique);
+
+    // The header data, read when not cached. A file that was renamed is
+    // found again by its unique name; throws host::HostError when it has
+    // gone or cannot be read.
+    std::shared_ptr<HeaderData> headers(FolderState& folder, FileRecord& record);
+    // The header block as UTF-8-safe text (read again if not cached).
+    std::shared_ptr<const std::string> rawHeaders(FolderState& folder, FileRecord& record);
+    // The file's mtime: when the message was delivered.
+    host::Date received(FolderState& folder, FileRecord& record);
+    // The text bodies, read or parsed when not in the small cache.
+    std::shared_ptr<const MessageBodies> bodies(FolderState& folder, FileRecord& record);
+
+    // Moves the file into .Trash/cur with one rename; in .Trash it unlinks it.
+    void remove(FolderState& folder, FileRecord& record);
+
+    bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
+
+    static constexpr const char* trashDirName = ".Trash";
+    static constexpr std::size_t rawBudget = 96u * 1024 * 1024;
+    static constexpr std::size_t bodyBudget = 16u * 1024 * 1024;
+    static constexpr std::size_t bodyEntries = 64;
+
+private:
+    std::string pathOf(const FolderState& folder, const FileRecord& record) const;
+    // Opens the record's file, scanning its folder again once when the name
+    // it had is gone.
+    int open(FolderState& folder, FileRecord& record);
+    std::shared_ptr<FolderState> folderState(const std::string& dirName);
+    void makeFolderDirs(const std::string& path);
+    void readDirectories(FolderState& folder);
+    // Reads the directories whatever the events say.
+    void rescan(FolderState& folder);
+    void watch(FolderState& folder);
+    // Reads the pending change events and drops every listing they contradict.
+    void takeEvents();
+    std::string readFrom(int fd, std::size_t offset, const std::string& path);
+
+    std::string root_;
+    std::shared_ptr<FolderState> inbox_;
+    std::map<std::string, std::shared_ptr<FolderState>> folders_;
+    int events_ = -1; // inotify; -1 when changes cannot be watched
+    std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
+    std::shared_ptr<std::size_t> rawBytesInUse_ = std::make_shared<std::size_t>(0);
+    std::string readBuffer_; // reused: most files are read only for their headers
+
+    struct CachedBodies {
+        std::weak_ptr<HeaderData> owner;
+        std::shared_ptr<const MessageBodies> bodies;
+        std::size_t bytes = 0;
+    };
+    std::list<CachedBodies> bodyCache_; // least recently used first
+    std::size_t bodyBytes_ = 0;
+};
+
+} // namespace skerrow::maildir

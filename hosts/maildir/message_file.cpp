@@ -1,0 +1,304 @@
+#include "hosts/maildir/message_file.h"
+
+#include <gmime/gmime.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+namespace skerrow::maildir {
+
+namespace {
+
+struct Unref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <class T>
+using GPtr = std::unique_ptr<T, Unref>;
+
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GText = std::unique_ptr<char, GFree>;
+
+GMimeParserOptions* parserOptions = nullptr;
+
+GMimeParserOptions* options() {
+    initMime();
+    return parserOptions;
+}
+
+// Where the header block ends: the offset of the empty line that closes it,
+// searching from `from`; npos when the bytes hold no empty line yet.
+std::size_t blockEnd(std::string_view bytes, std::size_t from) {
+    if (from == 0) {
+        if (bytes.starts_with("\n") || bytes.starts_with("\r\n"))
+            return 0;
+    }
+    for (std::size_t nl = bytes.find('\n', from); nl != std::string_view::npos; nl = bytes.find('\n', nl + 1)) {
+        const std::size_t next = nl + 1;
+        if (next < bytes.size() && bytes[next] == '\n')
+            return next;
+        if (next + 1 < bytes.size() && bytes[next] == '\r' && bytes[next + 1] == '\n')
+            return next;
+    }
+    return std::string_view::npos;
+}
+
+bool isFieldNameChar(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 33 && u <= 126 && u != ':';
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return g_ascii_tolower(x) == g_ascii_tolower(y); });
+}
+
+std::string trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::string textOf(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return {};
+    GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    GPtr<GMimeFilter> converter;
+    if (charset && g_ascii_strcasecmp(charset, "utf-8") != 0 && g_ascii_strcasecmp(charset, "us-ascii") != 0)
+        converter.reset(g_mime_filter_charset_new(charset, "utf-8")); // nothing for a charset iconv lacks
+    if (converter) {
+        GPtr<GMimeStream> filtered(g_mime_stream_filter_new(memory.get()));
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), converter.get());
+        g_mime_data_wrapper_write_to_stream(content, filtered.get());
+        g_mime_stream_flush(filtered.get());
+    } else {
+        g_mime_data_wrapper_write_to_stream(content, memory.get());
+    }
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+    return cleanUtf8(std::string(reinterpret_cast<const char*>(bytes->data), bytes->len));
+}
+
+void collectBodies(GMimeObject* object, MessageBodies& out, bool& havePlain, bool& haveHtml) {
+    if (!object || (havePlain && haveHtml))
+        return;
+    if (GMIME_IS_MULTIPART(object)) {
+        auto* multipart = GMIME_MULTIPART(object);
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count; ++i)
+            collectBodies(g_mime_multipart_get_part(multipart, i), out, havePlain, haveHtml);
+        return;
+    }
+    // An attached message's text is not this message's body.
+    if (!GMIME_IS_PART(object) || GMIME_IS_MESSAGE_PART(object))
+        return;
+    auto* part = GMIME_PART(object);
+    if (g_mime_part_is_attachment(part))
+        return;
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (!havePlain && (!type || g_mime_content_type_is_type(type, "text", "plain"))) {
+        out.plain = textOf(part);
+        havePlain = true;
+    } else if (!haveHtml && type && g_mime_content_type_is_type(type, "text", "html")) {
+        out.html = textOf(part);
+        haveHtml = true;
+    }
+}
+
+} // namespace
+
+void initMime() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_mime_init();
+        parserOptions = g_mime_parser_options_new();
+        // Raw 8-bit header text is most often UTF-8, then a Windows code
+        // page; Latin-1 takes any byte, so nothing is ever refused.
+        const char* fallbacks[] = {"utf-8", "windows-1252", "iso-8859-1", nullptr};
+        g_mime_parser_options_set_fallback_charsets(parserOptions, fallbacks);
+    });
+}
+
+void readHeaderBytes(int fd, std::string& bytes) {
+    // Most header blocks fit the first read; copying more than that out of
+    // the page cache costs time on every file.
+    constexpr std::size_t firstChunk = 4096;
+    constexpr std::size_t laterChunk = 16384;
+    bytes.clear();
+    while (bytes.size() < headerBlockLimit) {
+        const std::size_t old = bytes.size();
+        const std::size_t want = std::min(old == 0 ? firstChunk : laterChunk, headerBlockLimit - old);
+        bytes.resize(old + want);
+        const ssize_t got = ::read(fd, bytes.data() + old, want);
+        if (got < 0) {
+            bytes.resize(old);
+            if (errno == EINTR)
+                continue;
+            throw std::system_error(errno, std::generic_category(), "read");
+        }
+        bytes.resize(old + static_cast<std::size_t>(got));
+        if (got == 0)
+            break;
+        // Two bytes back: the blank line may straddle the chunks.
+        if (blockEnd(bytes, old < 2 ? 0 : old - 2) != std::string_view::npos)
+            break;
+    }
+}
+
+HeaderBlock scanHeaderBlock(std::string_view bytes) {
+    HeaderBlock block;
+    const std::size_t end = blockEnd(bytes, 0);
+    block.raw = bytes.substr(0, std::min(end, headerBlockLimit));
+    if (end != std::string_view::npos)
+        block.bodyOffset = end + (bytes[end] == '\r' ? 2 : 1);
+
+    const std::string& raw = block.raw;
+    std::string* field = nullptr; // the picked field that continuation lines extend
+    std::size_t pos = 0;
+    while (pos < raw.size()) {
+        const std::size_t nl = raw.find('\n', pos);
+        const std::size_t next = nl == std::string::npos ? raw.size() : nl + 1;
+        std::string_view line(raw.data() + pos, (nl == std::string::npos ? raw.size() : nl) - pos);
+        pos = next;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            if (field) // unfolding takes out the line break only
+                field->append(line);
+            continue;
+        }
+        field = nullptr;
+        std::size_t nameEnd = 0;
+        while (nameEnd < line.size() && isFieldNameChar(line[nameEnd]))
+            ++nameEnd;
+        std::size_t colon = nameEnd;
+        while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t'))
+            ++colon;
+        if (nameEnd == 0 || colon >= line.size() || line[colon] != ':')
+            continue;
+        block.isMessage = true;
+        const std::string_view name = line.substr(0, nameEnd);
+        const std::string_view value = line.substr(colon + 1);
+        for (auto [wanted, slot] :
+             {std::pair{"From", &block.from}, std::pair{"Subject", &block.subject}, std::pair{"To", &block.to},
+              std::pair{"Content-Type", &block.contentType},
+              std::pair{"Content-Transfer-Encoding", &block.transferEncoding}}) {
+            if (!*slot && sameName(name, wanted)) {
+                slot->emplace(value);
+                field = &**slot;
+            }
+        }
+    }
+    return block;
+}
+
+std::optional<std::string> senderAddress(const std::string& fromField) {
+    GPtr<InternetAddressList> list(internet_address_list_parse(options(), fromField.c_str()));
+    if (!list || internet_address_list_length(list.get()) == 0)
+        return std::nullopt;
+    InternetAddress* first = internet_address_list_get_address(list.get(), 0);
+    if (!INTERNET_ADDRESS_IS_MAILBOX(first))
+        return std::nullopt;
+    const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(first));
+    if (!addr || !*addr)
+        return std::nullopt;
+    return cleanUtf8(addr);
+}
+
+std::string decodeSubject(const std::string& subjectField) {
+    GText decoded(g_mime_utils_header_decode_text(options(), subjectField.c_str()));
+    return decoded ? cleanUtf8(trimmed(decoded.get())) : std::string();
+}
+
+std::string displayAddresses(const std::string& toField) {
+    GPtr<InternetAddressList> list(internet_address_list_parse(options(), toField.c_str()));
+    if (!list || internet_address_list_length(list.get()) == 0)
+        return decodeSubject(toField);
+    GText text(internet_address_list_to_string(list.get(), nullptr, FALSE));
+    return text ? cleanUtf8(text.get()) : std::string();
+}
+
+BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding) {
+    if (transferEncoding) {
+        switch (g_mime_content_encoding_from_string(trimmed(*transferEncoding).c_str())) {
+        case GMIME_CONTENT_ENCODING_DEFAULT:
+        case GMIME_CONTENT_ENCODING_7BIT:
+        case GMIME_CONTENT_ENCODING_8BIT:
+        case GMIME_CONTENT_ENCODING_BINARY:
+            break;
+        default:
+            return BodyShape::NeedsParse;
+        }
+    }
+    if (!contentType)
+        return BodyShape::PlainText;
+    GPtr<GMimeContentType> type(g_mime_content_type_parse(options(), contentType->c_str()));
+    if (!type)
+        return BodyShape::NeedsParse;
+    const char* charset = g_mime_content_type_get_parameter(type.get(), "charset");
+    if (charset && g_ascii_strcasecmp(charset, "utf-8") != 0 && g_ascii_strcasecmp(charset, "us-ascii") != 0)
+        return BodyShape::NeedsParse;
+    if (g_mime_content_type_is_type(type.get(), "text", "plain"))
+        return BodyShape::PlainText;
+    if (g_mime_content_type_is_type(type.get(), "text", "html"))
+        return BodyShape::HtmlText;
+    return BodyShape::NeedsParse;
+}
+
+MessageBodies parseBodies(int fd) {
+    initMime();
+    GMimeStream* file = g_mime_stream_fs_new(fd); // owns fd from here
+    if (!file) {
+        ::close(fd);
+        throw std::runtime_error("cannot open the message stream");
+    }
+    GPtr<GMimeStream> stream(file);
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options()));
+    if (!message)
+        throw std::runtime_error("no MIME message in the file");
+    MessageBodies bodies;
+    bool havePlain = false;
+    bool haveHtml = false;
+    collectBodies(g_mime_message_get_mime_part(message.get()), bodies, havePlain, haveHtml);
+    return bodies;
+}
+
+std::string cleanUtf8(std::string text) {
+    // Mail is mostly ASCII, which a word at a time confirms far faster
+    // than a UTF-8 validator.
+    std::uint64_t highBits = 0;
+    bool nul = false;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        highBits |= word;
+        nul |= ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+    }
+    for (; i < text.size(); ++i) {
+        highBits |= static_cast<unsigned char>(text[i]);
+        nul |= text[i] == '\0';
+    }
+    if ((highBits & 0x8080808080808080ull) == 0 && !nul)
+        return text;
+    const gchar* end = nullptr;
+    if (g_utf8_validate_len(text.data(), text.size(), &end))
+        return text;
+    GText valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+    return std::string(valid.get());
+}
+
+} // namespace skerrow::maildir

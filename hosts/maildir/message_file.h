@@ -1,0 +1,76 @@
+// One message file of a Maildir, read the cheap way first: the header block
+// alone for what the headers decide, the whole MIME structure only when a
+// body is asked for. Field values are interpreted by GMime.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace skerrow::maildir {
+
+// Sets GMime up; safe to call any number of times from any thread.
+void initMime();
+
+// A header block longer than this is cut here: the rest counts as body, so
+// a file without a blank line is never read whole for its headers.
+inline constexpr std::size_t headerBlockLimit = 1024 * 1024;
+
+// What the header block of a file says, before any field is interpreted.
+struct HeaderBlock {
+    // The bytes before the first empty line (or the whole file, up to
+    // headerBlockLimit, when there is none), line ends included.
+    std::string raw;
+    // False when not one line of the block is a header field ("Name:"
+    // with a name of printable ASCII): then the file is no message at all.
+    // An empty file and a file starting with an empty line are not either.
+    bool isMessage = false;
+    // Where the body starts (past the empty line); npos when there is none.
+    std::size_t bodyOffset = std::string::npos;
+    // The first of these fields, unfolded, as raw bytes.
+    std::optional<std::string> from;
+    std::optional<std::string> subject;
+    std::optional<std::string> to;
+    std::optional<std::string> contentType;
+    std::optional<std::string> transferEncoding;
+};
+
+// Reads from the start of an open file in chunks, into bytes, until the
+// blank line that ends the header block, the end of the file or
+// headerBlockLimit. Throws std::system_error when reading fails.
+void readHeaderBytes(int fd, std::string& bytes);
+
+// Splits the block out of the bytes read and picks its fields.
+HeaderBlock scanHeaderBlock(std::string_view bytes);
+
+// Field interpretation. All results are valid UTF-8.
+// The addr-spec of the first From mailbox; nothing for a group, an empty or
+// unparsable field.
+std::optional<std::string> senderAddress(const std::string& fromField);
+// The RFC 2047-decoded text, trimmed.
+std::string decodeSubject(const std::string& subjectField);
+// The recipients in display form ("Name <addr>, addr").
+std::string displayAddresses(const std::string& toField);
+
+// The first text/plain and text/html parts that are not attachments,
+// decoded to UTF-8 ("" when there is none).
+struct MessageBodies {
+    std::string plain;
+    std::string html;
+};
+
+// How a message's body is to be read: one text part in UTF-8 or ASCII
+// with no transfer encoding is the bytes after the header block as they
+// stand; anything else needs the MIME parse.
+enum class BodyShape { PlainText, HtmlText, NeedsParse };
+BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding);
+
+// Parses the whole file open on fd (which it closes). Throws
+// std::runtime_error when GMime finds no message in it.
+MessageBodies parseBodies(int fd);
+
+// Valid UTF-8: valid sequences stay, every other byte (and NUL) becomes U+FFFD.
+std::string cleanUtf8(std::string text);
+
+} // namespace skerrow::maildir

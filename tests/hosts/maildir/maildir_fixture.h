@@ -1,0 +1,101 @@
+// A Maildir++ store in a fresh temporary folder, removed after the test.
+#pragma once
+
+#include "hosts/maildir/maildir_host.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace skerrow::test {
+
+namespace fs = std::filesystem;
+
+class MaildirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "skerrow-maildir-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directory(root / sub);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    // Writes a file as a delivery agent would leave it; returns its path.
+    fs::path put(const std::string& where, const std::string& name, const std::string& content) {
+        const fs::path path = root / where / name;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    maildir::MaildirHost& host(std::optional<std::string> address = std::nullopt,
+                               std::vector<std::string> contacts = {}) {
+        host_ = std::make_unique<maildir::MaildirHost>(
+            maildir::MaildirOptions{root.string(), std::move(address), std::move(contacts)});
+        return *host_;
+    }
+
+    std::shared_ptr<host::Namespace> mapi() { return (host_ ? *host_ : host()).application()->GetNamespace("MAPI"); }
+    std::shared_ptr<host::Folder> inbox() { return mapi()->GetDefaultFolder(host::olFolderInbox); }
+    std::shared_ptr<host::Folder> trash() { return mapi()->GetDefaultFolder(host::olFolderDeletedItems); }
+
+    std::vector<std::shared_ptr<host::MailItem>> mails(const std::shared_ptr<host::Folder>& folder) {
+        std::vector<std::shared_ptr<host::MailItem>> result;
+        for (const auto& item : folder->Items())
+            if (auto mail = host::asMailItem(item))
+                result.push_back(mail);
+        return result;
+    }
+    std::shared_ptr<host::MailItem> onlyMail() {
+        auto all = mails(inbox());
+        if (all.size() != 1)
+            throw std::runtime_error("expected one mail, found " + std::to_string(all.size()));
+        return all.front();
+    }
+
+    std::shared_ptr<host::MessagingSession> session() {
+        auto session = std::dynamic_pointer_cast<host::MessagingSession>(
+            (host_ ? *host_ : host()).objects().CreateObject("MAPI.Session"));
+        session->Logon("", "", false, false);
+        return session;
+    }
+    std::shared_ptr<host::Message> message(const std::string& entryID) {
+        return session()->GetMessage(entryID, host_->storeID());
+    }
+
+    // The file names in one subfolder, sorted.
+    std::vector<std::string> files(const std::string& where) {
+        std::vector<std::string> names;
+        if (fs::exists(root / where))
+            for (const auto& entry : fs::directory_iterator(root / where))
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path root;
+
+private:
+    std::unique_ptr<maildir::MaildirHost> host_;
+};
+
+// A message from its header lines and body, with the given line end.
+inline std::string mailText(const std::vector<std::string>& headers, const std::string& body,
+                           const std::string& eol = "\n") {
+    std::string text;
+    for (const auto& header : headers)
+        text += header + eol;
+    return text + eol + body;
+}
+
+} // namespace skerrow::test

@@ -1,0 +1,444 @@
+#include "tests/hosts/maildir/maildir_fixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <map>
+
+namespace skerrow::test {
+namespace {
+
+const std::vector<std::string> ordinaryHeaders = {"From: Ann <ann@example.org>", "To: john.smith@example.com",
+                                                  "Subject: hello"};
+
+ino_t inodeOf(const fs::path& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::map<std::string, std::shared_ptr<host::MailItem>> byEntryID(const std::vector<std::shared_ptr<host::MailItem>>& all) {
+    std::map<std::string, std::shared_ptr<host::MailItem>> result;
+    for (const auto& mail : all)
+        result[mail->EntryID()] = mail;
+    return result;
+}
+
+// ---- The store and its folders ----
+
+TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
+    fs::remove_all(root / "cur");
+    try {
+        host();
+        FAIL() << "a folder without cur/ was taken for a Maildir";
+    } catch (const host::HostError& e) {
+        EXPECT_NE(std::string(e.what()).find(fs::canonical(root).string()), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(root / ".Lists.dev" / sub);
+    auto& h = host();
+    ASSERT_FALSE(fs::exists(root / ".Trash"));
+    EXPECT_EQ(inbox()->Name(), "Inbox");
+    EXPECT_EQ(inbox(), inbox()) << "the add-in compares folder objects";
+    EXPECT_EQ(trash()->Name(), "Deleted Items");
+    for (const char* sub : {"cur", "new", "tmp"})
+        EXPECT_TRUE(fs::is_directory(root / ".Trash" / sub)) << sub;
+
+    std::vector<std::string> names;
+    for (const auto& folder : h.folders()) {
+        names.push_back(folder->Name());
+        EXPECT_EQ(folder->StoreID(), fs::canonical(root).string());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Lists/dev"}));
+}
+
+TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
+    put("new", "1700000002.x", mailText(ordinaryHeaders, "b"));
+    put("cur", "1700000001.b:2,S", mailText(ordinaryHeaders, "b"));
+    put("cur", "1700000001.a:2,", mailText(ordinaryHeaders, "b"));
+    put("new", ".1700000000.partial", mailText(ordinaryHeaders, "b"));
+    // maildrop's names carry the size; the unique name is everything before ":2,".
+    put("cur", "1700000003.M12P34.host,S=1234,W=1260:2,RS", mailText(ordinaryHeaders, "b"));
+    host();
+    std::vector<std::string> ids;
+    for (const auto& mail : mails(inbox()))
+        ids.push_back(mail->EntryID());
+    EXPECT_EQ(ids, (std::vector<std::string>{"1700000001.a", "1700000001.b", "1700000002.x",
+                                             "1700000003.M12P34.host,S=1234,W=1260"}));
+    EXPECT_EQ(inbox()->ItemCount(), 4);
+}
+
+TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingTheSeenFlag) {
+    const struct {
+        const char* where;
+        const char* name;
+        bool unread;
+    } rows[] = {
+        {"new", "1.in-new", true},         {"new", "2.in-new-marked:2,S", true},
+        {"cur", "3.no-info", true},        {"cur", "4.no-flags:2,", true},
+        {"cur", "5.replied:2,RT", true},   {"cur", "6.seen:2,S", false},
+        {"cur", "7.many:2,FRS", false},
+    };
+    for (const auto& row : rows)
+        put(row.where, row.name, mailText(ordinaryHeaders, "b"));
+    host();
+    auto all = byEntryID(mails(inbox()));
+    for (const auto& row : rows) {
+        const std::string id = std::string(row.name).substr(0, std::string(row.name).find(":2,"));
+        ASSERT_TRUE(all.count(id)) << id;
+        EXPECT_EQ(all[id]->UnRead(), row.unread) << row.name;
+    }
+}
+
+// ---- Header-level reading ----
+
+TEST_F(MaildirTest, SubjectAndToAreDecodedForDisplay) {
+    const struct {
+        std::vector<std::string> headers;
+        std::string eol;
+        std::string subject;
+        std::string to;
+    } rows[] = {
+        {{"Subject: =?iso-8859-1?q?Gr=FC=DFe?=", "To: \"Smith, John\" <john@x.org>, =?utf-8?q?J=C3=B6rg?= <j@x.de>"},
+         "\n", "Grüße", "\"Smith, John\" <john@x.org>, Jörg <j@x.de>"},
+        {{"Subject: =?utf-8?b?S8O2bG4=?= calling", "To: a@x.org"}, "\r\n", "Köln calling", "a@x.org"},
+        {{"Subject: folded", " over two lines", "To: <b@x.org>"}, "\r\n", "folded over two lines", "b@x.org"},
+        {{"SUBJECT: caf\xc3\xa9 in raw UTF-8"}, "\n", "caf\xc3\xa9 in raw UTF-8", ""},
+    };
+    int n = 0;
+    for (const auto& row : rows)
+        put("new", std::to_string(++n) + ".row", mailText(row.headers, "body", row.eol));
+    host();
+    auto all = mails(inbox());
+    ASSERT_EQ(all.size(), std::size(rows));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i]->Subject(), rows[i].subject) << "row " << i + 1;
+        EXPECT_EQ(all[i]->To(), rows[i].to) << "row " << i + 1;
+    }
+}
+
+TEST_F(MaildirTest, ReceivedTimeIsTheFileModificationTime) {
+    const auto path = put("new", "1.a", mailText(ordinaryHeaders, "b"));
+    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    host();
+    EXPECT_EQ(onlyMail()->ReceivedTime(), std::chrono::system_clock::from_time_t(1600000000));
+}
+
+TEST_F(MaildirTest, SenderIsTheFirstFromMailboxOrFails) {
+    const struct {
+        std::vector<std::string> headers;
+        std::optional<std::string> sender; // nothing: the lookup fails
+    } rows[] = {
+        {{"From: Ann <ann@example.org>"}, "ann@example.org"},
+        {{"From: bob@example.net, carol@example.net"}, "bob@example.net"},
+        {{"From: =?utf-8?q?J=C3=B6rg?= <joerg@example.de>"}, "joerg@example.de"},
+        {{"From: \"D\xe9sir\xe9\x65\" <desiree@example.fr>"}, "desiree@example.fr"},
+        {{"from:    folded@example.com", "\t(comment)"}, "folded@example.com"},
+        {{"From: undisclosed-recipients:;"}, std::nullopt},
+        {{"From: friends: a@example.org, b@example.org;"}, std::nullopt},
+        {{"From: <>"}, std::nullopt},
+        {{"Subject: no sender at all"}, std::nullopt},
+    };
+    int n = 0;
+    for (const auto& row : rows)
+        put("cur", std::to_string(++n) + ".row:2,S", mailText(row.headers, "body"));
+    host();
+    n = 0;
+    for (const auto& row : rows) {
+        auto msg = message(std::to_string(++n) + ".row");
+        if (row.sender)
+            EXPECT_EQ(msg->Sender()->Address(), *row.sender) << "row " << n;
+        else
+            EXPECT_THROW(msg->Sender(), host::HostError) << "row " << n;
+    }
+}
+
+TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
+    const std::vector<std::string> headers = {"From: Ann <ann@example.org>", "Subject: =?utf-8?b?S8O2bG4=?=",
+                                              "To: john.smith@example.com"};
+    put("new", "1.crlf", mailText(headers, "body\r\n", "\r\n"));
+    put("new", "2.lf", mailText(headers, "body\n"));
+    put("new", "3.headers-only", "From: ann@example.org\nSubject: no body");
+    host();
+    EXPECT_EQ(message("1.crlf")->Fields(host::prTransportMessageHeaders)->Value(),
+              "From: Ann <ann@example.org>\r\nSubject: =?utf-8?b?S8O2bG4=?=\r\nTo: john.smith@example.com\r\n");
+    EXPECT_EQ(message("2.lf")->Fields(host::prTransportMessageHeaders)->Value(),
+              "From: Ann <ann@example.org>\nSubject: =?utf-8?b?S8O2bG4=?=\nTo: john.smith@example.com\n");
+    EXPECT_EQ(message("3.headers-only")->Fields(host::prTransportMessageHeaders)->Value(),
+              "From: ann@example.org\nSubject: no body");
+    EXPECT_EQ(message("1.crlf")->Fields(0x0037001E), nullptr) << "only the transport headers are offered";
+    auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
+    EXPECT_EQ(headersOnly->Body(), "");
+    EXPECT_EQ(headersOnly->Subject(), "no body");
+}
+
+TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {
+    const std::string junk = std::string("X-Junk: \xff\xfe", 10) + std::string(1, '\0') + "\x80zz";
+    put("new", "1.junk", mailText({"From: ann@example.org", junk, "Subject: S\xe9lection", "To: john.smith@example.com"},
+                                  std::string("nul\0inside", 10)));
+    host();
+    const std::string value = message("1.junk")->Fields(host::prTransportMessageHeaders)->Value();
+    EXPECT_EQ(value.find('\0'), std::string::npos);
+    EXPECT_NE(value.find("\xEF\xBF\xBD"), std::string::npos) << "invalid bytes become U+FFFD";
+    EXPECT_NE(value.find("To: john.smith@example.com"), std::string::npos);
+    EXPECT_EQ(message("1.junk")->Sender()->Address(), "ann@example.org");
+    EXPECT_EQ(onlyMail()->Subject(), "S\xc3\xa9lection") << "8-bit text is read as the Windows code page";
+    EXPECT_EQ(onlyMail()->Body(), "nul\xEF\xBF\xBDinside");
+}
+
+TEST_F(MaildirTest, FilesWithoutAHeaderFieldAreUnreadableItems) {
+    const struct {
+        const char* name;
+        std::string content;
+        bool mail;
+    } rows[] = {
+        {"1.empty", "", false},
+        {"2.blank-first", "\nFrom: a@example.org\n", false},
+        {"3.binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), false},
+        {"4.prose", "Dear John,\nno headers here\n", false},
+        {"5.subject-only", "Subject: only this", true},
+        {"6.mbox-line", "From ann@example.org Mon Jan  1 00:00:00 2024\nFrom: ann@example.org\n\nbody", true},
+    };
+    for (const auto& row : rows)
+        put("new", row.name, row.content);
+    host();
+    auto items = inbox()->Items();
+    ASSERT_EQ(items.size(), std::size(rows));
+    EXPECT_EQ(inbox()->ItemCount(), static_cast<int>(std::size(rows)));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i]->typeName(), rows[i].mail ? "MailItem" : "UnreadableItem") << rows[i].name;
+        EXPECT_EQ(host::asMailItem(items[i]) != nullptr, rows[i].mail) << rows[i].name;
+    }
+}
+
+// ---- Bodies ----
+
+TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8) {
+    const std::string multipart = mailText(
+        {"From: ann@example.org", "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"outer\""},
+        "--outer\n"
+        "Content-Type: multipart/alternative; boundary=inner\n\n"
+        "--inner\n"
+        "Content-Type: text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: quoted-printable\n\n"
+        "Gr=FC=DFe aus K=F6ln\n"
+        "--inner\n"
+        "Content-Type: text/html; charset=koi8-r\nContent-Transfer-Encoding: base64\n\n"
+        "PHA+8NLJ18XUPC9wPg==\n"
+        "--inner--\n"
+        "--outer\n"
+        "Content-Type: text/plain\nContent-Disposition: attachment; filename=notes.txt\n\n"
+        "not the body\n"
+        "--outer--\n");
+    put("new", "1.multipart", multipart);
+    put("new", "2.single", mailText({"From: ann@example.org", "Content-Type: text/plain; charset=windows-1252",
+                                     "Content-Transfer-Encoding: base64"},
+                                    "k3F1b3RlZJQgY2Fm6Q==\n"));
+    put("new", "3.html-only", mailText({"From: ann@example.org", "Content-Type: text/html; charset=utf-8"}, "<b>hi</b>"));
+    put("new", "4.unknown-charset", mailText({"From: ann@example.org", "Content-Type: text/plain; charset=x-nonesuch"},
+                                             "caf\xe9"));
+    host();
+    auto all = byEntryID(mails(inbox()));
+    EXPECT_EQ(all["1.multipart"]->Body(), "Grüße aus Köln");
+    EXPECT_EQ(all["1.multipart"]->HTMLBody(), "<p>Привет</p>");
+    EXPECT_EQ(all["2.single"]->Body(), "“quoted” café");
+    EXPECT_EQ(all["2.single"]->HTMLBody(), "");
+    EXPECT_EQ(all["3.html-only"]->Body(), "");
+    EXPECT_EQ(all["3.html-only"]->HTMLBody(), "<b>hi</b>");
+    EXPECT_EQ(all["4.unknown-charset"]->Body(), "caf\xEF\xBF\xBD");
+}
+
+TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
+    put("new", "1.unclosed", mailText({"From: ann@example.org", "Content-Type: multipart/mixed; boundary=b"},
+                                      "--b\nContent-Type: text/plain\n\nfirst part\n--b\nContent-Type: text/html\n\n<i>cut"));
+    put("new", "2.no-boundary", mailText({"From: bob@example.org", "Content-Type: multipart/mixed"}, "just text\n"));
+    host();
+    auto all = byEntryID(mails(inbox()));
+    EXPECT_EQ(all["1.unclosed"]->Body(), "first part");
+    EXPECT_NO_THROW(all["2.no-boundary"]->Body());
+    EXPECT_EQ(message("2.no-boundary")->Sender()->Address(), "bob@example.org");
+}
+
+TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
+    std::string content = mailText({"From: ann@example.org", "To: john.smith@example.com",
+                                    "Content-Type: multipart/mixed; boundary=cut"},
+                                   "--cut\nContent-Type: text/plain\n\nsee attached\n--cut\n"
+                                   "Content-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n"
+                                   "Content-Disposition: attachment; filename=big.bin\n\n");
+    const std::string line = std::string(76, 'A') + "\n";
+    for (std::size_t size = 0; size < 20u * 1024 * 1024; size += line.size())
+        content += line;
+    content += "--cut--\n";
+    put("new", "1.big", content);
+    host();
+    EXPECT_EQ(message("1.big")->Fields(host::prTransportMessageHeaders)->Value(),
+              "From: ann@example.org\nTo: john.smith@example.com\nContent-Type: multipart/mixed; boundary=cut\n");
+    EXPECT_EQ(onlyMail()->Body(), "see attached");
+    EXPECT_EQ(onlyMail()->HTMLBody(), "");
+}
+
+// ---- Deleting ----
+
+TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
+    const auto fresh = put("new", "1.fresh", mailText(ordinaryHeaders, "b"));
+    const auto seen = put("cur", "2.seen:2,RS", mailText(ordinaryHeaders, "b"));
+    const ino_t freshInode = inodeOf(fresh);
+    const ino_t seenInode = inodeOf(seen);
+    host();
+    // Deleting while walking the snapshot must reach every mail.
+    for (const auto& mail : mails(inbox()))
+        mail->Delete();
+    EXPECT_TRUE(files("new").empty());
+    EXPECT_TRUE(files("cur").empty());
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1.fresh:2,", "2.seen:2,RS"}));
+    EXPECT_EQ(inodeOf(root / ".Trash/cur/1.fresh:2,"), freshInode) << "moved by rename, not copied";
+    EXPECT_EQ(inodeOf(root / ".Trash/cur/2.seen:2,RS"), seenInode);
+    auto deleted = byEntryID(mails(trash()));
+    ASSERT_EQ(deleted.size(), 2u);
+    EXPECT_TRUE(deleted["1.fresh"]->UnRead());
+    EXPECT_FALSE(deleted["2.seen"]->UnRead());
+}
+
+TEST_F(MaildirTest, DeleteInTrashRemovesTheFile) {
+    host();
+    trash();
+    put(".Trash/cur", "3.old:2,S", mailText(ordinaryHeaders, "b"));
+    auto deleted = mails(trash());
+    ASSERT_EQ(deleted.size(), 1u);
+    deleted[0]->Delete();
+    EXPECT_TRUE(files(".Trash/cur").empty());
+    EXPECT_EQ(trash()->ItemCount(), 0);
+}
+
+TEST_F(MaildirTest, MailRenamedByAnotherProgramIsFoundByItsUniqueName) {
+    put("new", "4.moving", mailText(ordinaryHeaders, "b"));
+    put("new", "5.moving", mailText(ordinaryHeaders, "b"));
+    host();
+    auto all = byEntryID(mails(inbox()));
+    // Another client reads both: new/ to cur/ with the S flag.
+    fs::rename(root / "new/4.moving", root / "cur/4.moving:2,S");
+    fs::rename(root / "new/5.moving", root / "cur/5.moving:2,S");
+    EXPECT_EQ(all["4.moving"]->Body(), "b");
+    EXPECT_FALSE(all["4.moving"]->UnRead()) << "the item follows its file";
+    all["5.moving"]->Delete();
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"5.moving:2,S"}));
+}
+
+TEST_F(MaildirTest, MailThatVanishedFailsItsOperationsAndTouchesNothingElse) {
+    put("new", "6.gone", mailText(ordinaryHeaders, "b"));
+    put("new", "7.stays", mailText(ordinaryHeaders, "b"));
+    host();
+    auto items = inbox()->Items();
+    auto all = byEntryID(mails(inbox()));
+    fs::remove(root / "new/6.gone");
+    EXPECT_THROW(all["6.gone"]->Delete(), host::HostError);
+    EXPECT_THROW(all["6.gone"]->Subject(), host::HostError);
+    EXPECT_THROW(message("6.gone"), host::HostError);
+    EXPECT_EQ(items[0]->typeName(), "MailItem") << "a vanished mail must not make the Inbox look invalid";
+    EXPECT_FALSE(fs::exists(root / ".Trash/cur") && !files(".Trash/cur").empty());
+    all["7.stays"]->Delete();
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"7.stays:2,"}));
+}
+
+TEST_F(MaildirTest, DeleteNeverReplacesAFileAlreadyInTrash) {
+    host();
+    trash();
+    put(".Trash/cur", "8.twin:2,", "Subject: the old one\n\n");
+    put("new", "8.twin", "Subject: the new one\n\n");
+    EXPECT_THROW(onlyMail()->Delete(), host::HostError);
+    EXPECT_EQ(readFile(root / ".Trash/cur/8.twin:2,"), "Subject: the old one\n\n");
+    EXPECT_EQ(readFile(root / "new/8.twin"), "Subject: the new one\n\n");
+}
+
+TEST_F(MaildirTest, FileReplacedOrRewrittenUnderTheSameNameIsReadAfresh) {
+    put("cur", "9.edited:2,S", "Subject: one\n\n");
+    host();
+    EXPECT_EQ(onlyMail()->Subject(), "one");
+    put("tmp", "9.edited", "Subject: two\n\n");
+    fs::rename(root / "tmp/9.edited", root / "cur/9.edited:2,S");
+    EXPECT_EQ(onlyMail()->Subject(), "two");
+    put("cur", "9.edited:2,S", "Subject: three\n\n"); // in place, same inode
+    EXPECT_EQ(onlyMail()->Subject(), "three");
+}
+
+TEST_F(MaildirTest, EachWalkSeesWhatOtherProgramsChangedSinceTheLast) {
+    put("new", "1.read-elsewhere", mailText(ordinaryHeaders, "b"));
+    put("new", "2.removed-elsewhere", mailText(ordinaryHeaders, "b"));
+    put("new", "3.deleted-here", mailText(ordinaryHeaders, "b"));
+    host();
+    auto first = byEntryID(mails(inbox()));
+    ASSERT_EQ(first.size(), 3u);
+    first["3.deleted-here"]->Delete();
+    fs::rename(root / "new/1.read-elsewhere", root / "cur/1.read-elsewhere:2,S");
+    fs::remove(root / "new/2.removed-elsewhere");
+    put("tmp", "4.delivered", mailText(ordinaryHeaders, "b"));
+    fs::rename(root / "tmp/4.delivered", root / "new/4.delivered");
+
+    auto second = byEntryID(mails(inbox()));
+    EXPECT_EQ(second.size(), 2u);
+    ASSERT_TRUE(second.count("1.read-elsewhere") && second.count("4.delivered"));
+    EXPECT_FALSE(second["1.read-elsewhere"]->UnRead());
+    EXPECT_TRUE(second["4.delivered"]->UnRead());
+    EXPECT_EQ(inbox()->ItemCount(), 2);
+    EXPECT_EQ(trash()->ItemCount(), 1);
+}
+
+// ---- Session, namespace and application ----
+
+TEST_F(MaildirTest, SessionOpensMessagesOfAnyFolderOfItsStoreOnly) {
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(root / ".Work" / sub);
+    put(".Work/cur", "1.work:2,S", "From: w@example.org\n\n");
+    auto& h = host();
+    trash();
+    put(".Trash/cur", "2.trashed:2,", "From: t@example.org\n\n");
+    auto s = session();
+    EXPECT_EQ(s->GetMessage("1.work", h.storeID())->Sender()->Address(), "w@example.org");
+    EXPECT_EQ(s->GetMessage("2.trashed", h.storeID())->Sender()->Address(), "t@example.org");
+    inbox()->Items();
+    put("new", "3.late", "From: l@example.org\n\n"); // delivered after the walk
+    EXPECT_EQ(s->GetMessage("3.late", h.storeID())->Sender()->Address(), "l@example.org");
+    EXPECT_THROW(s->GetMessage("4.nonesuch", h.storeID()), host::HostError);
+    EXPECT_THROW(s->GetMessage("3.late", h.storeID() + "-other"), host::HostError);
+    auto notLoggedOn =
+        std::dynamic_pointer_cast<host::MessagingSession>(h.objects().CreateObject("MAPI.Session"));
+    EXPECT_THROW(notLoggedOn->GetMessage("3.late", h.storeID()), host::HostError);
+    EXPECT_EQ(h.objects().CreateObject("Outlook.Application"), nullptr);
+}
+
+TEST_F(MaildirTest, CurrentUserIsTheGivenAddressOrNothing) {
+    host();
+    EXPECT_EQ(mapi()->CurrentUser(), nullptr);
+    host("John.Smith@example.com");
+    EXPECT_EQ(mapi()->CurrentUser()->Address(), "John.Smith@example.com");
+}
+
+TEST_F(MaildirTest, NoMainWindowUntilOneIsAttached) {
+    auto& h = host();
+    EXPECT_EQ(h.application()->ActiveExplorer(), nullptr);
+    EXPECT_THROW(h.application()->CreateItem(0), host::HostError);
+}
+
+TEST_F(MaildirTest, NewMailReachesEverySubscriberAndRecordsFailures) {
+    auto& h = host();
+    int calls = 0;
+    auto counting = h.application()->onNewMail([&] { ++calls; });
+    auto failing = h.application()->onNewMail([] { throw host::HostError("handler broke"); });
+    h.raiseNewMail();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(h.eventFailures(), (std::vector<std::string>{"handler broke"}));
+    counting.reset();
+    h.raiseNewMail();
+    EXPECT_EQ(calls, 1) << "a dropped subscription still delivers";
+}
+
+} // namespace
+} // namespace skerrow::test

@@ -11,19 +11,19 @@ namespace {
 
 constexpr const char* defaultStore = "memory-store";
 
+// The headers field of a message: read from the mail when asked, so that
+// the text is copied once, into the caller's hands.
 class MemoryField : public host::Field {
 public:
-    MemoryField(MemoryHost& host, std::string key, std::string value)
-        : host_(host), key_(std::move(key)), value_(std::move(value)) {}
+    MemoryField(MemoryHost& host, std::shared_ptr<MemoryMailItem> mail) : host_(host), mail_(std::move(mail)) {}
     std::string Value() override {
-        host_.faults().check("Field.Value", key_);
-        return value_;
+        host_.faults().check("Field.Value", mail_->spec().entryID);
+        return mail_->spec().headers.value_or(std::string());
     }
 
 private:
     MemoryHost& host_;
-    std::string key_;
-    std::string value_;
+    std::shared_ptr<MemoryMailItem> mail_;
 };
 
 } // namespace
@@ -381,7 +381,7 @@ std::shared_ptr<host::Field> MemoryMessage::Fields(std::uint32_t propertyTag) {
     const MailSpec& spec = mail_->spec();
     if (propertyTag != host::prTransportMessageHeaders || !spec.headers)
         return nullptr;
-    return std::make_shared<MemoryField>(host_, spec.entryID, *spec.headers);
+    return std::make_shared<MemoryField>(host_, mail_);
 }
 
 MemorySession::MemorySession(MemoryHost& host) : host_(host) {}

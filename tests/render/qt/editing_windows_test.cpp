@@ -1,0 +1,200 @@
+// The entry dialog and the options window on real widgets.
+#include "tests/render/qt/qt_world.h"
+
+#include "addin/forms.h"
+#include "filter/addfilter.h"
+#include "options/options.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace skerrow::test {
+namespace {
+
+using Entries = std::vector<std::string>;
+
+class EntryDialog : public QtWindowTest {
+protected:
+    addFilter& dialog = v.forms().addFilterDialog();
+};
+
+TEST_F(EntryDialog, TypingEnablesOkAsTheDefaultAndEnterConfirms) {
+    dialog.AddFilterObjectName = enemyemailKey;
+    whenModal(dialog, [&](QWidget& view) {
+        QPushButton* ok = widget<QPushButton>(dialog, "Command1");
+        QPushButton* cancel = widget<QPushButton>(dialog, "Command2");
+        EXPECT_EQ(view.windowTitle(), "Add Sender");
+        EXPECT_EQ(widget<QLabel>(dialog, "Label1")->text(), "Address:");
+        EXPECT_EQ(widget<QLabel>(dialog, "Label2")->text(), entryInstruction);
+        EXPECT_FALSE(ok->isEnabled());
+        EXPECT_TRUE(cancel->isDefault());
+
+        QTest::keyClicks(widget<QLineEdit>(dialog, "Text1"), "x@junk.example");
+        EXPECT_TRUE(ok->isEnabled());
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_FALSE(cancel->isDefault());
+        screenshot(dialog, "addFilter.png");
+        press(view, Qt::Key_Return);
+    });
+
+    dialog.showModal();
+
+    EXPECT_EQ(v.enemyemail.entries(), Entries({"x@junk.example"}));
+}
+
+TEST_F(EntryDialog, EmptyingTheTextDisablesOkAndEscCancels) {
+    dialog.AddFilterObjectName = frienddomainKey;
+    whenModal(dialog, [&](QWidget& view) {
+        QLineEdit* text = widget<QLineEdit>(dialog, "Text1");
+        QTest::keyClicks(text, "a");
+        QTest::keyClick(text, Qt::Key_Backspace);
+        EXPECT_FALSE(widget<QPushButton>(dialog, "Command1")->isEnabled());
+        QTest::keyClicks(text, "home.example");
+        press(view, Qt::Key_Escape);
+    });
+
+    dialog.showModal();
+
+    EXPECT_FALSE(dialog.isLoaded());
+    EXPECT_TRUE(v.frienddomain.empty());
+}
+
+class OptionsWindow : public QtWindowTest {
+protected:
+    Options& options = v.forms().optionsWindow();
+
+    QTreeWidget& list(const char* name) { return *widget<QTreeWidget>(options, name); }
+    QStringList rows(const char* name) {
+        QStringList texts;
+        for (int i = 0; i < list(name).topLevelItemCount(); ++i)
+            texts << list(name).topLevelItem(i)->text(0);
+        return texts;
+    }
+    void click(const char* name) { QTest::mouseClick(widget<QWidget>(options, name), Qt::LeftButton); }
+    void type(const char* text) {
+        QLineEdit* edit = widget<QLineEdit>(options, "Text1");
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+};
+
+TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
+    whenModal(options, [&](QWidget& view) {
+        auto* tabs = widget<QTabWidget>(options, "SSTab1");
+        EXPECT_EQ(view.size(), px(0, 0, 7965, 6705).size());
+        EXPECT_EQ(tabs->geometry(), px(120, 120, 7695, 5895));
+        EXPECT_EQ(widget<QPushButton>(options, "Command1")->geometry(), px(3360, 6240, 1200, 360));
+        EXPECT_EQ(widget<QPushButton>(options, "Command9")->geometry(), px(6240, 6240, 1200, 360));
+        // Inside the tab strip, from its corner; inside a frame, from the frame's.
+        EXPECT_EQ(widget<QGroupBox>(options, "Frame1")->mapTo(tabs, QPoint()), px(360, 840, 0, 0).topLeft());
+        EXPECT_EQ(widget<QPushButton>(options, "Command3")->geometry(), px(4560, 600, 1200, 360));
+        EXPECT_EQ(tabs->tabText(0), "Options");
+        EXPECT_EQ(tabs->tabText(1), "Friends List && Blacklist");
+        EXPECT_EQ(widget<QGroupBox>(options, "Frame2")->title(), "Restore Settings");
+        EXPECT_EQ(widget<QLabel>(options, "Label1")->text(), "Backup Friends List & Blacklist Settings to a File.");
+        EXPECT_FALSE(widget<QPushButton>(options, "Command9")->isEnabled());
+        screenshot(options, "Options-Options.png");
+
+        clickTab(*tabs, 1);
+        EXPECT_EQ(options.control("SSTab1").currentTab, 1);
+        EXPECT_EQ(tabs->currentIndex(), 1);
+        EXPECT_TRUE(widget<QGroupBox>(options, "Frame3")->isVisible());
+        EXPECT_EQ(widget<QGroupBox>(options, "Frame3")->mapTo(tabs, QPoint()), px(120, 600, 0, 0).topLeft());
+        EXPECT_EQ(widget<QPushButton>(options, "Command8")->geometry(), px(3120, 4320, 1200, 360));
+        screenshot(options, "Options-Lists.png");
+        press(view, Qt::Key_C, Qt::AltModifier); // "&Cancel"
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !options.isLoaded(); }));
+    });
+
+    options.showModal();
+}
+
+TEST_F(OptionsWindow, AddPutsTheTypedEntryOnTheListTheOptionButtonChose) {
+    v.enemyemail = {"pal@home.example"};
+    whenModal(options, [&](QWidget&) {
+        clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
+        EXPECT_EQ(rows("ListView2"), QStringList({"pal@home.example"}));
+
+        type("pal@home.example");
+        click("Command7");
+        EXPECT_EQ(rows("ListView1"), QStringList({"pal@home.example"}));
+        EXPECT_TRUE(rows("ListView2").isEmpty());
+        EXPECT_TRUE(widget<QPushButton>(options, "Command9")->isEnabled());
+
+        click("Option1(3)");
+        EXPECT_TRUE(options.control("Option1", 3).value);
+        EXPECT_FALSE(options.control("Option1", 0).value);
+        EXPECT_FALSE(widget<QRadioButton>(options, "Option1(0)")->isChecked());
+        type("junk.example");
+        click("Command7");
+        EXPECT_EQ(rows("ListView2"), QStringList({"*@junk.example"}));
+        click("Command1");
+    });
+
+    options.showModal();
+
+    EXPECT_EQ(v.friendemail.entries(), Entries({"pal@home.example"}));
+    EXPECT_TRUE(v.enemyemail.empty());
+    EXPECT_EQ(v.enemydomain.entries(), Entries({"*@junk.example"}));
+}
+
+TEST_F(OptionsWindow, DeleteActsOnTheListClickedLastWhoseSelectionStaysShown) {
+    v.friendemail = {"amy@a.example"};
+    v.enemydomain = {"*@junk.example"};
+    whenModal(options, [&](QWidget&) {
+        clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
+        EXPECT_FALSE(widget<QPushButton>(options, "Command8")->isEnabled());
+
+        clickRow(list("ListView2"), 0);
+        EXPECT_TRUE(widget<QPushButton>(options, "Command8")->isEnabled());
+        QTest::mouseClick(widget<QLineEdit>(options, "Text1"), Qt::LeftButton);
+        EXPECT_EQ(list("ListView2").selectedItems().size(), 1) << "the selection went with the focus";
+
+        click("Command8");
+        EXPECT_TRUE(rows("ListView2").isEmpty());
+        EXPECT_EQ(rows("ListView1"), QStringList({"amy@a.example"}));
+        EXPECT_EQ(widget<QLineEdit>(options, "Text1")->text(), "junk.example");
+        click("Command2");
+    });
+
+    options.showModal();
+
+    EXPECT_EQ(v.enemydomain.entries(), Entries({"*@junk.example"})) << "Cancel keeps the lists";
+}
+
+TEST_F(OptionsWindow, AnAddressWithoutAtIsRefusedInAMessageBoxAndTheTextBoxEmptied) {
+    QString boxText;
+    QString boxTitle;
+    QMessageBox::Icon boxIcon = QMessageBox::Critical;
+    whenModal(options, [&](QWidget& view) {
+        clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
+        type("nobody");
+        whenDialog<QMessageBox>([&](QMessageBox& box) {
+            boxText = box.text();
+            boxTitle = box.windowTitle();
+            boxIcon = box.icon();
+            QTest::keyClick(&box, Qt::Key_Return);
+        });
+        click("Command7");
+        EXPECT_TRUE(widget<QLineEdit>(options, "Text1")->text().isEmpty());
+        EXPECT_EQ(view.focusWidget(), widget<QLineEdit>(options, "Text1"));
+        click("Command2");
+    });
+
+    options.showModal();
+
+    EXPECT_EQ(boxText, "Please enter e-mail address.");
+    EXPECT_EQ(boxTitle, "Skerrow");
+    EXPECT_EQ(boxIcon, QMessageBox::NoIcon);
+    EXPECT_TRUE(v.friendemail.empty());
+}
+
+} // namespace
+} // namespace skerrow::test

@@ -1,0 +1,120 @@
+#include "tests/render/qt/qt_world.h"
+
+#include "filter/settings.h"
+
+#include <QDir>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cmath>
+
+namespace skerrow::test {
+
+QtWindowTest::QtWindowTest() {
+    host.setCurrentUser(qtUserAddress);
+    v.globalApplication = host.application();
+    auto session = std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
+    session->Logon("test", "", false, false);
+    v.messagingSession = session;
+    v.ownAddress = qtUserAddress;
+    v.settingsKey = settingsKeyName;
+    v.listFileUserName = *platform.user;
+}
+
+std::shared_ptr<memory::MemoryMailItem> QtWindowTest::mail(const std::string& sender, const std::string& subject,
+                                                           host::Date received) {
+    memory::MailSpec spec;
+    spec.subject = subject;
+    spec.senderAddress = sender;
+    spec.headers = "From: " + sender + "\r\nTo: " + qtUserAddress + "\r\nSubject: " + subject + "\r\n\r\n";
+    spec.body = "Dear John,\r\nsome text.\r\n";
+    spec.to = "John Smith";
+    spec.received = received;
+    return host.inbox()->addMail(std::move(spec));
+}
+
+int QtWindowTest::px(int twips) {
+    return static_cast<int>(std::lround(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0));
+}
+
+QRect QtWindowTest::px(int left, int top, int width, int height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+void QtWindowTest::TearDown() {
+    EXPECT_EQ(waiting_, 0) << "a window the test waited for never came up";
+}
+
+void QtWindowTest::whenModal(ui::Window& window, std::function<void(QWidget&)> script) {
+    ++waiting_;
+    QTimer::singleShot(0, &scripts_, [this, &window, script = std::move(script)] {
+        --waiting_;
+        QWidget* view = windows.view(window);
+        if (!view) {
+            ADD_FAILURE() << window.formName() << " is not on the screen";
+            window.unload();
+            return;
+        }
+        EXPECT_TRUE(activate(*view));
+        script(*view);
+        if (window.isLoaded()) {
+            ADD_FAILURE() << window.formName() << " was left open";
+            window.unload();
+        }
+    });
+}
+
+bool QtWindowTest::activate(QWidget& view) {
+    view.activateWindow();
+    return QTest::qWaitForWindowActive(&view);
+}
+
+void QtWindowTest::press(QWidget& view, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    QWidget* focused = view.focusWidget();
+    QTest::keyClick(focused ? focused : &view, key, modifiers);
+}
+
+void QtWindowTest::clickTab(QWidget& tabs, int tab) {
+    QTabBar* bar = static_cast<QTabWidget&>(tabs).tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(tab).center());
+}
+
+void QtWindowTest::clickRow(QTreeWidget& list, int row) {
+    const QRect rect = list.visualItemRect(list.topLevelItem(row));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+}
+
+void QtWindowTest::clickCheckBox(QTreeWidget& list, int row) {
+    // Where the style draws the box of the row's first cell.
+    QTreeWidgetItem* item = list.topLevelItem(row);
+    QStyleOptionViewItem option;
+    option.initFrom(list.viewport());
+    option.rect = list.visualRect(list.indexFromItem(item, 0));
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.checkState = item->checkState(0);
+    option.text = item->text(0);
+    option.font = list.font();
+    option.fontMetrics = list.fontMetrics();
+    option.decorationSize = list.iconSize();
+    option.showDecorationSelected = true;
+    const QRect box = list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &list);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
+}
+
+void QtWindowTest::screenshot(const ui::Window& window, const std::string& file) {
+    QWidget* view = windows.view(window);
+    ASSERT_TRUE(view);
+    QString folder = qEnvironmentVariable("SKERROW_SCREENSHOTS");
+    if (folder.isEmpty())
+        folder = QStringLiteral(SKERROW_SCREENSHOT_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(view->grab().save(QDir(folder).filePath(QString::fromStdString(file)), "PNG")) << file;
+}
+
+} // namespace skerrow::test

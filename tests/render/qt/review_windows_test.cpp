@@ -1,0 +1,196 @@
+// The Check Spam window, the mail viewer and the about box on real widgets.
+#include "tests/render/qt/qt_world.h"
+
+#include "addin/forms.h"
+#include "filter/checkspam.h"
+#include "review/about.h"
+#include "review/checkspamfrm.h"
+#include "review/mailbody.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace skerrow::test {
+namespace {
+
+using namespace std::chrono;
+using Entries = std::vector<std::string>;
+
+host::Date at(int day, int hour, int minute) {
+    return sys_days{year{2024} / 3 / day} + hours{hour} + minutes{minute};
+}
+
+QString shownDate(host::Date date) {
+    const auto ms = duration_cast<milliseconds>(date.time_since_epoch()).count();
+    return QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(ms), QLocale::ShortFormat);
+}
+
+class CheckSpamWindow : public QtWindowTest {
+protected:
+    CheckSpamFrm& form = v.forms().checkSpamFrm();
+
+    // As the Check Spam command opens it.
+    QWidget& open() {
+        v.newMailPending = true;
+        checkSpam(v, host.application());
+        QWidget* view = windows.view(form);
+        if (!view)
+            throw std::runtime_error("the Check Spam window did not open");
+        EXPECT_TRUE(activate(*view));
+        return *view;
+    }
+    QTreeWidget& list() { return *widget<QTreeWidget>(form, "ListView1"); }
+    // "x" ticked, "-" not; "r" when red: as the user sees the rows.
+    std::string shownTicks() {
+        std::string marks;
+        for (int i = 0; i < list().topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = list().topLevelItem(i);
+            marks += item->checkState(0) == Qt::Checked ? "x" : "-";
+            marks += item->foreground(1).color() == QColor(255, 0, 0) ? "r " : " ";
+        }
+        return marks;
+    }
+    QStringList column(int column) {
+        QStringList texts;
+        for (int i = 0; i < list().topLevelItemCount(); ++i)
+            texts << list().topLevelItem(i)->text(column);
+        return texts;
+    }
+};
+
+TEST_F(CheckSpamWindow, ShowsTheSuspectsSortedBySenderWithLocalDatesAndTooltips) {
+    mail("bob@spam.example", "Cheap pills", at(1, 9, 30));
+    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
+    mail("pal@home.example", "Lunch");
+    v.friendemail = {"pal@home.example"};
+    v.totalDeleted = 7;
+
+    open();
+
+    QWidget& view = *windows.view(form);
+    EXPECT_EQ(view.windowTitle(), "Check Spam");
+    EXPECT_EQ(widget<QLabel>(form, "Label1")->text(), "Deleted 0 spams.");
+    EXPECT_EQ(widget<QLabel>(form, "Label3")->text(), "A total of 7 spams have been deleted.");
+    EXPECT_EQ(widget<QCheckBox>(form, "Check2")->text(), "Select All");
+    EXPECT_FALSE(widget<QLabel>(form, "Picture1")->pixmap().isNull());
+    EXPECT_EQ(list().headerItem()->text(2), "Received");
+    EXPECT_EQ(column(0), QStringList({"Hello again", "Cheap pills"}));
+    EXPECT_EQ(column(1), QStringList({"amy@unknown.example", "bob@spam.example"}));
+    EXPECT_EQ(column(2), QStringList({shownDate(at(2, 14, 5)), shownDate(at(1, 9, 30))}));
+    EXPECT_EQ(list().topLevelItem(0)->toolTip(1), "Sender address");
+    EXPECT_EQ(list().topLevelItem(0)->toolTip(2), "Received time");
+    EXPECT_EQ(shownTicks(), "- - ");
+}
+
+TEST_F(CheckSpamWindow, TickingARowTicksTheSendersRowsInRedAndIsSpamTakesThemAway) {
+    mail("bob@spam.example", "Cheap pills", at(1, 9, 30));
+    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
+    mail("bob@spam.example", "More pills", at(3, 7, 45));
+    open();
+
+    clickCheckBox(list(), 1);
+    EXPECT_EQ(shownTicks(), "- xr xr ");
+    screenshot(form, "CheckSpamFrm.png");
+
+    clickCheckBox(list(), 0);
+    EXPECT_EQ(shownTicks(), "xr x x ") << "only the sender ticked last is red";
+
+    clickCheckBox(list(), 0);
+    QTest::mouseClick(widget<QPushButton>(form, "Command1"), Qt::LeftButton);
+    EXPECT_EQ(column(0), QStringList({"Hello again"}));
+    EXPECT_EQ(v.enemyemail.entries(), Entries({"bob@spam.example"}));
+    EXPECT_EQ(host.inbox()->mails().size(), 1u);
+}
+
+TEST_F(CheckSpamWindow, SelectAllRelabelsTheBoxAndEscClosesTheWindow) {
+    mail("bob@spam.example", "Cheap pills");
+    mail("amy@unknown.example", "Hello again");
+    QWidget& view = open();
+    QPointer<QWidget> shown(&view);
+
+    QTest::mouseClick(widget<QCheckBox>(form, "Check2"), Qt::LeftButton);
+    EXPECT_EQ(shownTicks(), "x x ");
+    EXPECT_EQ(widget<QCheckBox>(form, "Check2")->text(), "Select None");
+
+    press(view, Qt::Key_Escape);
+    EXPECT_FALSE(form.isLoaded());
+    EXPECT_FALSE(v.newMailPending);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); })) << "the dialog is not destroyed";
+}
+
+TEST_F(CheckSpamWindow, SpaceTicksTheCurrentRowAndAltNDeclaresItWanted) {
+    mail("bob@spam.example", "Cheap pills");
+    mail("amy@unknown.example", "Hello again");
+    QWidget& view = open();
+
+    clickRow(list(), 0);
+    EXPECT_EQ(form.control("ListView1").selectedRow, 0);
+    press(view, Qt::Key_Space);
+    EXPECT_EQ(shownTicks(), "xr - ");
+    press(view, Qt::Key_N, Qt::AltModifier);
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list().topLevelItemCount() == 1; }));
+    EXPECT_EQ(v.friendemail.entries(), Entries({"amy@unknown.example"}));
+    EXPECT_EQ(column(1), QStringList({"bob@spam.example"}));
+}
+
+TEST_F(CheckSpamWindow, DoubleClickShowsTheMailInTheViewerUntilEsc) {
+    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
+    open();
+    mailbody& viewer = v.forms().mailBodyViewer();
+    whenModal(viewer, [&](QWidget& shown) {
+        EXPECT_EQ(shown.windowTitle(), "Hello again");
+        EXPECT_EQ(widget<QLabel>(viewer, "Label1")->text(), "From:");
+        EXPECT_EQ(widget<QLabel>(viewer, "Label5")->text(), "amy@unknown.example");
+        EXPECT_EQ(widget<QLabel>(viewer, "Label6")->text(), QString::fromStdString(generalDate(at(2, 14, 5))));
+        EXPECT_EQ(widget<QLabel>(viewer, "Label7")->text(), "John Smith");
+        EXPECT_EQ(widget<QLabel>(viewer, "Label8")->text(), "Hello again");
+        EXPECT_EQ(widget<QPlainTextEdit>(viewer, "Text1")->toPlainText(), "Dear John,\nsome text.\n");
+        EXPECT_TRUE(widget<QPushButton>(viewer, "Command4")->isDefault());
+        screenshot(viewer, "mailbody.png");
+        press(shown, Qt::Key_Escape);
+    });
+
+    // As the system sends a double click: press, release, double click, release.
+    const QPoint row = list().visualItemRect(list().topLevelItem(0)).center();
+    QTest::mouseClick(list().viewport(), Qt::LeftButton, Qt::NoModifier, row);
+    QTest::mouseDClick(list().viewport(), Qt::LeftButton, Qt::NoModifier, row);
+    QTest::mouseRelease(list().viewport(), Qt::LeftButton, Qt::NoModifier, row);
+
+    EXPECT_FALSE(viewer.isLoaded());
+    EXPECT_EQ(windows.view(viewer), nullptr);
+    EXPECT_EQ(column(0), QStringList({"Hello again"})) << "the review window stays with its rows";
+}
+
+TEST_F(QtWindowTest, AboutBoxOpensThePagesAndClosesWithAltO) {
+    about& box = v.forms().aboutBox();
+    whenModal(box, [&](QWidget& shown) {
+        EXPECT_EQ(shown.windowTitle(), "About Skerrow");
+        QLabel* title = widget<QLabel>(box, "Label4");
+        EXPECT_EQ(title->text(), "Skerrow  Version 1.3");
+        EXPECT_TRUE(title->font().bold());
+        EXPECT_EQ(title->font().pointSize(), 12);
+        EXPECT_EQ(widget<QLabel>(box, "Picture1")->pixmap().size(), QSize(32, 32));
+        EXPECT_EQ(widget<QLabel>(box, "Picture2")->pixmap().size(), QSize(126, 17));
+        screenshot(box, "about.png");
+
+        QTest::mouseClick(widget<QPushButton>(box, "Command3"), Qt::LeftButton);
+        QTest::mouseClick(widget<QLabel>(box, "Picture2"), Qt::LeftButton);
+        EXPECT_TRUE(box.isLoaded());
+        press(shown, Qt::Key_O, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !box.isLoaded(); }));
+    });
+
+    box.showModal();
+
+    EXPECT_EQ(platform.opened, (std::vector<std::string>{supportPageAddress, homePageAddress}));
+}
+
+} // namespace
+} // namespace skerrow::test

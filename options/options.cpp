@@ -71,6 +71,8 @@ void Options::declareControls() {
     using ui::makeControl;
     caption = windowCaption;
     client = {0, 0, 7965, 6705};
+    // Esc cancels, as the close box does.
+    cancelButton = "Command2";
 
     ui::Control& tabs = declare(makeControl(ControlKind::TabStrip, "SSTab1", {120, 120, 7695, 5895}));
     tabs.tabs = {"Options", "Friends List && Blacklist"};

@@ -46,7 +46,7 @@ void CheckSpamFrm::declareControls() {
 
     ui::Control& list = declare(makeControl(ControlKind::ListView, "ListView1", {120, 1680, 8760, 3975}));
     list.checkBoxes = true;
-    list.columns = {{"Subject", 4200}, {"From", 2640}, {"Received", 1800}};
+    list.columns = {{"Subject", 3600}, {"From", 2640}, {"Received", 2400}};
 
     declare(makeControl(ControlKind::CheckBox, "Check2", {120, 5900, 1695, 315}, selectAllCaption));
     declare(makeControl(ControlKind::Button, "Command1", {3000, 5880, 1200, 360}, "&Is Spam"));

@@ -47,10 +47,11 @@ void mailbody::declareControls() {
 
 void mailbody::showMail(const std::string& sender, host::Date received, const std::string& to,
                         const std::string& subject, const std::string& body) {
-    control("Label5").caption = sender;
+    // Mail texts are shown as they are: "Tom & Jerry" is no access key.
+    control("Label5").caption = ui::literalCaption(sender);
     control("Label6").caption = generalDate(received);
-    control("Label7").caption = to;
-    control("Label8").caption = subject;
+    control("Label7").caption = ui::literalCaption(to);
+    control("Label8").caption = ui::literalCaption(subject);
     setText("Text1", body);
     caption = subject;
     touch();

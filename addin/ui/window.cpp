@@ -161,6 +161,17 @@ Control& Window::declare(Control control) {
     return controls_.back();
 }
 
+std::string literalCaption(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '&')
+            out += '&';
+    }
+    return out;
+}
+
 Control makeControl(ControlKind kind, std::string name, Rect rect, std::string caption, std::string container,
                     int tab) {
     Control c;

@@ -194,6 +194,9 @@ private:
     unsigned revision_ = 0;
 };
 
+// Text shown as it is in a caption, where "&" would mark an access key.
+std::string literalCaption(const std::string& text);
+
 // Control builders for declareControls.
 Control makeControl(ControlKind kind, std::string name, Rect rect, std::string caption = {},
                     std::string container = {}, int tab = -1);

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Installs what Skerrow needs to build and test on Debian 12.
+# Installs what Skerrow needs to build, run and test on Debian 12:
+# compilers and test libraries, GMime for the Maildir host, Qt 6 for the
+# desktop program, chmcmd for the help file, maildrop and Dovecot for the
+# end-to-end tests, and mingw-w64 with Wine for the Windows add-in.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgmime-3.0-dev
+  qt6-base-dev libgl-dev xvfb xauth imagemagick fp-utils
+  maildrop dovecot-imapd
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32:i386
 )
 
 missing=()
@@ -24,5 +31,11 @@ else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Wine runs the 32-bit add-in, which needs the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+echo "setup: installing ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# No recommends: maildrop would otherwise bring a mail server along.
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -41,7 +41,7 @@ std::optional<std::string> ConsoleDialogs::saveFile(const std::string&) {
 void printWindow(std::ostream& out, ui::Window& window) {
     out << "== " << window.caption << " ==\n";
     for (const ui::Control& c : window.controls()) {
-        if (c.kind == ui::ControlKind::Label && c.visible && !c.caption.empty() && c.caption.size() < 80)
+        if (c.kind == ui::ControlKind::Label && c.visible && !c.caption.empty())
             out << c.caption << "\n";
     }
     for (const ui::Control& c : window.controls()) {

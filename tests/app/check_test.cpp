@@ -1,0 +1,351 @@
+// `skerrow check` from the command line to the files it leaves behind.
+#include "tests/app/app_fixture.h"
+
+#include "filter/sender.h"
+
+#include <sys/stat.h>
+
+#include <set>
+
+namespace skerrow::test {
+namespace {
+
+std::string from(const std::string& address, const std::string& subject, const std::string& to = ownAddress) {
+    return mailText({"From: " + address, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"},
+                    "Hello.\n");
+}
+
+ino_t inodeOf(const fs::path& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+bool isValidUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+std::vector<std::string> subjects(const Review& review) {
+    std::vector<std::string> result;
+    for (const auto& row : review.rows)
+        result.push_back(row.subject);
+    return result;
+}
+
+// ---- The purge ----
+
+TEST_F(CheckTest, BlacklistedMailMovesToTrashCurByOneRenameKeepingNameAndFlags) {
+    writeLists({"pal@bad.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
+    const auto byAddress = put("new", "1700000001.A1.host", from("spammer@junk.example", "pills"));
+    // A maildrop name: the size is part of the unique name.
+    const auto byDomain = put("cur", "1700000002.M5P6.host,S=120:2,FR", from("Bulk <bulk@bad.example>", "offer"));
+    put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
+    put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
+    const ino_t addressInode = inodeOf(byAddress);
+    const ino_t domainInode = inodeOf(byDomain);
+    const std::string domainBytes = readFile(byDomain);
+
+    const Outcome run = check({"--address", ownAddress});
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR"}));
+    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{});
+    EXPECT_EQ(files("new"), std::vector<std::string>{});
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
+    // Renamed, not copied: the same files, byte for byte.
+    EXPECT_EQ(inodeOf(maildir / ".Trash/cur/1700000001.A1.host:2,"), addressInode);
+    EXPECT_EQ(inodeOf(maildir / ".Trash/cur/1700000002.M5P6.host,S=120:2,FR"), domainInode);
+    EXPECT_EQ(readFile(maildir / ".Trash/cur/1700000002.M5P6.host,S=120:2,FR"), domainBytes);
+}
+
+TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
+    const std::string headers = "From: who@else.example\nSubject: s\n";
+    const std::string attachment = "Content-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n"
+                                   "Content-Disposition: attachment; filename=x.txt\n\n"
+                                   "bWUgYXQgbWVAaG9tZS5leGFtcGxlCg==\n"; // "me at me@home.example"
+    const struct {
+        const char* where;
+        std::string text;
+        bool kept;
+    } cases[] = {
+        {"in To", headers + "To: Me <me@home.example>\n\nHi\n", true},
+        {"in Cc only", headers + "To: list@lists.example\nCc: me@home.example\n\nHi\n", true},
+        {"in Delivered-To only", "Delivered-To: me@home.example\n" + headers + "To: list@lists.example\n\nHi\n", true},
+        {"in a quoted-printable body, across a soft line break",
+         headers + "To: list@lists.example\nContent-Type: text/plain; charset=utf-8\n"
+                   "Content-Transfer-Encoding: quoted-printable\n\nWrite to me@home.=\nexample soon\n",
+         true},
+        {"in a base64 body",
+         headers + "To: list@lists.example\nContent-Type: text/plain\nContent-Transfer-Encoding: base64\n\n"
+                   "bWUgYXQgbWVAaG9tZS5leGFtcGxlCg==\n",
+         true},
+        {"in the HTML part of an alternative",
+         headers + "To: list@lists.example\nMIME-Version: 1.0\nContent-Type: multipart/alternative; boundary=b\n\n"
+                   "--b\nContent-Type: text/plain\n\nplain\n--b\nContent-Type: text/html\n\n"
+                   "<p>me@home.example</p>\n--b--\n",
+         true},
+        {"only in the plain part while an HTML part exists",
+         headers + "To: list@lists.example\nMIME-Version: 1.0\nContent-Type: multipart/alternative; boundary=b\n\n"
+                   "--b\nContent-Type: text/plain\n\nme@home.example\n--b\nContent-Type: text/html\n\n"
+                   "<p>html</p>\n--b--\n",
+         false},
+        {"only in an attachment",
+         headers + "To: list@lists.example\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+                   "--b\nContent-Type: text/plain\n\nsee attached\n--b\n" + attachment + "--b--\n",
+         false},
+        {"nowhere", headers + "To: list@lists.example\n\nHi\n", false},
+    };
+    int n = 0;
+    std::map<std::string, std::string> names;
+    for (const auto& c : cases) {
+        const std::string name = "17000000" + std::to_string(10 + n++) + ".x:2,S";
+        put("cur", name, c.text);
+        names[c.where] = name;
+    }
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "") << "deletions by this rule are not reported";
+    for (const auto& c : cases) {
+        const std::string name = names[c.where];
+        EXPECT_EQ(fs::exists(maildir / "cur" / name), c.kept) << c.where;
+        EXPECT_EQ(fs::exists(maildir / ".Trash/cur" / name), !c.kept) << c.where;
+    }
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "0") << "deletions by this rule are not counted";
+}
+
+TEST_F(CheckTest, WithoutAnAddressNoMailIsDeletedForNotNamingIt) {
+    put("cur", "1700000001.A:2,S", from("who@else.example", "for someone else", "other@else.example"));
+    const Outcome run = check();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000001.A:2,S"});
+}
+
+TEST_F(CheckTest, AddressComesFromEmailWhenNotGiven) {
+    put("cur", "1700000001.A:2,S", from("who@else.example", "for me"));
+    put("cur", "1700000002.B:2,S", from("who@else.example", "for someone else", "other@else.example"));
+    auto env = environment();
+    env.push_back(std::string("EMAIL=") + ownAddress);
+    const Outcome run = runProgram({SKERROW_BINARY, "check", "--maildir", maildir.string()}, env);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000001.A:2,S"});
+    EXPECT_EQ(files(".Trash/cur"), std::vector<std::string>{"1700000002.B:2,S"});
+}
+
+// ---- The review ----
+
+TEST_F(CheckTest, ReviewListsUnreadMailOfUnknownSendersSortedBySender) {
+    writeLists({"pal@friends.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {});
+    put("new", "1700000001.A", from("zed@strangers.example", "zed writes"));
+    put("cur", "1700000002.B:2,F", from("Amy <amy@strangers.example>", "=?UTF-8?Q?caf=C3=A9?="));
+    put("cur", "1700000003.C", from("bob@strangers.example", "no info part"));
+    put("new", "1700000004.D", from("pal@friends.example", "unread friend"));
+    put("new", "1700000005.E", from("anyone@trusted.example", "unread friend domain"));
+    put("cur", "1700000006.F:2,S", from("cat@strangers.example", "read stranger"));
+    put("new", "1700000007.G", from("spammer@junk.example", "junk"));
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Review review = parseReview(run.out);
+    ASSERT_TRUE(review.shown) << run.out;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "== Check Spam ==");
+    EXPECT_EQ(review.labels,
+              (std::vector<std::string>{
+                  "Deleted 1 spams.", "A total of 1 spams have been deleted.",
+                  "You can double-click on a subject to bring up the email body.To move selected emails to the Inbox "
+                  "folder and add senders to Friends List,select the emails and click on the Not Spam button.To delete "
+                  "selected emails and add sender to Blacklist,select the emails and click on the Is Spam button."}));
+    std::vector<std::string> senders;
+    for (const auto& row : review.rows) {
+        senders.push_back(row.from);
+        EXPECT_FALSE(row.received.empty()) << row.subject;
+    }
+    EXPECT_EQ(senders, (std::vector<std::string>{"amy@strangers.example", "bob@strangers.example", "zed@strangers.example"}));
+    EXPECT_EQ(subjects(review), (std::vector<std::string>{"café", "no info part", "zed writes"}));
+    // The window is only printed: nothing is moved or marked read.
+    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000004.D", "1700000005.E"}));
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000002.B:2,F", "1700000003.C", "1700000006.F:2,S"}));
+}
+
+TEST_F(CheckTest, NothingToDeleteOrReviewPrintsNothing) {
+    put("cur", "1700000001.A:2,S", from("who@else.example", "read"));
+    const Outcome run = check({"--address", ownAddress});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+// ---- Settings and lists across runs ----
+
+TEST_F(CheckTest, RunningTotalIsStoredAndGrowsAcrossRuns) {
+    writeLists({}, {}, {"spammer@junk.example"}, {"*@junk.example"});
+    put("new", "1700000001.A", from("spammer@junk.example", "one"));
+    put("new", "1700000002.B", from("other@junk.example", "two"));
+    const Outcome first = check({"--address", ownAddress});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, "[Check Spam] Deleted 2 spams.\n");
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
+
+    for (const char* name : {"1700000003.C", "1700000004.D", "1700000005.E"})
+        put("new", name, from("spammer@junk.example", name));
+    const Outcome second = check({"--address", ownAddress});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out, "[Check Spam] Deleted 3 spams.\n") << "the box counts this run only";
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "5");
+    EXPECT_EQ(listLines(), (std::vector<std::string>{"", "", "spammer@junk.example", "*@junk.example"}))
+        << "the lists are written back as they were read";
+}
+
+TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
+    writeLists({"old@pals.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {"*@junk.example"});
+    writeFile(dir / "contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEMAIL;TYPE=work:ann@pals.example\r\n"
+                                    "EMAIL:ann.home@pals.example\r\nEND:VCARD\r\n"
+                                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Old\r\nEMAIL:old@pals.example\r\nEND:VCARD\r\n");
+    writeFile(dir / "vdir" / "b.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bea\r\nEMAIL:bea@pals.example\r\nEND:VCARD\r\n");
+    writeFile(dir / "vdir" / "a.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Al\r\nEMAIL:al@pals.example\r\nEND:VCARD\r\n");
+    put("new", "1700000001.A", from("Ann <ann@pals.example>", "from a contact"));
+    put("new", "1700000002.B", from("who@strangers.example", "from a stranger"));
+
+    const Outcome first = check({"--address", ownAddress, "--contacts", (dir / "contacts.vcf").string(),
+                                 "--contacts", (dir / "vdir").string()});
+
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(listLines(),
+              (std::vector<std::string>{"old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example",
+                                        "*@trusted.example", "spammer@junk.example", "*@junk.example"}));
+    EXPECT_EQ(subjects(parseReview(first.out)), std::vector<std::string>{"from a stranger"})
+        << "an imported contact is a friend in the same run";
+
+    writeFile(dir / "later.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:New\r\nEMAIL:new@pals.example\r\nEND:VCARD\r\n");
+    const Outcome second = check({"--address", ownAddress, "--contacts", (dir / "later.vcf").string()});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(listLines().at(0), "old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example");
+}
+
+// ---- What the check refuses ----
+
+TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScanned) {
+    writeLists({}, {}, {"spammer@junk.example"}, {});
+    put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+    put("new", "1700000002.B", "");
+    const Outcome run = check({"--address", ownAddress});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "[Skerrow] there are invail email in Inbox.Please delete it .\n");
+    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000002.B"}));
+}
+
+TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
+    writeFile(dir / "plain" / "note", "not a Maildir");
+    const std::string missing = (dir / "missing").string();
+    const std::string plain = (dir / "plain").string();
+    const std::string file = (dir / "plain" / "note").string();
+    const std::string contacts = (dir / "nobody.vcf").string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"--maildir", missing}, 1, missing},
+        {{"--maildir", plain}, 1, plain},
+        {{"--maildir", file}, 1, file},
+        {{"--maildir", maildir.string(), "--contacts", contacts}, 1, contacts},
+        {{}, 2, "--maildir"},
+        {{"--maildir"}, 2, "--maildir needs a value"},
+        {{"--maildir", maildir.string(), "--bogus"}, 2, "unknown option '--bogus'"},
+        {{"--maildir", maildir.string(), "extra"}, 2, "'extra'"},
+    };
+    for (const auto& c : cases) {
+        std::string line = "skerrow check";
+        for (const auto& arg : c.args)
+            line += " " + arg;
+        const Outcome run = check(c.args, false);
+        EXPECT_EQ(run.status, c.status) << line;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << line << "\nstderr: " << run.err;
+        EXPECT_EQ(run.out, "") << line;
+    }
+    EXPECT_FALSE(fs::exists(configHome)) << "a failed run wrote settings";
+    EXPECT_FALSE(fs::exists(dataHome)) << "a failed run wrote a list file";
+    EXPECT_FALSE(fs::exists(maildir / ".Trash")) << "a failed run touched the Maildir";
+}
+
+// ---- Mail as it comes ----
+
+TEST_F(CheckTest, MalformedMailIsClassifiedWithoutStoppingTheCheck) {
+    const std::string fallback = fallbackSenderAddress;
+    std::string nul = from("nul@strangers.example", "nul bytes");
+    nul += std::string("a\0b\0c\n", 6);
+    std::string big = "From: big@strangers.example\nTo: me@home.example\nSubject: big attachment\nMIME-Version: 1.0\n"
+                      "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nsee attached\n"
+                      "--b\nContent-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n\n";
+    const std::string base64Line = std::string(76, 'Q') + "\n";
+    while (big.size() < 20u * 1024 * 1024)
+        big += base64Line;
+    big += "--b--\n";
+    const struct {
+        const char* what;
+        std::string text;
+        bool trashed;
+        std::string listedAs; // the sender shown in the review; "" when not listed
+    } cases[] = {
+        {"no From", "To: me@home.example\nSubject: no from\n\nHi\n", false, fallback},
+        {"a group as From", "From: Undisclosed recipients:;\nTo: me@home.example\nSubject: group\n\nHi\n", false, fallback},
+        {"CR LF line ends", mailText({"From: spammer@junk.example", "To: me@home.example", "Subject: crlf"}, "Hi\r\n", "\r\n"),
+         true, ""},
+        {"8-bit garbage in the subject",
+         "From: junk@bad.example\nTo: me@home.example\nSubject: \xff\xfe\x80 garbage\n\nHi\n", true, ""},
+        {"8-bit garbage from a stranger",
+         "From: odd@strangers.example\nTo: me@home.example\nSubject: \xff\xfe odd\n\n\x80\x81\n", false,
+         "odd@strangers.example"},
+        {"broken MIME",
+         "From: mime@strangers.example\nTo: me@home.example\nSubject: broken\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"never\"\n\n--other\nContent-Type: text/plain\n\nno end\n",
+         false, "mime@strangers.example"},
+        {"broken base64 not naming the address",
+         "From: b64@strangers.example\nTo: list@lists.example\nSubject: b64\nContent-Transfer-Encoding: base64\n\n!!!*\n",
+         true, ""},
+        {"NUL bytes in the body", nul, false, "nul@strangers.example"},
+        {"headers only", "From: hdr@strangers.example\nTo: me@home.example\nSubject: headers only\n", false,
+         "hdr@strangers.example"},
+        {"a 20 MiB attachment", big, false, "big@strangers.example"},
+    };
+    writeLists({}, {}, {"spammer@junk.example"}, {"*@bad.example"});
+    int n = 0;
+    std::map<std::string, std::string> names;
+    for (const auto& c : cases) {
+        names[c.what] = "17000000" + std::to_string(10 + n++) + ".x";
+        put("new", names[c.what], c.text);
+    }
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(isValidUtf8(run.out));
+    const Review review = parseReview(run.out);
+    std::multiset<std::string> listed, expected;
+    for (const auto& row : review.rows)
+        listed.insert(row.from);
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs::exists(maildir / ".Trash/cur" / (names[c.what] + ":2,")), c.trashed) << c.what;
+        EXPECT_EQ(fs::exists(maildir / "new" / names[c.what]), !c.trashed) << c.what;
+        if (!c.listedAs.empty())
+            expected.insert(c.listedAs);
+    }
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(review.labels.at(0), "Deleted 2 spams.");
+}
+
+} // namespace
+} // namespace skerrow::test

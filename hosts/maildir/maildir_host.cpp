@@ -47,7 +47,7 @@ public:
         : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)) {}
 
     std::string typeName() override;
-    std::string EntryID() override { return record_->unique; }
+    std::string EntryID() override;
     std::shared_ptr<host::Folder> Parent() override;
     std::string Subject() override;
     std::string Body() override { return store_->bodies(state(), *record_)->plain; }
@@ -56,6 +56,8 @@ public:
     bool UnRead() override;
     host::Date ReceivedTime() override { return store_->received(state(), *record_); }
     void Delete() override { store_->remove(state(), *record_); }
+    void markRead() { store_->markRead(state(), *record_); }
+    const std::shared_ptr<FileRecord>& record() const { return record_; }
 
 private:
     FolderState& state();
@@ -71,34 +73,76 @@ public:
     MaildirFolder(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> state)
         : store_(std::move(store)), state_(std::move(state)) {}
 
+    // A check walks the Inbox several times: the items of the last walk
+    // are handed out again for the files still listed.
     std::vector<std::shared_ptr<host::Item>> Items() override {
         const auto& records = store_->scan(*state_);
-        std::vector<std::shared_ptr<host::Item>> items;
-        items.reserve(records.size());
-        auto self = shared_from_this();
-        for (const auto& record : records)
-            items.push_back(std::make_shared<MaildirMailItem>(store_, self, record));
-        return items;
+        if (!keepItems_) {
+            const Kept fresh = makeItems(records, {});
+            return {fresh.begin(), fresh.end()};
+        }
+        if (itemsVersion_ != state_->listingVersion || items_.size() != records.size()) {
+            items_ = makeItems(records, std::move(items_));
+            itemsVersion_ = state_->listingVersion;
+        }
+        return {items_.begin(), items_.end()};
     }
     int ItemCount() override { return static_cast<int>(store_->scan(*state_).size()); }
     std::string Name() override { return displayName(state_->dirName); }
     std::string StoreID() override { return store_->root(); }
 
     FolderState& state() { return *state_; }
+    const std::shared_ptr<FolderState>& stateHandle() const { return state_; }
+
+    // Kept items point back at their folder: the host breaks that cycle
+    // when it goes, and items are made afresh on every walk after that.
+    void stopKeepingItems() {
+        keepItems_ = false;
+        items_.clear();
+    }
 
 private:
+    using Kept = std::vector<std::shared_ptr<MaildirMailItem>>;
+
+    // Reuses the old items of records still listed. The records come in the
+    // same order in every listing, so one pass over both finds them.
+    Kept makeItems(const std::vector<std::shared_ptr<FileRecord>>& records, Kept old) {
+        Kept items;
+        items.reserve(records.size());
+        auto self = shared_from_this();
+        std::size_t next = 0;
+        for (const auto& record : records) {
+            while (next < old.size() && old[next]->record()->gone)
+                ++next;
+            if (next < old.size() && old[next]->record() == record)
+                items.push_back(std::move(old[next++]));
+            else
+                items.push_back(std::make_shared<MaildirMailItem>(store_, self, record));
+        }
+        return items;
+    }
+
     std::shared_ptr<MaildirStore> store_;
     std::shared_ptr<FolderState> state_;
+    bool keepItems_ = true;
+    Kept items_;
+    std::uint64_t itemsVersion_ = 0;
 };
 
 FolderState& MaildirMailItem::state() {
     return folder_->state();
 }
 
+std::string MaildirMailItem::EntryID() {
+    // The add-in opens the message it has just asked the name of.
+    store_->noteNamed(folder_->stateHandle(), record_);
+    return record_->unique;
+}
+
 std::string MaildirMailItem::typeName() {
     // Asked of every item on every walk: answer from the cache directly.
     if (!record_->gone && record_->headers)
-        return record_->headers->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+        return record_->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     try {
         return headers()->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     } catch (const host::HostError&) {
@@ -318,7 +362,10 @@ MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_sha
     clipboard_ = std::make_unique<NoClipboard>();
 }
 
-MaildirHost::~MaildirHost() = default;
+MaildirHost::~MaildirHost() {
+    for (const auto& [dirName, folder] : context_->folders)
+        folder->stopKeepingItems();
+}
 
 const std::string& MaildirHost::storeID() const {
     return context_->store->root();
@@ -337,6 +384,13 @@ std::vector<std::shared_ptr<host::Folder>> MaildirHost::folders() {
 
 void MaildirHost::setExplorer(std::shared_ptr<host::Explorer> explorer) {
     context_->explorer = std::move(explorer);
+}
+
+void MaildirHost::markRead(const std::shared_ptr<host::MailItem>& mail) {
+    auto own = std::dynamic_pointer_cast<MaildirMailItem>(mail);
+    if (!own)
+        throw host::HostError("not a mail of this Maildir");
+    own->markRead();
 }
 
 void MaildirHost::raiseNewMail() {

@@ -66,6 +66,10 @@ public:
     // The explorer must not own the host.
     void setExplorer(std::shared_ptr<host::Explorer> explorer);
 
+    // Marks a mail of this host read, as reading it in a main window does.
+    // Throws host::HostError for a mail that has gone or is not this host's.
+    void markRead(const std::shared_ptr<host::MailItem>& mail);
+
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();
     const std::vector<std::string>& eventFailures() const;

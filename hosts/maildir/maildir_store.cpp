@@ -97,9 +97,21 @@ constexpr std::uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM |
 
 } // namespace
 
+void HeaderData::dropBodies() {
+    if (!bodies)
+        return;
+    cache->bodyBytes -= bodyBytes;
+    cache->bodiesByUse.erase(bodyUse);
+    bodies.reset();
+    bodyBytes = 0;
+}
+
 HeaderData::~HeaderData() {
-    if (raw && rawBytesInUse)
-        *rawBytesInUse -= raw->size();
+    if (!cache)
+        return;
+    if (raw)
+        cache->rawBytes -= raw->size();
+    dropBodies();
 }
 
 bool FileRecord::unread() const {
@@ -248,8 +260,11 @@ void MaildirStore::readDirectories(FolderState& folder) {
         if (entry.second->lastScan == thisScan)
             return false;
         entry.second->gone = true;
+        if (entry.second->headers)
+            entry.second->headers->dropBodies();
         return true;
     });
+    ++folder.listingVersion;
     std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
         return a->seconds != b->seconds ? a->seconds < b->seconds : a->unique < b->unique;
     });
@@ -332,12 +347,15 @@ const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& 
         folder.listingValid = folder.watchNew >= 0 && folder.watchCur >= 0;
     } else if (folder.listingHasGone) {
         std::erase_if(folder.listing, [](const auto& record) { return record->gone; });
+        ++folder.listingVersion;
     }
     folder.listingHasGone = false;
     return folder.listing;
 }
 
 std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStore::find(const std::string& unique) {
+    if (lastNamed_.second && !lastNamed_.second->gone && lastNamed_.second->unique == unique)
+        return lastNamed_;
     auto lookIn = [&](const FolderState& folder) -> std::shared_ptr<FileRecord> {
         auto it = folder.index.find(unique);
         return it != folder.index.end() ? it->second : nullptr;
@@ -389,6 +407,7 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     }
     HeaderBlock block = scanHeaderBlock(readBuffer_);
     auto data = std::make_shared<HeaderData>();
+    data->cache = cache_;
     data->isMessage = block.isMessage;
     data->bodyOffset = block.bodyOffset;
     data->from = std::move(block.from);
@@ -396,11 +415,11 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
     data->to = std::move(block.to);
-    if (*rawBytesInUse_ + block.raw.size() <= rawBudget) {
+    if (cache_->rawBytes + block.raw.size() <= rawBudget) {
         data->raw = std::make_shared<const std::string>(cleanUtf8(std::move(block.raw)));
-        *rawBytesInUse_ += data->raw->size();
-        data->rawBytesInUse = rawBytesInUse_;
+        cache_->rawBytes += data->raw->size();
     }
+    record.isMessage = data->isMessage;
     record.headers = data;
     return data;
 }
@@ -433,13 +452,25 @@ std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string
     }
 }
 
+struct stat MaildirStore::status(FolderState& folder, FileRecord& record) {
+    for (int attempt = 0;; ++attempt) {
+        if (record.gone)
+            throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
+        struct stat st{};
+        if (dirFd >= 0 ? ::fstatat(dirFd, record.name.c_str(), &st, 0) == 0
+                       : ::stat(pathOf(folder, record).c_str(), &st) == 0)
+            return st;
+        if (errno != ENOENT || attempt > 0)
+            throw systemFailure("cannot read " + pathOf(folder, record), errno);
+        rescan(folder);
+    }
+}
+
 host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
     if (!data->received) {
-        FileDescriptor fd(open(folder, record));
-        struct stat st{};
-        if (::fstat(fd.get(), &st) != 0)
-            throw systemFailure("cannot read " + pathOf(folder, record), errno);
+        const struct stat st = status(folder, record);
         data->received = host::Date(std::chrono::duration_cast<host::Date::duration>(
             std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
     }
@@ -448,11 +479,10 @@ host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
 
 std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
-    for (auto it = bodyCache_.begin(); it != bodyCache_.end(); ++it) {
-        if (it->owner.lock() == data) {
-            bodyCache_.splice(bodyCache_.end(), bodyCache_, it);
-            return it->bodies;
-        }
+    CacheUse& use = *cache_;
+    if (data->bodies) {
+        use.bodiesByUse.splice(use.bodiesByUse.end(), use.bodiesByUse, data->bodyUse);
+        return data->bodies;
     }
     FileDescriptor fd(open(folder, record));
     const std::string path = pathOf(folder, record);
@@ -473,20 +503,23 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
             data->bodyOffset == std::string::npos ? std::string() : readFrom(fd.get(), data->bodyOffset, path);
         (shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
     }
+    // The record may have been dropped meanwhile (a rescan while opening).
     const std::size_t bytes = parsed->plain.size() + parsed->html.size();
-    if (bytes <= bodyBudget / 4) {
-        bodyCache_.push_back({data, parsed, bytes});
-        bodyBytes_ += bytes;
-        while (bodyBytes_ > bodyBudget || bodyCache_.size() > bodyEntries) {
-            bodyBytes_ -= bodyCache_.front().bytes;
-            bodyCache_.pop_front();
-        }
+    if (bytes <= bodyBudget / 4 && !record.gone && record.headers == data) {
+        data->bodies = parsed;
+        data->bodyBytes = bytes;
+        data->bodyUse = use.bodiesByUse.insert(use.bodiesByUse.end(), data.get());
+        use.bodyBytes += bytes;
+        while (use.bodyBytes > bodyBudget)
+            use.bodiesByUse.front()->dropBodies();
     }
     return parsed;
 }
 
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {
     auto forget = [&] {
+        if (record.headers) // not asked for again
+            record.headers->dropBodies();
         auto it = folder.index.find(record.unique);
         if (it != folder.index.end() && it->second.get() == &record)
             folder.index.erase(it);
@@ -542,6 +575,41 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
         if (error == EEXIST)
             throw host::HostError("cannot move " + from + ": " + to + " already exists");
         throw systemFailure("cannot move " + from + " to " + to, error);
+    }
+}
+
+void MaildirStore::markRead(FolderState& folder, FileRecord& record) {
+    for (int attempt = 0;; ++attempt) {
+        if (record.gone)
+            throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
+        if (!record.unread())
+            return;
+        std::string seenName = record.name;
+        const auto info = seenName.find(infoSeparator);
+        if (info == std::string::npos) {
+            seenName += std::string(infoSeparator) + "S";
+        } else if (seenName.find('S', info + 3) == std::string::npos) {
+            // Readers expect the flags in ASCII order.
+            auto at = info + 3;
+            while (at < seenName.size() && seenName[at] < 'S')
+                ++at;
+            seenName.insert(at, 1, 'S');
+        }
+        const std::string from = pathOf(folder, record);
+        const std::string to = folder.path + "/cur/" + seenName;
+        if (renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) {
+            record.name = seenName;
+            record.inNew = false;
+            return;
+        }
+        const int error = errno;
+        if (error == ENOENT && attempt == 0) {
+            rescan(folder); // renamed by another program meanwhile
+            continue;
+        }
+        if (error == EEXIST)
+            throw host::HostError("cannot mark " + from + " read: " + to + " already exists");
+        throw systemFailure("cannot mark " + from + " read", error);
     }
 }
 

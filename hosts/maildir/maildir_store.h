@@ -20,6 +20,7 @@
 #include "addin/host/host.h"
 #include "hosts/maildir/message_file.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -34,8 +35,22 @@
 
 namespace skerrow::maildir {
 
+struct HeaderData;
+
+// What the cached header blocks and bodies hold, shared by the store and
+// the header data (which may outlive the store).
+struct CacheUse {
+    std::size_t rawBytes = 0;
+    std::size_t bodyBytes = 0;
+    std::list<HeaderData*> bodiesByUse; // least recently used first
+};
+
 // Header-level facts of one file's content, read once.
 struct HeaderData {
+    HeaderData() = default;
+    HeaderData(const HeaderData&) = delete; // the cache counts each once
+    HeaderData& operator=(const HeaderData&) = delete;
+
     bool isMessage = false;
     std::optional<host::Date> received; // the mtime, asked for rarely
     std::size_t bodyOffset = std::string::npos;
@@ -52,7 +67,14 @@ struct HeaderData {
     std::optional<std::string> subjectText;
     std::optional<std::string> toText;
 
-    std::shared_ptr<std::size_t> rawBytesInUse; // shared with the store
+    // The decoded text bodies, kept for the run while the cache's budget
+    // allows: a purge asks for the same bodies again.
+    std::shared_ptr<const MessageBodies> bodies;
+    std::size_t bodyBytes = 0;
+    std::list<HeaderData*>::iterator bodyUse;
+
+    std::shared_ptr<CacheUse> cache; // what raw and bodies are counted in
+    void dropBodies();
     ~HeaderData();
 };
 
@@ -68,6 +90,7 @@ struct FileRecord {
     std::uint64_t lastScan = 0;
     bool gone = false; // no longer in its folder
     std::shared_ptr<HeaderData> headers;
+    bool isMessage = false; // headers->isMessage, one memory load nearer
 
     bool unread() const;
 };
@@ -87,6 +110,7 @@ struct FolderState {
     std::vector<std::shared_ptr<FileRecord>> listing;
     bool listingValid = false; // watched, and nothing has contradicted it
     bool listingHasGone = false;
+    std::uint64_t listingVersion = 0; // changes whenever listing does
     int watchNew = -1;
     int watchCur = -1;
     // new/ and cur/ as opened by the last reading: files are opened
@@ -124,6 +148,10 @@ public:
     // (Inbox first) and then in every folder read afresh.
     // Throws host::HostError when no folder holds it.
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> find(const std::string& unique);
+    // The message whose name was asked for last: find looks there first.
+    void noteNamed(const std::shared_ptr<FolderState>& folder, const std::shared_ptr<FileRecord>& record) {
+        lastNamed_ = {folder, record};
+    }
 
     // The header data, read when not cached. A file that was renamed is
     // found again by its unique name; throws host::HostError when it has
@@ -133,24 +161,30 @@ public:
     std::shared_ptr<const std::string> rawHeaders(FolderState& folder, FileRecord& record);
     // The file's mtime: when the message was delivered.
     host::Date received(FolderState& folder, FileRecord& record);
-    // The text bodies, read or parsed when not in the small cache.
+    // The text bodies, read or parsed when not cached. The cache keeps the
+    // most recently used within bodyBudget, and drops a message's bodies
+    // when it goes to the Trash or another file takes its name.
     std::shared_ptr<const MessageBodies> bodies(FolderState& folder, FileRecord& record);
 
     // Moves the file into .Trash/cur with one rename; in .Trash it unlinks it.
     void remove(FolderState& folder, FileRecord& record);
+    // Marks the message seen as a mail client does: new/ to cur/, and the S
+    // flag added to the info in its sorted place. A seen message is left alone.
+    void markRead(FolderState& folder, FileRecord& record);
 
     bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
 
     static constexpr const char* trashDirName = ".Trash";
     static constexpr std::size_t rawBudget = 96u * 1024 * 1024;
-    static constexpr std::size_t bodyBudget = 16u * 1024 * 1024;
-    static constexpr std::size_t bodyEntries = 64;
+    static constexpr std::size_t bodyBudget = 32u * 1024 * 1024;
 
 private:
     std::string pathOf(const FolderState& folder, const FileRecord& record) const;
     // Opens the record's file, scanning its folder again once when the name
     // it had is gone.
     int open(FolderState& folder, FileRecord& record);
+    // Like open, for the file's status.
+    struct stat status(FolderState& folder, FileRecord& record);
     std::shared_ptr<FolderState> folderState(const std::string& dirName);
     void makeFolderDirs(const std::string& path);
     void readDirectories(FolderState& folder);
@@ -166,16 +200,9 @@ private:
     std::map<std::string, std::shared_ptr<FolderState>> folders_;
     int events_ = -1; // inotify; -1 when changes cannot be watched
     std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
-    std::shared_ptr<std::size_t> rawBytesInUse_ = std::make_shared<std::size_t>(0);
+    std::shared_ptr<CacheUse> cache_ = std::make_shared<CacheUse>();
     std::string readBuffer_; // reused: most files are read only for their headers
-
-    struct CachedBodies {
-        std::weak_ptr<HeaderData> owner;
-        std::shared_ptr<const MessageBodies> bodies;
-        std::size_t bytes = 0;
-    };
-    std::list<CachedBodies> bodyCache_; // least recently used first
-    std::size_t bodyBytes_ = 0;
+    std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
 };
 
 } // namespace skerrow::maildir

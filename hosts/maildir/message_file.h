@@ -66,8 +66,9 @@ struct MessageBodies {
 enum class BodyShape { PlainText, HtmlText, NeedsParse };
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding);
 
-// Parses the whole file open on fd (which it closes). Throws
-// std::runtime_error when GMime finds no message in it.
+// Reads the whole file open on fd (which it closes) and parses it. Throws
+// std::runtime_error when GMime finds no message in it, std::system_error
+// (a runtime_error too) when reading fails.
 MessageBodies parseBodies(int fd);
 
 // Valid UTF-8: valid sequences stay, every other byte (and NUL) becomes U+FFFD.

@@ -307,6 +307,46 @@ TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
     EXPECT_FALSE(deleted["2.seen"]->UnRead());
 }
 
+TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
+    const struct {
+        const char* where;
+        const char* name;
+        const char* after; // in cur/
+    } rows[] = {
+        {"new", "1.fresh", "1.fresh:2,S"},
+        {"new", "2.flagged-in-new:2,F", "2.flagged-in-new:2,FS"},
+        {"cur", "3.no-info", "3.no-info:2,S"},
+        {"cur", "4.empty-flags:2,", "4.empty-flags:2,S"},
+        {"cur", "5.around:2,FRT", "5.around:2,FRST"},
+        {"cur", "6.seen:2,RS", "6.seen:2,RS"},
+    };
+    for (const auto& row : rows)
+        put(row.where, row.name, mailText(ordinaryHeaders, "b"));
+    auto& mailClient = host();
+    for (const auto& mail : mails(inbox()))
+        mailClient.markRead(mail);
+    std::vector<std::string> expected;
+    for (const auto& row : rows)
+        expected.push_back(row.after);
+    EXPECT_EQ(files("cur"), expected);
+    EXPECT_TRUE(files("new").empty());
+    for (const auto& mail : mails(inbox()))
+        EXPECT_FALSE(mail->UnRead()) << mail->EntryID();
+}
+
+TEST_F(MaildirTest, MarkReadFollowsARenamedMailAndFailsForOneThatHasGone) {
+    put("new", "7.moved", mailText(ordinaryHeaders, "b"));
+    put("new", "8.gone", mailText(ordinaryHeaders, "b"));
+    auto& mailClient = host();
+    auto all = byEntryID(mails(inbox()));
+    fs::rename(root / "new/7.moved", root / "cur/7.moved:2,F");
+    fs::remove(root / "new/8.gone");
+    mailClient.markRead(all["7.moved"]);
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"7.moved:2,FS"}));
+    EXPECT_FALSE(all["7.moved"]->UnRead());
+    EXPECT_THROW(mailClient.markRead(all["8.gone"]), host::HostError);
+}
+
 TEST_F(MaildirTest, DeleteInTrashRemovesTheFile) {
     host();
     trash();

@@ -4,7 +4,11 @@
 #ifdef SKERROW_WITH_MAILDIR
 #include "app/check.h"
 #endif
+#ifdef SKERROW_WITH_DESKTOP
+#include "app/desktop/desktop.h"
+#endif
 
+#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -12,7 +16,8 @@
 
 namespace {
 
-constexpr const char* usage = R"(Usage: skerrow check --maildir DIR [--address ADDR] [--contacts PATH]...
+constexpr const char* usage = R"(Usage: skerrow [--maildir DIR] [--address ADDR] [--contacts PATH]...
+       skerrow check --maildir DIR [--address ADDR] [--contacts PATH]...
        skerrow demo
        skerrow --help
 
@@ -20,6 +25,11 @@ Skerrow keeps a friends list and a blacklist of sender addresses and whole
 domains. It deletes from your Inbox the mail of blacklisted senders and
 domains and mail that does not name your address, and lists the remaining
 unread mail of unknown senders for review.
+
+With no command, the main window opens on the Maildir (else $MAILDIR, else
+~/Maildir; without any, on a demo mailbox made under $XDG_DATA_HOME/skerrow
+with the address demo.user@example.com) and the filter's toolbar works in it.
+Without a display it runs the terminal demo instead.
 
 Commands:
   check     run the Check Spam pass once over a Maildir and exit; made to be
@@ -31,7 +41,7 @@ Commands:
   demo      run a Check Spam pass on a built-in mailbox held in memory and
             print every step; touches none of your files.
 
-Options of check:
+Options of the main window and of check:
   --maildir DIR     the Maildir++ directory: its root is the Inbox, .Trash
                     is Deleted Items
   --address ADDR    your own address: mail whose headers and body do not name
@@ -43,6 +53,7 @@ Options of check:
 Files:
   $XDG_CONFIG_HOME/skerrow/settings      settings and the running total of
                                          deleted junk mails
+  $XDG_CONFIG_HOME/skerrow/toolbars      the main window's toolbars
   $XDG_DATA_HOME/skerrow/<login name>    the four lists: friend addresses,
                                          friend domains, blacklisted
                                          addresses, blacklisted domains
@@ -51,11 +62,43 @@ Exit status: 0 when the run completed; 1 when the Maildir cannot be read;
 2 for a bad command line.
 )";
 
+// No command: the main window, or the terminal demo where no window can open.
+int runWindow(const std::vector<std::string>& args, [[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef SKERROW_WITH_DESKTOP
+    skerrow::app::MailOptions options;
+    try {
+        options = skerrow::app::parseMailOptions(args);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << "skerrow: " << e.what() << "\nTry 'skerrow --help'.\n";
+        return 2;
+    }
+    const bool addressGiven = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg == "--address" || arg.rfind("--address=", 0) == 0;
+    });
+    if (skerrow::desktop::displayAvailable())
+        return skerrow::desktop::runDesktop(options, addressGiven, argc, argv, std::cerr);
+    if (!args.empty()) {
+        std::cerr << "skerrow: no display to open the main window on (DISPLAY is not set); "
+                     "'skerrow check' works without one\n";
+        return 1;
+    }
+    std::cerr << "skerrow: no display (DISPLAY is not set): running the terminal demo instead\n";
+#else
+    if (!args.empty()) {
+        std::cerr << "skerrow: this build has no main window (it was built without Qt 6); try 'skerrow check'\n";
+        return 2;
+    }
+#endif
+    return skerrow::app::runDemo(std::cout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const std::string command = args.empty() ? "demo" : args[0];
+    if (args.empty() || (args[0].rfind("--", 0) == 0 && args[0] != "--help"))
+        return runWindow(args, argc, argv);
+    const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << usage;
         return 0;

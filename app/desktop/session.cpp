@@ -1,0 +1,291 @@
+#include "app/desktop/session.h"
+
+#include "addin/startload.h"
+#include "app/desktop/help_path.h"
+#include "app/desktop/main_window.h"
+#include "filter/trap.h"
+#include "hosts/maildir/message_file.h"
+#include "render/qt/qt_dialogs.h"
+#include "render/qt/qt_window_manager.h"
+
+#include <QDir>
+#include <QFileSystemWatcher>
+#include <QPointer>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace skerrow::desktop {
+
+namespace {
+
+// The first field of that name in a header block, unfolded; nothing when
+// there is none.
+std::optional<std::string> headerField(const std::string& block, const std::string& name) {
+    auto sameName = [&](std::size_t at) {
+        if (at + name.size() >= block.size() || block[at + name.size()] != ':')
+            return false;
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(block[at + i])) !=
+                std::tolower(static_cast<unsigned char>(name[i])))
+                return false;
+        return true;
+    };
+    for (std::size_t at = 0; at < block.size();) {
+        std::size_t end = block.find('\n', at);
+        if (end == std::string::npos)
+            end = block.size();
+        if (sameName(at)) {
+            std::string value = block.substr(at + name.size() + 1, end - at - name.size() - 1);
+            // Continuation lines start with white space.
+            while (end + 1 < block.size() && (block[end + 1] == ' ' || block[end + 1] == '\t')) {
+                const std::size_t next = block.find('\n', end + 1);
+                const std::size_t stop = next == std::string::npos ? block.size() : next;
+                value += block.substr(end + 1, stop - end - 1);
+                end = stop;
+            }
+            std::erase(value, '\r');
+            return value;
+        }
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<std::string> readToolbarLayout(const std::string& path) {
+    std::vector<std::string> names;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(line);
+    }
+    return names;
+}
+
+void writeToolbarLayout(const std::string& path, const std::vector<std::string>& names) {
+    namespace fs = std::filesystem;
+    fs::create_directories(fs::path(path).parent_path());
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        for (const auto& name : names)
+            out << name << "\n";
+        out.flush();
+        if (!out)
+            throw std::runtime_error("cannot write " + temporary);
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot replace " + path);
+}
+
+DesktopSession::DesktopSession(DesktopOptions options)
+    : options_(std::move(options)), host_(std::make_unique<maildir::MaildirHost>(options_.mail)),
+      platform_(options_.configDir, options_.dataDir) {
+    // Reads the From fields for the message list, beside the add-in's own session.
+    reader_ = std::dynamic_pointer_cast<host::MessagingSession>(host_->objects().CreateObject("MAPI.Session"));
+    if (reader_)
+        trap([&] { reader_->Logon("", "", false, false); });
+}
+
+DesktopSession::~DesktopSession() {
+    // The add-in's dialogs go first, then the windows they stand over.
+    windowManager_.reset();
+    dialogs_.reset();
+    windows_.clear();
+}
+
+std::string DesktopSession::toolbarLayoutPath() const {
+    const auto settings = platform_.settingsPath();
+    if (!settings)
+        return {};
+    return (std::filesystem::path(*settings).parent_path() / toolbarLayoutFile).string();
+}
+
+void DesktopSession::start() {
+    installHelpPath(platform_, options_.helpFolder);
+    windows_.push_back(std::make_unique<MainWindow>(*this, true));
+    MainWindow& primary = *windows_.front();
+    if (const std::string layout = toolbarLayoutPath(); !layout.empty())
+        primary.commandBars()->restore(readToolbarLayout(layout));
+    windowActivated(primary);
+    dialogs_ = std::make_unique<qt::QtDialogs>(&primary);
+    windowManager_ = std::make_unique<qt::QtWindowManager>(&primary);
+    addin_ = std::make_unique<startLoad>(
+        Services{platform_, host_->objects(), host_->clipboard(), *dialogs_, *windowManager_});
+    primary.show();
+
+    seenInNew_ = newMailNames();
+    inboxWatcher_ = std::make_unique<QFileSystemWatcher>();
+    inboxWatcher_->addPath(QString::fromStdString(host_->storeID() + "/new"));
+    QObject::connect(inboxWatcher_.get(), &QFileSystemWatcher::directoryChanged, [this] { checkNewMail(); });
+
+    dispatch(primary, [this] {
+        IDTExtensibility2::CustomValues custom;
+        log_.deliver("OnConnection", [&] { addin_->OnConnection(host_->application(), 0, nullptr, custom); });
+        connected_ = true;
+    });
+    // Mail in new/ has been seen by no client yet: this is its arrival.
+    if (!seenInNew_.empty())
+        host_->raiseNewMail();
+}
+
+MainWindow* DesktopSession::primaryWindow() const {
+    return windows_.empty() ? nullptr : windows_.front().get();
+}
+
+std::vector<MainWindow*> DesktopSession::windows() const {
+    std::vector<MainWindow*> result;
+    for (const auto& window : windows_)
+        result.push_back(window.get());
+    return result;
+}
+
+MainWindow* DesktopSession::openWindow() {
+    if (ended_)
+        return nullptr;
+    windows_.push_back(std::make_unique<MainWindow>(*this, false));
+    MainWindow* window = windows_.back().get();
+    window->show();
+    windowActivated(*window);
+    return window;
+}
+
+std::set<std::string> DesktopSession::newMailNames() const {
+    std::set<std::string> names;
+    const QDir folder(QString::fromStdString(host_->storeID() + "/new"));
+    for (const QString& name : folder.entryList(QDir::Files | QDir::NoDotAndDotDot))
+        if (!name.startsWith(u'.'))
+            names.insert(name.toStdString());
+    return names;
+}
+
+void DesktopSession::checkNewMail() {
+    if (ended_)
+        return;
+    auto names = newMailNames();
+    const bool arrived =
+        std::any_of(names.begin(), names.end(), [&](const std::string& name) { return !seenInNew_.contains(name); });
+    seenInNew_ = std::move(names);
+    // NewMail only raises the add-in's flag: it may come while a handler runs.
+    if (arrived)
+        host_->raiseNewMail();
+    refreshAll();
+}
+
+void DesktopSession::getMail() {
+    checkNewMail();
+}
+
+void DesktopSession::dispatch(MainWindow& from, const std::function<void()>& event, bool byUser) {
+    if (running_ > 0) {
+        QPointer<MainWindow> window(&from);
+        waiting_.push_back([this, window, event, byUser] {
+            if (window && !window->closed())
+                dispatch(*window, event, byUser);
+        });
+        return;
+    }
+    if (byUser)
+        windowActivated(from);
+    ++running_;
+    log_.deliver("event", event);
+    --running_;
+    refreshAll();
+    while (running_ == 0 && !waiting_.empty()) {
+        auto next = std::move(waiting_.front());
+        waiting_.erase(waiting_.begin());
+        next();
+    }
+}
+
+void DesktopSession::refreshAll() {
+    for (const auto& window : windows_)
+        window->scheduleRefresh();
+    if (windowManager_)
+        windowManager_->refresh();
+}
+
+void DesktopSession::windowActivated(MainWindow& window) {
+    if (window.closed() || active_ == &window)
+        return;
+    active_ = &window;
+    host_->setExplorer(window.explorer());
+}
+
+void DesktopSession::windowClosed(MainWindow& window) {
+    if (window.primary()) {
+        if (const std::string layout = toolbarLayoutPath(); !layout.empty()) {
+            std::vector<std::string> names;
+            if (trap([&] { names = window.commandBars()->savedLayout(); }))
+                log_.deliver("saving the toolbars", [&] { writeToolbarLayout(layout, names); });
+        }
+    }
+    if (active_ == &window) {
+        active_ = nullptr;
+        host_->setExplorer(nullptr);
+        for (const auto& other : windows_)
+            if (!other->closed()) {
+                windowActivated(*other);
+                break;
+            }
+    }
+    if (std::all_of(windows_.begin(), windows_.end(), [](const auto& each) { return each->closed(); }))
+        end();
+}
+
+void DesktopSession::end() {
+    if (ended_)
+        return;
+    ended_ = true;
+    inboxWatcher_.reset();
+    if (connected_) {
+        IDTExtensibility2::CustomValues custom;
+        log_.deliver("OnDisconnection", [&] { addin_->OnDisconnection(0, custom); });
+    }
+    // The host ends: the controls made temporary go with it, the bars stay.
+    for (const auto& window : windows_)
+        window->commandBars()->endSession();
+    if (onEnded_)
+        onEnded_();
+}
+
+std::string DesktopSession::folderPath(const std::shared_ptr<host::Folder>& folder) {
+    const std::string& root = host_->storeID();
+    auto mapi = attempt([&] { return host::must(host_->application()->GetNamespace("MAPI")); });
+    if (mapi && folder == attempt([&] { return (*mapi)->GetDefaultFolder(host::olFolderInbox); }).value_or(nullptr))
+        return root;
+    if (mapi &&
+        folder == attempt([&] { return (*mapi)->GetDefaultFolder(host::olFolderDeletedItems); }).value_or(nullptr))
+        return root + "/.Trash";
+    std::string name = attempt([&] { return folder->Name(); }).value_or(std::string());
+    std::replace(name.begin(), name.end(), '/', '.');
+    return root + "/." + name;
+}
+
+std::string DesktopSession::fromText(const std::shared_ptr<host::MailItem>& mail) {
+    if (!reader_)
+        return {};
+    return attempt([&] {
+               auto message = host::must(reader_->GetMessage(mail->EntryID(), host_->storeID()));
+               auto headers = host::must(message->Fields(host::prTransportMessageHeaders))->Value();
+               const auto from = headerField(headers, "From");
+               return from ? maildir::displayAddresses(*from) : std::string();
+           })
+        .value_or(std::string());
+}
+
+void DesktopSession::markRead(const std::shared_ptr<host::MailItem>& mail) {
+    // A mail deleted or moved away meanwhile stays as it is.
+    trap([&] { host_->markRead(mail); });
+}
+
+} // namespace skerrow::desktop

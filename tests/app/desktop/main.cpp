@@ -1,0 +1,15 @@
+// The desktop tests need a QApplication for the whole run; without a
+// platform chosen they draw offscreen, so they run without a display.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // Dates read the same whatever the machine's language.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

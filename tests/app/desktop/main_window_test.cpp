@@ -1,0 +1,139 @@
+// The main window over the Maildir: what it shows of the folders and the
+// mail, what reading does, and what its explorer tells the add-in.
+#include "tests/app/desktop/desktop_fixture.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTest>
+
+namespace skerrow::test {
+namespace {
+
+std::vector<std::string> folderLines(QTreeWidget& tree) {
+    std::vector<std::string> lines;
+    for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
+        std::string indent;
+        for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+            indent += "  ";
+        lines.push_back(indent + (*it)->text(0).toStdString());
+    }
+    return lines;
+}
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(DesktopTest, FolderTreeShowsInboxDeletedItemsThenTheOthersNested) {
+    deliver("cur", "ann@example.org", "in the inbox", 5);
+    deliver("cur", "ann@example.org", "about dev", 5, desktopUser, ".Lists.dev");
+    deliver("cur", "ann@example.org", "archived", 5, desktopUser, ".Archive");
+    start();
+    EXPECT_EQ(folderLines(*window().folderTree()),
+              (std::vector<std::string>{"Inbox (1)", "Deleted Items", "Archive (1)", "Lists", "  dev (1)"}));
+    EXPECT_EQ(window().windowTitle(), "Inbox - Skerrow");
+    clickFolder(window(), "dev");
+    EXPECT_EQ(subjects(window()), (std::vector<std::string>{"about dev"}));
+    EXPECT_EQ(window().windowTitle(), "Lists/dev - Skerrow");
+    ASSERT_NE(window().explorer()->CurrentFolder(), nullptr);
+    EXPECT_EQ(window().explorer()->CurrentFolder()->Name(), "Lists/dev");
+    clickFolder(window(), "Lists");
+    EXPECT_EQ(window().explorer()->CurrentFolder()->Name(), "Lists/dev") << "a made-up parent shows nothing";
+}
+
+TEST_F(DesktopTest, MessageListShowsSubjectFromAndReceivedNewestFirstUnreadInBold) {
+    const std::string cafeFile = deliver("cur", "Ann Example <ann@example.org>", "=?utf-8?q?Caf=C3=A9_tonight?=", 120);
+    const std::string seen = deliver("cur", "bob@example.net", "already read", 60);
+    fs::rename(maildir / "cur" / seen, maildir / "cur" / (seen + ":2,S"));
+    deliver("new", "\"Smith, Carol\" <carol@example.com>", "fresh", 1);
+    std::ofstream(maildir / "cur" / "5.not-a-message") << "\x01\x02 binary junk";
+    start();
+    QTreeWidget* list = window().messageList();
+    ASSERT_EQ(list->headerItem()->text(0), "Subject");
+    EXPECT_EQ(list->headerItem()->text(1), "From");
+    EXPECT_EQ(list->headerItem()->text(2), "Received");
+    EXPECT_EQ(subjects(window()),
+              (std::vector<std::string>{"fresh", "already read", "Café tonight", "(UnreadableItem)"}));
+
+    QTreeWidgetItem* cafe = row(window(), "Café tonight");
+    ASSERT_NE(cafe, nullptr);
+    EXPECT_EQ(cafe->text(desktop::FromColumn), "Ann Example <ann@example.org>");
+    // The unique name starts with the seconds the file's time was set to.
+    const QDateTime received = QDateTime::fromSecsSinceEpoch(std::stoll(cafeFile));
+    EXPECT_EQ(cafe->text(desktop::ReceivedColumn), received.toString("dd/MM/yyyy HH:mm"))
+        << "the file's time of arrival, in the British form the tests set";
+    EXPECT_EQ(row(window(), "fresh")->text(desktop::FromColumn), "\"Smith, Carol\" <carol@example.com>");
+    EXPECT_TRUE(cafe->font(0).bold());
+    EXPECT_TRUE(row(window(), "fresh")->font(0).bold());
+    EXPECT_FALSE(row(window(), "already read")->font(0).bold());
+    EXPECT_TRUE(row(window(), "(UnreadableItem)")->font(0).italic());
+    EXPECT_NE(window().statusBar()->findChild<QLabel*>()->text().indexOf("4 items, 2 unread"), -1);
+}
+
+TEST_F(DesktopTest, SelectionReachesTheExplorerInListOrderAndShowsTheOneMail) {
+    deliver("cur", "ann@example.org", "older", 30, "Team <team@example.org>", "", "Line one\nLine two\n");
+    deliver("cur", "bob@example.net", "newer", 10);
+    std::ofstream(maildir / "cur" / "9.junk") << "\x01\x02";
+    start();
+    clickRow(window(), "older");
+    auto selection = window().explorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 1);
+    EXPECT_EQ(host::asMailItem(selection->Item(1))->Subject(), "older");
+    const QString text = window().readingPane()->toPlainText();
+    EXPECT_TRUE(text.startsWith("From: ann@example.org\nTo: Team <team@example.org>\nSubject: older\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\n\nLine one\nLine two\n")) << text.toStdString();
+
+    clickRow(window(), "newer", Qt::ShiftModifier);
+    selection = window().explorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 2);
+    EXPECT_EQ(host::asMailItem(selection->Item(1))->Subject(), "newer") << "top to bottom as shown";
+    EXPECT_EQ(host::asMailItem(selection->Item(2))->Subject(), "older");
+    EXPECT_TRUE(window().readingPane()->toPlainText().isEmpty()) << "two mails show no text";
+    EXPECT_THROW(selection->Item(3), host::HostError);
+
+    clickRow(window(), "(UnreadableItem)");
+    selection = window().explorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 1);
+    EXPECT_EQ(host::asMailItem(selection->Item(1)), nullptr) << "what is no mail is handed over as it is";
+}
+
+TEST_F(DesktopTest, ReadingAMailMarksItReadOnceTheUserMovesOn) {
+    const std::string first = deliver("new", "ann@example.org", "first", 30);
+    const std::string second = deliver("cur", "bob@example.net", "second", 20);
+    start();
+    addin().newMailPending = false; // no automatic check in the way
+    clickRow(window(), "first");
+    settle();
+    EXPECT_TRUE(row(window(), "first")->font(0).bold()) << "still being read";
+    EXPECT_EQ(filesIn(maildir / "new"), (std::vector<std::string>{first}));
+
+    clickRow(window(), "second");
+    EXPECT_EQ(filesIn(maildir / "new"), std::vector<std::string>{});
+    EXPECT_EQ(filesIn(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second}));
+    EXPECT_TRUE(waitFor([&] { return !row(window(), "first")->font(0).bold(); }));
+    EXPECT_FALSE(addin().newMailPending) << "a mail leaving new/ is no arrival";
+
+    quit();
+    EXPECT_EQ(filesIn(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second + ":2,S"}))
+        << "closing the window ends the reading too";
+}
+
+TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {
+    start();
+    auto explorer = window().explorer();
+    quit();
+    EXPECT_THROW(explorer->GetSelection(), host::HostError);
+    EXPECT_THROW(explorer->CurrentFolder(), host::HostError);
+    EXPECT_THROW(explorer->GetCommandBars(), host::HostError);
+    EXPECT_EQ(session().host().application()->ActiveExplorer(), nullptr);
+}
+
+} // namespace
+} // namespace skerrow::test

@@ -1,0 +1,248 @@
+// What the program sets up around the main window: the help file and its
+// setting, the demo mailbox, the kept toolbars, and the program itself
+// started with and without a display.
+#include "tests/app/desktop/desktop_fixture.h"
+
+#include "addin/forms.h"
+#include "addin/startload.h"
+#include "app/desktop/demo_mailbox.h"
+#include "app/desktop/help_path.h"
+#include "filter/filter_store.h"
+#include "filter/settings.h"
+#include "render/qt/qt_window_manager.h"
+#include "review/checkspamfrm.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+
+namespace skerrow::test {
+namespace {
+
+std::optional<std::string> appPath(posix::PosixPlatform& platform) {
+    return platform.readValue(platform::RegistryRoot::CurrentUser, settingsKeyName, appPathValue);
+}
+
+TEST_F(DesktopTest, HelpPathIsSetWhenMissingOrPointingWhereNoHelpFileIs) {
+    const fs::path installed = dir / "installed";
+    const fs::path empty = dir / "empty";
+    fs::create_directories(installed);
+    fs::create_directories(empty);
+    std::ofstream(installed / "skerrow.chm") << "ITSF";
+    std::ofstream(helpDir / "skerrow.chm") << "ITSF";
+    const std::string ours = helpDir.string() + "/";
+    const struct {
+        std::optional<std::string> before;
+        std::string helpFolder;
+        std::optional<std::string> after;
+        const char* says;
+    } rows[] = {
+        {std::nullopt, ours, ours, "missing: set"},
+        {installed.string() + "/", ours, installed.string() + "/", "a folder with the file: kept"},
+        {empty.string() + "/", ours, ours, "a folder without the file: replaced"},
+        {"", ours, ours, "empty: replaced"},
+        {empty.string() + "/", empty.string() + "/other/", empty.string() + "/",
+         "ours has no file either: kept"},
+        {std::nullopt, "", std::nullopt, "no help folder: nothing written"},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(configDir);
+        posix::PosixPlatform platform(configDir.string(), dataDir.string());
+        if (row.before)
+            platform.writeValue(platform::RegistryRoot::CurrentUser, settingsKeyName, appPathValue, *row.before);
+        desktop::installHelpPath(platform, row.helpFolder);
+        EXPECT_EQ(appPath(platform), row.after) << row.says;
+    }
+}
+
+TEST_F(DesktopTest, HelpFileIsACompiledHelpFileWithEveryPage) {
+    const fs::path chm = SKERROW_HELP_FILE;
+    if (!fs::exists(chm))
+        GTEST_SKIP() << "no chmcmd when this was built";
+    const std::string bytes = readFile(chm);
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes.substr(0, 4), "ITSF");
+    for (const char* page : {"/index.html", "/checkspam.html", "/toolbar.html", "/options.html", "/listfile.html",
+                             "/contents.hhc"})
+        EXPECT_NE(bytes.find(page), std::string::npos) << page;
+}
+
+TEST_F(DesktopTest, ToolbarLayoutFileKeepsNamesOneALine) {
+    const std::string path = (configDir / "sub" / "toolbars").string();
+    EXPECT_TRUE(desktop::readToolbarLayout(path).empty()) << "no file: no bars";
+    desktop::writeToolbarLayout(path, {"Corvalle", "My Bar"});
+    EXPECT_EQ(readFile(path), "Corvalle\nMy Bar\n");
+    std::ofstream(path, std::ios::binary) << "Corvalle\r\n\r\nMy Bar";
+    EXPECT_EQ(desktop::readToolbarLayout(path), (std::vector<std::string>{"Corvalle", "My Bar"}));
+}
+
+TEST_F(DesktopTest, DemoMailboxHoldsEveryKindOfMailAndSeedsOnlyAMissingListFile) {
+    posix::PosixPlatform platform(configDir.string(), dataDir.string());
+    const auto demo = desktop::prepareDemoMailbox(dataDir.string(), platform);
+    EXPECT_TRUE(demo.created);
+    EXPECT_EQ(parseListFile(readFile(listFile())).enemyemail, FilterList({"winner@lottery.example"}));
+    EXPECT_EQ(parseListFile(readFile(listFile())).enemydomain, FilterList({"*@spam.example"}));
+
+    // A second start finds it and touches nothing; an existing list file is the user's.
+    writeListFile({"me@mine.example", "", "", ""});
+    const auto again = desktop::prepareDemoMailbox(dataDir.string(), platform);
+    EXPECT_FALSE(again.created);
+    EXPECT_EQ(again.maildir, demo.maildir);
+    fs::remove_all(demo.maildir);
+    desktop::prepareDemoMailbox(dataDir.string(), platform);
+    EXPECT_EQ(readFile(listFile()), "me@mine.example\r\n\r\n\r\n\r\n");
+
+    // What the filter makes of it: the notice and the blacklisted mail go,
+    // so does the mail to somebody else; the strangers are left to review.
+    fs::remove(listFile());
+    fs::remove_all(demo.maildir);
+    desktop::prepareDemoMailbox(dataDir.string(), platform);
+    maildir = demo.maildir;
+    desktop::DesktopOptions options;
+    options.mail = {demo.maildir, desktop::demoAddress, {demo.contacts}};
+    options.configDir = configDir.string();
+    options.dataDir = dataDir.string();
+    auto session = std::make_unique<desktop::DesktopSession>(options);
+    session->start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(session->primaryWindow()));
+    settle();
+    desktop::MainWindow& shown = *session->primaryWindow();
+    EXPECT_TRUE(session->addin().state().newMailPending) << "the demo's mail arrives at start";
+    const auto before = subjects(shown);
+    EXPECT_EQ(std::count(before.begin(), before.end(), "Microsoft Outlook Test Message"), 0)
+        << "host notices go at connection";
+    clickRow(shown, "Lunch on Friday?");
+    QWidget* review = session->windowManager().view(session->addin().state().forms().checkSpamFrm());
+    ASSERT_NE(review, nullptr);
+    auto* list = review->findChild<QTreeWidget*>("ListView1");
+    std::vector<std::string> senders;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        senders.push_back(list->topLevelItem(i)->text(1).toStdString());
+    EXPECT_EQ(senders, (std::vector<std::string>{"colleague@partner.example", "newsletter@deals.example",
+                                                 "newsletter@deals.example"}));
+    settle();
+    EXPECT_EQ(subjects(shown), (std::vector<std::string>{"Last chance: 70% off", "Meeting notes",
+                                                         "Photos from the weekend", "This week's deals",
+                                                         "Lunch on Friday?"}));
+    screenshot(shown, "demo-check-spam.png", review);
+    QTest::mouseClick(review->findChild<QPushButton*>("Command4"), Qt::LeftButton);
+    clickRow(shown, "Photos from the weekend");
+    settle();
+    EXPECT_TRUE(shown.readingPane()->toPlainText().contains("The one by the lake came out well."));
+    screenshot(shown, "demo-main-window.png");
+    for (desktop::MainWindow* each : session->windows())
+        each->close();
+    EXPECT_TRUE(session->ended());
+}
+
+// ---- The program ----
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built program with the environment given (and nothing else of
+// the test's), waiting at most a few seconds unless it is stopped by stop.
+Outcome runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+               const fs::path& scratch, const std::function<bool()>& stopWhen = {}) {
+    const fs::path out = scratch / "out.txt";
+    const fs::path err = scratch / "err.txt";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen(out.c_str(), "w", stdout);
+        std::freopen(err.c_str(), "w", stderr);
+        std::vector<char*> argv{const_cast<char*>(SKERROW_BINARY)};
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const auto& variable : environment)
+            envp.push_back(const_cast<char*>(variable.c_str()));
+        envp.push_back(nullptr);
+        ::execve(SKERROW_BINARY, argv.data(), envp.data());
+        ::_exit(127);
+    }
+    Outcome run;
+    int status = 0;
+    bool stopped = false;
+    for (int waited = 0; waited < 20000; waited += 20) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        if (stopWhen && !stopped && stopWhen()) {
+            ::kill(pid, SIGTERM);
+            stopped = true;
+        }
+        ::usleep(20000);
+    }
+    if (run.status < 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    std::ifstream o(out), e(err);
+    run.out.assign(std::istreambuf_iterator<char>(o), {});
+    run.err.assign(std::istreambuf_iterator<char>(e), {});
+    return run;
+}
+
+TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoSayingSo) {
+    const std::vector<std::string> environment = {"HOME=" + dir.string(), "PATH=/usr/bin:/bin"};
+    const Outcome demo = runProgram({}, environment, dir);
+    EXPECT_EQ(demo.status, 0) << demo.err;
+    EXPECT_NE(demo.err.find("running the terminal demo"), std::string::npos) << demo.err;
+    EXPECT_EQ(std::count(demo.err.begin(), demo.err.end(), '\n'), 1) << "one line: " << demo.err;
+    EXPECT_NE(demo.out.find("The mail client connects the add-in"), std::string::npos);
+
+    const Outcome refused = runProgram({"--maildir", maildir.string()}, environment, dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("no display"), std::string::npos) << refused.err;
+}
+
+TEST_F(DesktopTest, ProgramRefusesAFolderThatIsNoMaildirNamingIt) {
+    const fs::path plain = dir / "plain";
+    fs::create_directories(plain);
+    const Outcome run = runProgram({"--maildir", plain.string()},
+                                   {"HOME=" + dir.string(), "PATH=/usr/bin:/bin", "QT_QPA_PLATFORM=offscreen"}, dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(plain.string()), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("is not a Maildir"), std::string::npos) << run.err;
+}
+
+TEST_F(DesktopTest, ProgramOpensTheDemoMailboxOnAFreshAccountAndStoresAllOnSigterm) {
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    const fs::path data = home / ".local/share/skerrow";
+    const fs::path toolbars = home / ".config/skerrow/toolbars";
+    const std::vector<std::string> environment = {"HOME=" + home.string(), "PATH=/usr/bin:/bin",
+                                                  "QT_QPA_PLATFORM=offscreen", "EMAIL=someone.else@example.com"};
+    // Stopped once it has connected: the notice has gone to Deleted Items.
+    const Outcome run = runProgram({}, environment, dir, [&] {
+        return fs::exists(data / "demo-maildir/.Trash/cur") && !fs::is_empty(data / "demo-maildir/.Trash/cur");
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(data / "demo-contacts.vcf"));
+    EXPECT_EQ(readFile(toolbars), "Corvalle\n") << "the session ended as the window's closing ends it";
+    posix::PosixPlatform platform((home / ".config/skerrow").string(), data.string());
+    const std::string lists = readFile(getSystemDir(platform) + "/" + getUserName(platform));
+    EXPECT_EQ(parseListFile(lists).friendemail, FilterList({"mary@example.org", "bob@example.net"}));
+    // The demo mail is addressed to the demo user, whatever $EMAIL says:
+    // nothing but the notice was deleted.
+    std::size_t inInbox = 0;
+    for (const char* sub : {"new", "cur"})
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(data / "demo-maildir" / sub))
+            ++inInbox;
+    EXPECT_EQ(inInbox, 8u);
+}
+
+} // namespace
+} // namespace skerrow::test

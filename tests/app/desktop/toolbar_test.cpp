@@ -1,0 +1,194 @@
+// The add-in's toolbar as the main window shows it: its layout, the
+// commands that follow the selection, and the bars kept between sessions.
+#include "tests/app/desktop/desktop_fixture.h"
+
+#include "addin/startload.h"
+#include "filter/varient.h"
+#include "resources/bitmaps.h"
+
+#include <QMenu>
+#include <QTest>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace skerrow::test {
+namespace {
+
+QToolBar* corvalleBar(desktop::MainWindow& window) {
+    for (QToolBar* bar : window.findChildren<QToolBar*>())
+        if (bar->windowTitle() == toolbarName)
+            return bar;
+    return nullptr;
+}
+
+// What the bar shows from left to right: the visible tool buttons.
+std::vector<QToolButton*> shownButtons(QToolBar& bar) {
+    std::vector<QToolButton*> buttons;
+    for (QAction* action : bar.actions())
+        if (action->isVisible())
+            if (auto* button = qobject_cast<QToolButton*>(bar.widgetForAction(action)))
+                buttons.push_back(button);
+    return buttons;
+}
+
+// The popup menu as the user sees it, separators as "-".
+std::vector<std::string> menuLines(QMenu& menu) {
+    std::vector<std::string> lines;
+    for (QAction* action : menu.actions())
+        if (action->isVisible())
+            lines.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+    return lines;
+}
+
+QAction* menuItem(QMenu& menu, const std::string& caption) {
+    for (QAction* action : menu.actions())
+        if (action->text().toStdString() == caption)
+            return action;
+    ADD_FAILURE() << "no menu item " << caption;
+    return nullptr;
+}
+
+QImage faceImage(int resource) {
+    const auto bytes = resources::bitmapResource(resource);
+    QImage image;
+    image.loadFromData(bytes.data(), static_cast<int>(bytes.size()), "BMP");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(DesktopTest, ToolbarShowsThePopupAndTheTwoFaceButtonsAtTheTop) {
+    start();
+    QToolBar* bar = corvalleBar(window());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(window().toolBarArea(bar), Qt::TopToolBarArea);
+
+    const auto buttons = shownButtons(*bar);
+    ASSERT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(buttons[0]->text().toStdString(), popupCaption);
+    ASSERT_NE(buttons[0]->menu(), nullptr);
+    EXPECT_EQ(buttons[0]->popupMode(), QToolButton::InstantPopup);
+
+    const struct {
+        const char* caption;
+        const char* tooltip;
+        int face;
+    } faceButtons[] = {
+        {isSpamCaption, isSpamTooltip, resources::isSpamFace},
+        {addFriendCaption, addFriendTooltip, resources::addFriendFace},
+    };
+    for (std::size_t i = 0; i < 2; ++i) {
+        QToolButton* button = buttons[i + 1];
+        const auto& expected = faceButtons[i];
+        EXPECT_EQ(button->text().toStdString(), expected.caption);
+        EXPECT_EQ(button->toolTip().toStdString(), expected.tooltip);
+        EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextBesideIcon) << expected.caption;
+        EXPECT_EQ(button->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_RGB32),
+                  faceImage(expected.face))
+            << expected.caption << " shows another face";
+        EXPECT_LT(buttons[i]->x(), button->x()) << "left to right in the order made";
+    }
+
+    EXPECT_EQ(menuLines(*buttons[0]->menu()),
+              (std::vector<std::string>{checkSpamCaption, "-", addFriendDomainCaption, addEnemyDomainCaption, "-",
+                                        optionsCaption, "-", helpCaption, aboutCaption}));
+    for (QAction* action : buttons[0]->menu()->actions())
+        EXPECT_TRUE(action->icon().isNull()) << action->text().toStdString() << ": menu items have no face";
+}
+
+TEST_F(DesktopTest, CommandsFollowTheSenderOfTheOneSelectedMail) {
+    writeListFile({"mary@example.org;both@twice.example", "*@friends.example",
+                   "winner@lottery.example;both@twice.example", "*@spam.example"});
+    const struct {
+        const char* sender;
+        bool isSpam, addFriend, addFriendDomain, addEnemyDomain;
+    } rows[] = {
+        // sender                   Is Spam  Add Sender  Domain to Friends  Domain to Blacklist
+        {"winner@lottery.example", false, true, true, true},
+        {"both@twice.example", false, true, true, true},
+        {"mary@example.org", true, false, true, true},
+        {"pal@friends.example", true, true, false, true},
+        {"promo@spam.example", true, true, true, false},
+        {"stranger@nowhere.example", true, true, true, true},
+    };
+    int minutes = 100;
+    for (const auto& row : rows)
+        deliver("cur", row.sender, row.sender, minutes--);
+    start();
+    QMenu* menu = toolButton(window(), popupCaption)->menu();
+    auto states = [&] {
+        return std::vector<bool>{toolButton(window(), isSpamCaption)->isEnabled(),
+                                 toolButton(window(), addFriendCaption)->isEnabled(),
+                                 menuItem(*menu, addFriendDomainCaption)->isEnabled(),
+                                 menuItem(*menu, addEnemyDomainCaption)->isEnabled()};
+    };
+    for (const auto& row : rows) {
+        clickRow(window(), row.sender);
+        EXPECT_EQ(states(), (std::vector<bool>{row.isSpam, row.addFriend, row.addFriendDomain, row.addEnemyDomain}))
+            << "one mail from " << row.sender;
+    }
+    clickRow(window(), "mary@example.org", Qt::ControlModifier);
+    EXPECT_EQ(window().selection().size(), 2u);
+    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true})) << "two mails selected";
+
+    clickFolder(window(), "Deleted Items");
+    EXPECT_EQ(window().selection().size(), 0u);
+    EXPECT_EQ(states(), (std::vector<bool>{false, false, false, false})) << "nothing selected";
+    EXPECT_TRUE(menuItem(*menu, checkSpamCaption)->isEnabled()) << "the other commands are never disabled";
+}
+
+TEST_F(DesktopTest, AccessKeyOfIsSpamActsOnTheSelectedMail) {
+    deliver("cur", "Deals Weekly <newsletter@deals.example>", "This week's deals", 40);
+    start();
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    clickRow(window(), "This week's deals");
+    QTest::keyClick(window().messageList(), Qt::Key_S, Qt::AltModifier);
+    // A button pressed by its access key comes up a moment later.
+    EXPECT_TRUE(waitFor([&] { return isInArray(addin().enemyemail, "newsletter@deals.example"); }));
+    EXPECT_TRUE(waitFor([&] { return subjects(window()).empty(); }));
+}
+
+TEST_F(DesktopTest, EmptyCorvalleBarsOfTheLastSessionGoOthersStay) {
+    fs::create_directories(configDir);
+    std::ofstream(configDir / "toolbars") << "Corvalle\nCorvalle\nMy Bar\ncorvalle\n";
+    start();
+    EXPECT_EQ(toolBars(window(), "Corvalle").size(), 1u);
+    EXPECT_EQ(toolBars(window(), "My Bar").size(), 1u);
+    EXPECT_EQ(toolBars(window(), "corvalle").size(), 1u) << "the name is compared with its letter case";
+    QToolBar* bar = corvalleBar(window());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(shownButtons(*bar).size(), 3u);
+
+    quit();
+    EXPECT_EQ(readFile(configDir / "toolbars"), "My Bar\ncorvalle\nCorvalle\n");
+    EXPECT_TRUE(shownButtons(*bar).empty()) << "temporary controls end with the session";
+    EXPECT_THROW(session().addin().cmdIsSpamToolButton->Caption(), host::HostError);
+}
+
+TEST_F(DesktopTest, HelpOpensTheHelpFileWhereTheSetUpPointedAppPath) {
+    std::ofstream(helpDir / "skerrow.chm") << "ITSF";
+    const fs::path opened = dir / "opened";
+    const fs::path opener = dir / "opener.sh";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << opened.string() << ".part'\nmv '"
+                          << opened.string() << ".part' '" << opened.string() << "'\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    ::setenv("SKERROW_OPENER", opener.c_str(), 1);
+    start();
+    clickMenuItem(window(), helpCaption);
+    const bool ran = waitFor([&] { return fs::exists(opened); });
+    ::unsetenv("SKERROW_OPENER");
+    ASSERT_TRUE(ran) << "the opener was not started";
+    EXPECT_EQ(readFile(opened), (helpDir / "skerrow.chm").string());
+}
+
+TEST_F(DesktopTest, CheckSpamFromTheMenuOpensTheReviewWindow) {
+    deliver("cur", "Deals Weekly <newsletter@deals.example>", "This week's deals", 40);
+    start();
+    EXPECT_FALSE(addin().newMailPending);
+    clickMenuItem(window(), checkSpamCaption);
+    EXPECT_TRUE(waitFor([&] { return checkSpamView() != nullptr; }));
+}
+
+} // namespace
+} // namespace skerrow::test

@@ -35,8 +35,9 @@ void about::declareControls() {
     // 126 by 17 pixels at 15 twips a pixel.
     declare(makeControl(ControlKind::Picture, "Picture2", {960, 1680, 1890, 255}, {}, "Frame1")).bitmap =
         resources::makerBanner;
-    declare(makeControl(ControlKind::Button, "Command3", {2640, 2580, 1200, 360}, "&Support"));
+    // OK first, so that it takes the focus and Enter never opens a web page.
     declare(makeControl(ControlKind::Button, "Command1", {3960, 2580, 1200, 360}, "&OK"));
+    declare(makeControl(ControlKind::Button, "Command3", {2640, 2580, 1200, 360}, "&Support"));
 }
 
 void about::onEvent(Event event, const std::string& name, int, int) {

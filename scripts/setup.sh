@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev libgl-dev xvfb xauth imagemagick fp-utils
   maildrop dovecot-imapd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 fonts-wine
 )
 
 missing=()

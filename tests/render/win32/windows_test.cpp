@@ -1,0 +1,489 @@
+// The add-in's windows drawn by the Win32 renderer over the in-memory mail
+// client, played through real window messages: the controls must show the
+// model, and what the user does to them must reach the model.
+#include "addin/forms.h"
+#include "filter/addfilter.h"
+#include "filter/varient.h"
+#include "hosts/memory/memory_host.h"
+#include "options/options.h"
+#include "platform/memory/memory_platform.h"
+#include "render/win32/win32_renderer.h"
+#include "render/win32/win32_text.h"
+#include "review/about.h"
+#include "review/checkspamfrm.h"
+#include "review/mailbody.h"
+#include "tests/render/win32/harness.h"
+
+#include <commctrl.h>
+
+namespace skerrow::test {
+namespace {
+
+using Texts = std::vector<std::string>;
+using Wide = std::vector<std::wstring>;
+
+constexpr const char* user = "john.smith@example.com";
+constexpr int comboFileType = 0x470;   // cmb1 of the common file dialogs
+constexpr int comboFileName = 0x47c;   // cmb13
+constexpr int editFileName = 0x480;    // edt1
+
+struct Scene {
+    memory::MemoryHost host;
+    memory::MemoryPlatform platform;
+    win32::Win32Dialogs dialogs;
+    win32::Win32WindowManager windows;
+    Varient v{Services{platform, host.objects(), host.clipboard(), dialogs, windows}};
+
+    Scene() {
+        host.setCurrentUser(user);
+        v.globalApplication = host.application();
+        auto session =
+            std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
+        session->Logon("test", "", false, false);
+        v.messagingSession = session;
+        v.ownAddress = user;
+        v.listFileUserName = *platform.user;
+    }
+
+    // An unread mail to the user, in the Inbox.
+    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject,
+                                                 host::Date received = {}) {
+        memory::MailSpec spec;
+        spec.subject = subject;
+        spec.senderAddress = sender;
+        spec.headers = "From: " + sender + "\r\nTo: " + user + "\r\nSubject: " + subject + "\r\n\r\n";
+        spec.body = "Dear John,\nsome text.\n";
+        spec.to = "John Smith";
+        spec.received = received;
+        return host.inbox()->addMail(std::move(spec));
+    }
+
+    // As the Check Spam procedure opens it.
+    CheckSpamFrm& openCheckSpam() {
+        CheckSpamFrm& form = v.forms().checkSpamFrm();
+        form.checkFolder = host.inbox();
+        form.checkApplication = host.application();
+        form.showModeless();
+        pump();
+        return form;
+    }
+
+    std::string listFile() const { return *platform.systemDir + "\\" + *platform.user; }
+
+    HWND window(const ui::Window& form) const { return windows.windowHandle(form); }
+    HWND control(const ui::Window& form, const std::string& name, int index = -1) const {
+        return windows.controlHandle(form, name, index);
+    }
+};
+
+Wide modelColumn(ui::Window& form, const std::string& list, std::size_t cell) {
+    Wide texts;
+    for (const ui::ListRow& row : form.control(list).rows)
+        texts.push_back(win32::widen(row.cells.at(cell).text));
+    return texts;
+}
+
+RECT rowOnScreen(HWND list, int row) {
+    RECT r{};
+    r.left = LVIR_BOUNDS;
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+constexpr COLORREF pureRed = RGB(255, 0, 0);
+
+// ---- The Check Spam window ----
+
+RENDER_TEST(checkSpamListShowsTheModelsRowsSortedBySenderWithLocalDates) {
+    Scene s;
+    s.v.friendemail = {"pal@home.example"};
+    s.v.deletedThisPass = 3;
+    s.mail("zed@spam.example", "Grüße aus Köln",
+           std::chrono::sys_days{std::chrono::year{2003} / 4 / 5} + std::chrono::hours{12});
+    s.mail("amy@bulk.example", "cheap pills");
+    s.mail("pal@home.example", "from a friend");
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND window = s.window(form);
+    HWND list = s.control(form, "ListView1");
+    CHECK(window && list);
+    CHECK_EQ(text(window), std::wstring(L"Check Spam"));
+    CHECK_EQ(column(list, 1), (Wide{L"amy@bulk.example", L"zed@spam.example"}));
+    CHECK_EQ(column(list, 0), modelColumn(form, "ListView1", 0));
+    CHECK_EQ(cell(list, 1, 0), std::wstring(L"Gr\u00fc\u00dfe aus K\u00f6ln"));
+    CHECK(cell(list, 1, 2).find(L"2003") != std::wstring::npos);
+    CHECK(!ticked(list, 0) && !ticked(list, 1));
+    hoverCell(list, 1, 1);
+    CHECK_EQ(cellTip(list), std::wstring(L"Sender address"));
+    hoverCell(list, 0, 2);
+    CHECK_EQ(cellTip(list), std::wstring(L"Received time"));
+    hoverCell(list, 0, 0);
+    CHECK_EQ(cellTip(list), std::wstring());
+    CHECK_EQ(text(s.control(form, "Label1")), std::wstring(L"Deleted 3 spams."));
+    CHECK(SendMessageW(s.control(form, "Picture1"), STM_GETIMAGE, IMAGE_BITMAP, 0) != 0);
+    click(s.control(form, "Command4"));
+    CHECK(!IsWindow(window));
+    CHECK(!form.isLoaded());
+}
+
+RENDER_TEST(tickingARowTicksAndReddensEveryRowOfItsSenderAndUntickingUnticksThem) {
+    Scene s;
+    s.mail("zed@spam.example", "first offer");
+    s.mail("amy@bulk.example", "cheap pills");
+    s.mail("zed@spam.example", "second offer");
+    s.mail("bob@bulk.example", "a loan");
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND window = s.window(form);
+    HWND list = s.control(form, "ListView1");
+    CHECK_EQ(column(list, 1),
+             (Wide{L"amy@bulk.example", L"bob@bulk.example", L"zed@spam.example", L"zed@spam.example"}));
+
+    tickRow(list, 0, true); // amy, then zed: only zed's rows stay red
+    tickRow(list, 3, true);
+    pump();
+    CHECK(ticked(list, 0) && !ticked(list, 1) && ticked(list, 2) && ticked(list, 3));
+    const auto& rows = form.control("ListView1").rows;
+    CHECK(rows.at(0).checked && rows.at(2).checked && rows.at(3).checked && !rows.at(1).checked);
+    CHECK(rows.at(2).colour == ui::red && rows.at(3).colour == ui::red && rows.at(0).colour == ui::black);
+
+    const Capture ticks = capture(window);
+    saveScreenshot(ticks, "checkspam");
+    CHECK(ticks.count(rowOnScreen(list, 2), pureRed) > 20);
+    CHECK(ticks.count(rowOnScreen(list, 3), pureRed) > 20);
+    CHECK_EQ(ticks.count(rowOnScreen(list, 0), pureRed), 0);
+
+    tickRow(list, 2, false);
+    pump();
+    CHECK(!ticked(list, 2) && !ticked(list, 3) && ticked(list, 0));
+    CHECK(!form.control("ListView1").rows.at(3).checked);
+    CHECK_EQ(capture(window).count(rowOnScreen(list, 3), pureRed), 0);
+    click(s.control(form, "Command4"));
+}
+
+RENDER_TEST(selectAllTicksEveryRowAndRenamesTheBoxThenSelectNoneUnticks) {
+    Scene s;
+    s.mail("zed@spam.example", "first offer");
+    s.mail("amy@bulk.example", "cheap pills");
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND list = s.control(form, "ListView1");
+    HWND box = s.control(form, "Check2");
+    click(box);
+    CHECK(ticked(list, 0) && ticked(list, 1));
+    CHECK_EQ(text(box), std::wstring(L"Select None"));
+    CHECK_EQ(SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED, form.control("Check2").value);
+    // The program's own ticks are no user ticks: nothing turned red.
+    for (const ui::ListRow& row : form.control("ListView1").rows)
+        CHECK(row.colour == ui::black);
+    click(box);
+    CHECK(!ticked(list, 0) && !ticked(list, 1));
+    CHECK_EQ(text(box), std::wstring(L"Select All"));
+    click(s.control(form, "Command4"));
+}
+
+RENDER_TEST(isSpamBlacklistsTheTickedSenderAndTheRebuiltListDropsAllItsMails) {
+    Scene s;
+    s.mail("zed@spam.example", "first offer");
+    s.mail("amy@bulk.example", "cheap pills");
+    s.mail("zed@spam.example", "second offer");
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND list = s.control(form, "ListView1");
+    tickRow(list, 1, true);
+    click(s.control(form, "Command1"));
+    CHECK_EQ(s.v.enemyemail.entries(), (Texts{"zed@spam.example"}));
+    CHECK_EQ(column(list, 1), (Wide{L"amy@bulk.example"}));
+    CHECK_EQ(static_cast<int>(s.host.inbox()->mails().size()), 1);
+    CHECK(!ticked(list, 0));
+    CHECK_EQ(column(list, 0), modelColumn(form, "ListView1", 0));
+    click(s.control(form, "Command4"));
+}
+
+RENDER_TEST(doubleClickShowsTheMailModallyWhileTheReviewWindowWaits) {
+    Scene s;
+    s.mail("amy@bulk.example", "cheap pills");
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND review = s.window(form);
+    HWND list = s.control(form, "ListView1");
+    mailbody& viewer = s.v.forms().mailBodyViewer();
+    Script script;
+    script.then([&] {
+        HWND window = s.window(viewer);
+        CHECK(window);
+        CHECK_EQ(text(window), std::wstring(L"cheap pills"));
+        CHECK_EQ(text(s.control(viewer, "Label5")), std::wstring(L"amy@bulk.example"));
+        CHECK_EQ(text(s.control(viewer, "Text1")), std::wstring(L"Dear John,\r\nsome text.\r\n"));
+        // Read from its start, not selected whole as a dialog selects an edit.
+        DWORD from = 1;
+        DWORD to = 1;
+        SendMessageW(s.control(viewer, "Text1"), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                     reinterpret_cast<LPARAM>(&to));
+        CHECK(from == 0 && to == 0);
+        CHECK(!enabled(review));
+        saveScreenshot(capture(window), "mailbody");
+        pressKey(GetFocus(), VK_ESCAPE);
+    });
+    script.play([&] { doubleClickRow(list, 0); });
+    CHECK(!viewer.isLoaded());
+    CHECK(enabled(review));
+    CHECK_EQ(rowCount(list), 1);
+    click(s.control(form, "Command4"));
+}
+
+RENDER_TEST(escapeInTheModelessReviewWindowPressesCloseThroughTheKeyboardHook) {
+    Scene s;
+    s.mail("amy@bulk.example", "cheap pills");
+    s.v.newMailPending = true;
+    CheckSpamFrm& form = s.openCheckSpam();
+    HWND window = s.window(form);
+    HWND list = s.control(form, "ListView1");
+    CHECK_EQ(GetFocus(), list);
+    pressKey(list, VK_ESCAPE);
+    pump(200);
+    CHECK(!IsWindow(window));
+    CHECK(!form.isLoaded());
+    CHECK(!s.v.newMailPending);
+}
+
+// ---- The options window ----
+
+RENDER_TEST(optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInStep) {
+    Scene s;
+    s.v.friendemail = {"pal@home.example", hiddenFriendEmail};
+    s.v.frienddomain = {"*@friends.example"};
+    s.v.enemydomain = {"*@bulk.example"};
+    Options& form = s.v.forms().optionsWindow();
+    const auto h = [&](const std::string& name, int index = -1) { return s.control(form, name, index); };
+    Script script;
+    script
+        .then([&] {
+            CHECK_EQ(text(s.window(form)), std::wstring(L"Options"));
+            CHECK(visible(h("Frame1")) && visible(h("Command3")) && visible(h("Label2")));
+            CHECK(!visible(h("Frame3")) && !visible(h("ListView1")) && !visible(h("Option1", 0)));
+            CHECK(!enabled(h("Command9")) && !enabled(h("Command8")));
+            CHECK_EQ(text(h("Label1")), std::wstring(L"Backup Friends List && Blacklist Settings to a File."));
+            saveScreenshot(capture(s.window(form)), "options-tab1");
+            clickTab(h("SSTab1"), 1);
+            CHECK_EQ(form.control("SSTab1").currentTab, 1);
+            CHECK(!visible(h("Frame1")) && !visible(h("Command3")));
+            CHECK(visible(h("Frame3")) && visible(h("ListView1")) && visible(h("Option1", 3)));
+            CHECK_EQ(column(h("ListView1"), 0), (Wide{L"pal@home.example", L"*@friends.example"}));
+            CHECK_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
+            CHECK(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_CHECKED);
+        })
+        .then([&] {
+            click(h("Option1", 2));
+            CHECK(form.control("Option1", 2).value && !form.control("Option1", 0).value);
+            CHECK(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_UNCHECKED);
+            typeInto(h("Text1"), L"spam@junk.example");
+            CHECK_EQ(form.control("Text1").caption, std::string("spam@junk.example"));
+            click(h("Command7"));
+            CHECK_EQ(column(h("ListView2"), 0), (Wide{L"spam@junk.example", L"*@bulk.example"}));
+            CHECK(enabled(h("Command9")));
+            saveScreenshot(capture(s.window(form)), "options-tab2");
+        })
+        .then([&] {
+            clickRow(h("ListView2"), 0);
+            CHECK_EQ(form.control("ListView2").selectedRow, 0);
+            CHECK(enabled(h("Command8")));
+            click(h("Command8"));
+            CHECK_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
+            CHECK_EQ(text(h("Text1")), std::wstring(L"spam@junk.example"));
+            CHECK_EQ(selectedRow(h("ListView2")), -1);
+        })
+        .then([&] { click(h("Command2")); });
+    script.play([&] { form.showModal(); });
+    CHECK(!form.isLoaded());
+    CHECK(s.v.enemyemail.empty());
+    CHECK_EQ(s.v.enemydomain.entries(), (Texts{"*@bulk.example"}));
+}
+
+RENDER_TEST(optionsRefusedAddShowsAPlainBoxTitledSkerrowThenFocusesTheEmptiedTextBox) {
+    Scene s;
+    Options& form = s.v.forms().optionsWindow();
+    const auto h = [&](const std::string& name) { return s.control(form, name); };
+    Script script;
+    script
+        .opening([&] {
+            clickTab(h("SSTab1"), 1);
+            typeInto(h("Text1"), L"no-at-sign");
+            click(h("Command7")); // returns once the box is answered
+        })
+        .then([&] {
+            HWND box = foreignDialog();
+            CHECK(box);
+            CHECK_EQ(text(box), std::wstring(L"Skerrow"));
+            CHECK_EQ(boxMessage(box), std::wstring(L"Please enter e-mail address."));
+            CHECK(!boxHasIcon(box));
+            CHECK(!GetDlgItem(box, IDCANCEL));
+            CHECK(!enabled(s.window(form)));
+            pressBoxButton(box, IDOK);
+        })
+        .then([&] {
+            CHECK_EQ(text(h("Text1")), std::wstring());
+            CHECK_EQ(GetFocus(), h("Text1"));
+            SendMessageW(s.window(form), WM_SYSCOMMAND, SC_CLOSE, 0);
+        });
+    script.play([&] { form.showModal(); });
+    CHECK(!form.isLoaded());
+    CHECK(s.v.friendemail.empty());
+}
+
+RENDER_TEST(optionsBackupOffersTheFltFilterAndConfirmsWithAnExclamationBox) {
+    Scene s;
+    s.v.enemyemail = {"spam@junk.example"};
+    s.v.listsSafeToStore = true;
+    s.platform.files[s.listFile()] = "";
+    const std::string chosen = "C:\\skerrow-backup-\xc3\xa9t\xc3\xa9.flt";
+    Options& form = s.v.forms().optionsWindow();
+    Script script;
+    script.opening([&] { click(s.control(form, "Command3")); })
+        .then([&] {
+            HWND dialog = foreignDialog();
+            CHECK(dialog);
+            wchar_t type[256] = {};
+            SendDlgItemMessageW(dialog, comboFileType, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(type));
+            CHECK_EQ(std::wstring(type), std::wstring(L"anti filter(*.flt)"));
+            CHECK_EQ(static_cast<int>(SendDlgItemMessageW(dialog, comboFileType, CB_GETCOUNT, 0, 0)), 1);
+            const int nameBox = GetDlgItem(dialog, comboFileName) ? comboFileName : editFileName;
+            SetDlgItemTextW(dialog, nameBox, win32::widen(chosen).c_str());
+            pressBoxButton(dialog, IDOK);
+        })
+        .then([&] {
+            HWND box = foreignDialog();
+            CHECK(box);
+            CHECK_EQ(text(box), std::wstring(L" Backup Settings to File "));
+            CHECK_EQ(boxMessage(box), std::wstring(L"User data backed up successfully"));
+            CHECK(boxHasIcon(box));
+            pressBoxButton(box, IDOK);
+        })
+        .then([&] { click(s.control(form, "Command2")); });
+    script.play([&] { form.showModal(); });
+    CHECK(s.platform.files.contains(chosen));
+    CHECK_EQ(s.platform.files[chosen], std::string("\r\n\r\nspam@junk.example\r\n\r\n"));
+}
+
+RENDER_TEST(openDialogCancelledGivesNothing) {
+    Scene s;
+    std::optional<std::string> answer = "not asked";
+    Script script;
+    script.then([&] {
+        HWND dialog = foreignDialog();
+        CHECK(dialog);
+        pressBoxButton(dialog, IDCANCEL);
+    });
+    script.play([&] { answer = s.dialogs.openFile("anti filter(*.flt)|*.flt"); });
+    CHECK(!answer);
+}
+
+// ---- The entry dialog ----
+
+RENDER_TEST(entryDialogOkStaysDisabledAndCancelDefaultUntilTextIsTypedThenEnterConfirms) {
+    Scene s;
+    s.v.frienddomain = {"*@bulk.example"};
+    addFilter& dialog = s.v.forms().addFilterDialog();
+    dialog.AddFilterObjectName = enemydomainKey;
+    const auto h = [&](const std::string& name) { return s.control(dialog, name); };
+    Script script;
+    script.then([&] {
+        CHECK_EQ(text(s.window(dialog)), std::wstring(L"Add Sender"));
+        CHECK_EQ(GetFocus(), h("Text1"));
+        CHECK(!enabled(h("Command1")));
+        CHECK_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
+        typeInto(h("Text1"), L"x");
+        CHECK(enabled(h("Command1")));
+        CHECK_EQ(buttonType(h("Command1")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
+        CHECK_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_PUSHBUTTON));
+        typeInto(h("Text1"), L"\b");
+        CHECK(!enabled(h("Command1")));
+        CHECK_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
+        typeInto(h("Text1"), L"bulk.example");
+        saveScreenshot(capture(s.window(dialog)), "addfilter");
+        pressKey(h("Text1"), VK_RETURN);
+    });
+    script.play([&] { dialog.showModal(); });
+    CHECK(!dialog.isLoaded());
+    CHECK_EQ(s.v.enemydomain.entries(), (Texts{"*@bulk.example"}));
+    CHECK(s.v.frienddomain.empty());
+}
+
+RENDER_TEST(entryDialogEscapeCancelsWithoutAddingThePrefilledSender) {
+    Scene s;
+    addFilter& dialog = s.v.forms().addFilterDialog();
+    dialog.setText("Text1", "amy@bulk.example");
+    dialog.AddFilterObjectName = friendemailKey;
+    Script script;
+    script.then([&] {
+        CHECK_EQ(text(s.control(dialog, "Text1")), std::wstring(L"amy@bulk.example"));
+        CHECK(enabled(s.control(dialog, "Command1")));
+        pressKey(GetFocus(), VK_ESCAPE);
+    });
+    script.play([&] { dialog.showModal(); });
+    CHECK(!dialog.isLoaded());
+    CHECK(s.v.friendemail.empty());
+}
+
+// ---- The about box ----
+
+RENDER_TEST(aboutBoxLinksLeaveItOpenAndItsTitleIsBoldAndLarger) {
+    Scene s;
+    about& box = s.v.forms().aboutBox();
+    Script script;
+    script.then([&] {
+        CHECK_EQ(text(s.window(box)), std::wstring(L"About Skerrow"));
+        CHECK_EQ(text(s.control(box, "Label4")), std::wstring(L"Skerrow  Version 1.3"));
+        LOGFONTW title{};
+        LOGFONTW line{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label4"), WM_GETFONT, 0, 0)), sizeof title,
+                   &title);
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label5"), WM_GETFONT, 0, 0)), sizeof line,
+                   &line);
+        CHECK(title.lfWeight >= FW_BOLD);
+        CHECK(std::abs(title.lfHeight) > std::abs(line.lfHeight));
+        HWND banner = s.control(box, "Picture2");
+        SendMessageW(banner, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+        SendMessageW(banner, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        click(s.control(box, "Command3"));
+        CHECK_EQ(s.platform.opened, (Texts{homePageAddress, supportPageAddress}));
+        CHECK(IsWindow(s.window(box)));
+        saveScreenshot(capture(s.window(box)), "about");
+        click(s.control(box, "Command1"));
+    });
+    script.play([&] { box.showModal(); });
+    CHECK(!box.isLoaded());
+}
+
+// ---- Message boxes ----
+
+RENDER_TEST(messageBoxesCarryTitleTextAndIconAndAnswerWithTheButtonPressed) {
+    struct Case {
+        ui::Buttons buttons;
+        ui::Icon icon;
+        int press;
+        ui::Answer answer;
+    };
+    const Case cases[] = {
+        {ui::Buttons::OK, ui::Icon::None, IDOK, ui::Answer::OK},
+        {ui::Buttons::OKCancel, ui::Icon::Critical, IDCANCEL, ui::Answer::Cancel},
+        {ui::Buttons::YesNo, ui::Icon::Question, IDNO, ui::Answer::No},
+        {ui::Buttons::YesNoCancel, ui::Icon::Exclamation, IDYES, ui::Answer::Yes},
+        {ui::Buttons::OK, ui::Icon::Information, IDOK, ui::Answer::OK},
+    };
+    Scene s;
+    for (const Case& c : cases) {
+        ui::Answer answer = c.answer == ui::Answer::OK ? ui::Answer::Cancel : ui::Answer::OK;
+        Script script;
+        script.then([&] {
+            HWND box = foreignDialog();
+            CHECK(box);
+            CHECK_EQ(text(box), std::wstring(L" R\u00e9sum\u00e9 "));
+            CHECK_EQ(boxMessage(box), std::wstring(L"Caf\u00e9 && more"));
+            CHECK_EQ(boxHasIcon(box), c.icon != ui::Icon::None);
+            CHECK(GetDlgItem(box, c.press));
+            pressBoxButton(box, c.press);
+        });
+        script.play([&] { answer = s.dialogs.messageBox("Caf\xc3\xa9 && more", c.buttons, c.icon, " R\xc3\xa9sum\xc3\xa9 "); });
+        CHECK(answer == c.answer);
+    }
+}
+
+} // namespace
+} // namespace skerrow::test

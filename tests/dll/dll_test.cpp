@@ -1,0 +1,615 @@
+// skerrow.dll as the mail client meets it: registered with regsvr32,
+// created by its programmatic identifier, connected through
+// IDTExtensibility2 to a fake Outlook of our own, and watched through what
+// it leaves in the fake client, the registry, the list file and on screen.
+#include "dll/extensibility.h"
+#include "hosts/outlook/dispatch.h"
+#include "resources/bitmaps.h"
+#include "tests/hosts/outlook/fake/fake_outlook.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+using namespace skerrow;
+using fake::FakeOutlook;
+using fake::MailData;
+using outlook::ComPtr;
+
+namespace {
+
+const wchar_t* const progID = L"Skerrow.startLoad";
+const wchar_t* const addinsKey = L"Software\\Microsoft\\Office\\Outlook\\Addins";
+const wchar_t* const addinKey = L"Software\\Microsoft\\Office\\Outlook\\Addins\\Skerrow.startLoad";
+const wchar_t* const settingsKey = L"Software\\Corvalle\\Addins\\Skerrow";
+
+std::wstring programFolder() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+std::wstring dllPath() {
+    return programFolder() + L"\\skerrow.dll";
+}
+
+// regsvr32's exit code for the DLL next to this program.
+DWORD regsvr32(const std::wstring& options) {
+    std::wstring command = L"regsvr32.exe /s " + options + L" \"" + dllPath() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return static_cast<DWORD>(-1);
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = static_cast<DWORD>(-1);
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+bool keyExists(HKEY root, const std::wstring& key) {
+    HKEY opened;
+    if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(opened);
+    return true;
+}
+
+std::optional<std::wstring> readString(HKEY root, const std::wstring& key, const wchar_t* name) {
+    wchar_t data[1024];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (::RegGetValueW(root, key.c_str(), name, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS || type != REG_SZ)
+        return std::nullopt;
+    return std::wstring(data);
+}
+
+std::optional<DWORD> readNumber(HKEY root, const std::wstring& key, const wchar_t* name) {
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (::RegGetValueW(root, key.c_str(), name, RRF_RT_ANY, &type, &data, &size) != ERROR_SUCCESS || type != REG_DWORD)
+        return std::nullopt;
+    return data;
+}
+
+void writeString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    ::RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
+                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::optional<std::string> setting(const wchar_t* name) {
+    auto value = readString(HKEY_CURRENT_USER, settingsKey, name);
+    if (!value)
+        return std::nullopt;
+    return fake::utf8(value->c_str());
+}
+
+std::string listFilePath() {
+    char folder[MAX_PATH];
+    ::GetSystemDirectoryA(folder, MAX_PATH);
+    char user[256];
+    DWORD size = sizeof user;
+    ::GetUserNameA(user, &size);
+    return std::string(folder) + "\\" + user;
+}
+
+std::optional<std::string> listFile() {
+    std::ifstream in(listFilePath(), std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeListFile(const std::string& bytes) {
+    std::ofstream(listFilePath(), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void copyText(const std::wstring& text) {
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(::GlobalLock(memory), text.c_str(), size);
+    ::GlobalUnlock(memory);
+    ::SetClipboardData(CF_UNICODETEXT, memory);
+    ::CloseClipboard();
+}
+
+std::optional<std::wstring> clipboardText() {
+    if (!::OpenClipboard(nullptr))
+        return std::nullopt;
+    std::optional<std::wstring> text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(::GlobalLock(data));
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+// The colour at the centre of a 24-bit BMP file, as a pasted face shows it.
+COLORREF centreOf(const std::vector<std::uint8_t>& bmp) {
+    const auto at = [&](std::size_t i) { return static_cast<std::uint32_t>(bmp[i]); };
+    const std::uint32_t offset = at(10) | at(11) << 8 | at(12) << 16;
+    const std::uint32_t width = at(18) | at(19) << 8;
+    const std::uint32_t height = at(22) | at(23) << 8;
+    const std::uint32_t stride = (width * 3 + 3) & ~3u;
+    const std::size_t pixel = offset + (height - 1 - height / 2) * stride + (width / 2) * 3;
+    return RGB(bmp[pixel + 2], bmp[pixel + 1], bmp[pixel]);
+}
+
+// Lets the add-in's windows handle what is waiting for them.
+void pump(DWORD milliseconds = 100) {
+    const DWORD end = ::GetTickCount() + milliseconds;
+    do {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(10);
+    } while (static_cast<LONG>(end - ::GetTickCount()) > 0);
+}
+
+struct WindowSearch {
+    std::wstring caption;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK matchCaption(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    wchar_t text[256] = {};
+    ::GetWindowTextW(window, text, 256);
+    if (::IsWindowVisible(window) && search->caption == text) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level window of this thread with that caption.
+HWND shownWindow(const std::wstring& caption) {
+    WindowSearch search{caption};
+    ::EnumThreadWindows(::GetCurrentThreadId(), matchCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+struct Children {
+    std::vector<std::wstring> texts;
+    std::vector<HWND> listViews;
+};
+
+BOOL CALLBACK collectChild(HWND child, LPARAM data) {
+    auto* children = reinterpret_cast<Children*>(data);
+    wchar_t text[256] = {};
+    ::GetWindowTextW(child, text, 256);
+    children->texts.push_back(text);
+    wchar_t type[64] = {};
+    ::GetClassNameW(child, type, 64);
+    if (std::wstring(type) == WC_LISTVIEWW)
+        children->listViews.push_back(child);
+    return TRUE;
+}
+
+Children childrenOf(HWND window) {
+    Children children;
+    ::EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+// Saves what the screen shows of the window as a BMP file in the folder
+// named by SKERROW_SCREENSHOTS, when there is one.
+void saveScreenshot(HWND window, const std::string& name) {
+    const char* folder = std::getenv("SKERROW_SCREENSHOTS");
+    if (!folder || !*folder)
+        return;
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap =
+        ::CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::GdiFlush();
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD size = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof header + size), 0, 0,
+                          static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof header)};
+    std::ofstream out(std::string(folder) + "\\" + name + "-" + std::to_string(sizeof(void*) * 8) + ".bmp",
+                      std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(static_cast<const char*>(bits), size);
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+IID extensibilityIID() {
+    IID iid;
+    ::IIDFromString(L"{B65AD801-ABAF-11D0-BB8B-00A0C90F2744}", &iid);
+    return iid;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A run that stopped midway may have left a registration behind.
+        regsvr32(L"/u");
+        regsvr32(L"/u /n /i:machine");
+        // Another add-in's entry, which unregistering must leave alone.
+        writeString(HKEY_CURRENT_USER, std::wstring(addinsKey) + L"\\Other.Addin", L"FriendlyName", L"Other");
+    }
+    void TearDown() override {
+        EXPECT_EQ(readString(HKEY_CURRENT_USER, std::wstring(addinsKey) + L"\\Other.Addin", L"FriendlyName"), L"Other");
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(addinsKey) + L"\\Other.Addin").c_str());
+    }
+
+    // The class registered under root's classes: its CLSID key, checked.
+    static void expectClass(HKEY root) {
+        const std::wstring classes = L"Software\\Classes\\";
+        auto clsid = readString(root, classes + progID + L"\\CLSID", nullptr);
+        ASSERT_TRUE(clsid.has_value());
+        const std::wstring key = classes + L"CLSID\\" + *clsid;
+        auto server = readString(root, key + L"\\InprocServer32", nullptr);
+        ASSERT_TRUE(server.has_value());
+        EXPECT_EQ(::CompareStringOrdinal(server->c_str(), -1, dllPath().c_str(), -1, TRUE), CSTR_EQUAL)
+            << fake::utf8(server->c_str());
+        EXPECT_EQ(readString(root, key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+        EXPECT_EQ(readString(root, key + L"\\ProgID", nullptr), progID);
+    }
+    static bool classRegistered(HKEY root) {
+        return keyExists(root, std::wstring(L"Software\\Classes\\") + progID) ||
+               keyExists(root, L"Software\\Classes\\CLSID\\{DCEFE1B6-DA11-4302-8C74-4FA86F68C5E9}");
+    }
+    static void expectAddinEntry() {
+        EXPECT_EQ(readString(HKEY_CURRENT_USER, addinKey, L"FriendlyName"), L"Skerrow");
+        EXPECT_EQ(readString(HKEY_CURRENT_USER, addinKey, L"Description"), L"Skerrow Software for Outlook2000");
+        EXPECT_EQ(readNumber(HKEY_CURRENT_USER, addinKey, L"LoadBehavior"), 16u);
+    }
+};
+
+TEST_F(Registration, ForTheUserWritesTheClassAndTheAddinEntryAndUnregisteringRemovesExactlyThem) {
+    ASSERT_EQ(regsvr32(L""), 0u);
+    expectClass(HKEY_CURRENT_USER);
+    expectAddinEntry();
+    EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
+
+    ASSERT_EQ(regsvr32(L"/u"), 0u);
+    EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, addinsKey));
+}
+
+TEST_F(Registration, ForTheMachineWritesTheClassUnderTheMachinesClasses) {
+    ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u);
+    expectClass(HKEY_LOCAL_MACHINE);
+    expectAddinEntry();
+    EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER));
+
+    ASSERT_EQ(regsvr32(L"/u /n /i:machine"), 0u);
+    EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
+}
+
+TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {
+    EXPECT_NE(regsvr32(L"/n /i:everyone"), 0u);
+    EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER));
+    EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
+}
+
+// The add-in, registered for the machine (Wine 8 finds classes only there),
+// connected to a fresh fake client in each test.
+class AddIn : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u); }
+    static void TearDownTestSuite() { regsvr32(L"/u /n /i:machine"); }
+
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
+        ::DeleteFileA(listFilePath().c_str());
+        session = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
+                                                          [this] { return client.makeSession(); });
+    }
+    void TearDown() override {
+        addin = {};
+        session.reset();
+        ::CoFreeUnusedLibraries();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
+        ::DeleteFileA(listFilePath().c_str());
+        ::CoUninitialize();
+    }
+
+    ComPtr<com::IDTExtensibility2> create() {
+        CLSID clsid;
+        EXPECT_EQ(::CLSIDFromProgID(progID, &clsid), S_OK);
+        ComPtr<com::IDTExtensibility2> created;
+        EXPECT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, extensibilityIID(), created.putVoid()),
+                  S_OK);
+        return created;
+    }
+    HRESULT connect(IDispatch* application) {
+        if (!addin)
+            addin = create();
+        SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        const HRESULT result = addin->OnConnection(application, com::ext_cm_Startup, nullptr, &custom);
+        ::SafeArrayDestroy(custom);
+        return result;
+    }
+    HRESULT connect() { return connect(client.application()); }
+    HRESULT disconnect() {
+        SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        const HRESULT result = addin->OnDisconnection(com::ext_dm_HostShutdown, &custom);
+        ::SafeArrayDestroy(custom);
+        return result;
+    }
+
+    // The user's world before the first start: two address books, a list
+    // file that already blacklists a domain, the client's own notice and a
+    // friend's mail in the Inbox.
+    void stock() {
+        client.addressLists = {{"friend@pals.example", "josé@example.com"},
+                               {"friend@pals.example", "boss@work.example"}};
+        writeListFile("\r\n\r\n\r\n*@spam.example\r\n");
+        client.addMail(client.inbox, MailData{.entryID = "notice",
+                                              .subject = "Microsoft Outlook Test Message",
+                                              .sender = "outlook@home.example"});
+        friendMail = client.addMail(client.inbox, MailData{.entryID = "friend",
+                                                           .subject = "Lunch?",
+                                                           .sender = "friend@pals.example",
+                                                           .headers = "To: me@home.example"});
+    }
+    fake::Mail deliver(const std::string& entryID, const std::string& sender, const std::string& to) {
+        // 10 March 2024, noon.
+        return client.addMail(client.inbox, MailData{.entryID = entryID,
+                                                     .subject = "mail from " + sender,
+                                                     .sender = sender,
+                                                     .headers = "To: " + to,
+                                                     .body = "hello",
+                                                     .received = 45361.5});
+    }
+    std::vector<std::string> inbox() const {
+        std::vector<std::string> ids;
+        for (const auto& mail : client.inbox.items)
+            ids.push_back(mail->entryID);
+        return ids;
+    }
+
+    FakeOutlook client;
+    std::unique_ptr<fake::RegisteredClass> session;
+    ComPtr<com::IDTExtensibility2> addin;
+    fake::Mail friendMail;
+};
+
+TEST_F(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithItsFaces) {
+    stock();
+    copyText(L"copied by the user");
+    ASSERT_EQ(connect(), S_OK);
+
+    EXPECT_EQ(client.sessionLog, std::vector<std::string>{"Logon(mspr,,False,False)"});
+    EXPECT_EQ(inbox(), std::vector<std::string>{"friend"});
+    EXPECT_EQ(listFile(), "friend@pals.example;jos\xe9@example.com;boss@work.example\r\n\r\n\r\n*@spam.example\r\n");
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "0");
+    EXPECT_EQ(setting(L"NeverDisplayForAutoTellSpam"), "0");
+
+    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
+    auto bar = client.bar("Corvalle");
+    EXPECT_TRUE(bar->visible);
+    EXPECT_EQ(bar->position, 1);
+    ASSERT_EQ(bar->controls.size(), 3u);
+    const auto& popup = bar->controls[0];
+    EXPECT_EQ(popup->caption, " &Corvalle");
+    std::vector<std::pair<std::string, bool>> menu;
+    for (const auto& item : popup->controls)
+        menu.emplace_back(item->caption, item->beginGroup);
+    EXPECT_EQ(menu, (std::vector<std::pair<std::string, bool>>{{"&Check Spam", false},
+                                                               {"Add the Entire Domain to &Friends List", true},
+                                                               {"Add the Entire Domain to &Blacklist", false},
+                                                               {"&Options", true},
+                                                               {"&Help", true},
+                                                               {"&About Corvalle", false}}));
+    struct FaceRow {
+        const char* caption;
+        const char* tooltip;
+        int bitmap;
+    };
+    const FaceRow faces[] = {
+        {"Is &Spam", "Delete selected email,add email address to blacklist", resources::isSpamFace},
+        {"A&dd Sender to Friends List", "Add sender email address to friends list", resources::addFriendFace},
+    };
+    for (std::size_t i = 0; i < std::size(faces); ++i) {
+        SCOPED_TRACE(faces[i].caption);
+        const auto& button = bar->controls[i + 1];
+        EXPECT_EQ(button->caption, faces[i].caption);
+        EXPECT_EQ(button->tooltip, faces[i].tooltip);
+        EXPECT_EQ(button->style, 3);
+        EXPECT_TRUE(button->temporary);
+        ASSERT_TRUE(button->face.has_value());
+        EXPECT_EQ(button->face->width, 32);
+        EXPECT_EQ(button->face->height, 32);
+        EXPECT_EQ(button->face->centre, centreOf(resources::bitmapResource(faces[i].bitmap)));
+    }
+    // The faces went through the clipboard and the user's copy came back.
+    EXPECT_EQ(clipboardText(), L"copied by the user");
+
+    EXPECT_EQ(disconnect(), S_OK);
+    EXPECT_EQ(client.sessionLog.back(), "Logoff");
+}
+
+TEST_F(AddIn, NewMailThenASelectionChangeInTheInboxPurgesItAndShowsTheSuspects) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    deliver("spam", "seller@spam.example", "me@home.example");
+    deliver("stray", "stranger@elsewhere.example", "list@lists.example");
+    deliver("junk", "junk@junk.example", "me@home.example");
+
+    EXPECT_EQ(client.newMail(), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(inbox().size(), 4u);
+    client.currentFolder = &client.inbox;
+    client.selection = {friendMail};
+    // Two sinks hear the explorer: the one for Close lets the event pass.
+    EXPECT_EQ(client.selectionChange(), (std::vector<HRESULT>{S_OK, S_OK}));
+    // The blacklisted domain's mail and the one not addressed to the user
+    // are gone; only the first counts as junk.
+    EXPECT_EQ(inbox(), (std::vector<std::string>{"friend", "junk"}));
+
+    pump();
+    HWND review = shownWindow(L"Check Spam");
+    ASSERT_NE(review, nullptr);
+    const Children children = childrenOf(review);
+    EXPECT_NE(std::find(children.texts.begin(), children.texts.end(), L"Deleted 1 spams."), children.texts.end());
+    ASSERT_FALSE(children.listViews.empty());
+    EXPECT_EQ(::SendMessageW(children.listViews.front(), LVM_GETITEMCOUNT, 0, 0), 1);
+    saveScreenshot(review, "checkspam-from-dll");
+
+    ::PostMessageW(review, WM_CLOSE, 0, 0);
+    pump();
+    EXPECT_FALSE(::IsWindow(review) && ::IsWindowVisible(review));
+
+    // Closing the window ended the pending check: no purge without new mail.
+    deliver("spam2", "another@spam.example", "me@home.example");
+    client.selectionChange();
+    EXPECT_EQ(inbox(), (std::vector<std::string>{"friend", "junk", "spam2"}));
+
+    EXPECT_EQ(disconnect(), S_OK);
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
+}
+
+TEST_F(AddIn, AToolbarClickBlacklistsTheSenderOfTheSelectedMail) {
+    stock();
+    auto junk = deliver("junk", "junk@junk.example", "me@home.example");
+    ASSERT_EQ(connect(), S_OK);
+    client.selection = {junk};
+    EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(inbox(), std::vector<std::string>{"friend"});
+    ASSERT_EQ(disconnect(), S_OK);
+    EXPECT_EQ(
+        listFile(),
+        "friend@pals.example;jos\xe9@example.com;boss@work.example\r\n\r\njunk@junk.example\r\n*@spam.example\r\n");
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
+}
+
+TEST_F(AddIn, ALaterConnectionKeepsTheListsWholeImportsNothingAndReplacesTheEmptiedToolbar) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(disconnect(), S_OK);
+    const auto written = listFile();
+    addin = {};
+    // The client ends and starts again: the temporary controls are gone,
+    // the emptied toolbar stays; a new address appeared meanwhile.
+    client.dropTemporaryControls();
+    client.addressLists[0].push_back("new@pals.example");
+
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
+    EXPECT_EQ(client.bar("Corvalle")->controls.size(), 3u);
+    ASSERT_EQ(disconnect(), S_OK);
+    // "josé" went through the ANSI code page twice and came back whole.
+    EXPECT_EQ(listFile(), written);
+}
+
+TEST_F(AddIn, AnotherProgramsObjectIsTurnedAwayAndNothingIsStored) {
+    stock();
+    fake::Ref other = fake::FakeObject::make("_Application");
+    ASSERT_EQ(connect(other.dispatch()), S_OK);
+    EXPECT_TRUE(client.bars.empty());
+    EXPECT_EQ(client.sessionLog, std::vector<std::string>{});
+    // With no session to log off, the disconnection reports a failure.
+    EXPECT_TRUE(FAILED(disconnect()));
+    EXPECT_EQ(listFile(), "\r\n\r\n\r\n*@spam.example\r\n");
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), std::nullopt);
+}
+
+TEST_F(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    auto junk = deliver("junk", "junk@junk.example", "me@home.example");
+    client.selection = {junk};
+    client.click("Is &Spam");
+    client.logoffFailure = static_cast<HRESULT>(0x80040111);
+    EXPECT_EQ(disconnect(), static_cast<HRESULT>(0x80040111));
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
+    EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
+}
+
+TEST_F(AddIn, TheExplorersCloseStopsItsEvents) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 2);
+    // The Close handler drops both subscriptions, so the second sink hears nothing.
+    EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 0);
+    EXPECT_EQ(disconnect(), S_OK);
+}
+
+TEST_F(AddIn, OnceReleasedItLeavesNoSinkBehindAndTheDllMayUnload) {
+    stock();
+    HMODULE dll = nullptr;
+    {
+        addin = create();
+        dll = ::GetModuleHandleW(L"skerrow.dll");
+        ASSERT_NE(dll, nullptr);
+    }
+    // Through void(*)(): FARPROC's own type says nothing of the real one.
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(dll, "DllCanUnloadNow")));
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_FALSE);
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(disconnect(), S_OK);
+    addin = {};
+    EXPECT_EQ(client.applicationObject().sinkCount(fake::published::applicationEvents), 0);
+    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 0);
+    EXPECT_EQ(client.controlObject(client.control("Is &Spam"))->sinkCount(fake::published::buttonEvents), 0);
+    EXPECT_EQ(canUnload(), S_OK);
+}
+
+TEST_F(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
+    stock();
+    addin = create();
+    outlook::Dispatch late{ComPtr<IDispatch>(addin.get())};
+    const char* names[] = {"OnConnection", "OnDisconnection", "OnAddInsUpdate", "OnStartupComplete", "OnBeginShutdown"};
+    for (int i = 0; i < 5; ++i) {
+        std::wstring name = fake::wide(names[i]);
+        LPOLESTR list[] = {name.data()};
+        DISPID id = 0;
+        EXPECT_EQ(addin->GetIDsOfNames(IID_NULL, list, 1, 0, &id), S_OK) << names[i];
+        EXPECT_EQ(id, i + 1) << names[i];
+    }
+    EXPECT_FALSE(late.has("Connect"));
+
+    // The custom values come by reference, as the client passes them.
+    SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    outlook::Variant values;
+    values.get()->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
+    values.get()->pparray = &custom;
+    late.call("OnConnection",
+              {outlook::Variant(client.application()), 1, outlook::Variant(static_cast<IDispatch*>(nullptr)), values});
+    EXPECT_EQ(client.barsNamed("Corvalle"), 1);
+    late.call("OnStartupComplete", {values});
+    late.call("OnBeginShutdown", {values});
+    late.call("OnDisconnection", {0, values});
+    EXPECT_EQ(client.sessionLog.back(), "Logoff");
+    ::SafeArrayDestroy(custom);
+}
+
+} // namespace

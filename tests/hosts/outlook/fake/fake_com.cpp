@@ -1,0 +1,552 @@
+#include "tests/hosts/outlook/fake/fake_com.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+#include <stdexcept>
+
+#include <olectl.h>
+
+namespace skerrow::fake {
+
+namespace {
+
+std::atomic<long> fakes{0};
+
+// Type information that knows only its own name, which is all the adapter
+// asks of it.
+class NamedTypeInfo : public ITypeInfo {
+public:
+    explicit NamedTypeInfo(std::wstring name) : name_(std::move(name)) {}
+    virtual ~NamedTypeInfo() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
+            *out = static_cast<ITypeInfo*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --references_;
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* context,
+                                               BSTR* helpFile) override {
+        if (id != MEMBERID_NIL)
+            return TYPE_E_ELEMENTNOTFOUND;
+        if (name)
+            *name = ::SysAllocString(name_.c_str());
+        if (doc)
+            *doc = nullptr;
+        if (context)
+            *context = 0;
+        if (helpFile)
+            *helpFile = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT, FUNCDESC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetNames(MEMBERID, BSTR*, UINT, UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT, HREFTYPE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib**, UINT*) override { return E_NOTIMPL; }
+    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR*) override {}
+    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC*) override {}
+    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
+
+private:
+    std::wstring name_;
+    long references_ = 1;
+};
+
+} // namespace
+
+std::wstring wide(const std::string& utf8) {
+    if (utf8.empty())
+        return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
+    return text;
+}
+
+std::string utf8(const wchar_t* text, int length) {
+    if (!text || length == 0)
+        return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), n, nullptr, nullptr);
+    if (length < 0 && !result.empty())
+        result.pop_back();
+    return result;
+}
+
+Value::Value(const Value& other) {
+    ::VariantInit(&v_);
+    ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
+}
+
+Value::Value(Value&& other) noexcept {
+    v_ = other.v_;
+    ::VariantInit(&other.v_);
+}
+
+Value& Value::operator=(Value other) noexcept {
+    std::swap(v_, other.v_);
+    return *this;
+}
+
+Value Value::of(const VARIANT& v) {
+    Value value;
+    ::VariantCopyInd(&value.v_, const_cast<VARIANT*>(&v));
+    return value;
+}
+
+Value::Value(bool b) {
+    ::VariantInit(&v_);
+    v_.vt = VT_BOOL;
+    v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+Value::Value(int n) : Value(static_cast<long>(n)) {}
+
+Value::Value(long n) {
+    ::VariantInit(&v_);
+    v_.vt = VT_I4;
+    v_.lVal = n;
+}
+
+Value::Value(const std::string& text) {
+    ::VariantInit(&v_);
+    const std::wstring w = wide(text);
+    v_.vt = VT_BSTR;
+    v_.bstrVal = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+}
+
+Value::Value(IDispatch* object) {
+    ::VariantInit(&v_);
+    v_.vt = VT_DISPATCH;
+    v_.pdispVal = object;
+    if (object)
+        object->AddRef();
+}
+
+Value Value::date(double variantTime) {
+    Value value;
+    value.v_.vt = VT_DATE;
+    value.v_.date = variantTime;
+    return value;
+}
+
+std::string Value::text() const {
+    if (v_.vt == VT_BSTR)
+        return utf8(v_.bstrVal, static_cast<int>(::SysStringLen(v_.bstrVal)));
+    VARIANT converted;
+    ::VariantInit(&converted);
+    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BSTR)))
+        return "<type " + std::to_string(v_.vt) + ">";
+    std::string result = utf8(converted.bstrVal, static_cast<int>(::SysStringLen(converted.bstrVal)));
+    ::VariantClear(&converted);
+    return result;
+}
+
+long Value::number() const {
+    VARIANT converted;
+    ::VariantInit(&converted);
+    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_I4)))
+        throw Failure{DISP_E_TYPEMISMATCH};
+    return converted.lVal;
+}
+
+bool Value::flag() const {
+    VARIANT converted;
+    ::VariantInit(&converted);
+    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BOOL)))
+        throw Failure{DISP_E_TYPEMISMATCH};
+    return converted.boolVal != VARIANT_FALSE;
+}
+
+void Value::moveTo(VARIANT* out) {
+    if (!out)
+        return;
+    *out = v_;
+    ::VariantInit(&v_);
+}
+
+Ref::Ref(const Ref& other) : p_(other.p_) {
+    if (p_)
+        p_->AddRef();
+}
+
+Ref::~Ref() {
+    if (p_)
+        p_->Release();
+}
+
+IDispatch* Ref::dispatch() const {
+    return static_cast<IDispatch*>(p_);
+}
+
+// One connection point: the sinks advised for one event interface.
+class FakeObject::Point : public IConnectionPoint {
+public:
+    Point(FakeObject& owner, const IID& events) : owner_(owner), events_(events) {}
+    virtual ~Point() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
+            *out = static_cast<IConnectionPoint*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The point lives as long as its object.
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        *iid = events_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+        *out = &owner_;
+        owner_.AddRef();
+        return S_OK;
+    }
+    // As Office does, the sink is asked for the event interface itself.
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        if (!sink || !cookie)
+            return E_POINTER;
+        IDispatch* events = nullptr;
+        if (FAILED(sink->QueryInterface(events_, reinterpret_cast<void**>(&events))) || !events)
+            return CONNECT_E_CANNOTCONNECT;
+        *cookie = ++lastCookie_;
+        sinks_.push_back({*cookie, events});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        auto found = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+        if (found == sinks_.end())
+            return CONNECT_E_NOCONNECTION;
+        IDispatch* sink = found->second;
+        sinks_.erase(found);
+        sink->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+    const IID& events() const { return events_; }
+    int count() const { return static_cast<int>(sinks_.size()); }
+
+    std::vector<HRESULT> raise(DISPID dispid, std::vector<VARIANT>& arguments) {
+        // Sinks unadvised by an earlier one are skipped.
+        const auto snapshot = sinks_;
+        std::vector<HRESULT> results;
+        for (const auto& [cookie, sink] : snapshot) {
+            auto still = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+            if (still == sinks_.end())
+                continue;
+            sink->AddRef();
+            std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+            DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+            VARIANT result;
+            ::VariantInit(&result);
+            results.push_back(sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+                                           nullptr, nullptr));
+            ::VariantClear(&result);
+            sink->Release();
+        }
+        return results;
+    }
+    void dropAll() {
+        for (auto& [cookie, sink] : sinks_)
+            sink->Release();
+        sinks_.clear();
+    }
+
+private:
+    FakeObject& owner_;
+    IID events_;
+    std::vector<std::pair<DWORD, IDispatch*>> sinks_;
+    DWORD lastCookie_ = 0;
+};
+
+FakeObject::FakeObject(std::string typeName) : typeName_(std::move(typeName)) {
+    ++fakes;
+}
+
+FakeObject::~FakeObject() {
+    for (Point* point : points_) {
+        point->dropAll();
+        delete point;
+    }
+    --fakes;
+}
+
+long FakeObject::liveObjects() {
+    return fakes;
+}
+
+Ref FakeObject::make(std::string typeName) {
+    return Ref(new FakeObject(std::move(typeName)));
+}
+
+std::string FakeObject::lower(const std::string& name) {
+    std::string result = name;
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+void FakeObject::method(const std::string& name, Getter call) {
+    property(name, std::move(call));
+}
+
+void FakeObject::property(const std::string& name, Getter get, Setter set) {
+    for (Member& member : members_) {
+        if (lower(member.name) == lower(name)) {
+            member = {name, std::move(get), std::move(set)};
+            return;
+        }
+    }
+    members_.push_back({name, std::move(get), std::move(set)});
+}
+
+void FakeObject::raises(const IID& events) {
+    points_.push_back(new Point(*this, events));
+}
+
+std::vector<HRESULT> FakeObject::raise(const IID& events, DISPID dispid, std::vector<VARIANT> arguments) {
+    for (Point* point : points_)
+        if (IsEqualIID(point->events(), events))
+            return point->raise(dispid, arguments);
+    throw std::logic_error("the object raises no such events");
+}
+
+int FakeObject::sinkCount(const IID& events) const {
+    for (const Point* point : points_)
+        if (IsEqualIID(point->events(), events))
+            return point->count();
+    return 0;
+}
+
+const Arguments& FakeObject::lastArguments(const std::string& name) const {
+    static const Arguments none;
+    auto found = lastArguments_.find(lower(name));
+    return found == lastArguments_.end() ? none : found->second;
+}
+
+HRESULT FakeObject::QueryInterface(REFIID iid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch))
+        *out = static_cast<IDispatch*>(this);
+    else if (IsEqualIID(iid, IID_IConnectionPointContainer) && !points_.empty())
+        *out = static_cast<IConnectionPointContainer*>(this);
+    else if (std::any_of(extra_.begin(), extra_.end(), [&](const IID& e) { return IsEqualIID(e, iid); }))
+        *out = static_cast<IDispatch*>(this);
+    if (!*out)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG FakeObject::Release() {
+    const long left = --references_;
+    if (left == 0)
+        delete this;
+    return static_cast<ULONG>(left);
+}
+
+HRESULT FakeObject::GetTypeInfoCount(UINT* count) {
+    *count = typeName_.empty() ? 0 : 1;
+    return S_OK;
+}
+
+HRESULT FakeObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    *info = nullptr;
+    if (typeName_.empty() || index != 0)
+        return DISP_E_BADINDEX;
+    *info = new NamedTypeInfo(wide(typeName_));
+    return S_OK;
+}
+
+HRESULT FakeObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    HRESULT result = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        const std::string name = lower(utf8(names[i]));
+        for (std::size_t m = 0; m < members_.size(); ++m)
+            if (i == 0 && lower(members_[m].name) == name)
+                ids[i] = static_cast<DISPID>(m + 1);
+        if (ids[i] == DISPID_UNKNOWN)
+            result = DISP_E_UNKNOWNNAME;
+    }
+    return result;
+}
+
+HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                           EXCEPINFO* exception, UINT*) {
+    if (result)
+        ::VariantInit(result);
+    if (id < 1 || static_cast<std::size_t>(id) > members_.size())
+        return DISP_E_MEMBERNOTFOUND;
+    // The member may replace the table while it runs.
+    const Member member = members_[static_cast<std::size_t>(id - 1)];
+    const std::string key = lower(member.name);
+    Arguments arguments;
+    const UINT count = parameters ? parameters->cArgs : 0;
+    const UINT named = parameters ? parameters->cNamedArgs : 0;
+    for (UINT i = count; i > 0; --i)
+        arguments.push_back(Value::of(parameters->rgvarg[i - 1]));
+    const bool put = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+    if (put && (named != 1 || parameters->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT || count < 1))
+        return DISP_E_PARAMNOTOPTIONAL;
+    if (!put && named > 0)
+        return DISP_E_NONAMEDARGS;
+    calls_.push_back(put ? member.name + "=" + arguments.back().text() : member.name);
+    lastArguments_[key] = arguments;
+    auto failure = failures_.find(key);
+    HRESULT failed = failure != failures_.end() ? failure->second : S_OK;
+    try {
+        if (FAILED(failed))
+            throw Failure{failed};
+        if (put) {
+            if (!member.set)
+                return DISP_E_MEMBERNOTFOUND;
+            member.set(arguments.back());
+        } else {
+            if (!member.get)
+                return DISP_E_MEMBERNOTFOUND;
+            Value value = member.get(arguments);
+            value.moveTo(result);
+        }
+        return S_OK;
+    } catch (const Failure& f) {
+        failed = f.result;
+    }
+    if (exception) {
+        *exception = EXCEPINFO{};
+        exception->scode = failed;
+        exception->bstrSource = ::SysAllocString(L"Fake");
+        exception->bstrDescription = ::SysAllocString(wide(member.name + " failed").c_str());
+    }
+    return DISP_E_EXCEPTION;
+}
+
+HRESULT FakeObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
+    *out = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT FakeObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+    *out = nullptr;
+    for (Point* point : points_) {
+        if (IsEqualIID(point->events(), iid)) {
+            *out = point;
+            point->AddRef();
+            return S_OK;
+        }
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+VARIANT objectArgument(IDispatch* object) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object;
+    return v;
+}
+
+VARIANT flagByReference(VARIANT_BOOL* flag) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_BOOL | VT_BYREF;
+    v.pboolVal = flag;
+    return v;
+}
+
+class RegisteredClass::Factory : public IClassFactory {
+public:
+    explicit Factory(std::function<Ref()> make) : make_(std::move(make)) {}
+    virtual ~Factory() = default;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --references_;
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        Ref object = make_();
+        ++created_;
+        return object->QueryInterface(iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    int created() const { return created_; }
+
+private:
+    std::function<Ref()> make_;
+    long references_ = 1;
+    int created_ = 0;
+};
+
+RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID, std::function<Ref()> make)
+    : factory_(new Factory(std::move(make))), progID_(progID) {
+    ::CoRegisterClassObject(clsid, factory_, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+    wchar_t text[64];
+    ::StringFromGUID2(clsid, text, 64);
+    const std::wstring key = L"Software\\Classes\\" + progID + L"\\CLSID";
+    HKEY opened;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) ==
+        ERROR_SUCCESS) {
+        ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(opened);
+    }
+}
+
+RegisteredClass::~RegisteredClass() {
+    ::CoRevokeClassObject(cookie_);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progID_).c_str());
+    factory_->Release();
+}
+
+int RegisteredClass::created() const {
+    return factory_->created();
+}
+
+} // namespace skerrow::fake

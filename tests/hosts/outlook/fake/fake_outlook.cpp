@@ -1,0 +1,456 @@
+#include "tests/hosts/outlook/fake/fake_outlook.h"
+
+#include <algorithm>
+
+namespace skerrow::fake {
+
+namespace {
+
+constexpr HRESULT notFound = static_cast<HRESULT>(0x8004010F);
+constexpr long transportHeaders = 0x007D001E;
+
+Value nothing() {
+    return Value(static_cast<IDispatch*>(nullptr));
+}
+
+const char* yesNo(bool flag) {
+    return flag ? "True" : "False";
+}
+
+template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
+    auto strong = weak.lock();
+    if (!strong)
+        throw Failure{E_FAIL};
+    return strong;
+}
+
+// What the clipboard holds in bitmap format, as PasteFace takes it.
+std::optional<Face> clipboardFace() {
+    if (!::OpenClipboard(nullptr))
+        return std::nullopt;
+    std::optional<Face> face;
+    if (auto bitmap = static_cast<HBITMAP>(::GetClipboardData(CF_BITMAP))) {
+        BITMAP info{};
+        ::GetObject(bitmap, sizeof info, &info);
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        face = Face{info.bmWidth, info.bmHeight, ::GetPixel(dc, info.bmWidth / 2, info.bmHeight / 2)};
+        ::SelectObject(dc, old);
+        ::DeleteDC(dc);
+    }
+    ::CloseClipboard();
+    return face;
+}
+
+} // namespace
+
+FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
+    namespace_ = FakeObject::make("_NameSpace");
+    namespace_->property("CurrentUser", [this](const Arguments&) {
+        Ref recipient = FakeObject::make("Recipient");
+        const std::string address = currentUser;
+        recipient->property("Address", [address](const Arguments&) { return Value(address); });
+        return Value(recipient.dispatch());
+    });
+    namespace_->method("GetDefaultFolder", [this](const Arguments& a) {
+        switch (a.at(0).number()) {
+        case 3: return Value(folderObject(deletedItems).dispatch());
+        case 5: return Value(folderObject(sentItems).dispatch());
+        case 6: return Value(folderObject(inbox).dispatch());
+        default: throw Failure{E_INVALIDARG};
+        }
+    });
+    namespace_->property("AddressLists", [this](const Arguments&) {
+        auto list = [this](int i) {
+            const std::vector<std::string> entries = addressLists.at(static_cast<std::size_t>(i));
+            Ref list = FakeObject::make("AddressList");
+            list->property("AddressEntries", [this, entries](const Arguments&) {
+                auto entry = [entries](int e) {
+                    Ref entry = FakeObject::make("AddressEntry");
+                    const std::string address = entries.at(static_cast<std::size_t>(e));
+                    entry->property("Address", [address](const Arguments&) { return Value(address); });
+                    return Value(entry.dispatch());
+                };
+                return Value(makeCollection([entries] { return static_cast<int>(entries.size()); }, entry).dispatch());
+            });
+            return Value(list.dispatch());
+        };
+        return Value(makeCollection([this] { return static_cast<int>(addressLists.size()); }, list).dispatch());
+    });
+
+    commandBars_ = FakeObject::make("_CommandBars");
+    auto liveBars = [this] {
+        std::vector<Bar> live;
+        for (const Bar& b : bars)
+            if (!b->deleted)
+                live.push_back(b);
+        return live;
+    };
+    commandBars_->property("Count",
+                           [liveBars](const Arguments&) { return Value(static_cast<int>(liveBars().size())); });
+    commandBars_->method("Item", [this, liveBars](const Arguments& a) {
+        const auto live = liveBars();
+        const long i = a.at(0).number();
+        if (i < 1 || i > static_cast<long>(live.size()))
+            throw Failure{DISP_E_BADINDEX};
+        return Value(barObject(live[static_cast<std::size_t>(i - 1)]).dispatch());
+    });
+    // Add(Name, Position, MenuBar, Temporary)
+    commandBars_->method("Add", [this](const Arguments& a) {
+        auto bar = std::make_shared<BarData>();
+        bar->name = a.empty() || a[0].isMissing() ? "Custom" : a[0].text();
+        bars.push_back(bar);
+        return Value(barObject(bar).dispatch());
+    });
+
+    explorer_ = FakeObject::make("_Explorer");
+    explorer_->raises(published::explorerEvents);
+    explorer_->property("CommandBars", [this](const Arguments&) { return Value(commandBars_.dispatch()); });
+    explorer_->property("Selection", [this](const Arguments&) {
+        if (selectionIsNothing)
+            return nothing();
+        return Value(makeCollection([this] { return static_cast<int>(selection.size()); },
+                                    [this](int i) {
+                                        return Value(mailObject(selection.at(static_cast<std::size_t>(i))).dispatch());
+                                    })
+                         .dispatch());
+    });
+    explorer_->property("CurrentFolder", [this](const Arguments&) {
+        return currentFolder ? Value(folderObject(*currentFolder).dispatch()) : nothing();
+    });
+
+    application_ = FakeObject::make("_Application");
+    application_->answers(published::outlookApplication);
+    application_->raises(published::applicationEvents);
+    application_->method("ActiveExplorer",
+                         [this](const Arguments&) { return hasExplorer ? Value(explorer_.dispatch()) : nothing(); });
+    application_->method("GetNamespace", [this](const Arguments& a) {
+        if (a.at(0).text() != "MAPI")
+            throw Failure{E_INVALIDARG};
+        return Value(namespace_.dispatch());
+    });
+    application_->method("CreateItem", [this](const Arguments& a) {
+        if (a.at(0).number() != 0)
+            throw Failure{E_NOTIMPL};
+        auto mail = std::make_shared<MailData>();
+        mail->entryID = "new-" + std::to_string(nextEntry_++);
+        created.push_back(mail);
+        return Value(mailObject(mail).dispatch());
+    });
+}
+
+FakeOutlook::~FakeOutlook() = default;
+
+Ref FakeOutlook::makeCollection(std::function<int()> count, std::function<Value(int)> item) {
+    Ref collection = FakeObject::make();
+    collection->property("Count", [count](const Arguments&) { return Value(count()); });
+    collection->method("Item", [count, item](const Arguments& a) {
+        const long i = a.at(0).number();
+        if (i < 1 || i > count())
+            throw Failure{DISP_E_BADINDEX};
+        return item(static_cast<int>(i - 1));
+    });
+    return collection;
+}
+
+Ref FakeOutlook::folderObject(FolderData& folder) {
+    if (folder.object)
+        return folder.object;
+    Ref object = FakeObject::make("MAPIFolder");
+    FolderData* f = &folder;
+    object->property("Name", [f](const Arguments&) { return Value(f->name); });
+    object->property("StoreID", [f](const Arguments&) { return Value(f->storeID); });
+    object->property("Items", [this, f](const Arguments&) {
+        return Value(makeCollection([f] { return static_cast<int>(f->items.size()); },
+                                    [this, f](int i) {
+                                        return Value(mailObject(f->items.at(static_cast<std::size_t>(i))).dispatch());
+                                    })
+                         .dispatch());
+    });
+    folder.object = object;
+    return object;
+}
+
+Ref FakeOutlook::mailObject(const Mail& mail) {
+    if (mail->object)
+        return mail->object;
+    Ref object = FakeObject::make(mail->typeName);
+    std::weak_ptr<MailData> weak = mail;
+    auto text = [weak](std::string MailData::*field) {
+        return [weak, field](const Arguments&) { return Value(alive(weak).get()->*field); };
+    };
+    object->property("EntryID", text(&MailData::entryID));
+    object->property("Subject", text(&MailData::subject));
+    object->property("Body", text(&MailData::body));
+    object->property("HTMLBody", text(&MailData::htmlBody));
+    object->property("To", text(&MailData::to));
+    object->property(
+        "UnRead", [weak](const Arguments&) { return Value(alive(weak)->unread); },
+        [weak](const Value& v) { alive(weak)->unread = v.flag(); });
+    object->property("ReceivedTime", [weak](const Arguments&) { return Value::date(alive(weak)->received); });
+    object->property("Class", [weak](const Arguments&) { return Value(alive(weak)->itemClass); });
+    object->property("Parent", [this, weak](const Arguments&) {
+        FolderData* folder = alive(weak)->folder;
+        return folder ? Value(folderObject(*folder).dispatch()) : nothing();
+    });
+    object->method("Delete", [this, weak](const Arguments&) {
+        Mail m = alive(weak);
+        remove(m);
+        if (m->folder != &deletedItems) {
+            m->folder = &deletedItems;
+            deletedItems.items.push_back(m);
+        } else {
+            m->folder = nullptr;
+        }
+        return Value();
+    });
+    mail->object = object;
+    return object;
+}
+
+void FakeOutlook::remove(const Mail& mail) {
+    if (!mail->folder)
+        return;
+    auto& items = mail->folder->items;
+    items.erase(std::remove(items.begin(), items.end(), mail), items.end());
+    selection.erase(std::remove(selection.begin(), selection.end(), mail), selection.end());
+}
+
+Mail FakeOutlook::addMail(FolderData& folder, MailData data) {
+    auto mail = std::make_shared<MailData>(std::move(data));
+    if (mail->entryID.empty())
+        mail->entryID = "entry-" + std::to_string(nextEntry_++);
+    mail->folder = &folder;
+    folder.items.push_back(mail);
+    return mail;
+}
+
+Mail FakeOutlook::findMail(const std::string& entryID) const {
+    for (const FolderData* folder : {&inbox, &deletedItems, &sentItems})
+        for (const Mail& mail : folder->items)
+            if (mail->entryID == entryID)
+                return mail;
+    return nullptr;
+}
+
+Ref FakeOutlook::barObject(const Bar& bar) {
+    if (bar->object)
+        return bar->object;
+    Ref object = FakeObject::make("CommandBar");
+    std::weak_ptr<BarData> weak = bar;
+    object->property("Name", [weak](const Arguments&) { return Value(alive(weak)->name); });
+    object->property(
+        "Visible", [weak](const Arguments&) { return Value(alive(weak)->visible); },
+        [weak](const Value& v) { alive(weak)->visible = v.flag(); });
+    object->property(
+        "Position", [weak](const Arguments&) { return Value(alive(weak)->position); },
+        [weak](const Value& v) { alive(weak)->position = v.number(); });
+    object->property("Controls", [this, weak](const Arguments&) {
+        return Value(controlsObject(alive(weak)->controls).dispatch());
+    });
+    object->method("Delete", [this, weak](const Arguments&) {
+        Bar b = alive(weak);
+        b->deleted = true;
+        bars.erase(std::remove(bars.begin(), bars.end(), b), bars.end());
+        return Value();
+    });
+    bar->object = object;
+    return object;
+}
+
+Ref FakeOutlook::controlsObject(std::vector<Control>& controls) {
+    std::vector<Control>* list = &controls;
+    Ref object = makeCollection(
+        [list] { return static_cast<int>(list->size()); },
+        [this, list](int i) { return Value(controlObjectFor(list->at(static_cast<std::size_t>(i))).dispatch()); });
+    // Add(Type, Id, Parameter, Before, Temporary)
+    object->method("Add", [this, list](const Arguments& a) {
+        auto control = std::make_shared<ControlData>();
+        control->type = a.empty() || a[0].isMissing() ? 1 : static_cast<int>(a[0].number());
+        control->temporary = a.size() >= 5 && !a[4].isMissing() && a[4].flag();
+        list->push_back(control);
+        return Value(controlObjectFor(control).dispatch());
+    });
+    return object;
+}
+
+Ref FakeOutlook::controlObjectFor(const Control& control) {
+    if (control->object)
+        return control->object;
+    const bool button = control->type == 1;
+    Ref object = FakeObject::make(button ? "_CommandBarButton" : "CommandBarPopup");
+    std::weak_ptr<ControlData> weak = control;
+    auto text = [weak](const char* name, std::string ControlData::*field) {
+        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
+                         [weak, field, name](const Value& v) {
+                             auto c = alive(weak);
+                             c.get()->*field = v.text();
+                             c->log.push_back(std::string(name) + "=" + v.text());
+                         }};
+    };
+    auto flag = [weak](const char* name, bool ControlData::*field) {
+        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
+                         [weak, field, name](const Value& v) {
+                             auto c = alive(weak);
+                             c.get()->*field = v.flag();
+                             c->log.push_back(std::string(name) + "=" + (v.flag() ? "1" : "0"));
+                         }};
+    };
+    for (auto [name, field] :
+         {std::pair{"Caption", &ControlData::caption}, std::pair{"TooltipText", &ControlData::tooltip}}) {
+        auto [get, set] = text(name, field);
+        object->property(name, get, set);
+    }
+    for (auto [name, field] :
+         {std::pair{"BeginGroup", &ControlData::beginGroup}, std::pair{"Enabled", &ControlData::enabled},
+          std::pair{"Visible", &ControlData::visible}}) {
+        auto [get, set] = flag(name, field);
+        object->property(name, get, set);
+    }
+    object->property("Type", [weak](const Arguments&) { return Value(alive(weak)->type); });
+    if (button) {
+        object->raises(published::buttonEvents);
+        object->property(
+            "Style", [weak](const Arguments&) { return Value(alive(weak)->style); },
+            [weak](const Value& v) {
+                auto c = alive(weak);
+                c->style = static_cast<int>(v.number());
+                c->log.push_back("Style=" + std::to_string(c->style));
+            });
+        object->method("PasteFace", [weak](const Arguments&) {
+            auto c = alive(weak);
+            auto face = clipboardFace();
+            if (!face)
+                throw Failure{E_FAIL};
+            c->face = face;
+            c->log.push_back("PasteFace");
+            return Value();
+        });
+        if (!office2000_) {
+            object->property(
+                "Picture", [](const Arguments&) { return nothing(); },
+                [weak](const Value& v) {
+                    auto c = alive(weak);
+                    IPictureDisp* picture = nullptr;
+                    if (!v.object() ||
+                        FAILED(v.object()->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&picture))))
+                        throw Failure{DISP_E_TYPEMISMATCH};
+                    picture->Release();
+                    c->pictureSet = true;
+                    c->log.push_back("Picture");
+                });
+        }
+    } else {
+        object->property("Controls", [this, weak](const Arguments&) {
+            return Value(controlsObject(alive(weak)->controls).dispatch());
+        });
+    }
+    control->object = object;
+    return object;
+}
+
+Bar FakeOutlook::bar(const std::string& name) const {
+    for (const Bar& b : bars)
+        if (b->name == name)
+            return b;
+    return nullptr;
+}
+
+int FakeOutlook::barsNamed(const std::string& name) const {
+    return static_cast<int>(std::count_if(bars.begin(), bars.end(), [&](const Bar& b) { return b->name == name; }));
+}
+
+Control FakeOutlook::control(const std::string& caption) const {
+    std::function<Control(const std::vector<Control>&)> search = [&](const std::vector<Control>& controls) -> Control {
+        for (const Control& c : controls) {
+            if (c->caption == caption)
+                return c;
+            if (Control inner = search(c->controls))
+                return inner;
+        }
+        return nullptr;
+    };
+    for (const Bar& b : bars)
+        if (Control found = search(b->controls))
+            return found;
+    return nullptr;
+}
+
+void FakeOutlook::dropTemporaryControls() {
+    for (const Bar& b : bars)
+        b->controls.erase(
+            std::remove_if(b->controls.begin(), b->controls.end(), [](const Control& c) { return c->temporary; }),
+            b->controls.end());
+}
+
+std::vector<HRESULT> FakeOutlook::newMail() {
+    return application_->raise(published::applicationEvents, published::newMail);
+}
+
+std::vector<HRESULT> FakeOutlook::selectionChange() {
+    return explorer_->raise(published::explorerEvents, published::selectionChange);
+}
+
+std::vector<HRESULT> FakeOutlook::closeExplorer() {
+    return explorer_->raise(published::explorerEvents, published::explorerClose);
+}
+
+std::vector<HRESULT> FakeOutlook::click(const std::string& caption, VARIANT_BOOL* cancelDefault) {
+    Control button = control(caption);
+    if (!button || !button->object)
+        return {};
+    VARIANT_BOOL ignored = VARIANT_FALSE;
+    return button->object->raise(
+        published::buttonEvents, published::click,
+        {objectArgument(button->object.dispatch()), flagByReference(cancelDefault ? cancelDefault : &ignored)});
+}
+
+Ref FakeOutlook::makeSession() {
+    Ref session = FakeObject::make("Session");
+    session->method("Logon", [this](const Arguments& a) {
+        std::string entry = "Logon(";
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (i)
+                entry += ",";
+            entry += a[i].type() == VT_BOOL ? yesNo(a[i].flag()) : a[i].text();
+        }
+        sessionLog.push_back(entry + ")");
+        return Value();
+    });
+    session->method("Logoff", [this](const Arguments&) {
+        if (FAILED(logoffFailure))
+            throw Failure{logoffFailure};
+        sessionLog.push_back("Logoff");
+        return Value();
+    });
+    session->method("GetMessage", [this](const Arguments& a) {
+        Mail mail = findMail(a.at(0).text());
+        if (!mail || a.size() < 2 || !mail->folder || a[1].text() != mail->folder->storeID)
+            throw Failure{notFound};
+        std::weak_ptr<MailData> weak = mail;
+        Ref message = FakeObject::make("Message");
+        message->property("Sender", [weak](const Arguments&) {
+            Ref sender = FakeObject::make("AddressEntry");
+            const std::string address = alive(weak)->sender;
+            sender->property("Address", [address](const Arguments&) { return Value(address); });
+            return Value(sender.dispatch());
+        });
+        message->property("Fields", [weak](const Arguments&) {
+            Ref fields = FakeObject::make("Fields");
+            fields->method("Item", [weak](const Arguments& f) {
+                auto m = alive(weak);
+                if (f.at(0).number() != transportHeaders || !m->headers)
+                    throw Failure{notFound};
+                Ref field = FakeObject::make("Field");
+                const std::string value = *m->headers;
+                field->property("Value", [value](const Arguments&) { return Value(value); });
+                return Value(field.dispatch());
+            });
+            return Value(fields.dispatch());
+        });
+        return Value(message.dispatch());
+    });
+    return session;
+}
+
+} // namespace skerrow::fake

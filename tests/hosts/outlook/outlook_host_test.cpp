@@ -1,0 +1,364 @@
+#include "hosts/outlook/outlook_host.h"
+
+#include "hosts/outlook/events.h"
+#include "resources/bitmaps.h"
+#include "tests/hosts/outlook/fake/fake_outlook.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+using namespace skerrow;
+using fake::FakeOutlook;
+using fake::MailData;
+
+namespace {
+
+class OutlookHost : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+    void TearDown() override {
+        // Every sink was unadvised by the subscriptions that went.
+        EXPECT_EQ(outlook::liveSinks(), 0);
+        ::CoUninitialize();
+    }
+
+    std::shared_ptr<host::Application> connect(outlook::HostOptions options = {}) {
+        auto application = std::dynamic_pointer_cast<host::Application>(
+            outlook::wrapConnectionObject(client.application(), std::move(options)));
+        EXPECT_NE(application, nullptr);
+        return application;
+    }
+    std::shared_ptr<host::Namespace> mapi() { return connect()->GetNamespace("MAPI"); }
+
+    FakeOutlook client;
+};
+
+TEST_F(OutlookHost, OnlyTheMailClientsApplicationIsAnApplication) {
+    EXPECT_NE(std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(client.application())),
+              nullptr);
+    // Another program's object, with no Outlook interface behind it.
+    fake::Ref other = fake::FakeObject::make("_Application");
+    auto object = outlook::wrapConnectionObject(other.dispatch());
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(std::dynamic_pointer_cast<host::Application>(object), nullptr);
+    EXPECT_EQ(outlook::wrapConnectionObject(nullptr), nullptr);
+}
+
+TEST_F(OutlookHost, TheNamespaceGivesTheUserTheDefaultFoldersAndEveryAddressBookEntry) {
+    client.addressLists = {{"a@x.example", "josé@example.com"}, {}, {"b@y.example"}};
+    auto ns = mapi();
+    EXPECT_EQ(ns->CurrentUser()->Address(), "Me@Home.example");
+    EXPECT_EQ(ns->GetDefaultFolder(host::olFolderInbox)->Name(), "Inbox");
+    EXPECT_EQ(ns->GetDefaultFolder(host::olFolderDeletedItems)->Name(), "Deleted Items");
+    EXPECT_THROW(ns->GetDefaultFolder(99), host::HostError);
+    std::vector<std::vector<std::string>> read;
+    for (const auto& list : ns->AddressLists()) {
+        read.emplace_back();
+        for (const auto& entry : list->AddressEntries())
+            read.back().push_back(entry->Address());
+    }
+    EXPECT_EQ(read, client.addressLists);
+    EXPECT_EQ(client.applicationObject().lastArguments("GetNamespace").at(0).text(), "MAPI");
+}
+
+TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {
+    // 2024-03-10 14:30 local time, as Outlook keeps it.
+    SYSTEMTIME local{2024, 3, 0, 10, 14, 30, 0, 0};
+    double date = 0;
+    ::SystemTimeToVariantTime(&local, &date);
+    client.addMail(client.inbox, MailData{.entryID = "E1",
+                                          .subject = "Grüße — €5",
+                                          .body = "plain",
+                                          .htmlBody = "<b>html</b>",
+                                          .to = "Me <me@home.example>",
+                                          .unread = false,
+                                          .received = date});
+    auto items = mapi()->GetDefaultFolder(host::olFolderInbox)->Items();
+    ASSERT_EQ(items.size(), 1u);
+    auto mail = host::asMailItem(items[0]);
+    ASSERT_NE(mail, nullptr);
+    EXPECT_EQ(mail->EntryID(), "E1");
+    EXPECT_EQ(mail->Subject(), "Grüße — €5");
+    EXPECT_EQ(mail->Body(), "plain");
+    EXPECT_EQ(mail->HTMLBody(), "<b>html</b>");
+    EXPECT_EQ(mail->To(), "Me <me@home.example>");
+    EXPECT_FALSE(mail->UnRead());
+    EXPECT_EQ(mail->Parent()->StoreID(), "store-1");
+
+    SYSTEMTIME universal;
+    ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal);
+    std::tm expected{};
+    expected.tm_year = universal.wYear - 1900;
+    expected.tm_mon = universal.wMonth - 1;
+    expected.tm_mday = universal.wDay;
+    expected.tm_hour = universal.wHour;
+    expected.tm_min = universal.wMinute;
+    EXPECT_EQ(std::chrono::system_clock::to_time_t(mail->ReceivedTime()), _mkgmtime(&expected));
+}
+
+// How an item tells its kind, and what the add-in makes of it.
+TEST_F(OutlookHost, AnItemsTypeNameComesFromItsTypeInformationElseFromItsClass) {
+    struct Case {
+        const char* typeName; // of the item's type information; "" for none
+        int itemClass;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"_MailItem", 43, "MailItem"},
+        {"", 43, "MailItem"},
+        {"", 53, "MeetingItem"},
+        {"", 46, "ReportItem"},
+        {"_ContactItem", 40, "ContactItem"},
+        {"", 26, "AppointmentItem"},
+        {"", 999, "Object"},
+    };
+    for (const Case& c : cases)
+        client.addMail(client.inbox, MailData{.typeName = c.typeName, .itemClass = c.itemClass});
+    auto items = mapi()->GetDefaultFolder(host::olFolderInbox)->Items();
+    ASSERT_EQ(items.size(), std::size(cases));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(cases[i].expected);
+        EXPECT_EQ(items[i]->typeName(), cases[i].expected);
+        EXPECT_EQ(host::asMailItem(items[i]) != nullptr, std::string(cases[i].expected) == "MailItem");
+    }
+}
+
+TEST_F(OutlookHost, DeletingMailsWhileWalkingTheSnapshotVisitsEveryOne) {
+    for (int i = 0; i < 4; ++i)
+        client.addMail(client.inbox, MailData{.subject = "mail " + std::to_string(i)});
+    auto inbox = mapi()->GetDefaultFolder(host::olFolderInbox);
+    EXPECT_EQ(inbox->ItemCount(), 4);
+    for (const auto& item : inbox->Items())
+        host::asMailItem(item)->Delete();
+    EXPECT_EQ(inbox->ItemCount(), 0);
+    EXPECT_EQ(client.deletedItems.items.size(), 4u);
+}
+
+TEST_F(OutlookHost, AFailedCallIsAHostErrorCarryingTheClientsResult) {
+    auto mail = client.addMail(client.inbox, MailData{});
+    auto item = host::asMailItem(mapi()->GetDefaultFolder(host::olFolderInbox)->Items().at(0));
+    // The walk above made the mail's object.
+    mail->object->failOn("Delete", E_ACCESSDENIED);
+    try {
+        item->Delete();
+        FAIL() << "the failed Delete went unnoticed";
+    } catch (const outlook::ComError& error) {
+        EXPECT_EQ(error.result(), E_ACCESSDENIED);
+    }
+    EXPECT_EQ(client.inbox.items.size(), 1u);
+}
+
+TEST_F(OutlookHost, TheExplorerMayHaveNothingSelectedOrBeNothing) {
+    auto application = connect();
+    auto a = client.addMail(client.inbox, MailData{.entryID = "A"});
+    auto b = client.addMail(client.inbox, MailData{.entryID = "B"});
+    client.selection = {b, a};
+    auto selection = application->ActiveExplorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 2);
+    EXPECT_EQ(host::asMailItem(selection->Item(1))->EntryID(), "B");
+    EXPECT_EQ(host::asMailItem(selection->Item(2))->EntryID(), "A");
+    EXPECT_THROW(selection->Item(3), host::HostError);
+    EXPECT_EQ(application->ActiveExplorer()->CurrentFolder()->Name(), "Inbox");
+
+    client.selectionIsNothing = true;
+    EXPECT_EQ(application->ActiveExplorer()->GetSelection(), nullptr);
+    client.currentFolder = nullptr;
+    EXPECT_EQ(application->ActiveExplorer()->CurrentFolder(), nullptr);
+    client.hasExplorer = false;
+    EXPECT_EQ(application->ActiveExplorer(), nullptr);
+}
+
+TEST_F(OutlookHost, CommandBarsAreAddedByNameAndControlsAsTemporaryByPosition) {
+    auto bars = connect()->ActiveExplorer()->GetCommandBars();
+    auto bar = bars->Add("Corvalle");
+    // Add(Name, Position, MenuBar, Temporary) with the name alone.
+    EXPECT_EQ(bars->Count(), 1);
+    bar->setVisible(true);
+    bar->setPosition(host::msoBarTop);
+    EXPECT_EQ(bar->Name(), "Corvalle");
+    EXPECT_TRUE(client.bar("Corvalle")->visible);
+    EXPECT_EQ(client.bar("Corvalle")->position, 1);
+
+    auto popup = std::dynamic_pointer_cast<host::CommandBarPopup>(bar->Controls()->Add(host::msoControlPopup, true));
+    ASSERT_NE(popup, nullptr);
+    popup->setCaption(" &Corvalle");
+    auto item = std::dynamic_pointer_cast<host::CommandBarButton>(popup->Controls()->Add(host::msoControlButton, true));
+    ASSERT_NE(item, nullptr);
+    item->setBeginGroup(true);
+    item->setCaption("&Options");
+    item->setStyle(host::msoButtonIcon);
+    item->setEnabled(false);
+    item->setTooltipText("tip");
+
+    auto& added = client.bar("Corvalle")->controls;
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0]->type, 10);
+    EXPECT_TRUE(added[0]->temporary);
+    ASSERT_EQ(added[0]->controls.size(), 1u);
+    EXPECT_TRUE(added[0]->controls[0]->temporary);
+    EXPECT_EQ(added[0]->controls[0]->log, (std::vector<std::string>{"BeginGroup=1", "Caption=&Options", "Style=1",
+                                                                    "Enabled=0", "TooltipText=tip"}));
+    EXPECT_EQ(item->Caption(), "&Options");
+    EXPECT_TRUE(item->BeginGroup());
+    EXPECT_FALSE(item->Enabled());
+    EXPECT_EQ(item->Style(), 1);
+
+    bar->Delete();
+    EXPECT_EQ(bars->Count(), 0);
+}
+
+TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFails) {
+    int hooks = 0;
+    outlook::HostOptions options;
+    options.afterPasteFace = [&] { ++hooks; };
+    auto bar = connect(options)->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
+    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    // Office 2000's buttons take no picture.
+    EXPECT_FALSE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    EXPECT_THROW(button->PasteFace(), host::HostError);
+    EXPECT_EQ(hooks, 1);
+}
+
+TEST_F(OutlookHost, AButtonThatTakesAPictureGetsTheFaceWithoutTheClipboard) {
+    FakeOutlook later(/*office2000=*/false);
+    auto application = std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application()));
+    auto bar = application->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
+    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    button->setCaption("Is &Spam");
+    EXPECT_TRUE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
+    EXPECT_TRUE(later.control("Is &Spam")->pictureSet);
+    // Bytes that make no picture leave the clipboard route to the caller.
+    EXPECT_FALSE(button->setPicture({'x'}));
+}
+
+TEST_F(OutlookHost, EventsReachTheHandlersUntilTheSubscriptionGoes) {
+    auto application = connect();
+    int newMail = 0;
+    int selections = 0;
+    int closes = 0;
+    auto onNewMail = application->onNewMail([&] { ++newMail; });
+    auto explorer = application->ActiveExplorer();
+    auto onSelection = explorer->onSelectionChange([&] { ++selections; });
+    auto onClose = explorer->onClose([&] { ++closes; });
+
+    client.newMail();
+    client.selectionChange();
+    client.selectionChange();
+    EXPECT_EQ(newMail, 1);
+    EXPECT_EQ(selections, 2);
+    EXPECT_EQ(closes, 0);
+    client.closeExplorer();
+    EXPECT_EQ(closes, 1);
+
+    onNewMail.reset();
+    onSelection.reset();
+    EXPECT_EQ(client.applicationObject().sinkCount(fake::published::applicationEvents), 0);
+    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 1);
+    client.newMail();
+    client.selectionChange();
+    EXPECT_EQ(newMail, 1);
+    EXPECT_EQ(selections, 2);
+}
+
+TEST_F(OutlookHost, AHandlerMayDropItsOwnSubscription) {
+    auto explorer = connect()->ActiveExplorer();
+    host::Subscription onClose;
+    int closes = 0;
+    onClose = explorer->onClose([&] {
+        ++closes;
+        onClose.reset();
+    });
+    EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
+    client.closeExplorer();
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(OutlookHost, AFailingHandlerFailsTheEventForTheClient) {
+    auto explorer = connect()->ActiveExplorer();
+    auto onSelection = explorer->onSelectionChange([] { throw outlook::ComError("failed", E_ACCESSDENIED); });
+    auto onClose = explorer->onClose([] { throw std::runtime_error("failed"); });
+    // Each sink answers for its own member and lets the other pass.
+    EXPECT_EQ(client.selectionChange(), (std::vector<HRESULT>{E_ACCESSDENIED, S_OK}));
+    EXPECT_EQ(client.closeExplorer(), (std::vector<HRESULT>{S_OK, E_FAIL}));
+}
+
+TEST_F(OutlookHost, AClickGivesTheButtonAndCarriesTheCancelFlagBothWays) {
+    auto bar = connect()->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
+    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    button->setCaption("Is &Spam");
+    std::string clicked;
+    bool seenCancel = true;
+    auto onClick = button->onClick([&](host::CommandBarButton& b, bool& cancel) {
+        clicked = b.Caption();
+        seenCancel = cancel;
+        cancel = true;
+    });
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    EXPECT_EQ(client.click("Is &Spam", &cancel), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(clicked, "Is &Spam");
+    EXPECT_FALSE(seenCancel);
+    EXPECT_EQ(cancel, VARIANT_TRUE);
+}
+
+class MessagingSession : public OutlookHost {
+protected:
+    void SetUp() override {
+        OutlookHost::SetUp();
+        registered = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
+                                                             [this] { return client.makeSession(); });
+    }
+    void TearDown() override {
+        registered.reset();
+        OutlookHost::TearDown();
+    }
+    std::shared_ptr<host::MessagingSession> create() {
+        return std::dynamic_pointer_cast<host::MessagingSession>(factory.CreateObject("MAPI.Session"));
+    }
+
+    outlook::ComObjectFactory factory;
+    std::unique_ptr<fake::RegisteredClass> registered;
+};
+
+TEST_F(MessagingSession, IsCreatedByItsClassNameAndLogsOnWithTheGivenArguments) {
+    auto session = create();
+    ASSERT_NE(session, nullptr);
+    session->Logon("mspr", "", false, false);
+    session->Logoff();
+    EXPECT_EQ(client.sessionLog, (std::vector<std::string>{"Logon(mspr,,False,False)", "Logoff"}));
+}
+
+TEST_F(MessagingSession, OpensAMailAsAMessageWithItsSenderAndHeaders) {
+    client.addMail(client.inbox,
+                   MailData{.entryID = "E1", .sender = "josé@example.com", .headers = "To: me@home.example"});
+    client.addMail(client.inbox, MailData{.entryID = "E2", .sender = "x@y.example"});
+    auto session = create();
+    auto message = session->GetMessage("E1", "store-1");
+    EXPECT_EQ(message->Sender()->Address(), "josé@example.com");
+    EXPECT_EQ(message->Fields(host::prTransportMessageHeaders)->Value(), "To: me@home.example");
+    // A message without the field has nothing there, rather than failing.
+    EXPECT_EQ(session->GetMessage("E2", "store-1")->Fields(host::prTransportMessageHeaders), nullptr);
+    EXPECT_THROW(session->GetMessage("E1", "another store"), host::HostError);
+}
+
+TEST_F(MessagingSession, AFailedLogoffKeepsTheClientsResult) {
+    client.logoffFailure = static_cast<HRESULT>(0x80040111);
+    auto session = create();
+    try {
+        session->Logoff();
+        FAIL() << "the failed Logoff went unnoticed";
+    } catch (const outlook::ComError& error) {
+        EXPECT_EQ(error.result(), static_cast<HRESULT>(0x80040111));
+    }
+}
+
+TEST_F(MessagingSession, AClassThatIsNotRegisteredGivesNothing) {
+    EXPECT_EQ(factory.CreateObject("Skerrow.NoSuchClass"), nullptr);
+    registered.reset();
+    EXPECT_EQ(create(), nullptr);
+}
+
+} // namespace

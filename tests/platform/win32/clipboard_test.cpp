@@ -1,0 +1,166 @@
+#include "platform/win32/clipboard.h"
+
+#include "resources/bitmaps.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include <windows.h>
+
+using skerrow::win32::Win32Clipboard;
+
+namespace {
+
+bool openClipboard() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (::OpenClipboard(nullptr))
+            return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+// What a user had copied: some text.
+void copyText(const std::wstring& text) {
+    ASSERT_TRUE(openClipboard());
+    ::EmptyClipboard();
+    const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(::GlobalLock(memory), text.c_str(), size);
+    ::GlobalUnlock(memory);
+    ::SetClipboardData(CF_UNICODETEXT, memory);
+    ::CloseClipboard();
+}
+
+void emptyClipboard() {
+    ASSERT_TRUE(openClipboard());
+    ::EmptyClipboard();
+    ::CloseClipboard();
+}
+
+std::optional<std::wstring> clipboardText() {
+    if (!openClipboard())
+        return std::nullopt;
+    std::optional<std::wstring> text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(::GlobalLock(data));
+        ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+int formatCount() {
+    if (!openClipboard())
+        return -1;
+    const int count = ::CountClipboardFormats();
+    ::CloseClipboard();
+    return count;
+}
+
+struct Picture {
+    LONG width = 0;
+    LONG height = 0;
+    COLORREF centre = CLR_INVALID;
+};
+
+// The clipboard's picture in bitmap format, as a command bar takes it.
+std::optional<Picture> clipboardBitmap() {
+    if (!openClipboard())
+        return std::nullopt;
+    std::optional<Picture> picture;
+    if (auto bitmap = static_cast<HBITMAP>(::GetClipboardData(CF_BITMAP))) {
+        BITMAP info{};
+        ::GetObject(bitmap, sizeof info, &info);
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        picture = Picture{info.bmWidth, info.bmHeight, ::GetPixel(dc, info.bmWidth / 2, info.bmHeight / 2)};
+        ::SelectObject(dc, old);
+        ::DeleteDC(dc);
+    }
+    ::CloseClipboard();
+    return picture;
+}
+
+// The pixel at the centre of a 24-bit bottom-up BMP file.
+COLORREF centreOf(const std::vector<std::uint8_t>& bmp) {
+    const auto at = [&](std::size_t i) { return static_cast<std::uint32_t>(bmp[i]); };
+    const std::uint32_t offset = at(10) | at(11) << 8 | at(12) << 16;
+    const std::uint32_t width = at(18) | at(19) << 8;
+    const std::uint32_t height = at(22) | at(23) << 8;
+    const std::uint32_t stride = (width * 3 + 3) & ~3u;
+    const std::size_t pixel = offset + (height - 1 - height / 2) * stride + (width / 2) * 3;
+    return RGB(bmp[pixel + 2], bmp[pixel + 1], bmp[pixel]);
+}
+
+TEST(Win32Clipboard, TheFaceIsOfferedInBitmapFormat) {
+    emptyClipboard();
+    Win32Clipboard clipboard;
+    const auto face = skerrow::resources::bitmapResource(skerrow::resources::isSpamFace);
+    clipboard.setBitmap(face);
+    const auto picture = clipboardBitmap();
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_EQ(picture->width, 32);
+    EXPECT_EQ(picture->height, 32);
+    EXPECT_EQ(picture->centre, centreOf(face));
+    clipboard.restore();
+}
+
+TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
+    copyText(L"what the user copied: é€");
+    Win32Clipboard clipboard;
+    clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
+    EXPECT_NE(clipboardText(), L"what the user copied: é€");
+    // The second face must not take the first one's place as the user's content.
+    clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::addFriendFace));
+    clipboard.restore();
+    EXPECT_EQ(clipboardText(), L"what the user copied: é€");
+    EXPECT_FALSE(clipboardBitmap().has_value());
+    EXPECT_FALSE(clipboard.hasKeptContent());
+}
+
+TEST(Win32Clipboard, AnEmptyClipboardIsLeftEmpty) {
+    emptyClipboard();
+    Win32Clipboard clipboard;
+    clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::addFriendFace));
+    clipboard.restore();
+    EXPECT_EQ(formatCount(), 0);
+}
+
+TEST(Win32Clipboard, AUsersPictureComesBackToo) {
+    emptyClipboard();
+    Win32Clipboard mine;
+    const auto userPicture = skerrow::resources::bitmapResource(skerrow::resources::makerBanner);
+    mine.setBitmap(userPicture);
+    const auto before = clipboardBitmap();
+    ASSERT_TRUE(before.has_value());
+
+    Win32Clipboard clipboard;
+    clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
+    clipboard.restore();
+    const auto after = clipboardBitmap();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->width, before->width);
+    EXPECT_EQ(after->height, before->height);
+    EXPECT_EQ(after->centre, before->centre);
+}
+
+TEST(Win32Clipboard, RestoringWithNothingKeptLeavesTheClipboardAlone) {
+    copyText(L"later copy");
+    Win32Clipboard clipboard;
+    clipboard.restore();
+    EXPECT_EQ(clipboardText(), L"later copy");
+}
+
+TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStays) {
+    copyText(L"keep me");
+    Win32Clipboard clipboard;
+    EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
+    EXPECT_EQ(clipboardText(), L"keep me");
+    EXPECT_FALSE(clipboard.hasKeptContent());
+}
+
+} // namespace

@@ -1,0 +1,330 @@
+#include "platform/win32/win32_platform.h"
+
+#include "filter/settings.h"
+#include "resources/bitmaps.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+#include <windows.h>
+
+using skerrow::platform::RegistryRoot;
+using skerrow::win32::ListFileFolders;
+using skerrow::win32::Win32Platform;
+
+namespace {
+
+// A fresh folder under the temporary folder, removed with its files.
+class TempFolder {
+public:
+    TempFolder() {
+        char base[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, base);
+        static int counter = 0;
+        path_ = std::string(base) + "skerrow-platform-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(counter++);
+        ::CreateDirectoryA(path_.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        std::wstring from = std::wstring(path_.begin(), path_.end()) + L'\0' + L'\0';
+        SHFILEOPSTRUCTW op{};
+        op.wFunc = FO_DELETE;
+        op.pFrom = from.c_str();
+        op.fFlags = FOF_NO_UI;
+        // Read-only files would stop the removal.
+        clearReadOnly(path_);
+        ::SHFileOperationW(&op);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    static void clearReadOnly(const std::string& folder) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            ::SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                clearReadOnly(folder + "\\" + name);
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    std::string path_;
+};
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool exists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int filesIn(const std::string& folder) {
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            ++count;
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return count;
+}
+
+// A registry key of the test's own under HKEY_CURRENT_USER, removed after.
+class TestKey {
+public:
+    TestKey() : name_("Software\\SkerrowTests\\Platform" + std::to_string(::GetCurrentProcessId())) {}
+    ~TestKey() { ::RegDeleteTreeA(HKEY_CURRENT_USER, name_.c_str()); }
+    const std::string& name() const { return name_; }
+    // The value's type and raw bytes as the registry holds them.
+    std::pair<DWORD, std::string> raw(const std::string& subKey, const std::string& value) const {
+        HKEY key;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, (name_ + "\\" + subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return {REG_NONE, "<no key>"};
+        char data[512];
+        DWORD type = 0;
+        DWORD size = sizeof data;
+        const LONG result =
+            ::RegQueryValueExA(key, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        ::RegCloseKey(key);
+        if (result != ERROR_SUCCESS)
+            return {REG_NONE, "<no value>"};
+        return {type, std::string(data, size)};
+    }
+    bool keyExists(const std::string& subKey) const {
+        HKEY key;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, (name_ + "\\" + subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        ::RegCloseKey(key);
+        return true;
+    }
+
+private:
+    std::string name_;
+};
+
+TEST(Win32Settings, ReadingUnderAMissingKeyGivesNothingAndLeavesNoKey) {
+    TestKey key;
+    Win32Platform platform;
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
+    EXPECT_FALSE(key.keyExists("Missing"));
+}
+
+TEST(Win32Settings, WritingCreatesTheKeyAndAStringValueEndedByNul) {
+    TestKey key;
+    Win32Platform platform;
+    // The add-in names its key with a trailing backslash.
+    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount", "43");
+    EXPECT_EQ(key.raw("Addins\\Skerrow", "HaveAutoDeleteCount"), (std::pair<DWORD, std::string>{REG_SZ, {"43\0", 3}}));
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount"),
+              "43");
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "AppPath"),
+              std::nullopt);
+}
+
+TEST(Win32Settings, TextCrossesInTheAnsiCodePage) {
+    ASSERT_EQ(::GetACP(), 1252u) << "the expected bytes below are those of code page 1252";
+    TestKey key;
+    Win32Platform platform;
+    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath", "C:\\Programme\\Café\\");
+    EXPECT_EQ(key.raw("S", "AppPath").second, std::string("C:\\Programme\\Caf\xe9\\\0", 19));
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath"), "C:\\Programme\\Café\\");
+}
+
+TEST(Win32Settings, AStoredTextEndsAtItsFirstNul) {
+    TestKey key;
+    HKEY raw;
+    ASSERT_EQ(::RegCreateKeyA(HKEY_CURRENT_USER, (key.name() + "\\S").c_str(), &raw), ERROR_SUCCESS);
+    ::RegSetValueExA(raw, "Total", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>("12\0"
+                                                   "34"),
+                     6);
+    ::RegSetValueExA(raw, "Unended", 0, REG_BINARY, reinterpret_cast<const BYTE*>("99"), 2);
+    ::RegCloseKey(raw);
+    Win32Platform platform;
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Total"), "12");
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Unended"), "");
+}
+
+TEST(Win32Names, TheUserNameIsTheSystemsAndTheSystemDirectoryIsWhereTheListFileCanBeMade) {
+    char expected[256];
+    DWORD size = sizeof expected;
+    ASSERT_TRUE(::GetUserNameA(expected, &size));
+    Win32Platform platform;
+    EXPECT_EQ(platform.userName(), std::string(expected));
+
+    char system[MAX_PATH];
+    ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
+    // Wine lets the prefix's owner write the system directory.
+    EXPECT_EQ(platform.systemDirectory(), std::string(system));
+}
+
+// Where the list file goes, by what the two folders hold.
+TEST(Win32ListFileFolder, FollowsWhatTheFoldersAllow) {
+    enum class SystemFolder { Writable, WritableWithListFile, NotAFolder, ReadOnlyListFile };
+    enum class Fallback { Missing, HoldsListFile, CannotBeMade };
+    enum class Chosen { System, Fallback };
+    struct Case {
+        const char* story;
+        SystemFolder system;
+        Fallback fallback;
+        Chosen chosen;
+        const char* fallbackContent; // nullptr: no list file there afterwards
+    };
+    const Case cases[] = {
+        {"a writable system directory holds the list file", SystemFolder::Writable, Fallback::Missing, Chosen::System,
+         nullptr},
+        {"an existing list file there stays in use", SystemFolder::WritableWithListFile, Fallback::Missing,
+         Chosen::System, nullptr},
+        {"a system directory that cannot take files sends it to the user's folder", SystemFolder::NotAFolder,
+         Fallback::Missing, Chosen::Fallback, nullptr},
+        {"a list file that cannot be written there moves along, lists and all", SystemFolder::ReadOnlyListFile,
+         Fallback::Missing, Chosen::Fallback, "old;lists\r\n"},
+        {"once in the user's folder it stays there", SystemFolder::WritableWithListFile, Fallback::HoldsListFile,
+         Chosen::Fallback, "moved\r\n"},
+        {"with no user's folder either, the system directory is all there is", SystemFolder::NotAFolder,
+         Fallback::CannotBeMade, Chosen::System, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.story);
+        TempFolder root;
+        const std::string system = root / "system32";
+        const std::string fallback = root / "AppData\\Corvalle\\Skerrow";
+        Win32Platform probe;
+        const std::string name = skerrow::getUserName(probe);
+
+        if (c.system == SystemFolder::NotAFolder) {
+            writeBytes(system, "a file where the folder should be");
+        } else {
+            ::CreateDirectoryA(system.c_str(), nullptr);
+            if (c.system != SystemFolder::Writable)
+                writeBytes(system + "\\" + name, "old;lists\r\n");
+            if (c.system == SystemFolder::ReadOnlyListFile)
+                ::SetFileAttributesA((system + "\\" + name).c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+        std::string fallbackRoot = fallback;
+        if (c.fallback == Fallback::HoldsListFile) {
+            ::CreateDirectoryA((root / "AppData").c_str(), nullptr);
+            ::CreateDirectoryA((root / "AppData\\Corvalle").c_str(), nullptr);
+            ::CreateDirectoryA(fallback.c_str(), nullptr);
+            writeBytes(fallback + "\\" + name, "moved\r\n");
+        } else if (c.fallback == Fallback::CannotBeMade) {
+            writeBytes(root / "AppData", "a file where the folder should be");
+        }
+
+        Win32Platform platform(ListFileFolders{system, fallback});
+        EXPECT_EQ(platform.systemDirectory(), c.chosen == Chosen::System ? system : fallback);
+        if (c.fallbackContent) {
+            EXPECT_EQ(readBytes(fallback + "\\" + name), c.fallbackContent);
+        } else {
+            EXPECT_FALSE(exists(fallback + "\\" + name));
+        }
+        // The probe leaves nothing behind.
+        if (c.system != SystemFolder::NotAFolder) {
+            EXPECT_EQ(filesIn(system), c.system == SystemFolder::Writable ? 0 : 1);
+        }
+        // Asking again gives the same folder.
+        EXPECT_EQ(platform.systemDirectory(), c.chosen == Chosen::System ? system : fallback);
+    }
+}
+
+TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePage) {
+    ASSERT_EQ(::GetACP(), 1252u);
+    TempFolder folder;
+    Win32Platform platform;
+    const std::string path = folder / "user";
+    platform.replaceTextFile(path, "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(readBytes(path), "jos\xe9@example.com;a@b.c\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(platform.readTextFile(path), "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
+}
+
+TEST(Win32Files, CharactersOutsideTheCodePageAreWrittenAsQuestionMarks) {
+    TempFolder folder;
+    Win32Platform platform;
+    platform.replaceTextFile(folder / "user", "ивan@example.com");
+    EXPECT_EQ(readBytes(folder / "user"), "??an@example.com");
+}
+
+TEST(Win32Files, ReplacingAFileThatCannotBeWrittenKeepsItAndLeavesNoTemporaryFile) {
+    TempFolder folder;
+    Win32Platform platform;
+    const std::string path = folder / "user";
+    writeBytes(path, "kept\r\n");
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_THROW(platform.replaceTextFile(path, "lost\r\n"), std::system_error);
+    EXPECT_EQ(readBytes(path), "kept\r\n");
+    EXPECT_EQ(filesIn(folder.path()), 1);
+}
+
+TEST(Win32Files, CreatingAnEmptyFileKeepsAnExistingOne) {
+    TempFolder folder;
+    Win32Platform platform;
+    platform.createEmptyFile(folder / "new");
+    EXPECT_TRUE(platform.fileExists(folder / "new"));
+    EXPECT_EQ(readBytes(folder / "new"), "");
+    writeBytes(folder / "old", "lists\r\n");
+    platform.createEmptyFile(folder / "old");
+    EXPECT_EQ(readBytes(folder / "old"), "lists\r\n");
+}
+
+TEST(Win32Files, AFolderIsNoFileAndAMissingFileCannotBeRead) {
+    TempFolder folder;
+    Win32Platform platform;
+    EXPECT_FALSE(platform.fileExists(folder.path()));
+    EXPECT_FALSE(platform.fileExists(folder / "missing"));
+    EXPECT_THROW(platform.readTextFile(folder / "missing"), std::system_error);
+}
+
+TEST(Win32Files, CopyingReplacesTheTargetByteForByteAlsoUnderANameOutsideTheCodePage) {
+    TempFolder folder;
+    Win32Platform platform;
+    const std::string bytes("a\0b\xe9\xff\r\n", 7);
+    writeBytes(folder / "user", bytes);
+    // A backup named by the user in a script the ANSI code page lacks.
+    const std::string backup = folder / "\xe5\xa4\x87\xe4\xbb\xbd.flt";
+    platform.copyFile(folder / "user", backup);
+    platform.copyFile(folder / "user", backup);
+    EXPECT_TRUE(platform.fileExists(backup));
+    platform.copyFile(backup, folder / "restored");
+    EXPECT_EQ(readBytes(folder / "restored"), bytes);
+    EXPECT_EQ(filesIn(folder.path()), 3);
+}
+
+TEST(Win32Files, CopyingAMissingFileLeavesTheTargetAlone) {
+    TempFolder folder;
+    Win32Platform platform;
+    writeBytes(folder / "user", "lists\r\n");
+    EXPECT_THROW(platform.copyFile(folder / "missing.flt", folder / "user"), std::system_error);
+    EXPECT_EQ(readBytes(folder / "user"), "lists\r\n");
+}
+
+TEST(Win32Bitmaps, EachResourceComesBackAsTheBmpFileItWasMadeFrom) {
+    Win32Platform platform;
+    for (int id : {skerrow::resources::productPicture, skerrow::resources::makerBanner, skerrow::resources::isSpamFace,
+                   skerrow::resources::addFriendFace}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(platform.loadBitmap(id), skerrow::resources::bitmapResource(id));
+    }
+    EXPECT_THROW(platform.loadBitmap(300), std::runtime_error);
+}
+
+} // namespace

@@ -20,6 +20,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 tests/fuzz/run.sh "$fuzz_seconds" build-asan
 
 echo "== build (g++) and the whole suite"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKERROW_WINDOWS=ON >/dev/null
 cmake --build build -j"$jobs"
 cd build && ctest -j"$jobs" --output-on-failure

@@ -2,7 +2,8 @@
 
 namespace skerrow::host {
 
-std::shared_ptr<MailItem> asMailItem(const std::shared_ptr<Item>& item) noexcept {
+namespace {
+MailItem* mailOf(Item* item) noexcept {
     if (!item)
         return nullptr;
     try {
@@ -11,7 +12,18 @@ std::shared_ptr<MailItem> asMailItem(const std::shared_ptr<Item>& item) noexcept
     } catch (...) {
         return nullptr;
     }
-    return std::dynamic_pointer_cast<MailItem>(item);
+    return item->mailItem();
+}
+} // namespace
+
+std::shared_ptr<MailItem> asMailItem(const std::shared_ptr<Item>& item) noexcept {
+    auto* mail = mailOf(item.get());
+    return mail ? std::shared_ptr<MailItem>(item, mail) : nullptr;
+}
+
+std::shared_ptr<MailItem> asMailItem(std::shared_ptr<Item>&& item) noexcept {
+    auto* mail = mailOf(item.get());
+    return mail ? std::shared_ptr<MailItem>(std::move(item), mail) : nullptr;
 }
 
 } // namespace skerrow::host

@@ -79,10 +79,14 @@ class Item : public Object {
 public:
     // "MailItem" for mails; other kinds say what they are.
     virtual std::string typeName() = 0;
+    // The mail this item is, or null: cheaper than a dynamic cast in walks
+    // over every item of a folder.
+    virtual MailItem* mailItem() noexcept { return nullptr; }
 };
 
 class MailItem : public Item {
 public:
+    MailItem* mailItem() noexcept override { return this; }
     virtual std::string EntryID() = 0;
     virtual std::shared_ptr<Folder> Parent() = 0;
     virtual std::string Subject() = 0;
@@ -107,6 +111,8 @@ const std::shared_ptr<T>& must(const std::shared_ptr<T>& object) {
 // The item as a mail when its type name says it is one, otherwise nothing.
 // Never throws: an item whose type cannot be read is not a mail.
 std::shared_ptr<MailItem> asMailItem(const std::shared_ptr<Item>& item) noexcept;
+// The same, taking over the caller's reference.
+std::shared_ptr<MailItem> asMailItem(std::shared_ptr<Item>&& item) noexcept;
 
 class Folder : public Object {
 public:
@@ -242,6 +248,9 @@ public:
 class Field : public Object {
 public:
     virtual std::string Value() = 0;
+    // The same text, shared rather than copied: hosts that keep it as text
+    // already spare the purge a copy of every mail's header block.
+    virtual std::shared_ptr<const std::string> SharedValue() { return std::make_shared<const std::string>(Value()); }
 };
 
 class Message : public Object {

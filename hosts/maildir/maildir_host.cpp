@@ -206,6 +206,7 @@ class HeaderField : public host::Field {
 public:
     explicit HeaderField(std::shared_ptr<const std::string> value) : value_(std::move(value)) {}
     std::string Value() override { return *value_; }
+    std::shared_ptr<const std::string> SharedValue() override { return value_; }
 
 private:
     std::shared_ptr<const std::string> value_;

@@ -22,7 +22,7 @@ void Faults::clearAll() {
     rules_.clear();
 }
 
-void Faults::check(std::string_view operation, std::string_view key) {
+void Faults::checkSet(std::string_view operation, std::string_view key) {
     if (counting_) {
         auto counted = calls_.find(operation);
         if (counted == calls_.end())

@@ -11,32 +11,21 @@ namespace {
 
 constexpr const char* defaultStore = "memory-store";
 
-// The headers field of a message: read from the mail when asked, so that
-// the text is copied once, into the caller's hands.
-class MemoryField : public host::Field {
-public:
-    MemoryField(MemoryHost& host, std::shared_ptr<MemoryMailItem> mail) : host_(host), mail_(std::move(mail)) {}
-    std::string Value() override {
-        host_.faults().check("Field.Value", mail_->spec().entryID);
-        return mail_->spec().headers.value_or(std::string());
-    }
-
-private:
-    MemoryHost& host_;
-    std::shared_ptr<MemoryMailItem> mail_;
-};
-
 } // namespace
 
 // ---- Mail and other items ----
 
 MemoryMailItem::MemoryMailItem(MemoryHost& host, MailSpec spec) : host_(host), spec_(std::move(spec)) {
-    if (spec_.entryID.empty())
+    if (spec_.entryID.empty()) {
         spec_.entryID = host_.nextEntryID();
+        numbered_ = true;
+    }
 }
 
 std::string MemoryMailItem::typeName() {
     host_.faults().check("Item.typeName", spec_.entryID);
+    // Walks ask each item its type first, then open the mail.
+    readAhead();
     return host::mailItemTypeName;
 }
 
@@ -47,7 +36,25 @@ std::string MemoryMailItem::EntryID() {
 
 std::shared_ptr<host::Folder> MemoryMailItem::Parent() {
     host_.faults().check("MailItem.Parent", spec_.entryID);
-    return folder_.lock();
+    return folder();
+}
+
+void MemoryMailItem::readAhead() const {
+    // A walk that meets a mail opens its message and reads the sender and
+    // the headers: start fetching them now so that the waits overlap
+    // instead of adding up.
+    __builtin_prefetch(&spec_.openable);
+    __builtin_prefetch(spec_.senderAddress.data());
+    if (spec_.headers) {
+        const char* text = spec_.headers->data();
+        const std::size_t size = spec_.headers->size();
+        for (std::size_t offset = 0; offset < size && offset < 256; offset += 64)
+            __builtin_prefetch(text + offset);
+    }
+}
+
+std::shared_ptr<MemoryFolder> MemoryMailItem::folder() const {
+    return folder_ ? folder_->shared_from_this() : nullptr;
 }
 
 std::string MemoryMailItem::Subject() {
@@ -90,7 +97,7 @@ void MemoryMailItem::Delete() {
         throw host::HostError("the item has been moved or deleted");
     if (from == host_.deletedItems()) {
         from->remove(this);
-        folder_.reset();
+        folder_ = nullptr;
         return;
     }
     host_.deletedItems()->add(self);
@@ -116,7 +123,7 @@ std::vector<std::shared_ptr<host::Item>> MemoryFolder::Items() {
 
 int MemoryFolder::ItemCount() {
     host_.faults().check("Folder.ItemCount", name_);
-    return static_cast<int>(positions_.size());
+    return static_cast<int>(count_);
 }
 
 std::string MemoryFolder::Name() {
@@ -141,34 +148,45 @@ std::shared_ptr<MemoryOtherItem> MemoryFolder::addOther(const std::string& typeN
     return item;
 }
 
-void MemoryFolder::add(const std::shared_ptr<host::Item>& item) {
-    if (auto mail = std::dynamic_pointer_cast<MemoryMailItem>(item)) {
-        if (auto old = mail->folder())
-            old->remove(mail.get());
-        mail->setFolder(shared_from_this());
-        byEntryID_.emplace(mail->spec().entryID, mail);
-        host_.remember(mail);
-    }
-    positions_[item.get()] = items_.size();
-    items_.push_back(item);
+void MemoryFolder::place(std::shared_ptr<host::Item> item, MemoryStoredItem& stored) {
+    stored.slot_ = items_.size();
+    items_.push_back({std::move(item), &stored});
+    ++count_;
 }
 
-void MemoryFolder::remove(const host::Item* item) {
-    auto position = positions_.find(item);
-    if (position == positions_.end())
-        return;
-    items_[position->second].reset();
-    positions_.erase(position);
-    if (++holes_ > positions_.size()) {
-        std::erase(items_, nullptr);
+bool MemoryFolder::unplace(const host::Item* item, MemoryStoredItem& stored) {
+    if (stored.slot_ >= items_.size() || items_[stored.slot_].item.get() != item)
+        return false;
+    items_[stored.slot_] = Slot{};
+    --count_;
+    if (items_.size() - count_ > count_) {
+        std::erase_if(items_, [](const Slot& slot) { return !slot.item; });
         for (std::size_t i = 0; i < items_.size(); ++i)
-            positions_[items_[i].get()] = i;
-        holes_ = 0;
+            items_[i].stored->slot_ = i;
     }
-    const auto* mail = dynamic_cast<const MemoryMailItem*>(item);
-    if (!mail)
+    return true;
+}
+
+void MemoryFolder::add(const std::shared_ptr<MemoryMailItem>& mail) {
+    if (auto* old = mail->folderPointer())
+        old->remove(mail.get());
+    mail->setFolder(this);
+    if (mail->numbered())
+        host_.remember(mail);
+    else
+        byEntryID_.emplace(mail->spec().entryID, mail);
+    place(mail, *mail);
+}
+
+void MemoryFolder::add(const std::shared_ptr<MemoryOtherItem>& item) {
+    place(item, *item);
+}
+
+void MemoryFolder::remove(const MemoryMailItem* mail) {
+    auto* stored = const_cast<MemoryMailItem*>(mail);
+    if (!unplace(mail, *stored) || mail->numbered())
         return;
-    auto [first, last] = byEntryID_.equal_range(const_cast<MemoryMailItem*>(mail)->spec().entryID);
+    auto [first, last] = byEntryID_.equal_range(stored->spec().entryID);
     for (auto it = first; it != last; ++it)
         if (it->second.get() == mail) {
             byEntryID_.erase(it);
@@ -176,24 +194,30 @@ void MemoryFolder::remove(const host::Item* item) {
         }
 }
 
+void MemoryFolder::remove(const MemoryOtherItem* item) {
+    unplace(item, *const_cast<MemoryOtherItem*>(item));
+}
+
 std::vector<std::shared_ptr<host::Item>> MemoryFolder::contents() const {
     std::vector<std::shared_ptr<host::Item>> result;
-    result.reserve(positions_.size());
-    for (const auto& item : items_)
-        if (item)
-            result.push_back(item);
+    result.reserve(count_);
+    for (const auto& slot : items_)
+        if (slot.item)
+            result.push_back(slot.item);
     return result;
 }
 
 std::vector<std::shared_ptr<MemoryMailItem>> MemoryFolder::mails() const {
     std::vector<std::shared_ptr<MemoryMailItem>> result;
-    for (const auto& item : items_)
-        if (auto mail = std::dynamic_pointer_cast<MemoryMailItem>(item))
+    for (const auto& slot : items_)
+        if (auto mail = std::dynamic_pointer_cast<MemoryMailItem>(slot.item))
             result.push_back(std::move(mail));
     return result;
 }
 
 std::shared_ptr<MemoryMailItem> MemoryFolder::mail(const std::string& entryID) const {
+    if (auto mail = host_.numberedMail(entryID); mail && mail->folderPointer() == this)
+        return mail;
     auto found = byEntryID_.find(entryID);
     return found == byEntryID_.end() ? nullptr : found->second;
 }
@@ -366,22 +390,34 @@ int MemoryApplication::newMailSubscribers() const {
 
 // ---- Messaging session ----
 
-MemoryMessage::MemoryMessage(MemoryHost& host, std::shared_ptr<MemoryMailItem> mail)
-    : host_(host), mail_(std::move(mail)) {}
-
 std::shared_ptr<host::AddressEntry> MemoryMessage::Sender() {
-    host_.faults().check("Message.Sender", mail_->spec().entryID);
-    if (!mail_->spec().senderResolvable)
+    mail_.host().faults().check("Message.Sender", mail_.spec().entryID);
+    if (!mail_.spec().senderResolvable)
         throw host::HostError("the message has no sender");
-    return std::make_shared<MemoryAddressEntry>(host_, mail_->spec().senderAddress);
+    return mail_.sender();
 }
 
 std::shared_ptr<host::Field> MemoryMessage::Fields(std::uint32_t propertyTag) {
-    host_.faults().check("Message.Fields", mail_->spec().entryID);
-    const MailSpec& spec = mail_->spec();
-    if (propertyTag != host::prTransportMessageHeaders || !spec.headers)
+    mail_.host().faults().check("Message.Fields", mail_.spec().entryID);
+    if (propertyTag != host::prTransportMessageHeaders || !mail_.spec().headers)
         return nullptr;
-    return std::make_shared<MemoryField>(host_, mail_);
+    return mail_.headersField();
+}
+
+std::string MemorySender::Address() {
+    mail_.host().faults().check("AddressEntry.Address", mail_.spec().senderAddress);
+    return mail_.spec().senderAddress;
+}
+
+std::string MemoryHeadersField::Value() {
+    return *SharedValue();
+}
+
+std::shared_ptr<const std::string> MemoryHeadersField::SharedValue() {
+    mail_.host().faults().check("Field.Value", mail_.spec().entryID);
+    // Headers removed after the field was handed out read as empty.
+    static const auto none = std::make_shared<const std::string>();
+    return mail_.spec().headers ? mail_.headersText() : none;
 }
 
 MemorySession::MemorySession(MemoryHost& host) : host_(host) {}
@@ -406,16 +442,16 @@ std::shared_ptr<host::Message> MemorySession::GetMessage(const std::string& entr
     if (!loggedOn)
         throw host::HostError("the session is not logged on");
     if (auto mail = host_.numberedMail(entryID)) {
-        auto folder = mail->folder();
+        const auto* folder = mail->folderPointer();
         if (folder && folder->storeID() == storeID && mail->spec().openable)
-            return std::make_shared<MemoryMessage>(host_, mail);
+            return MemoryMailItem::message(std::move(mail));
     }
     for (const auto& folder : host_.allFolders()) {
         if (folder->storeID() != storeID)
             continue;
         auto mail = folder->mail(entryID);
         if (mail && mail->spec().openable)
-            return std::make_shared<MemoryMessage>(host_, mail);
+            return MemoryMailItem::message(std::move(mail));
     }
     throw host::HostError("no message " + entryID + " in store " + storeID);
 }

@@ -81,6 +81,78 @@ TEST(MemoryMail, OtherItemsAreNotMailsAndNewItemsLieInNoFolder) {
               host.deletedItems());
 }
 
+// Removals leave holes that are squeezed out once they outnumber the items;
+// through all of it the order holds and every mail is found by its id,
+// whether the host made the id or the test gave it.
+TEST(MemoryMail, FoldersKeepOrderAndFindMailsThroughManyRemovals) {
+    MemoryHost host;
+    std::vector<std::shared_ptr<MemoryMailItem>> mails;
+    for (int i = 0; i < 12; ++i) {
+        MailSpec spec = mailFrom("s" + std::to_string(i) + "@x.com");
+        if (i % 3 == 0)
+            spec.entryID = "given-" + std::to_string(i);
+        mails.push_back(host.inbox()->addMail(spec));
+        if (i == 5)
+            host.inbox()->addOther("MeetingItem");
+    }
+    // Keeps 1, 4, 7, 10: eight of twelve mails go, forcing a squeeze.
+    std::vector<std::string> kept, moved;
+    for (int i = 0; i < 12; ++i) {
+        if (i % 3 == 1) {
+            kept.push_back(mails[i]->EntryID());
+            continue;
+        }
+        mails[i]->Delete();
+        moved.push_back(mails[i]->EntryID());
+    }
+    EXPECT_EQ(entryIDs(*host.inbox()), kept);
+    EXPECT_EQ(host.inbox()->ItemCount(), 5) << "four mails and the meeting";
+    EXPECT_EQ(host.inbox()->Items()[2]->typeName(), "MeetingItem") << "between mails 4 and 7, as added";
+    EXPECT_EQ(entryIDs(*host.deletedItems()), moved);
+
+    for (const auto& mail : mails) {
+        const bool inInbox = mail->folder() == host.inbox();
+        EXPECT_EQ(host.inbox()->mail(mail->EntryID()) == mail, inInbox) << mail->EntryID();
+        EXPECT_EQ(host.deletedItems()->mail(mail->EntryID()) == mail, !inInbox) << mail->EntryID();
+    }
+    // Removed for good from Deleted Items: gone from every look-up.
+    mails[0]->Delete();
+    mails[2]->Delete();
+    EXPECT_EQ(host.deletedItems()->mail("given-0"), nullptr);
+    EXPECT_EQ(host.deletedItems()->mail(mails[2]->EntryID()), nullptr);
+    EXPECT_EQ(host.deletedItems()->ItemCount(), 6);
+    MemorySession session(host);
+    session.Logon("profile", "", false, false);
+    EXPECT_THROW(session.GetMessage("given-0", "memory-store"), HostError);
+    EXPECT_THROW(session.GetMessage(mails[2]->EntryID(), "memory-store"), HostError);
+    EXPECT_EQ(session.GetMessage("given-3", "memory-store")->Sender()->Address(), "s3@x.com");
+    EXPECT_EQ(session.GetMessage(mails[4]->EntryID(), "memory-store")->Sender()->Address(), "s4@x.com");
+
+    // A squeezed folder still takes new items at the end.
+    auto late = host.inbox()->addMail(mailFrom("late@x.com"));
+    EXPECT_EQ(entryIDs(*host.inbox()).back(), late->EntryID());
+    host.inbox()->remove(mails[7].get());
+    EXPECT_EQ(entryIDs(*host.inbox()), (std::vector<std::string>{kept[0], kept[1], kept[3], late->EntryID()}));
+}
+
+// An item that calls itself a mail is one only if it is one.
+TEST(MemoryMail, OnlyRealMailsPassAsMails) {
+    struct Impostor : host::Item {
+        std::string typeName() override { return host::mailItemTypeName; }
+    };
+    EXPECT_EQ(host::asMailItem(std::make_shared<Impostor>()), nullptr);
+    EXPECT_EQ(host::asMailItem(std::shared_ptr<host::Item>()), nullptr);
+
+    MemoryHost host;
+    std::shared_ptr<host::Item> item = host.inbox()->addMail({});
+    host.faults().failOnce("Item.typeName");
+    EXPECT_EQ(host::asMailItem(item), nullptr) << "a type that cannot be read is not a mail";
+    auto mail = host::asMailItem(std::move(item));
+    ASSERT_NE(mail, nullptr);
+    EXPECT_EQ(item, nullptr) << "the reference was handed over";
+    EXPECT_EQ(mail->Parent(), host.inbox());
+}
+
 // ---- Faults ----
 
 TEST(MemoryFaults, FailOnceFailsTheNextCallOnlyAndEveryCallCounts) {
@@ -258,6 +330,35 @@ TEST(MemorySession, SenderAndHeadersMayBeMissing) {
     mail->spec().headers = "Received: by x\r\n";
     EXPECT_EQ(message->Fields(host::prTransportMessageHeaders)->Value(), "Received: by x\r\n");
     EXPECT_EQ(message->Fields(0x0037001E), nullptr) << "only the header tag is held";
+}
+
+// The session's objects are parts of the mail: the headers are shared, not
+// copied, and whatever the add-in holds keeps the mail alive after the
+// host has let it go.
+TEST(MemorySession, OpenedMessagesShareTheHeadersAndKeepTheMailAlive) {
+    MemoryHost host;
+    MemorySession session(host);
+    session.Logon("profile", "", false, false);
+    auto mail = host.inbox()->addMail(mailFrom("a@x.com"));
+    const std::string id = mail->EntryID();
+    auto message = session.GetMessage(id, "memory-store");
+    auto field = message->Fields(host::prTransportMessageHeaders);
+    auto shared = field->SharedValue();
+    EXPECT_EQ(shared.get(), &*mail->spec().headers) << "no copy";
+    EXPECT_EQ(field->Value(), "From: a@x.com\r\n\r\n");
+    host.faults().failOnce("Field.Value");
+    EXPECT_THROW(field->SharedValue(), HostError);
+
+    auto sender = message->Sender();
+    mail->Delete();
+    mail->Delete();
+    mail.reset();
+    EXPECT_EQ(host.deletedItems()->ItemCount(), 0);
+    message.reset();
+    field.reset();
+    EXPECT_EQ(sender->Address(), "a@x.com") << "the sender still holds the mail";
+    EXPECT_EQ(*shared, "From: a@x.com\r\n\r\n");
+    EXPECT_THROW(session.GetMessage(id, "memory-store"), HostError);
 }
 
 TEST(MemorySession, FactoryOffersOnlyMapiSessions) {

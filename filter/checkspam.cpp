@@ -18,20 +18,22 @@ std::shared_ptr<host::Folder> defaultFolder(const std::shared_ptr<host::Applicat
     return attempt([&] { return host::must(host::must(application)->GetNamespace("MAPI"))->GetDefaultFolder(kind); }).value_or(nullptr);
 }
 
-// The folder's mails, snapshot first, so that deleting during the walk
-// still visits every remaining mail. Items that are not mails are passed over.
-std::vector<std::shared_ptr<host::MailItem>> mailsOf(const std::shared_ptr<host::Folder>& folder) {
-    std::vector<std::shared_ptr<host::MailItem>> mails;
+// The folder's items, snapshot first, so that deleting during the walk
+// still visits every remaining mail.
+std::vector<std::shared_ptr<host::Item>> snapshotOf(const std::shared_ptr<host::Folder>& folder) {
     if (!folder)
-        return mails;
-    auto items = attempt([&] { return folder->Items(); });
-    if (!items)
-        return mails;
-    mails.reserve(items->size());
-    for (const auto& item : *items)
-        if (auto mail = host::asMailItem(item))
-            mails.push_back(std::move(mail));
-    return mails;
+        return {};
+    return attempt([&] { return folder->Items(); }).value_or(std::vector<std::shared_ptr<host::Item>>{});
+}
+
+// Visits the mails of the snapshot in order, passing over items that are
+// not mails. Each item is looked at when the walk reaches it, so a long
+// walk reads every item once rather than twice.
+template <typename Visit>
+void forEachMail(const std::shared_ptr<host::Folder>& folder, Visit visit) {
+    for (auto& item : snapshotOf(folder))
+        if (const auto mail = host::asMailItem(std::move(item)))
+            visit(mail);
 }
 
 bool isDeletedItems(const std::shared_ptr<host::Application>& application,
@@ -62,36 +64,37 @@ bool isSuspect(const Varient& v, const std::string& senderAddress) {
 void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
     v.deletedThisPass = 0;
     const AsciiCaseInsensitiveSearch ownAddress(v.ownAddress);
-    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
+    std::string senderDomain;
+    forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
         const SessionMail opened(v.messagingSession, mail);
         const std::string sender = opened.senderAddress();
+        domainKey(sender, senderDomain);
         const bool blacklisted =
             isInArray(v.enemyemail, sender) ||
-            (isInArray(v.enemydomain, domainKey(sender)) && !isInArray(v.friendemail, sender));
+            (isInArray(v.enemydomain, senderDomain) && !isInArray(v.friendemail, sender));
         if (blacklisted) {
             // Only deletions that happened are counted.
             if (deleteMail(mail)) {
                 bump(v.deletedThisPass);
                 bump(v.totalDeleted);
             }
-            continue;
+            return;
         }
         // A mail the session cannot open is left alone: with the session
         // down, judging it by nothing would delete nearly every mail.
         const auto addressed = opened.textContains(ownAddress);
         if (addressed && !*addressed)
             deleteMail(mail);
-    }
+    });
 }
 
 std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
     std::int16_t count = 0;
-    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
-        if (!attempt([&] { return mail->UnRead(); }).value_or(false))
-            continue;
-        if (isSuspect(v, getSenderAddress(v.messagingSession, mail)))
+    forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
+        if (attempt([&] { return mail->UnRead(); }).value_or(false) &&
+            isSuspect(v, getSenderAddress(v.messagingSession, mail)))
             bump(count);
-    }
+    });
     return count;
 }
 
@@ -144,18 +147,18 @@ void markNotSpam(Varient& v, const std::shared_ptr<host::Application>&, const st
 std::shared_ptr<host::MailItem> findMailByEntryID(Varient&, const std::shared_ptr<host::Application>&,
                                                   const std::shared_ptr<host::Folder>& folder,
                                                   const std::string& entryID) {
-    for (const auto& mail : mailsOf(folder))
-        if (attempt([&] { return mail->EntryID(); }) == entryID)
+    for (auto& item : snapshotOf(folder))
+        if (auto mail = host::asMailItem(std::move(item)); mail && attempt([&] { return mail->EntryID(); }) == entryID)
             return mail;
     return nullptr;
 }
 
 void purgeHostNotices(Varient&, const std::shared_ptr<host::Application>& application) {
-    for (const auto& mail : mailsOf(defaultFolder(application, host::olFolderInbox))) {
+    forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
         const auto subject = attempt([&] { return mail->Subject(); });
         if (subject && subject->find(hostNoticeSubject) != std::string::npos)
             deleteMail(mail);
-    }
+    });
 }
 
 } // namespace skerrow

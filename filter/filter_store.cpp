@@ -6,6 +6,10 @@
 #include "filter/trap.h"
 #include "filter/varient.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
 namespace skerrow {
 
 FilterList::FilterList(std::initializer_list<std::string> entries) : FilterList(std::vector<std::string>(entries)) {}
@@ -15,32 +19,66 @@ FilterList::FilterList(std::vector<std::string> entries) : entries_(std::move(en
 }
 
 namespace {
-std::size_t hashOf(std::string_view value) {
-    return std::hash<std::string_view>{}(value);
+// Eight bytes a step: the purge hashes a sender or two for every mail.
+// Only the in-memory index uses it, so it may change between versions.
+std::uint64_t hashOf(std::string_view value) {
+    constexpr std::uint64_t k1 = 0xff51afd7ed558ccdull;
+    constexpr std::uint64_t k2 = 0xc4ceb9fe1a85ec53ull;
+    const char* p = value.data();
+    std::size_t n = value.size();
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ n;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        h = (h ^ word) * k1;
+        h ^= h >> 32;
+    }
+    std::uint64_t tail = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    h = (h ^ tail) * k2;
+    h ^= h >> 29;
+    h *= k1;
+    return h ^ (h >> 32);
 }
+
 } // namespace
 
 void FilterList::rebuildIndex(std::size_t capacity) {
     std::size_t slots = 16;
-    while (slots < capacity * 2)
+    while (slots < std::max(capacity, entries_.size()) * 2)
         slots *= 2;
     slots_.assign(slots, 0);
+    // Positions + 1 never exceed the number of slots (at most half of them
+    // hold distinct entries, and duplicates read from a file were counted
+    // when the index was sized).
+    positionBits_ = static_cast<unsigned>(std::bit_width(slots));
     distinct_ = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i)
         index(i, hashOf(entries_[i]));
 }
 
-bool FilterList::index(std::size_t i, std::size_t hash) {
+std::uint32_t FilterList::positionMask() const {
+    return static_cast<std::uint32_t>((std::uint64_t{1} << positionBits_) - 1);
+}
+
+// The slot comes from the low bits of the hash, the tag from the high ones,
+// so that a tag still tells apart entries that share a slot.
+std::uint32_t FilterList::tagOf(std::uint64_t hash) const {
+    return static_cast<std::uint32_t>(hash >> 32) & ~positionMask();
+}
+
+bool FilterList::index(std::size_t i, std::uint64_t hash) {
     const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash);
+    const std::uint32_t tag = tagOf(hash);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint64_t held = slots_[slot];
+        const std::uint32_t held = slots_[slot];
         if (held == 0) {
-            slots_[slot] = std::uint64_t{tag} << 32 | static_cast<std::uint32_t>(i + 1);
+            slots_[slot] = tag | static_cast<std::uint32_t>(i + 1);
             ++distinct_;
             return true;
         }
-        if (static_cast<std::uint32_t>(held >> 32) == tag && entries_[(held & 0xffffffffu) - 1] == entries_[i])
+        if ((held & ~positionMask()) == tag && entries_[(held & positionMask()) - 1] == entries_[i])
             return false;
     }
 }
@@ -48,14 +86,15 @@ bool FilterList::index(std::size_t i, std::size_t hash) {
 bool FilterList::contains(std::string_view value) const {
     if (slots_.empty())
         return false;
-    const std::size_t hash = hashOf(value);
+    const std::uint64_t hash = hashOf(value);
     const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash);
+    const std::uint32_t tag = tagOf(hash);
+    const std::uint32_t positions = positionMask();
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint64_t held = slots_[slot];
+        const std::uint32_t held = slots_[slot];
         if (held == 0)
             return false;
-        if (static_cast<std::uint32_t>(held >> 32) == tag && entries_[(held & 0xffffffffu) - 1] == value)
+        if ((held & ~positions) == tag && entries_[(held & positions) - 1] == value)
             return true;
     }
 }

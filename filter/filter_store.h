@@ -42,12 +42,19 @@ private:
 
     void rebuildIndex(std::size_t capacity);
     // Records entry i in the index unless an equal entry is there already.
-    bool index(std::size_t i, std::size_t hash);
+    bool index(std::size_t i, std::uint64_t hash);
 
     std::vector<std::string> entries_;
-    // Open addressing over the distinct entries: each slot holds 32 bits of
-    // the entry's hash and its position + 1 (0 marks an empty slot).
-    std::vector<std::uint64_t> slots_;
+    std::uint32_t positionMask() const;
+    std::uint32_t tagOf(std::uint64_t hash) const;
+
+    // Open addressing over the distinct entries, half full at most. A slot
+    // holds an entry's position + 1 in its low positionBits_ bits (0 marks
+    // an empty slot) and as many bits of the entry's hash as are left
+    // above them: four bytes a slot keep the index of a large list small
+    // enough to stay in the cache.
+    std::vector<std::uint32_t> slots_;
+    unsigned positionBits_ = 0;
     std::size_t distinct_ = 0;
 };
 

@@ -17,12 +17,14 @@ std::shared_ptr<host::Message> openMessage(const std::shared_ptr<host::Messaging
     return host::must(host::must(session)->GetMessage(entryID, storeID));
 }
 
-std::string headersOf(const std::shared_ptr<host::Message>& message) {
-    return attempt([&] {
-               auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
-               return field ? field->Value() : std::string();
-           })
-        .value_or(std::string());
+// Never nothing: an empty text when the headers cannot be read.
+std::shared_ptr<const std::string> headersOf(const std::shared_ptr<host::Message>& message) {
+    static const auto none = std::make_shared<const std::string>();
+    auto headers = attempt([&] {
+        auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
+        return field ? field->SharedValue() : nullptr;
+    });
+    return headers && *headers ? std::move(*headers) : none;
 }
 
 std::string bodyOf(const std::shared_ptr<host::MailItem>& mail) {
@@ -45,7 +47,8 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
-    const std::string headers = headersOf(message_);
+    const auto shared = headersOf(message_);
+    const std::string& headers = *shared;
     if (search.foundIn(headers))
         return true;
     const std::string body = bodyOf(mail_);
@@ -66,15 +69,27 @@ std::string getSenderAddress(const std::shared_ptr<host::MessagingSession>& sess
     return SessionMail(session, mail).senderAddress();
 }
 
-std::string getDomain(const std::string& address) {
+namespace {
+std::string_view domainOf(std::string_view address) {
     const auto at = address.find('@');
-    if (at == std::string::npos)
-        return trimSpaces(address);
-    return trimSpaces(std::string_view(address).substr(at + 1));
+    return trimSpacesView(at == std::string_view::npos ? address : address.substr(at + 1));
+}
+} // namespace
+
+std::string getDomain(const std::string& address) {
+    return std::string(domainOf(address));
 }
 
 std::string domainKey(const std::string& address) {
-    return "*@" + getDomain(address);
+    std::string key;
+    domainKey(address, key);
+    return key;
+}
+
+void domainKey(std::string_view address, std::string& key) {
+    const std::string_view domain = domainOf(address);
+    key.reserve(2 + domain.size());
+    key.assign("*@").append(domain);
 }
 
 bool hasDomainPrefix(const std::string& text) {
@@ -88,7 +103,7 @@ bool hasAt(const std::string& text) {
 std::string getMailText(const std::shared_ptr<host::MailItem>& mail,
                         const std::shared_ptr<host::MessagingSession>& session) {
     auto message = attempt([&] { return openMessage(session, mail); });
-    std::string text = message ? headersOf(*message) : std::string();
+    std::string text = message ? *headersOf(*message) : std::string();
     return text + bodyOf(mail);
 }
 

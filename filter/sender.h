@@ -32,6 +32,9 @@ std::string getSenderAddress(const std::shared_ptr<host::MessagingSession>& sess
 std::string getDomain(const std::string& address);
 // "*@" followed by the domain of the address: a domain list's entry.
 std::string domainKey(const std::string& address);
+// The same, written into key: a caller asking for one per mail reuses the
+// text's storage.
+void domainKey(std::string_view address, std::string& key);
 bool hasDomainPrefix(const std::string& text);
 bool hasAt(const std::string& text);
 

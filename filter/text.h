@@ -8,6 +8,7 @@ namespace skerrow {
 
 // Without leading and trailing spaces (only the space character).
 std::string trimSpaces(std::string_view text);
+std::string_view trimSpacesView(std::string_view text);
 std::string toLowerAscii(std::string_view text);
 // Finds needle in haystack ignoring ASCII letter case; an empty needle is
 // found at once.

@@ -101,11 +101,15 @@ TEST(Purge, WalksEveryMailWhileDeletingAndPassesOverOtherItems) {
         spam.push_back(w.mail("s" + std::to_string(i) + "@spam.com"));
         w.host.inbox()->addOther("ReportItem");
     }
+    auto kept = w.mail("friend@pals.com");
+    const int typeReads = w.host.faults().calls("Item.typeName");
     purgeInbox(w.v, w.app());
     for (const auto& mail : spam)
         EXPECT_FALSE(inInbox(w, mail));
+    EXPECT_TRUE(inInbox(w, kept));
     EXPECT_EQ(w.v.deletedThisPass, 5);
-    EXPECT_EQ(w.host.inbox()->ItemCount(), 5);
+    EXPECT_EQ(w.host.inbox()->ItemCount(), 6);
+    EXPECT_EQ(w.host.faults().calls("Item.typeName") - typeReads, 11) << "every item is looked at once";
 }
 
 TEST(Purge, CountsOnlyDeletionsThatHappenedAndSaturates) {

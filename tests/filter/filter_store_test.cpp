@@ -42,6 +42,27 @@ TEST(ListOperations, DeleteRemovesEveryEqualEntryAndMembershipIsExact) {
     EXPECT_FALSE(isInArray(delFromArray(list, "a"), "a"));
 }
 
+// Entries of every length up to the hash's eight-byte steps and past them,
+// each beside neighbours that differ from it in one byte only, appended
+// after a run of duplicates such as a list file may hold.
+TEST(ListOperations, MembershipIsExactForEntriesThatDifferInOneByte) {
+    std::vector<std::string> entries;
+    for (std::size_t size = 1; size <= 26; ++size)
+        for (std::size_t at = 0; at < size; ++at) {
+            std::string entry(size, 'a');
+            entry[at] = 'b';
+            entries.push_back(entry);
+        }
+    FilterList list(std::vector<std::string>(40, "dup"));
+    for (std::size_t i = 0; i < entries.size(); i += 2)
+        list = addToArray(std::move(list), entries[i]);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(isInArray(list, entries[i]), i % 2 == 0) << entries[i];
+    EXPECT_FALSE(isInArray(list, std::string(26, 'a')));
+    EXPECT_TRUE(isInArray(list, "dup"));
+    EXPECT_EQ(list.size(), 40 + (entries.size() + 1) / 2);
+}
+
 TEST(ListFile, FourEmptyListsAreFourLineEnds) {
     EXPECT_EQ(formatListFile({}), "\r\n\r\n\r\n\r\n");
 }

@@ -2,6 +2,8 @@
 // - the Inbox purge against one plain substring search over the same texts;
 // - the address-book import at two sizes (linear growth expected);
 // - list membership at two sizes (constant time expected).
+// ROUNDS and ENTRIES in the environment change the purge's rounds (3) and
+// list sizes (10,000), for profiling runs.
 #include "addin/ui/dialogs.h"
 #include "addin/ui/window.h"
 #include "filter/checkspam.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -51,6 +54,11 @@ struct Bench {
     }
 };
 
+int fromEnvironment(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
 double seconds(const std::function<void()>& work) {
     const auto start = Clock::now();
     work();
@@ -58,7 +66,7 @@ double seconds(const std::function<void()>& work) {
 }
 
 // Internet headers as received: relay trace and authentication headers
-// first (some 3.5 KiB of them, none naming the recipient), the user's
+// first (some 2.7 KiB of them, none naming the recipient), the user's
 // address in the To line at the end, then a short body.
 std::string headersFor(const std::string& from, int i) {
     std::string h;
@@ -81,7 +89,7 @@ std::string headersFor(const std::string& from, int i) {
 
 void purgeBench() {
     const int mails = 100000;
-    const int entries = 10000;
+    const int entries = fromEnvironment("ENTRIES", 10000);
     std::string filler;
     while (filler.size() < 1000)
         filler += "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor. ";
@@ -112,18 +120,24 @@ void purgeBench() {
 
     double best = 1e9, bestBaseline = 1e9;
     int deleted = 0;
-    for (int round = 0; round < 3; ++round) {
+    const int rounds = fromEnvironment("ROUNDS", 3);
+    for (int round = 0; round < rounds; ++round) {
         Bench b;
         fill(b);
         // The unavoidable work: look for the user's address in every text.
         std::vector<std::pair<const std::string*, const std::string*>> texts;
         for (const auto& mail : b.host.inbox()->mails())
             texts.emplace_back(&*mail->spec().headers, &mail->spec().body);
+        // Twice, keeping the quicker: the purge that follows finds the
+        // texts as the second search does, already read once.
         std::size_t found = 0;
-        bestBaseline = std::min(bestBaseline, seconds([&] {
-            for (const auto& [headers, body] : texts)
-                found += headers->find(user) != std::string::npos || body->find(user) != std::string::npos;
-        }));
+        for (int search = 0; search < 2; ++search) {
+            found = 0;
+            bestBaseline = std::min(bestBaseline, seconds([&] {
+                for (const auto& [headers, body] : texts)
+                    found += headers->find(user) != std::string::npos || body->find(user) != std::string::npos;
+            }));
+        }
         if (found != texts.size())
             std::printf("unexpected: %zu of %zu texts name the user\n", found, texts.size());
         best = std::min(best, seconds([&] { purgeInbox(b.v, b.host.application()); }));

@@ -123,6 +123,10 @@ public:
     // The folder's default value, its display name.
     virtual std::string Name() = 0;
     virtual std::string StoreID() = 0;
+    // A hint from a walk over a snapshot of this folder: it reaches item
+    // soon. A host that can start fetching what a walk reads of an item
+    // does so; the item is not touched and nothing is reported.
+    virtual void readAhead(const Item* /*item*/) noexcept {}
 };
 
 class Recipient : public Object {

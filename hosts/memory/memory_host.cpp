@@ -136,6 +136,15 @@ std::string MemoryFolder::StoreID() {
     return storeID_;
 }
 
+void MemoryFolder::readAhead(const host::Item* item) noexcept {
+    // Items are made with make_shared, the reference counts just before the
+    // object; a walk reads the counts and the object's first lines (type,
+    // id, sender, headers, flags). Prefetching an address never faults.
+    const auto* start = reinterpret_cast<const char*>(item) - 16;
+    for (int line = 0; line < 4; ++line)
+        __builtin_prefetch(start + 64 * line);
+}
+
 std::shared_ptr<MemoryMailItem> MemoryFolder::addMail(MailSpec spec) {
     auto mail = std::make_shared<MemoryMailItem>(host_, std::move(spec));
     add(mail);

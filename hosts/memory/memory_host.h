@@ -210,6 +210,7 @@ public:
     int ItemCount() override;
     std::string Name() override;
     std::string StoreID() override;
+    void readAhead(const host::Item* item) noexcept override;
 
     std::shared_ptr<MemoryMailItem> addMail(MailSpec spec);
     std::shared_ptr<MemoryOtherItem> addOther(const std::string& typeName);

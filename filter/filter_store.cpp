@@ -33,13 +33,24 @@ std::uint64_t hashOf(std::string_view value) {
         h = (h ^ word) * k1;
         h ^= h >> 32;
     }
+    // The last eight bytes, overlapping the words above, or the few bytes
+    // of a shorter value.
     std::uint64_t tail = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    if (value.size() >= 8)
+        std::memcpy(&tail, value.data() + value.size() - 8, 8);
+    else
+        for (std::size_t i = 0; i < n; ++i)
+            tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
     h = (h ^ tail) * k2;
     h ^= h >> 29;
     h *= k1;
     return h ^ (h >> 32);
+}
+
+// Blank entries are refused, and so are entries holding the separator,
+// which would come back from the file as two.
+bool refusedEntry(std::string_view value) {
+    return value.find_first_not_of(' ') == std::string_view::npos || value.find(';') != std::string_view::npos;
 }
 
 } // namespace
@@ -68,34 +79,64 @@ std::uint32_t FilterList::tagOf(std::uint64_t hash) const {
     return static_cast<std::uint32_t>(hash >> 32) & ~positionMask();
 }
 
-bool FilterList::index(std::size_t i, std::uint64_t hash) {
-    const std::size_t mask = slots_.size() - 1;
-    const std::uint32_t tag = tagOf(hash);
-    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t held = slots_[slot];
-        if (held == 0) {
-            slots_[slot] = tag | static_cast<std::uint32_t>(i + 1);
-            ++distinct_;
-            return true;
-        }
-        if ((held & ~positionMask()) == tag && entries_[(held & positionMask()) - 1] == entries_[i])
-            return false;
-    }
-}
-
-bool FilterList::contains(std::string_view value) const {
-    if (slots_.empty())
-        return false;
-    const std::uint64_t hash = hashOf(value);
+FilterList::Probe FilterList::probe(std::string_view value, std::uint64_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     const std::uint32_t tag = tagOf(hash);
     const std::uint32_t positions = positionMask();
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint32_t held = slots_[slot];
         if (held == 0)
-            return false;
+            return {slot, false};
         if ((held & ~positions) == tag && entries_[(held & positions) - 1] == value)
-            return true;
+            return {slot, true};
+    }
+}
+
+bool FilterList::index(std::size_t i, std::uint64_t hash) {
+    const Probe at = probe(entries_[i], hash);
+    if (at.found)
+        return false;
+    slots_[at.slot] = tagOf(hash) | static_cast<std::uint32_t>(i + 1);
+    ++distinct_;
+    return true;
+}
+
+bool FilterList::contains(std::string_view value) const {
+    return !slots_.empty() && probe(value, hashOf(value)).found;
+}
+
+template <typename Value>
+void FilterList::appendNew(Value&& value, std::uint64_t hash) {
+    if (slots_.empty())
+        rebuildIndex(1); // a list made empty has no index yet
+    const Probe at = probe(value, hash);
+    if (at.found)
+        return;
+    entries_.push_back(std::forward<Value>(value));
+    // Half full at most, so that probes stay short.
+    if ((distinct_ + 1) * 2 > slots_.size()) {
+        rebuildIndex(entries_.size() * 2);
+        return;
+    }
+    slots_[at.slot] = tagOf(hash) | static_cast<std::uint32_t>(entries_.size());
+    ++distinct_;
+}
+
+void FilterList::appendEach(std::vector<std::string> values) {
+    std::vector<std::uint64_t> hashes;
+    hashes.reserve(values.size());
+    for (const auto& value : values)
+        hashes.push_back(hashOf(value));
+    // The index of a large list is larger than the cache: ask for the slots
+    // of the values a few places ahead while this one is placed.
+    constexpr std::size_t ahead = 8;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+#if defined(__GNUC__)
+        if (i + ahead < values.size() && !slots_.empty())
+            __builtin_prefetch(&slots_[hashes[i + ahead] & (slots_.size() - 1)]);
+#endif
+        if (!refusedEntry(values[i]))
+            appendNew(std::move(values[i]), hashes[i]);
     }
 }
 
@@ -110,16 +151,8 @@ bool isInArray(const FilterList& list, const std::string& value) {
 }
 
 FilterList addToArray(FilterList list, const std::string& value) {
-    // An entry holding the separator would come back from the file as two.
-    if (value.find_first_not_of(' ') == std::string::npos || value.find(';') != std::string::npos ||
-        list.contains(value))
-        return list;
-    list.entries_.push_back(value);
-    // Half full at most, so that probes stay short.
-    if ((list.distinct_ + 1) * 2 > list.slots_.size())
-        list.rebuildIndex(list.entries_.size() * 2);
-    else
-        list.index(list.entries_.size() - 1, hashOf(value));
+    if (!refusedEntry(value))
+        list.appendNew(value, hashOf(value));
     return list;
 }
 
@@ -249,10 +282,20 @@ void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& app
         if (!entries)
             continue;
         v.friendemail.reserve(v.friendemail.size() + entries->size());
+        // In batches: the list looks ahead within each, and a large address
+        // book is never held twice.
+        constexpr std::size_t batchSize = 256;
+        std::vector<std::string> batch;
+        batch.reserve(batchSize);
         for (const auto& entry : *entries) {
             if (auto address = attempt([&] { return host::must(entry)->Address(); }))
-                v.friendemail = addToArray(std::move(v.friendemail), *address);
+                batch.push_back(std::move(*address));
+            if (batch.size() == batchSize) {
+                v.friendemail.appendEach(std::move(batch));
+                batch.clear();
+            }
         }
+        v.friendemail.appendEach(std::move(batch));
     }
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace skerrow {
 namespace {
 
@@ -61,6 +64,64 @@ TEST(ListOperations, MembershipIsExactForEntriesThatDifferInOneByte) {
     EXPECT_FALSE(isInArray(list, std::string(26, 'a')));
     EXPECT_TRUE(isInArray(list, "dup"));
     EXPECT_EQ(list.size(), 40 + (entries.size() + 1) / 2);
+}
+
+// Appending many at once must give the list that one addToArray after
+// another gives: same order, blanks and separators refused, duplicates
+// within the batch and against the list left out, through index rebuilds.
+TEST(ListOperations, AppendingManyAtOnceEqualsAppendingOneByOne) {
+    std::mt19937 random(11);
+    const auto value = [&] {
+        switch (random() % 12) {
+        case 0:
+            return std::string();
+        case 1:
+            return std::string("  ");
+        case 2:
+            return "x;" + std::to_string(random() % 5) + "@y.com";
+        default:
+            return "a" + std::to_string(random() % 700) + "@x.com";
+        }
+    };
+    FilterList oneByOne{"a1@x.com", "a1@x.com", "dup@x.com"};
+    FilterList batched = oneByOne;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<std::string> batch(random() % 300);
+        for (auto& v : batch) {
+            v = value();
+            oneByOne = addToArray(std::move(oneByOne), v);
+        }
+        batched.appendEach(std::move(batch));
+        ASSERT_EQ(batched.entries(), oneByOne.entries()) << "round " << round;
+    }
+    // Against the entries themselves, not the other way of appending, which
+    // shares the index code.
+    for (int i = 0; i < 700; ++i) {
+        const std::string probe = "a" + std::to_string(i) + "@x.com";
+        const bool listed = std::find(batched.begin(), batched.end(), probe) != batched.end();
+        EXPECT_EQ(isInArray(batched, probe), listed) << probe;
+    }
+    EXPECT_GT(batched.size(), 400u) << "the rounds must have appended enough to rebuild the index";
+
+    // Growing from nothing rebuilds the index a dozen times on either way.
+    std::vector<std::string> many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back("g" + std::to_string(i));
+    FilterList grownOneByOne, grownAtOnce;
+    for (const auto& v : many)
+        grownOneByOne = addToArray(std::move(grownOneByOne), v);
+    grownAtOnce.appendEach(many);
+    const auto unfound = [&](const FilterList& list) {
+        return std::count_if(many.begin(), many.end(), [&](const std::string& v) { return !isInArray(list, v); });
+    };
+    EXPECT_EQ(unfound(grownOneByOne), 0);
+    EXPECT_EQ(unfound(grownAtOnce), 0);
+    EXPECT_EQ(grownAtOnce.entries(), many);
+
+    FilterList fresh;
+    fresh.appendEach({"a@x.com", "", "a@x.com"});
+    EXPECT_EQ(fresh.entries(), std::vector<std::string>{"a@x.com"});
+    EXPECT_EQ(addToArray(FilterList(), "b@x.com").entries(), std::vector<std::string>{"b@x.com"});
 }
 
 TEST(ListFile, FourEmptyListsAreFourLineEnds) {
@@ -164,6 +225,28 @@ TEST(ImportAddressBook, AppendsEveryAddressOnceAfterLoadingTheFile) {
     importAddressBook(w.v, w.app());
     EXPECT_EQ(w.v.friendemail.entries(),
               (std::vector<std::string>{"old@x.com", "a@x.com", "b@x.com", "/o=corp/cn=boss"}));
+}
+
+// A large book is read in batches; entries and duplicates across the
+// batches' edges come out as from one long list.
+TEST(ImportAddressBook, LargeBooksKeepOrderAcrossBatches) {
+    World w;
+    // c0..c399, again c0..c199, then c400..c799: new entries up to the end.
+    std::vector<std::string> book, expected;
+    const auto contact = [](int i) { return "c" + std::to_string(i) + "@x.com"; };
+    for (int i = 0; i < 400; ++i)
+        book.push_back(contact(i));
+    for (int i = 0; i < 200; ++i)
+        book.push_back(contact(i));
+    for (int i = 400; i < 800; ++i)
+        book.push_back(contact(i));
+    for (int i = 0; i < 800; ++i)
+        if (i != 300)
+            expected.push_back(contact(i));
+    w.host.addAddressList("Contacts", book);
+    w.host.faults().failAlwaysFor("AddressEntry.Address", "c300@x.com");
+    importAddressBook(w.v, w.app());
+    EXPECT_EQ(w.v.friendemail.entries(), expected);
 }
 
 TEST(ImportAddressBook, SkipsWhatCannotBeReadAndKeepsTheRest) {

@@ -88,8 +88,10 @@ std::string domainKey(const std::string& address) {
 
 void domainKey(std::string_view address, std::string& key) {
     const std::string_view domain = domainOf(address);
-    key.reserve(2 + domain.size());
-    key.assign("*@").append(domain);
+    key.resize(2 + domain.size());
+    key[0] = '*';
+    key[1] = '@';
+    domain.copy(key.data() + 2, domain.size());
 }
 
 bool hasDomainPrefix(const std::string& text) {

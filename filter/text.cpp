@@ -45,11 +45,13 @@ std::string trimSpaces(std::string_view text) {
 }
 
 std::string_view trimSpacesView(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
+    std::size_t first = 0;
+    std::size_t end = text.size();
+    while (first < end && text[first] == ' ')
+        ++first;
+    while (end > first && text[end - 1] == ' ')
+        --end;
+    return text.substr(first, end - first);
 }
 
 std::string toLowerAscii(std::string_view text) {

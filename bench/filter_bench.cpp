@@ -87,6 +87,15 @@ std::string headersFor(const std::string& from, int i) {
     return h;
 }
 
+// The baseline's loop, out of line so that it is compiled alike whatever
+// surrounds it.
+[[gnu::noinline]] std::size_t textsNamingUser(const std::vector<std::pair<const std::string*, const std::string*>>& texts) {
+    std::size_t found = 0;
+    for (const auto& [headers, body] : texts)
+        found += headers->find(user) != std::string::npos || body->find(user) != std::string::npos;
+    return found;
+}
+
 void purgeBench() {
     const int mails = 100000;
     const int entries = fromEnvironment("ENTRIES", 10000);
@@ -132,11 +141,7 @@ void purgeBench() {
         // texts as the second search does, already read once.
         std::size_t found = 0;
         for (int search = 0; search < 2; ++search) {
-            found = 0;
-            bestBaseline = std::min(bestBaseline, seconds([&] {
-                for (const auto& [headers, body] : texts)
-                    found += headers->find(user) != std::string::npos || body->find(user) != std::string::npos;
-            }));
+            bestBaseline = std::min(bestBaseline, seconds([&] { found = textsNamingUser(texts); }));
         }
         if (found != texts.size())
             std::printf("unexpected: %zu of %zu texts name the user\n", found, texts.size());

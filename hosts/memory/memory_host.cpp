@@ -3,6 +3,7 @@
 #include "hosts/memory/events.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace skerrow::memory {
@@ -140,9 +141,11 @@ void MemoryFolder::readAhead(const host::Item* item) noexcept {
     // Items are made with make_shared, the reference counts just before the
     // object; a walk reads the counts and the object's first lines (type,
     // id, sender, headers, flags). Prefetching an address never faults.
-    const auto* start = reinterpret_cast<const char*>(item) - 16;
-    for (int line = 0; line < 4; ++line)
-        __builtin_prefetch(start + 64 * line);
+    if (!item)
+        return;
+    const auto start = reinterpret_cast<std::uintptr_t>(item) - 16;
+    for (std::uintptr_t line = 0; line < 4; ++line)
+        __builtin_prefetch(reinterpret_cast<const void*>(start + 64 * line));
 }
 
 std::shared_ptr<MemoryMailItem> MemoryFolder::addMail(MailSpec spec) {

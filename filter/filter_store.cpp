@@ -108,7 +108,7 @@ bool FilterList::contains(std::string_view value) const {
 template <typename Value>
 void FilterList::appendNew(Value&& value, std::uint64_t hash) {
     if (slots_.empty())
-        rebuildIndex(1); // a list made empty has no index yet
+        rebuildIndex(1); // a list made without entries has no index yet
     const Probe at = probe(value, hash);
     if (at.found)
         return;
@@ -293,6 +293,7 @@ void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& app
             if (batch.size() == batchSize) {
                 v.friendemail.appendEach(std::move(batch));
                 batch.clear();
+                batch.reserve(batchSize);
             }
         }
         v.friendemail.appendEach(std::move(batch));

@@ -64,7 +64,9 @@ foreach(arch i686 x86_64)
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON
     INSTALL_COMMAND ""
-    TEST_COMMAND "")
+    TEST_COMMAND ""
+    # What the Windows installer packs.
+    BUILD_BYPRODUCTS ${binary}/skerrow.dll)
   # One architecture at a time: each sub-build uses every core already.
   if(skerrow_previous_windows_build)
     add_dependencies(skerrow_windows_${arch} ${skerrow_previous_windows_build})

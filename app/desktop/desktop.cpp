@@ -1,11 +1,14 @@
 #include "app/desktop/desktop.h"
 
+#include "addin/startload.h"
 #include "app/desktop/demo_mailbox.h"
 #include "app/desktop/main_window.h"
 #include "app/desktop/session.h"
 #include "platform/posix/posix_platform.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 
@@ -57,6 +60,16 @@ void closeOnSignals(DesktopSession& session, QObject& owner) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// The help file sits beside the program in the build tree, and in
+// share/skerrow beside bin/ once installed (also under a dpkg --root).
+std::string installedHelpFolder(const QString& programFolder) {
+    const QString help = QString::fromUtf8(helpFileName);
+    const QString installed = QDir::cleanPath(programFolder + "/../share/skerrow");
+    if (!QFileInfo::exists(programFolder + "/" + help) && QFileInfo::exists(installed + "/" + help))
+        return installed.toStdString() + "/";
+    return programFolder.toStdString() + "/";
 }
 
 } // namespace
@@ -112,7 +125,7 @@ int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** arg
             options.address = demoAddress;
     }
     desktop.mail = {*options.maildir, options.address, options.contacts};
-    desktop.helpFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    desktop.helpFolder = installedHelpFolder(QCoreApplication::applicationDirPath());
 
     std::unique_ptr<DesktopSession> session;
     try {

@@ -2,7 +2,8 @@
 # Installs what Skerrow needs to build, run and test on Debian 12:
 # compilers and test libraries, GMime for the Maildir host, Qt 6 for the
 # desktop program, chmcmd for the help file, maildrop and Dovecot for the
-# end-to-end tests, and mingw-w64 with Wine for the Windows add-in.
+# end-to-end tests, mingw-w64 with Wine for the Windows add-in, and NSIS,
+# CPack's dpkg-shlibdeps and lintian for the two installable packages.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
   maildrop dovecot-imapd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386 fonts-wine
+  nsis lintian dpkg-dev file
 )
 
 missing=()

@@ -63,8 +63,8 @@ Var DllBits  ; 32 or 64: the bitness of the installed Outlook
   ${EndIf}
 !macroend
 
-; Unregisters the installed DLL whatever its bitness: the regsvr32 of the
-; other one cannot load it and does nothing.
+; Unregisters the installed DLL in the bitness the list of programs records
+; for it; without a record, in both (the other regsvr32 cannot load it).
 !macro UnregisterDll
   ${If} ${FileExists} "$INSTDIR\skerrow.dll"
     ${If} $AllUsers == 1
@@ -72,8 +72,12 @@ Var DllBits  ; 32 or 64: the bitness of the installed Outlook
     ${Else}
       StrCpy $R1 '/s /u "$INSTDIR\skerrow.dll"'
     ${EndIf}
-    !insertmacro Regsvr32 32 $R1 $R0
-    ${If} ${RunningX64}
+    ReadRegStr $R2 SHCTX "${UNINSTALL_KEY}" "Bitness"
+    ${If} $R2 != 64
+      !insertmacro Regsvr32 32 $R1 $R0
+    ${EndIf}
+    ${If} $R2 != 32
+    ${AndIf} ${RunningX64}
       !insertmacro Regsvr32 64 $R1 $R0
     ${EndIf}
   ${EndIf}
@@ -170,6 +174,7 @@ Section "${PRODUCT}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Bitness" "$DllBits"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2

@@ -9,7 +9,8 @@ build=$(cd "$1" && pwd)
 version=$2
 arch=$(dpkg --print-architecture)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+desktop=
+trap '[ -z "$desktop" ] || kill $desktop 2>/dev/null || true; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "deb_test: $*" >&2

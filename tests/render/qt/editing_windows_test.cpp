@@ -146,20 +146,30 @@ TEST_F(OptionsWindow, AddPutsTheTypedEntryOnTheListTheOptionButtonChose) {
 }
 
 TEST_F(OptionsWindow, DeleteActsOnTheListClickedLastWhoseSelectionStaysShown) {
-    v.friendemail = {"amy@a.example"};
+    v.friendemail = {"amy@a.example", "bob@b.example"};
     v.enemydomain = {"*@junk.example"};
-    whenModal(options, [&](QWidget&) {
+    whenModal(options, [&](QWidget& view) {
         clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
+        // Moving the selection with the keys is no click.
+        const auto arrow = [&](Qt::Key key) {
+            list("ListView1").setFocus();
+            press(view, key);
+            press(view, key);
+        };
+        arrow(Qt::Key_Down);
+        EXPECT_EQ(options.control("ListView1").selectedRow, 1);
         EXPECT_FALSE(widget<QPushButton>(options, "Command8")->isEnabled());
 
         clickRow(list("ListView2"), 0);
         EXPECT_TRUE(widget<QPushButton>(options, "Command8")->isEnabled());
+        arrow(Qt::Key_Up);
+        EXPECT_EQ(options.control("ListView1").selectedRow, 0);
         QTest::mouseClick(widget<QLineEdit>(options, "Text1"), Qt::LeftButton);
         EXPECT_EQ(list("ListView2").selectedItems().size(), 1) << "the selection went with the focus";
 
         click("Command8");
         EXPECT_TRUE(rows("ListView2").isEmpty());
-        EXPECT_EQ(rows("ListView1"), QStringList({"amy@a.example"}));
+        EXPECT_EQ(rows("ListView1"), QStringList({"amy@a.example", "bob@b.example"}));
         EXPECT_EQ(widget<QLineEdit>(options, "Text1")->text(), "junk.example");
         click("Command2");
     });

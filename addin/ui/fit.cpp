@@ -7,6 +7,8 @@ namespace skerrow::ui {
 
 namespace {
 
+constexpr int movedControlGap = 4; // pixels
+
 int rightOf(const Rect& r) {
     return r.left + r.width;
 }
@@ -55,14 +57,15 @@ void fitLabels(std::vector<Placed>& boxes, int areaWidth, int areaHeight, const 
         const bool fits = line <= width || heightFor(i, width) <= box.height;
         if (!fits) {
             if (line > room && !after.empty()) {
-                const int shift = line - room;
+                // The moved controls keep a little space from the text.
+                const int shift = line - room + movedControlGap;
                 int reach = 0;
                 for (const std::size_t j : after)
                     reach = std::max(reach, extentOf(boxes[j]) + shift);
                 if (reach <= areaWidth) {
                     for (const std::size_t j : after)
                         boxes[j].rect.left += shift;
-                    room += shift;
+                    room = line;
                 }
             }
             width = std::min(line, room);
@@ -74,7 +77,11 @@ void fitLabels(std::vector<Placed>& boxes, int areaWidth, int areaHeight, const 
             if (j != i && boxes[j].shown && r.top > box.top && r.left < box.left + width && rightOf(r) > box.left)
                 bottom = std::min(bottom, r.top);
         }
-        const int height = std::max(box.height, std::min(heightFor(i, width), bottom - box.top));
+        // As high as its lines need, short of the control below when they
+        // leave room for it.
+        const int limit = bottom - box.top;
+        const int needed = heightFor(i, width);
+        const int height = needed <= limit ? std::min(std::max(box.height, needed), limit) : std::max(box.height, limit);
         boxes[i].rect = {box.left, box.top, width, height};
     }
 }

@@ -142,7 +142,7 @@ TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
     click(desktop::markUnreadCaption);
     clickRow(window(), "one");
     settle();
-    EXPECT_TRUE(fs::exists(maildir / "cur" / three)) << "marked unread while read, it stays unread";
+    EXPECT_TRUE(fs::exists(maildir / "cur" / (three + ":2,"))) << "marked unread while read, it stays unread";
 
     clickRow(window(), "two", Qt::ControlModifier);
     clickRow(window(), "(UnreadableItem)", Qt::ControlModifier);

@@ -539,21 +539,36 @@ void WindowView::syncList(Bound& b, const ui::Control& control) {
     if (control.checkBoxes)
         flags |= Qt::ItemIsUserCheckable;
     // Items only change where the model did: setting an equal value is a
-    // no-op, so scrolling and the current item survive a redraw.
+    // no-op, so scrolling and the current item survive a redraw. New rows
+    // join the list in one go, which keeps a long list quick to fill.
+    const int kept = list->topLevelItemCount();
+    QList<QTreeWidgetItem*> added;
     for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* item = i < list->topLevelItemCount() ? list->topLevelItem(i) : new QTreeWidgetItem(list);
+        QTreeWidgetItem* item = i < kept ? list->topLevelItem(i) : new QTreeWidgetItem;
+        if (i >= kept)
+            added.push_back(item);
         const ui::ListRow& row = control.rows[static_cast<std::size_t>(i)];
-        item->setFlags(flags);
+        // Each change of an item in the list looks the item up among all
+        // rows: only what differs is set.
+        if (item->flags() != flags)
+            item->setFlags(flags);
         const QBrush colour(QColor(row.colour.red, row.colour.green, row.colour.blue));
         for (int column = 0; column < list->columnCount(); ++column) {
             const auto cell = static_cast<std::size_t>(column);
-            item->setText(column, cell < row.cells.size() ? cellText(row.cells[cell]) : QString());
-            item->setToolTip(column, cell < row.cells.size() ? q(row.cells[cell].tooltip) : QString());
-            item->setForeground(column, colour);
+            const QString text = cell < row.cells.size() ? cellText(row.cells[cell]) : QString();
+            const QString tip = cell < row.cells.size() ? q(row.cells[cell].tooltip) : QString();
+            if (item->text(column) != text)
+                item->setText(column, text);
+            if (item->toolTip(column) != tip)
+                item->setToolTip(column, tip);
+            if (item->foreground(column) != colour)
+                item->setForeground(column, colour);
         }
-        if (control.checkBoxes)
-            item->setCheckState(0, row.checked ? Qt::Checked : Qt::Unchecked);
+        const Qt::CheckState check = row.checked ? Qt::Checked : Qt::Unchecked;
+        if (control.checkBoxes && (i >= kept || item->checkState(0) != check))
+            item->setCheckState(0, check);
     }
+    list->addTopLevelItems(added);
     b.hideSelection = control.hideSelection;
     showSelection(b);
 }

@@ -1,7 +1,5 @@
 #include "app/console.h"
 
-#include "review/mailbody.h"
-
 #include <ostream>
 
 namespace skerrow::app {
@@ -55,9 +53,8 @@ void printWindow(std::ostream& out, ui::Window& window) {
             // From, Subject, Received: the sender first, as the list is sorted.
             const std::string subject = row.cells.size() > 0 ? row.cells[0].text : "";
             const std::string from = row.cells.size() > 1 ? row.cells[1].text : "";
-            std::string received;
-            if (row.cells.size() > 2)
-                received = row.cells[2].date ? generalDate(*row.cells[2].date) : row.cells[2].text;
+            // The window wrote the date in the user's format.
+            const std::string received = row.cells.size() > 2 ? row.cells[2].text : "";
             out << (row.checked ? "[x] " : "    ") << from << " | " << subject << " | " << received << "\n";
         }
     }

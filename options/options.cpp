@@ -6,8 +6,9 @@
 #include "filter/trap.h"
 #include "filter/varient.h"
 
-#include <algorithm>
 #include <optional>
+#include <string_view>
+#include <unordered_set>
 
 namespace skerrow {
 
@@ -37,21 +38,30 @@ constexpr AddTarget addTargets[] = {
     {&FilterLists::enemydomain, &FilterLists::frienddomain, true},  // Blocked Domain
 };
 
-// Shows each value once: a list view's keys are unique.
-void fill(ui::Control& view, const FilterList& list, const std::string& hidden) {
-    for (const std::string& entry : list) {
-        if (entry == hidden)
-            continue;
-        const bool shown = std::any_of(view.rows.begin(), view.rows.end(),
-                                       [&](const ui::ListRow& row) { return row.key == entry; });
-        if (shown)
-            continue;
-        ui::ListRow row;
-        row.key = entry;
-        row.cells = {{entry, std::nullopt, {}}};
-        view.rows.push_back(std::move(row));
+// Fills a list view from lists in turn, showing each value once (a list
+// view's keys are unique). The set of keys shown keeps a refill linear in
+// the number of entries.
+class ViewFiller {
+public:
+    explicit ViewFiller(ui::Control& view) : view_(view) {}
+
+    void fill(const FilterList& list, const std::string& hidden) {
+        view_.rows.reserve(view_.rows.size() + list.size());
+        shown_.reserve(shown_.size() + list.size());
+        for (const std::string& entry : list) {
+            if (entry == hidden || !shown_.insert(entry).second)
+                continue;
+            ui::ListRow row;
+            row.key = entry;
+            row.cells = {{entry, std::nullopt, {}}};
+            view_.rows.push_back(std::move(row));
+        }
     }
-}
+
+private:
+    ui::Control& view_;
+    std::unordered_set<std::string_view> shown_; // views of the lists' own entries
+};
 
 std::optional<std::string> selectedKey(const ui::Control& view) {
     if (view.selectedRow < 0 || view.selectedRow >= static_cast<int>(view.rows.size()))
@@ -172,10 +182,12 @@ void Options::Array_Init() {
     approved.selectedRow = -1;
     blocked.rows.clear();
     blocked.selectedRow = -1;
-    fill(approved, working_.friendemail, hiddenFriendEmail);
-    fill(approved, working_.frienddomain, hiddenFriendDomain);
-    fill(blocked, working_.enemyemail, hiddenEnemyEmail);
-    fill(blocked, working_.enemydomain, hiddenEnemyDomain);
+    ViewFiller toApproved(approved);
+    toApproved.fill(working_.friendemail, hiddenFriendEmail);
+    toApproved.fill(working_.frienddomain, hiddenFriendDomain);
+    ViewFiller toBlocked(blocked);
+    toBlocked.fill(working_.enemyemail, hiddenEnemyEmail);
+    toBlocked.fill(working_.enemydomain, hiddenEnemyDomain);
     touch();
 }
 
@@ -231,6 +243,10 @@ void Options::Command7_Click() {
     }
 
     const std::string entry = target.domain ? "*@" + text : text;
+    // An entry the lists refuse (one that would break the list file) is an
+    // edit of nothing: Apply stays as it was.
+    if (addToArray(FilterList{}, entry).empty())
+        return;
     FilterList& opposite = working_.*target.opposite;
     if (isInArray(opposite, entry))
         opposite = delFromArray(std::move(opposite), entry);

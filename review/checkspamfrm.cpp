@@ -124,7 +124,8 @@ void CheckSpamFrm::list_refresh() {
                 const host::Date received = mail->ReceivedTime();
                 row.cells = {{mail->Subject(), std::nullopt, {}},
                              {sender, std::nullopt, senderTooltip},
-                             {generalDate(received), received, receivedTooltip}};
+                             {attempt([&] { return v_.services.platform.generalDate(received); }).value_or(""),
+                              received, receivedTooltip}};
                 list.rows.push_back(std::move(row));
             });
         }

@@ -1,34 +1,18 @@
 #include "review/mailbody.h"
 
+#include "filter/trap.h"
 #include "filter/varient.h"
-
-#include <ctime>
 
 namespace skerrow {
 
-std::string generalDate(host::Date date) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(date);
-    std::tm local{};
-#ifdef _WIN32
-    if (localtime_s(&local, &t) != 0)
-        return {};
-#else
-    if (!localtime_r(&t, &local))
-        return {};
-#endif
-    char text[128];
-    const std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
-    return std::string(text, length);
-}
-
-mailbody::mailbody(Varient& v) : ui::Window(v.services.windows, "mailbody") {}
+mailbody::mailbody(Varient& v) : ui::Window(v.services.windows, "mailbody"), v_(v) {}
 
 void mailbody::declareControls() {
     using ui::ControlKind;
     using ui::makeControl;
     client = {0, 0, 8400, 6240};
+    // Cancel only: Enter belongs to the body text.
     cancelButton = "Command4";
-    defaultButton = "Command4";
 
     declare(makeControl(ControlKind::Label, "Label1", {120, 120, 900, 255}, "From:"));
     declare(makeControl(ControlKind::Label, "Label5", {1080, 120, 3600, 255}));
@@ -49,7 +33,9 @@ void mailbody::showMail(const std::string& sender, host::Date received, const st
                         const std::string& subject, const std::string& body) {
     // Mail texts are shown as they are: "Tom & Jerry" is no access key.
     control("Label5").caption = ui::literalCaption(sender);
-    control("Label6").caption = generalDate(received);
+    // In the user's own date format; none when the system cannot give it.
+    control("Label6").caption =
+        ui::literalCaption(attempt([&] { return v_.services.platform.generalDate(received); }).value_or(""));
     control("Label7").caption = ui::literalCaption(to);
     control("Label8").caption = ui::literalCaption(subject);
     setText("Text1", body);

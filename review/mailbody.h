@@ -11,10 +11,6 @@ namespace skerrow {
 
 class Varient;
 
-// The system's general date format: the short date, then the long time,
-// in local time.
-std::string generalDate(host::Date date);
-
 class mailbody : public ui::Window {
 public:
     explicit mailbody(Varient& v);
@@ -28,6 +24,9 @@ public:
 protected:
     void declareControls() override;
     void onEvent(Event event, const std::string& name, int index, int row) override;
+
+private:
+    Varient& v_;
 };
 
 } // namespace skerrow

@@ -1,9 +1,11 @@
 // The operating system as the add-in sees it: a per-user settings store,
-// the shell, the user and system names, files and the button bitmaps.
+// the shell, the user and system names, files, the button bitmaps and the
+// user's date format.
 // Every call may throw (std::exception); the add-in's own routines trap.
 // Text is UTF-8 on this side; an implementation converts at its edge.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +49,10 @@ public:
 
     // The bytes of a BMP file for bitmap resource id (200, 400, ...).
     virtual std::vector<std::uint8_t> loadBitmap(int id) = 0;
+
+    // A time in the system's general date format as the user has it: the
+    // short date, a blank and the long time, in local time.
+    virtual std::string generalDate(std::chrono::system_clock::time_point when) = 0;
 };
 
 } // namespace skerrow::platform

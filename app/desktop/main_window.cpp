@@ -1,5 +1,6 @@
 #include "app/desktop/main_window.h"
 
+#include "addin/ui/dialogs.h"
 #include "app/desktop/session.h"
 #include "filter/trap.h"
 
@@ -12,6 +13,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
@@ -160,6 +162,9 @@ MainWindow::MainWindow(DesktopSession& session, bool primary) : session_(session
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { scheduleRefresh(); });
     connect(folders_, &QTreeWidget::itemSelectionChanged, this, [this] { folderClicked(); });
     connect(messages_, &QTreeWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, messages_, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this,
+            [this] { session_.dispatch(*this, [this] { deleteSelected(); }); });
 
     auto mapi = attempt([&] { return host::must(session.host().application()->GetNamespace("MAPI")); });
     // Deleted Items is always there to look in, as in any mail client.
@@ -183,6 +188,46 @@ void MainWindow::buildStandardBar() {
     };
     addCommand(getMailCaption, [this] { session_.getMail(); });
     addCommand(newWindowCaption, [this] { session_.openWindow(); });
+    addCommand(deleteCaption, [this] { deleteSelected(); });
+    addCommand(markReadCaption, [this] { markSelected(true); });
+    addCommand(markUnreadCaption, [this] { markSelected(false); });
+}
+
+void MainWindow::deleteSelected() {
+    const auto items = selection();
+    if (items.empty())
+        return;
+    if (session_.isDeletedItems(folder_)) {
+        const auto answer = attempt([&] {
+            return session_.dialogs().messageBox(deleteForGoodQuestion, ui::Buttons::YesNo, ui::Icon::Exclamation,
+                                                 ui::programTitle);
+        });
+        if (answer != ui::Answer::Yes)
+            return;
+    }
+    // The mail being read goes too; it is not marked read on its way out.
+    shown_.reset();
+    for (const auto& item : items) {
+        // An unreadable file is an item of the host's own kind all the same.
+        if (auto mail = std::dynamic_pointer_cast<host::MailItem>(item))
+            trap([&] { mail->Delete(); });
+    }
+}
+
+void MainWindow::markSelected(bool read) {
+    for (const auto& item : selection()) {
+        auto mail = host::asMailItem(item);
+        if (!mail)
+            continue;
+        if (read) {
+            session_.markRead(mail);
+        } else {
+            session_.markUnread(mail);
+            // Marked unread while being read: moving on leaves it unread.
+            if (shown_ && entryIDOf(shown_) == entryIDOf(mail))
+                shown_.reset();
+        }
+    }
 }
 
 void MainWindow::fillFolders() {

@@ -30,6 +30,12 @@ class MainWindow;
 inline constexpr const char* standardBarName = "Standard";
 inline constexpr const char* getMailCaption = "&Get Mail";
 inline constexpr const char* newWindowCaption = "&New Window";
+inline constexpr const char* deleteCaption = "&Delete";
+inline constexpr const char* markReadCaption = "Mark as &Read";
+inline constexpr const char* markUnreadCaption = "Mark as &Unread";
+// Asked before Delete removes items of Deleted Items for good.
+inline constexpr const char* deleteForGoodQuestion =
+    "The selected items will be deleted for good. Do you want to delete them?";
 inline constexpr const char* windowTitleSuffix = " - Skerrow";
 
 // Message list columns; saved state does not depend on their order.
@@ -104,6 +110,9 @@ private:
     void showSelectedMail();
     void leaveShownMail();
     void updateStatus();
+    // The selected items go to Deleted Items; there, after a question, for good.
+    void deleteSelected();
+    void markSelected(bool read);
     std::vector<std::string> selectedIDs() const;
 
     DesktopSession& session_;

@@ -288,4 +288,18 @@ void DesktopSession::markRead(const std::shared_ptr<host::MailItem>& mail) {
     trap([&] { host_->markRead(mail); });
 }
 
+void DesktopSession::markUnread(const std::shared_ptr<host::MailItem>& mail) {
+    trap([&] { host_->markUnread(mail); });
+}
+
+bool DesktopSession::isDeletedItems(const std::shared_ptr<host::Folder>& folder) {
+    auto mapi = attempt([&] { return host::must(host_->application()->GetNamespace("MAPI")); });
+    return folder && mapi &&
+           folder == attempt([&] { return (*mapi)->GetDefaultFolder(host::olFolderDeletedItems); }).value_or(nullptr);
+}
+
+ui::Dialogs& DesktopSession::dialogs() {
+    return *dialogs_;
+}
+
 } // namespace skerrow::desktop

@@ -25,6 +25,9 @@ class QFileSystemWatcher;
 
 namespace skerrow {
 class startLoad;
+namespace ui {
+class Dialogs;
+}
 namespace qt {
 class QtDialogs;
 class QtWindowManager;
@@ -97,6 +100,10 @@ public:
     // The From field in display form ("Name <addr>"); empty when unreadable.
     std::string fromText(const std::shared_ptr<host::MailItem>& mail);
     void markRead(const std::shared_ptr<host::MailItem>& mail);
+    void markUnread(const std::shared_ptr<host::MailItem>& mail);
+    bool isDeletedItems(const std::shared_ptr<host::Folder>& folder);
+    // The message boxes, as the add-in's own are shown.
+    ui::Dialogs& dialogs();
 
 private:
     void checkNewMail();

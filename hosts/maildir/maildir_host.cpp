@@ -57,6 +57,7 @@ public:
     host::Date ReceivedTime() override { return store_->received(state(), *record_); }
     void Delete() override { store_->remove(state(), *record_); }
     void markRead() { store_->markRead(state(), *record_); }
+    void markUnread() { store_->markUnread(state(), *record_); }
     const std::shared_ptr<FileRecord>& record() const { return record_; }
 
 private:
@@ -392,6 +393,13 @@ void MaildirHost::markRead(const std::shared_ptr<host::MailItem>& mail) {
     if (!own)
         throw host::HostError("not a mail of this Maildir");
     own->markRead();
+}
+
+void MaildirHost::markUnread(const std::shared_ptr<host::MailItem>& mail) {
+    auto own = std::dynamic_pointer_cast<MaildirMailItem>(mail);
+    if (!own)
+        throw host::HostError("not a mail of this Maildir");
+    own->markUnread();
 }
 
 void MaildirHost::raiseNewMail() {

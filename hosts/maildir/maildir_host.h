@@ -69,6 +69,8 @@ public:
     // Marks a mail of this host read, as reading it in a main window does.
     // Throws host::HostError for a mail that has gone or is not this host's.
     void markRead(const std::shared_ptr<host::MailItem>& mail);
+    // Marks a read mail of this host unread again (in cur/, without the S flag).
+    void markUnread(const std::shared_ptr<host::MailItem>& mail);
 
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();

@@ -579,26 +579,37 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
 }
 
 void MaildirStore::markRead(FolderState& folder, FileRecord& record) {
+    setSeen(folder, record, true);
+}
+
+void MaildirStore::markUnread(FolderState& folder, FileRecord& record) {
+    setSeen(folder, record, false);
+}
+
+void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
     for (int attempt = 0;; ++attempt) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
-        if (!record.unread())
+        if (record.unread() != seen)
             return;
-        std::string seenName = record.name;
-        const auto info = seenName.find(infoSeparator);
-        if (info == std::string::npos) {
-            seenName += std::string(infoSeparator) + "S";
-        } else if (seenName.find('S', info + 3) == std::string::npos) {
+        std::string renamed = record.name;
+        const auto info = renamed.find(infoSeparator);
+        if (!seen) {
+            // Read means in cur/ with an S flag: only the flag goes.
+            renamed.erase(renamed.find('S', info + 3), 1);
+        } else if (info == std::string::npos) {
+            renamed += std::string(infoSeparator) + "S";
+        } else if (renamed.find('S', info + 3) == std::string::npos) {
             // Readers expect the flags in ASCII order.
             auto at = info + 3;
-            while (at < seenName.size() && seenName[at] < 'S')
+            while (at < renamed.size() && renamed[at] < 'S')
                 ++at;
-            seenName.insert(at, 1, 'S');
+            renamed.insert(at, 1, 'S');
         }
         const std::string from = pathOf(folder, record);
-        const std::string to = folder.path + "/cur/" + seenName;
+        const std::string to = folder.path + "/cur/" + renamed;
         if (renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) {
-            record.name = seenName;
+            record.name = renamed;
             record.inNew = false;
             return;
         }
@@ -607,9 +618,10 @@ void MaildirStore::markRead(FolderState& folder, FileRecord& record) {
             rescan(folder); // renamed by another program meanwhile
             continue;
         }
+        const char* what = seen ? " read" : " unread";
         if (error == EEXIST)
-            throw host::HostError("cannot mark " + from + " read: " + to + " already exists");
-        throw systemFailure("cannot mark " + from + " read", error);
+            throw host::HostError("cannot mark " + from + what + ": " + to + " already exists");
+        throw systemFailure("cannot mark " + from + what, error);
     }
 }
 

@@ -171,6 +171,8 @@ public:
     // Marks the message seen as a mail client does: new/ to cur/, and the S
     // flag added to the info in its sorted place. A seen message is left alone.
     void markRead(FolderState& folder, FileRecord& record);
+    // Takes the S flag off a seen message; an unread one is left alone.
+    void markUnread(FolderState& folder, FileRecord& record);
 
     bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
 
@@ -190,6 +192,7 @@ private:
     void readDirectories(FolderState& folder);
     // Reads the directories whatever the events say.
     void rescan(FolderState& folder);
+    void setSeen(FolderState& folder, FileRecord& record, bool seen);
     void watch(FolderState& folder);
     // Reads the pending change events and drops every listing they contradict.
     void takeEvents();

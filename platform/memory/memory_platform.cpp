@@ -2,6 +2,7 @@
 
 #include "resources/bitmaps.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace skerrow::memory {
@@ -81,6 +82,21 @@ std::vector<std::uint8_t> MemoryPlatform::loadBitmap(int id) {
     if (bytes.empty())
         throw std::runtime_error("no bitmap resource " + std::to_string(id));
     return bytes;
+}
+
+std::string MemoryPlatform::generalDate(std::chrono::system_clock::time_point when) {
+    faults_.check("Platform.generalDate");
+    // One fixed format in UTC, the same on every machine the tests run on.
+    using namespace std::chrono;
+    const auto day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss time{floor<seconds>(when - day)};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02ld", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+                  static_cast<long>(time.seconds().count()));
+    return text;
 }
 
 bool MemoryPlatform::keyExists(platform::RegistryRoot root, const std::string& subKey) const {

@@ -21,7 +21,8 @@ public:
     // "Platform.writeValue", "Platform.shellOpen", "Platform.userName",
     // "Platform.systemDirectory", "Platform.fileExists",
     // "Platform.readTextFile", "Platform.createEmptyFile",
-    // "Platform.replaceTextFile", "Platform.copyFile", "Platform.loadBitmap";
+    // "Platform.replaceTextFile", "Platform.copyFile", "Platform.loadBitmap",
+    // "Platform.generalDate";
     // the key is the path for file operations (the target for copyFile), the
     // value name for settings, the target for shellOpen and the id for
     // loadBitmap. A failing write or copy leaves every file as it was.
@@ -41,6 +42,8 @@ public:
     void replaceTextFile(const std::string& path, const std::string& text) override;
     void copyFile(const std::string& from, const std::string& to) override;
     std::vector<std::uint8_t> loadBitmap(int id) override;
+    // "2003-04-05 07:07:08": UTC, whatever the machine's zone and locale.
+    std::string generalDate(std::chrono::system_clock::time_point when) override;
 
     // What the tests set and read.
     std::optional<std::string> user = "tester";

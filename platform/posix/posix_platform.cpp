@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
+#include <cwchar>
 #include <functional>
 #include <stdexcept>
 #include <string_view>
@@ -14,6 +16,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -376,6 +379,46 @@ std::vector<std::uint8_t> PosixPlatform::loadBitmap(int id) {
     if (bytes.empty())
         throw std::runtime_error("no bitmap " + std::to_string(id));
     return bytes;
+}
+
+std::string PosixPlatform::generalDate(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        throw std::runtime_error("the time cannot be shown in local time");
+    // The date format of the environment's locale (LC_ALL, LC_TIME, LANG),
+    // as the desktop's other programs show dates; one that is not installed
+    // leaves the C locale's, as it does for them.
+    locale_t locale = newlocale(LC_TIME_MASK, "", nullptr);
+    if (!locale)
+        locale = newlocale(LC_TIME_MASK, "C", nullptr);
+    if (!locale)
+        fail("cannot open the locale for", "dates");
+    // Wide characters, so that the result is the same whatever the
+    // locale's character set.
+    wchar_t wide[256];
+    const std::size_t length = wcsftime_l(wide, std::size(wide), L"%x %X", &local, locale);
+    freelocale(locale);
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<char32_t>(wide[i]);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
 }
 
 } // namespace skerrow::posix

@@ -47,6 +47,8 @@ public:
     void replaceTextFile(const std::string& path, const std::string& text) override;
     void copyFile(const std::string& from, const std::string& to) override;
     std::vector<std::uint8_t> loadBitmap(int id) override;
+    // The environment's locale's date ("%x") and time ("%X"), as UTF-8.
+    std::string generalDate(std::chrono::system_clock::time_point when) override;
 
     // The settings file, or nothing when there is no home folder.
     std::optional<std::string> settingsPath() const;

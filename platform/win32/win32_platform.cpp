@@ -4,6 +4,7 @@
 #include "platform/win32/codepage.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -344,6 +345,26 @@ std::vector<std::uint8_t> Win32Platform::loadBitmap(int id) {
     put<std::uint32_t>(bytes, 10, static_cast<std::uint32_t>(fileHeader + info.biSize + masks + colours * 4));
     std::memcpy(bytes.data() + fileHeader, dib, size);
     return bytes;
+}
+
+std::string Win32Platform::generalDate(std::chrono::system_clock::time_point when) {
+    // FILETIME counts 100-nanosecond steps from 1601.
+    using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+    constexpr std::int64_t from1601To1970 = 116444736000000000LL;
+    const std::int64_t ticks = std::chrono::floor<Ticks>(when.time_since_epoch()).count() + from1601To1970;
+    FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal{}, local{};
+    if (ticks < 0 || !::FileTimeToSystemTime(&utc, &universal) ||
+        !::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local))
+        fail("cannot convert the time to local time");
+    // The user's own short date and long time, as the list views show dates.
+    wchar_t date[128];
+    wchar_t time[128];
+    if (!::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 128))
+        fail("GetDateFormatW");
+    if (!::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &local, nullptr, time, 128))
+        fail("GetTimeFormatW");
+    return wideToUtf8(date) + " " + wideToUtf8(time);
 }
 
 } // namespace skerrow::win32

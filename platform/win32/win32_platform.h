@@ -61,6 +61,9 @@ public:
     // The bitmap resource as the bytes of a BMP file. Throws
     // std::runtime_error for an id the module lacks.
     std::vector<std::uint8_t> loadBitmap(int id) override;
+    // GetDateFormatW (short date) and GetTimeFormatW (long time) with the
+    // user's default locale and settings, in the system's time zone.
+    std::string generalDate(std::chrono::system_clock::time_point when) override;
 
     // The two candidate folders, nothing when the system names none.
     std::optional<std::string> systemFolder() const;

@@ -1,5 +1,6 @@
 #include "render/qt/window_view.h"
 
+#include "addin/ui/fit.h"
 #include "render/qt/qt_window_manager.h"
 #include "resources/bitmaps.h"
 
@@ -88,18 +89,19 @@ bool takesFocus(ui::ControlKind kind) {
 }
 
 // Reports a click once the mouse button is released (so a press that ticks
-// a box or starts a double click is not a click of its own), and a
-// selection moved with the keyboard at once.
+// a box or starts a double click is not a click of its own). A selection
+// moved with the keyboard is no click: it only moves the selection.
 class ListView : public QTreeWidget {
 public:
     explicit ListView(QWidget* parent) : QTreeWidget(parent) {
         connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
-            if (!pressed_ && onClick)
-                onClick();
+            if (!pressed_ && onMove)
+                onMove();
         });
     }
 
     std::function<void()> onClick;
+    std::function<void()> onMove;
 
     int selectedRow() const {
         const QList<QTreeWidgetItem*> items = selectedItems();
@@ -372,6 +374,15 @@ void WindowView::wire(const ui::Control& control, QWidget* widget) {
     case ControlKind::ListView: {
         auto* list = static_cast<ListView*>(widget);
         list->onClick = [this, name, list] { report([&] { window_.userSelectRow(name, list->selectedRow()); }); };
+        list->onMove = [this, name, list] {
+            report([&] {
+                ui::Control& model = window_.control(name);
+                if (model.selectedRow != list->selectedRow()) {
+                    model.selectedRow = list->selectedRow();
+                    window_.touch();
+                }
+            });
+        };
         connect(list, &QTreeWidget::itemDoubleClicked, this,
                 [this, name] { report([&] { window_.userDoubleClick(name); }); });
         connect(list, &QTreeWidget::itemChanged, this, [this, name, list](QTreeWidgetItem* item, int column) {
@@ -444,7 +455,8 @@ void WindowView::sync() {
         return;
     syncing_ = true;
     if (shownRevision_ != window_.revision()) {
-        setWindowTitle(q(window_.caption));
+        // Qt takes "[*]" for its modified mark; doubled, it shows as typed.
+        setWindowTitle(q(window_.caption).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
         for (auto& [name, group] : groups_)
             group->setExclusive(false); // so that the model may select none
         for (const ui::Control& control : window_.controls())
@@ -527,21 +539,36 @@ void WindowView::syncList(Bound& b, const ui::Control& control) {
     if (control.checkBoxes)
         flags |= Qt::ItemIsUserCheckable;
     // Items only change where the model did: setting an equal value is a
-    // no-op, so scrolling and the current item survive a redraw.
+    // no-op, so scrolling and the current item survive a redraw. New rows
+    // join the list in one go, which keeps a long list quick to fill.
+    const int kept = list->topLevelItemCount();
+    QList<QTreeWidgetItem*> added;
     for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* item = i < list->topLevelItemCount() ? list->topLevelItem(i) : new QTreeWidgetItem(list);
+        QTreeWidgetItem* item = i < kept ? list->topLevelItem(i) : new QTreeWidgetItem;
+        if (i >= kept)
+            added.push_back(item);
         const ui::ListRow& row = control.rows[static_cast<std::size_t>(i)];
-        item->setFlags(flags);
+        // Each change of an item in the list looks the item up among all
+        // rows: only what differs is set.
+        if (item->flags() != flags)
+            item->setFlags(flags);
         const QBrush colour(QColor(row.colour.red, row.colour.green, row.colour.blue));
         for (int column = 0; column < list->columnCount(); ++column) {
             const auto cell = static_cast<std::size_t>(column);
-            item->setText(column, cell < row.cells.size() ? cellText(row.cells[cell]) : QString());
-            item->setToolTip(column, cell < row.cells.size() ? q(row.cells[cell].tooltip) : QString());
-            item->setForeground(column, colour);
+            const QString text = cell < row.cells.size() ? cellText(row.cells[cell]) : QString();
+            const QString tip = cell < row.cells.size() ? q(row.cells[cell].tooltip) : QString();
+            if (item->text(column) != text)
+                item->setText(column, text);
+            if (item->toolTip(column) != tip)
+                item->setToolTip(column, tip);
+            if (item->foreground(column) != colour)
+                item->setForeground(column, colour);
         }
-        if (control.checkBoxes)
-            item->setCheckState(0, row.checked ? Qt::Checked : Qt::Unchecked);
+        const Qt::CheckState check = row.checked ? Qt::Checked : Qt::Unchecked;
+        if (control.checkBoxes && (i >= kept || item->checkState(0) != check))
+            item->setCheckState(0, check);
     }
+    list->addTopLevelItems(added);
     b.hideSelection = control.hideSelection;
     showSelection(b);
 }
@@ -627,55 +654,38 @@ void WindowView::place() {
             p.bound->widget->setGeometry(p.rect);
 }
 
-// This font is wider than the one the layouts were made for, so a label
-// whose text outgrows its box takes free room beside it, else wraps before
-// the control next to it and takes free room below. Nothing is moved onto
-// another control.
+// This font is wider than the one the layouts were made for: the labels
+// are fitted to their measured text among the controls beside them.
 void WindowView::fitLabels(std::vector<Placed>& placed) const {
-    const auto areaOf = [&](const QWidget* container) {
+    std::map<const QWidget*, std::vector<std::size_t>> byParent;
+    for (std::size_t i = 0; i < placed.size(); ++i)
+        byParent[placed[i].bound->widget->parentWidget()].push_back(i);
+    for (const auto& [parent, members] : byParent) {
+        QSize area = parent == this ? size() : parent->size();
         for (const Placed& p : placed)
-            if (p.bound->widget == container)
-                return p.rect.size();
-        return container == this ? size() : container->size();
-    };
-    for (Placed& p : placed) {
-        if (p.bound->kind != ui::ControlKind::Label || p.bound->widget->isHidden())
-            continue;
-        auto* label = static_cast<QLabel*>(p.bound->widget);
-        if (label->text().isEmpty())
-            continue;
-        const QWidget* parent = label->parentWidget();
-        const QRect box = p.rect;
-        std::vector<QRect> neighbours;
-        for (const Placed& other : placed)
-            if (&other != &p && other.bound->widget->parentWidget() == parent && !other.bound->widget->isHidden())
-                neighbours.push_back(other.rect);
-        const QSize area = areaOf(parent);
-
-        // Beside: on the same row, one's middle within the other's height
-        // (the layouts let boxes touch by a pixel).
-        const auto beside = [&](const QRect& r) {
-            const auto within = [](int y, const QRect& band) { return y >= band.top() && y <= band.bottom(); };
-            return within(r.center().y(), box) || within(box.center().y(), r);
-        };
-        int right = area.width();
-        for (const QRect& r : neighbours)
-            if (r.left() > box.left() && beside(r))
-                right = std::min(right, r.left());
-        const int room = std::max(1, right - box.left());
-        const int line = label->fontMetrics().size(0, label->text()).width() + 1;
-        int width = box.width();
-        if (line > width && line <= room)
-            width = line;
-        else if (std::min(line, width) > room)
-            width = room;
-
-        int bottom = area.height();
-        for (const QRect& r : neighbours)
-            if (r.top() > box.top() && r.left() < box.left() + width && r.right() >= box.left())
-                bottom = std::min(bottom, r.top());
-        const int height = std::max(box.height(), std::min(label->heightForWidth(width), bottom - box.top()));
-        p.rect = QRect(box.left(), box.top(), width, height);
+            if (p.bound->widget == parent)
+                area = p.rect.size();
+        std::vector<ui::Placed> boxes;
+        std::vector<QLabel*> labels;
+        for (const std::size_t i : members) {
+            const QRect& r = placed[i].rect;
+            ui::Placed box{{r.x(), r.y(), r.width(), r.height()}, false, !placed[i].bound->widget->isHidden(), 0};
+            auto* label = placed[i].bound->kind == ui::ControlKind::Label ? static_cast<QLabel*>(placed[i].bound->widget)
+                                                                          : nullptr;
+            if (label && !label->text().isEmpty()) {
+                box.label = true;
+                const int flags = placed[i].bound->buddied ? Qt::TextShowMnemonic : 0;
+                box.lineWidth = label->fontMetrics().size(flags, label->text()).width() + 1;
+            }
+            boxes.push_back(box);
+            labels.push_back(label);
+        }
+        ui::fitLabels(boxes, area.width(), area.height(),
+                      [&](std::size_t i, int width) { return labels[i]->heightForWidth(width); });
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            const ui::Rect& r = boxes[k].rect;
+            placed[members[k]].rect = QRect(r.left, r.top, r.width, r.height);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "render/win32/win32_renderer.h"
 
+#include "addin/ui/fit.h"
 #include "render/win32/win32_text.h"
 #include "resources/bitmaps.h"
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -145,6 +147,24 @@ void focusOn(HWND dialog, HWND control) {
         SendMessageW(control, EM_SETSEL, 0, 0);
         SendMessageW(control, EM_SCROLLCARET, 0, 0);
     }
+}
+
+// The size a static control's caption takes in its font, "&" marking an
+// access key as the control shows it: on one line when width is 0, else
+// broken into lines at words within width.
+SIZE measureText(HWND control, const std::wstring& text, int width) {
+    HDC dc = GetDC(control);
+    if (!dc)
+        return {0, 0};
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+    RECT r{0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+              DT_CALCRECT | DT_EXPANDTABS | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE));
+    if (previous)
+        SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    return {r.right - r.left, r.bottom - r.top};
 }
 
 const ui::Control* findControl(const std::vector<ui::Control>& controls, const std::string& name, int index) {
@@ -588,6 +608,56 @@ void Win32WindowManager::place(Shown& s) {
     SetWindowPos(s.hwnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void Win32WindowManager::layout(Shown& s) {
+    const std::vector<ui::Control>& controls = s.window->controls();
+    // The controls of each container page, fitted together in pixels from
+    // the container's corner.
+    std::map<std::pair<std::string, int>, std::vector<std::size_t>> pages;
+    std::vector<const ui::Control*> models(s.views.size(), nullptr);
+    for (std::size_t i = 0; i < s.views.size(); ++i) {
+        models[i] = findControl(controls, s.views[i].name, s.views[i].index);
+        if (models[i] && s.views[i].hwnd)
+            pages[{models[i]->container, models[i]->tab}].push_back(i);
+    }
+    for (const auto& [page, members] : pages) {
+        const ui::Control* container = page.first.empty() ? nullptr : findControl(controls, page.first, -1);
+        const ui::Rect area = container ? container->rect : s.window->client;
+        std::vector<ui::Placed> boxes;
+        std::vector<std::wstring> texts;
+        for (const std::size_t i : members) {
+            const ui::Rect& r = models[i]->rect;
+            ui::Placed box{{s.pixelsX(r.left), s.pixelsY(r.top), s.pixelsX(r.width), s.pixelsY(r.height)},
+                           false, models[i]->visible, 0};
+            std::wstring text;
+            if (s.views[i].kind == ui::ControlKind::Label && !s.views[i].caption.empty()) {
+                text = s.views[i].caption;
+                box.label = true;
+                box.lineWidth = measureText(s.views[i].hwnd, text, 0).cx + 1;
+            }
+            boxes.push_back(box);
+            texts.push_back(std::move(text));
+        }
+        ui::fitLabels(boxes, s.pixelsX(area.width), s.pixelsY(area.height), [&](std::size_t k, int width) {
+            return static_cast<int>(measureText(s.views[members[k]].hwnd, texts[k], width).cy);
+        });
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            const View& v = s.views[members[k]];
+            const ui::Control& c = *models[members[k]];
+            const Placement at = placementOf(controls, c);
+            // From where the twips put it, moved as far as the fitting did.
+            const int left = s.pixelsX(at.left) + boxes[k].rect.left - s.pixelsX(c.rect.left);
+            const int top = s.pixelsY(at.top) + boxes[k].rect.top - s.pixelsY(c.rect.top);
+            RECT now{};
+            GetWindowRect(v.hwnd, &now);
+            MapWindowPoints(nullptr, s.hwnd, reinterpret_cast<POINT*>(&now), 2);
+            if (now.left != left || now.top != top || now.right - now.left != boxes[k].rect.width ||
+                now.bottom - now.top != boxes[k].rect.height)
+                SetWindowPos(v.hwnd, nullptr, left, top, boxes[k].rect.width, boxes[k].rect.height,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+}
+
 // The model's focus, else the first control in declaration order that takes
 // it, as the tab order runs.
 void Win32WindowManager::focusFirst(Shown& s) {
@@ -744,6 +814,7 @@ void Win32WindowManager::refresh(Shown& s, bool force) {
     }
 
     const std::vector<ui::Control>& controls = w.controls();
+    bool relayout = force;
     for (View& v : s.views) {
         const ui::Control* c = findControl(controls, v.name, v.index);
         if (!c)
@@ -758,6 +829,7 @@ void Win32WindowManager::refresh(Shown& s, bool force) {
             if (force || text != v.caption) {
                 SetWindowTextW(v.hwnd, text.c_str());
                 v.caption = text;
+                relayout = relayout || v.kind == ui::ControlKind::Label;
             }
             if (v.kind == ui::ControlKind::CheckBox || v.kind == ui::ControlKind::OptionButton) {
                 const bool ticked = SendMessageW(v.hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -810,6 +882,9 @@ void Win32WindowManager::refresh(Shown& s, bool force) {
             v.visible = shows.visible;
         }
     }
+
+    if (relayout)
+        layout(s);
 
     if (force || w.defaultButton != s.defaultButton) {
         s.defaultButton = w.defaultButton;

@@ -55,6 +55,9 @@ private:
     void refresh(Shown& shown, bool force = false);
     static void applyRows(View& view, const ui::Control& control);
     void place(Shown& shown);
+    // Puts the controls where their twips say, with the labels fitted to
+    // their measured captions.
+    void layout(Shown& shown);
     void focusFirst(Shown& shown);
     void destroy(Shown& shown);
 

@@ -64,6 +64,7 @@ TEST(Options, AddMovesTheEntryFromTheOppositeListOrRefusesItsForm) {
         FilterLists before;
         FilterLists after;
         const char* message; // nullptr: accepted
+        bool refusedByTheList = false; // Apply stays as it was
     } cases[] = {
         {ApprovedEmail, "a@x.com", {{"z@z.com"}, {}, {"a@x.com"}, {}}, {{"z@z.com", "a@x.com"}, {}, {}, {}}, nullptr},
         {ApprovedDomain, "x.com", {{}, {}, {}, {"*@x.com"}}, {{}, {"*@x.com"}, {}, {}}, nullptr},
@@ -71,7 +72,7 @@ TEST(Options, AddMovesTheEntryFromTheOppositeListOrRefusesItsForm) {
         {BlockedDomain, "x.com", {{}, {"*@x.com"}, {}, {}}, {{}, {}, {}, {"*@x.com"}}, nullptr},
         {ApprovedEmail, " A@x.com ", {}, {{" A@x.com "}, {}, {}, {}}, nullptr},
         {ApprovedEmail, "*@x.com", {}, {{"*@x.com"}, {}, {}, {}}, nullptr},
-        {ApprovedEmail, "a@x.com;b@y.com", {}, {}, nullptr},
+        {ApprovedEmail, "a@x.com;b@y.com", {}, {}, nullptr, true},
         {ApprovedEmail, "nobody", {}, {}, "Please enter e-mail address."},
         {BlockedEmail, "", {}, {}, "Please enter e-mail address."},
         {ApprovedDomain, "*@x.com", {}, {}, "Please enter domain name."},
@@ -81,7 +82,7 @@ TEST(Options, AddMovesTheEntryFromTheOppositeListOrRefusesItsForm) {
         OpenOptions win(c.before);
         win.add(c.target, c.text);
         SCOPED_TRACE(testing::Message() << c.target << " '" << c.text << "'");
-        EXPECT_EQ(win.o.control("Command9").enabled, !c.message);
+        EXPECT_EQ(win.o.control("Command9").enabled, !c.message && !c.refusedByTheList);
         if (c.message) {
             ASSERT_EQ(win.w.dialogs.boxes.size(), 1u);
             const test::ShownBox& box = win.w.dialogs.boxes[0];

@@ -2,11 +2,14 @@
 // mail, what reading does, and what its explorer tells the add-in.
 #include "tests/app/desktop/desktop_fixture.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 namespace skerrow::test {
 namespace {
@@ -123,6 +126,43 @@ TEST_F(DesktopTest, ReadingAMailMarksItReadOnceTheUserMovesOn) {
     quit();
     EXPECT_EQ(filesIn(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second + ":2,S"}))
         << "closing the window ends the reading too";
+}
+
+TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
+    const std::string one = deliver("cur", "ann@example.org", "one", 30);
+    deliver("cur", "bob@example.net", "two", 20);
+    const std::string three = deliver("cur", "carol@example.com", "three", 10);
+    std::ofstream(maildir / "cur" / "5.junk") << "\x01\x02";
+    start();
+    addin().newMailPending = false; // no automatic check in the way
+    const auto click = [&](const char* caption) { QTest::mouseClick(toolButton(window(), caption), Qt::LeftButton); };
+    clickRow(window(), "three");
+    click(desktop::markReadCaption);
+    EXPECT_TRUE(fs::exists(maildir / "cur" / (three + ":2,S")));
+    click(desktop::markUnreadCaption);
+    clickRow(window(), "one");
+    settle();
+    EXPECT_TRUE(fs::exists(maildir / "cur" / (three + ":2,"))) << "marked unread while read, it stays unread";
+
+    clickRow(window(), "two", Qt::ControlModifier);
+    clickRow(window(), "(UnreadableItem)", Qt::ControlModifier);
+    QTest::keyClick(window().messageList(), Qt::Key_Delete);
+    EXPECT_TRUE(waitFor([&] { return subjects(window()) == std::vector<std::string>{"three"}; }));
+    EXPECT_EQ(filesIn(maildir / ".Trash" / "cur").size(), 3u);
+
+    // In Deleted Items the question comes first: No keeps the mail, Yes removes it.
+    clickFolder(window(), "Deleted Items");
+    for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+        clickRow(window(), "one");
+        QTimer::singleShot(50, &window(), [button] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->button(button)->click();
+        });
+        click(desktop::deleteCaption);
+        settle();
+    }
+    EXPECT_EQ(subjects(window()), (std::vector<std::string>{"two", "(UnreadableItem)"}));
+    EXPECT_EQ(filesIn(maildir / ".Trash" / "cur").size(), 2u);
 }
 
 TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {

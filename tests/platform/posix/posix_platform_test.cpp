@@ -46,6 +46,7 @@ protected:
             ::unsetenv(variable);
         for (const auto& [variable, value] : saved)
             ::setenv(variable.c_str(), value.c_str(), 1);
+        ::tzset();
     }
     std::string at(const std::string& name) const { return dir + "/" + name; }
     static void write(const std::string& path, const std::string& bytes) {
@@ -69,7 +70,9 @@ protected:
         return st.st_mode & 07777;
     }
 
-    static constexpr const char* variables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "SKERROW_OPENER"};
+    static constexpr const char* variables[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "SKERROW_OPENER",
+                                                "LC_ALL", "LC_TIME",         "LANG",          "LOCPATH",
+                                                "TZ"};
     std::vector<std::pair<std::string, std::string>> saved;
     std::string dir;
 };
@@ -276,6 +279,40 @@ TEST_F(Posix, UserNameAndBitmapsComeFromTheSystem) {
     EXPECT_EQ(face[0], 'B');
     EXPECT_EQ(face[1], 'M');
     EXPECT_THROW(p.loadBitmap(999), std::runtime_error);
+}
+
+TEST_F(Posix, GeneralDateIsTheEnvironmentsLocaleShortDateAndLongTimeInLocalTime) {
+    // Two locales made here (their date part only, which is quick), so that
+    // the test needs none installed.
+    const std::string locales = at("locales");
+    fs::create_directory(locales);
+    for (const std::string name : {"en_US", "de_DE"}) {
+        write(at(name), "LC_TIME\ncopy \"" + name + "\"\nEND LC_TIME\n");
+        const std::string made = locales + "/" + name + ".UTF-8";
+        std::system(("localedef -c -i '" + at(name) + "' -f UTF-8 '" + made + "' >/dev/null 2>&1").c_str());
+        ASSERT_TRUE(fs::exists(made + "/LC_TIME")) << "localedef (Debian package locales) made no " << name;
+    }
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    ::setenv("TZ", "EST5", 1); // five hours behind UTC, no summer time
+    ::tzset();
+    using namespace std::chrono;
+    const auto when = sys_days{year{2003} / 4 / 5} + hours{12} + minutes{7} + seconds{8};
+    const struct {
+        const char* variable;
+        const char* locale;
+        const char* shown;
+    } cases[] = {
+        {"LC_ALL", "en_US.UTF-8", "04/05/2003 07:07:08 AM"},
+        {"LANG", "de_DE.UTF-8", "05.04.2003 07:07:08"},
+        {"LC_TIME", "xx_XX.UTF-8", "04/05/03 07:07:08"}, // none such: the C locale's, as for other programs
+    };
+    PosixPlatform p;
+    for (const auto& c : cases) {
+        for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"})
+            ::unsetenv(variable);
+        ::setenv(c.variable, c.locale, 1);
+        EXPECT_EQ(p.generalDate(when), c.shown) << c.locale;
+    }
 }
 
 // The opener records its arguments, NUL-separated, then renames the record

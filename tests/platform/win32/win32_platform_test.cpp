@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -176,6 +177,38 @@ TEST(Win32Names, TheUserNameIsTheSystemsAndTheSystemDirectoryIsWhereTheListFileC
     ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
     // Wine lets the prefix's owner write the system directory.
     EXPECT_EQ(platform.systemDirectory(), std::string(system));
+}
+
+// The user's own formats (as two locales write them), put in place the way
+// the Regional Settings do it and restored afterwards.
+TEST(Win32Names, GeneralDateIsTheUsersShortDateAndLongTime) {
+    const LCTYPE parts[] = {LOCALE_SSHORTDATE, LOCALE_STIMEFORMAT};
+    std::wstring saved[2];
+    for (int i = 0; i < 2; ++i) {
+        wchar_t text[80] = {};
+        ASSERT_GT(::GetLocaleInfoW(LOCALE_USER_DEFAULT, parts[i], text, 80), 0);
+        saved[i] = text;
+    }
+    // Noon UTC is that day wherever the machine is; minutes and seconds are
+    // the same in every whole-hour zone.
+    using namespace std::chrono;
+    const auto when = sys_days{year{2003} / 4 / 5} + hours{12} + minutes{7} + seconds{8};
+    const struct {
+        const wchar_t* date;
+        const wchar_t* time;
+        const char* shown;
+    } cases[] = {
+        {L"M/d/yyyy", L"mm:ss", "4/5/2003 07:08"},
+        {L"dd.MM.yyyy", L"mm' min 'ss", "05.04.2003 07 min 08"},
+    };
+    Win32Platform platform;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, c.date));
+        ASSERT_TRUE(::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, c.time));
+        EXPECT_EQ(platform.generalDate(when), c.shown);
+    }
+    for (int i = 0; i < 2; ++i)
+        ::SetLocaleInfoW(LOCALE_USER_DEFAULT, parts[i], saved[i].c_str());
 }
 
 // Where the list file goes, by what the two folders hold.

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -66,6 +67,27 @@ TEST_F(EntryDialog, EmptyingTheTextDisablesOkAndEscCancels) {
     EXPECT_TRUE(v.frienddomain.empty());
 }
 
+// Every label shows its whole caption and lies over none of the controls
+// beside it; the option labels keep to one line.
+void expectLabelsFit(QWidget& view) {
+    for (QLabel* label : view.findChildren<QLabel*>()) {
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        const std::string caption = label->text().toStdString();
+        EXPECT_LE(label->heightForWidth(label->width()), label->height()) << caption << " is cut off";
+        if (label->objectName().contains(QRegularExpression("^Label[6-9]$"))) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << caption << " wraps";
+        }
+        for (QWidget* other : label->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != label && other->isVisible() && !qobject_cast<QGroupBox*>(other) &&
+                !qobject_cast<QTabWidget*>(other)) {
+                EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+                    << caption << " lies over " << other->objectName().toStdString();
+            }
+        }
+    }
+}
+
 class OptionsWindow : public QtWindowTest {
 protected:
     Options& options = v.forms().optionsWindow();
@@ -100,6 +122,7 @@ TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
         EXPECT_EQ(widget<QGroupBox>(options, "Frame2")->title(), "Restore Settings");
         EXPECT_EQ(widget<QLabel>(options, "Label1")->text(), "Backup Friends List & Blacklist Settings to a File.");
         EXPECT_FALSE(widget<QPushButton>(options, "Command9")->isEnabled());
+        expectLabelsFit(view);
         screenshot(options, "Options-Options.png");
 
         clickTab(*tabs, 1);
@@ -108,6 +131,7 @@ TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
         EXPECT_TRUE(widget<QGroupBox>(options, "Frame3")->isVisible());
         EXPECT_EQ(widget<QGroupBox>(options, "Frame3")->mapTo(tabs, QPoint()), px(120, 600, 0, 0).topLeft());
         EXPECT_EQ(widget<QPushButton>(options, "Command8")->geometry(), px(3120, 4320, 1200, 360));
+        expectLabelsFit(view);
         screenshot(options, "Options-Lists.png");
         press(view, Qt::Key_C, Qt::AltModifier); // "&Cancel"
         EXPECT_TRUE(QTest::qWaitFor([&] { return !options.isLoaded(); }));
@@ -146,20 +170,30 @@ TEST_F(OptionsWindow, AddPutsTheTypedEntryOnTheListTheOptionButtonChose) {
 }
 
 TEST_F(OptionsWindow, DeleteActsOnTheListClickedLastWhoseSelectionStaysShown) {
-    v.friendemail = {"amy@a.example"};
+    v.friendemail = {"amy@a.example", "bob@b.example"};
     v.enemydomain = {"*@junk.example"};
-    whenModal(options, [&](QWidget&) {
+    whenModal(options, [&](QWidget& view) {
         clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
+        // Moving the selection with the keys is no click.
+        const auto arrow = [&](Qt::Key key) {
+            list("ListView1").setFocus();
+            press(view, key);
+            press(view, key);
+        };
+        arrow(Qt::Key_Down);
+        EXPECT_EQ(options.control("ListView1").selectedRow, 1);
         EXPECT_FALSE(widget<QPushButton>(options, "Command8")->isEnabled());
 
         clickRow(list("ListView2"), 0);
         EXPECT_TRUE(widget<QPushButton>(options, "Command8")->isEnabled());
+        arrow(Qt::Key_Up);
+        EXPECT_EQ(options.control("ListView1").selectedRow, 0);
         QTest::mouseClick(widget<QLineEdit>(options, "Text1"), Qt::LeftButton);
         EXPECT_EQ(list("ListView2").selectedItems().size(), 1) << "the selection went with the focus";
 
         click("Command8");
         EXPECT_TRUE(rows("ListView2").isEmpty());
-        EXPECT_EQ(rows("ListView1"), QStringList({"amy@a.example"}));
+        EXPECT_EQ(rows("ListView1"), QStringList({"amy@a.example", "bob@b.example"}));
         EXPECT_EQ(widget<QLineEdit>(options, "Text1")->text(), "junk.example");
         click("Command2");
     });

@@ -93,6 +93,50 @@ RECT rowOnScreen(HWND list, int row) {
 
 constexpr COLORREF pureRed = RGB(255, 0, 0);
 
+BOOL CALLBACK collectChild(HWND child, LPARAM found) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
+    return TRUE;
+}
+
+// Every label shown on the window shows its whole caption (in its own font,
+// broken at words within its width) and lies over no control beside it;
+// frames and tab strips hold controls and do not count.
+void checkLabelsFit(HWND window) {
+    std::vector<HWND> children;
+    EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&children));
+    const auto kind = [](HWND control) {
+        wchar_t name[32] = {};
+        GetClassNameW(control, name, 32);
+        return std::wstring(name);
+    };
+    for (HWND label : children) {
+        const std::wstring caption = text(label);
+        if (kind(label) != L"Static" || !visible(label) || caption.empty())
+            continue;
+        RECT box{};
+        GetClientRect(label, &box);
+        HDC dc = GetDC(label);
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        RECT needed{0, 0, box.right, 0};
+        DrawTextW(dc, caption.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        ReleaseDC(label, dc);
+        if (needed.bottom > box.bottom || needed.right > box.right)
+            fail(__FILE__, __LINE__, show(caption) + " is cut off");
+        RECT mine{};
+        GetWindowRect(label, &mine);
+        for (HWND other : children) {
+            const bool holder = kind(other) == L"SysTabControl32" ||
+                                (kind(other) == L"Button" && (GetWindowLongW(other, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX);
+            RECT theirs{};
+            RECT both{};
+            GetWindowRect(other, &theirs);
+            if (other != label && GetParent(other) == window && visible(other) && !holder &&
+                IntersectRect(&both, &mine, &theirs))
+                fail(__FILE__, __LINE__, show(caption) + " lies over " + show(text(other)));
+        }
+    }
+}
+
 // ---- The Check Spam window ----
 
 RENDER_TEST(checkSpamListShowsTheModelsRowsSortedBySenderWithLocalDates) {
@@ -260,6 +304,7 @@ RENDER_TEST(optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInStep) {
             CHECK(!visible(h("Frame3")) && !visible(h("ListView1")) && !visible(h("Option1", 0)));
             CHECK(!enabled(h("Command9")) && !enabled(h("Command8")));
             CHECK_EQ(text(h("Label1")), std::wstring(L"Backup Friends List && Blacklist Settings to a File."));
+            checkLabelsFit(s.window(form));
             saveScreenshot(capture(s.window(form)), "options-tab1");
             clickTab(h("SSTab1"), 1);
             CHECK_EQ(form.control("SSTab1").currentTab, 1);
@@ -268,6 +313,7 @@ RENDER_TEST(optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInStep) {
             CHECK_EQ(column(h("ListView1"), 0), (Wide{L"pal@home.example", L"*@friends.example"}));
             CHECK_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
             CHECK(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_CHECKED);
+            checkLabelsFit(s.window(form));
         })
         .then([&] {
             click(h("Option1", 2));

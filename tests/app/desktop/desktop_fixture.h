@@ -6,6 +6,7 @@
 #include "app/desktop/main_window.h"
 #include "app/desktop/session.h"
 #include "filter/varient.h"
+#include "tests/support/files.h"
 
 #include <QToolBar>
 #include <QToolButton>
@@ -45,7 +46,6 @@ protected:
     // The list file, before the first start: four lines as the filter writes them.
     void writeListFile(const std::vector<std::string>& lines);
     std::string listFile() const;
-    std::string readFile(const fs::path& path) const;
     // A vCard address book whose addresses become friends at the first start.
     std::string writeContacts(const std::vector<std::string>& addresses);
 

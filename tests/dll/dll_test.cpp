@@ -496,16 +496,6 @@ TEST_F(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) 
     EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
 }
 
-TEST_F(AddIn, TheExplorersCloseStopsItsEvents) {
-    stock();
-    ASSERT_EQ(connect(), S_OK);
-    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 2);
-    // The Close handler drops both subscriptions, so the second sink hears nothing.
-    EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
-    EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 0);
-    EXPECT_EQ(disconnect(), S_OK);
-}
-
 TEST_F(AddIn, OnceReleasedItLeavesNoSinkBehindAndTheDllMayUnload) {
     stock();
     HMODULE dll = nullptr;

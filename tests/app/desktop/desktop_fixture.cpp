@@ -212,12 +212,8 @@ void DesktopTest::clickMenuItem(desktop::MainWindow& window, const std::string& 
     EXPECT_TRUE(waitFor([&] { return clicked; })) << "no menu item " << caption;
 }
 
-CheckSpamFrm& DesktopTest::checkSpamFrm() {
-    return addin().forms().checkSpamFrm();
-}
-
 QWidget* DesktopTest::checkSpamView() {
-    QWidget* view = session_->windowManager().view(checkSpamFrm());
+    QWidget* view = session_->windowManager().view(addin().forms().checkSpamFrm());
     return view && view->isVisible() ? view : nullptr;
 }
 

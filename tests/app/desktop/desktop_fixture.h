@@ -22,10 +22,6 @@
 #include <string>
 #include <vector>
 
-namespace skerrow {
-class CheckSpamFrm;
-}
-
 namespace skerrow::test {
 
 namespace fs = std::filesystem;
@@ -76,7 +72,6 @@ protected:
     // opens, the item is clicked in it.
     void clickMenuItem(desktop::MainWindow& window, const std::string& caption);
 
-    CheckSpamFrm& checkSpamFrm();
     // The Check Spam window on the screen, or null.
     QWidget* checkSpamView();
 

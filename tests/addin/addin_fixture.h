@@ -53,15 +53,8 @@ struct Client {
     // A client that has run the add-in before.
     void markInstalled() { setSetting("SetupComplete", "1"); }
 
-    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello",
-                                                 bool unread = true) {
-        memory::MailSpec spec;
-        spec.subject = subject;
-        spec.senderAddress = sender;
-        spec.headers = "From: " + sender + "\r\nTo: john.smith@example.com\r\n\r\n";
-        spec.body = "text";
-        spec.unread = unread;
-        return host.inbox()->addMail(std::move(spec));
+    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello") {
+        return unreadMail(host, sender, subject);
     }
 };
 

@@ -84,19 +84,6 @@ TEST(Toolbar, ButtonsCarryTheirFacesAndTheMembersHoldTheButtons) {
     EXPECT_EQ(c.addin->cmdAboutCorvalle, std::dynamic_pointer_cast<memory::MemoryButton>(popup[5]));
 }
 
-TEST(Toolbar, BitmapsAreThirtyTwoSquareTwentyFourBitBmps) {
-    for (int id : {200, 400}) {
-        const auto bmp = resources::bitmapResource(id);
-        ASSERT_GE(bmp.size(), 54u) << id;
-        auto le32 = [&](std::size_t at) { return bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24; };
-        EXPECT_EQ(bmp[0], 'B');
-        EXPECT_EQ(bmp[1], 'M');
-        EXPECT_EQ(le32(18), 32);
-        EXPECT_EQ(le32(22), 32);
-        EXPECT_EQ(bmp[28], 24);
-    }
-}
-
 TEST(Toolbar, ExactlyOneToolbarAcrossRestarts) {
     Client c;
     c.connect();

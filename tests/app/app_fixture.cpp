@@ -172,26 +172,6 @@ std::string loginName() {
     return entry->pw_name;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-    if (!out.flush())
-        throw std::runtime_error("cannot write " + path.string());
-}
-
-std::string mailText(const std::vector<std::string>& headers, const std::string& body, const std::string& eol) {
-    std::string text;
-    for (const auto& header : headers)
-        text += header + eol;
-    return text + eol + body;
-}
-
 std::string messageIdOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     for (std::string line; std::getline(in, line);) {
@@ -259,12 +239,7 @@ fs::path CheckTest::put(const std::string& where, const std::string& name, const
 }
 
 std::vector<std::string> CheckTest::files(const std::string& where) const {
-    std::vector<std::string> names;
-    std::error_code missing;
-    for (const auto& entry : fs::directory_iterator(maildir / where, missing))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    return fileNames(maildir / where);
 }
 
 fs::path CheckTest::listFile() const {

@@ -3,6 +3,8 @@
 // XDG_DATA_HOME and HOME point there), so the user's own are never touched.
 #pragma once
 
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,8 +14,6 @@
 #include <vector>
 
 namespace skerrow::test {
-
-namespace fs = std::filesystem;
 
 // The user's address in every test.
 inline constexpr const char* ownAddress = "me@home.example";
@@ -38,12 +38,6 @@ Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vec
 std::optional<fs::path> findProgram(const std::string& name);
 
 std::string loginName();
-std::string readFile(const fs::path& path);
-void writeFile(const fs::path& path, const std::string& content);
-
-// A message from its header lines and body, lines ended by eol.
-std::string mailText(const std::vector<std::string>& headers, const std::string& body,
-                     const std::string& eol = "\n");
 
 // The Message-ID field of a message file, as written; "" when it has none.
 std::string messageIdOf(const fs::path& path);

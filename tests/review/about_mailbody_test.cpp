@@ -1,4 +1,3 @@
-#include "review/about.h"
 #include "review/mailbody.h"
 
 #include "addin/forms.h"
@@ -9,23 +8,6 @@
 
 namespace skerrow {
 namespace {
-
-TEST(About, ThePagesOpenAndLeaveTheBoxOpenUntilOk) {
-    test::World w;
-    std::vector<bool> open;
-    w.windows.onModal("about", [&](ui::Window& box) {
-        EXPECT_EQ(box.control("Label4").caption, "Skerrow  Version 1.3");
-        for (const char* control : {"Command3", "Picture2", "Command1"}) {
-            box.userClick(control);
-            open.push_back(box.isLoaded());
-        }
-    });
-
-    w.v.forms().aboutBox().showModal();
-
-    EXPECT_EQ(w.platform.opened, (std::vector<std::string>{supportPageAddress, homePageAddress}));
-    EXPECT_EQ(open, (std::vector<bool>{true, true, false}));
-}
 
 TEST(MailBody, ShowsTheFiveValuesWithTheSubjectAsCaptionUntilClosed) {
     for (const std::string subject : {"Lunch on Friday", "", "Tom & Jerry"}) {

@@ -1,5 +1,6 @@
-// Everything an add-in needs, in memory: the host, the platform, scripted
-// dialogs and windows, and the add-in-wide state over them.
+// Everything an add-in needs, in memory: the host, the platform, dialogs and
+// windows (scripted here, or a renderer's), and the add-in-wide state over
+// them.
 #pragma once
 
 #include "filter/varient.h"
@@ -14,24 +15,35 @@ namespace skerrow::test {
 
 inline constexpr const char* userAddress = "john.smith@example.com";
 
-struct World {
+// An unread mail from sender to the user, in the Inbox.
+std::shared_ptr<memory::MemoryMailItem> unreadMail(memory::MemoryHost& host, const std::string& sender,
+                                                   const std::string& subject = "hello");
+
+// A connected state without going through the connection: the
+// application, a logged-on session and the user's address.
+void connectInMemory(Varient& v, memory::MemoryHost& host, memory::MemoryPlatform& platform);
+
+template <typename Dialogs, typename Windows>
+struct Wiring {
     memory::MemoryHost host;
     memory::MemoryPlatform platform;
-    FakeDialogs dialogs;
-    FakeWindowManager windows;
+    Dialogs dialogs;
+    Windows windows;
     Varient v{Services{platform, host.objects(), host.clipboard(), dialogs, windows}};
 
-    // A connected state without going through the connection: the
-    // application, a logged-on session and the user's address.
-    World();
+    Wiring() { connectInMemory(v, host, platform); }
 
     std::shared_ptr<host::Application> app() const { return host.application(); }
-
-    // An unread mail to the user from sender, in the Inbox.
     std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello",
-                                                 bool unread = true);
+                                                 bool unread = true) {
+        auto made = unreadMail(host, sender, subject);
+        made->spec().unread = unread;
+        return made;
+    }
     // The path of the list file on the memory platform.
-    std::string listFile() const;
+    std::string listFile() const { return *platform.systemDir + "\\" + *platform.user; }
 };
+
+using World = Wiring<FakeDialogs, FakeWindowManager>;
 
 } // namespace skerrow::test

@@ -77,11 +77,6 @@ void DesktopTest::writeListFile(const std::vector<std::string>& lines) {
         out << line << "\r\n";
 }
 
-std::string DesktopTest::readFile(const fs::path& path) const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string DesktopTest::writeContacts(const std::vector<std::string>& addresses) {
     const fs::path path = dir / "contacts.vcf";
     std::ofstream out(path, std::ios::binary);
@@ -217,12 +212,8 @@ void DesktopTest::clickMenuItem(desktop::MainWindow& window, const std::string& 
     EXPECT_TRUE(waitFor([&] { return clicked; })) << "no menu item " << caption;
 }
 
-CheckSpamFrm& DesktopTest::checkSpamFrm() {
-    return addin().forms().checkSpamFrm();
-}
-
 QWidget* DesktopTest::checkSpamView() {
-    QWidget* view = session_->windowManager().view(checkSpamFrm());
+    QWidget* view = session_->windowManager().view(addin().forms().checkSpamFrm());
     return view && view->isVisible() ? view : nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include "app/desktop/main_window.h"
 #include "app/desktop/session.h"
 #include "filter/varient.h"
+#include "tests/support/files.h"
 
 #include <QToolBar>
 #include <QToolButton>
@@ -20,10 +21,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace skerrow {
-class CheckSpamFrm;
-}
 
 namespace skerrow::test {
 
@@ -45,7 +42,6 @@ protected:
     // The list file, before the first start: four lines as the filter writes them.
     void writeListFile(const std::vector<std::string>& lines);
     std::string listFile() const;
-    std::string readFile(const fs::path& path) const;
     // A vCard address book whose addresses become friends at the first start.
     std::string writeContacts(const std::vector<std::string>& addresses);
 
@@ -76,7 +72,6 @@ protected:
     // opens, the item is clicked in it.
     void clickMenuItem(desktop::MainWindow& window, const std::string& caption);
 
-    CheckSpamFrm& checkSpamFrm();
     // The Check Spam window on the screen, or null.
     QWidget* checkSpamView();
 

@@ -25,14 +25,6 @@ std::vector<std::string> folderLines(QTreeWidget& tree) {
     return lines;
 }
 
-std::vector<std::string> filesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(DesktopTest, FolderTreeShowsInboxDeletedItemsThenTheOthersNested) {
     deliver("cur", "ann@example.org", "in the inbox", 5);
     deliver("cur", "ann@example.org", "about dev", 5, desktopUser, ".Lists.dev");
@@ -115,16 +107,16 @@ TEST_F(DesktopTest, ReadingAMailMarksItReadOnceTheUserMovesOn) {
     clickRow(window(), "first");
     settle();
     EXPECT_TRUE(row(window(), "first")->font(0).bold()) << "still being read";
-    EXPECT_EQ(filesIn(maildir / "new"), (std::vector<std::string>{first}));
+    EXPECT_EQ(fileNames(maildir / "new"), (std::vector<std::string>{first}));
 
     clickRow(window(), "second");
-    EXPECT_EQ(filesIn(maildir / "new"), std::vector<std::string>{});
-    EXPECT_EQ(filesIn(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second}));
+    EXPECT_EQ(fileNames(maildir / "new"), std::vector<std::string>{});
+    EXPECT_EQ(fileNames(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second}));
     EXPECT_TRUE(waitFor([&] { return !row(window(), "first")->font(0).bold(); }));
     EXPECT_FALSE(addin().newMailPending) << "a mail leaving new/ is no arrival";
 
     quit();
-    EXPECT_EQ(filesIn(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second + ":2,S"}))
+    EXPECT_EQ(fileNames(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second + ":2,S"}))
         << "closing the window ends the reading too";
 }
 

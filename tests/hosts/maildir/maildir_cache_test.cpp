@@ -22,13 +22,6 @@ std::string mimeMail(const std::string& from, const std::string& base64Text) {
                         base64Text + "\n--b--\n");
 }
 
-std::map<std::string, std::shared_ptr<host::MailItem>> byEntryID(const std::vector<std::shared_ptr<host::MailItem>>& all) {
-    std::map<std::string, std::shared_ptr<host::MailItem>> result;
-    for (const auto& mail : all)
-        result[mail->EntryID()] = mail;
-    return result;
-}
-
 TEST_F(MaildirTest, CachedBodyFollowsRenamesAndIsReadAgainForAReplacedFile) {
     put("new", "1.body", mimeMail("a@x.org", "Zmlyc3Q=")); // "first"
     host();

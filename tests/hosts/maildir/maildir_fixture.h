@@ -2,13 +2,12 @@
 #pragma once
 
 #include "hosts/maildir/maildir_host.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,8 +15,6 @@
 #include <vector>
 
 namespace skerrow::test {
-
-namespace fs = std::filesystem;
 
 class MaildirTest : public ::testing::Test {
 protected:
@@ -32,10 +29,8 @@ protected:
 
     // Writes a file as a delivery agent would leave it; returns its path.
     fs::path put(const std::string& where, const std::string& name, const std::string& content) {
-        const fs::path path = root / where / name;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        writeFile(root / where / name, content);
+        return root / where / name;
     }
 
     maildir::MaildirHost& host(std::optional<std::string> address = std::nullopt,
@@ -56,6 +51,12 @@ protected:
                 result.push_back(mail);
         return result;
     }
+    std::map<std::string, std::shared_ptr<host::MailItem>> byEntryID(const std::vector<std::shared_ptr<host::MailItem>>& all) {
+        std::map<std::string, std::shared_ptr<host::MailItem>> result;
+        for (const auto& mail : all)
+            result[mail->EntryID()] = mail;
+        return result;
+    }
     std::shared_ptr<host::MailItem> onlyMail() {
         auto all = mails(inbox());
         if (all.size() != 1)
@@ -73,29 +74,12 @@ protected:
         return session()->GetMessage(entryID, host_->storeID());
     }
 
-    // The file names in one subfolder, sorted.
-    std::vector<std::string> files(const std::string& where) {
-        std::vector<std::string> names;
-        if (fs::exists(root / where))
-            for (const auto& entry : fs::directory_iterator(root / where))
-                names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> files(const std::string& where) { return fileNames(root / where); }
 
     fs::path root;
 
 private:
     std::unique_ptr<maildir::MaildirHost> host_;
 };
-
-// A message from its header lines and body, with the given line end.
-inline std::string mailText(const std::vector<std::string>& headers, const std::string& body,
-                           const std::string& eol = "\n") {
-    std::string text;
-    for (const auto& header : headers)
-        text += header + eol;
-    return text + eol + body;
-}
 
 } // namespace skerrow::test

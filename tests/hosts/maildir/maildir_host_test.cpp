@@ -12,23 +12,6 @@ namespace {
 const std::vector<std::string> ordinaryHeaders = {"From: Ann <ann@example.org>", "To: john.smith@example.com",
                                                   "Subject: hello"};
 
-ino_t inodeOf(const fs::path& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::map<std::string, std::shared_ptr<host::MailItem>> byEntryID(const std::vector<std::shared_ptr<host::MailItem>>& all) {
-    std::map<std::string, std::shared_ptr<host::MailItem>> result;
-    for (const auto& mail : all)
-        result[mail->EntryID()] = mail;
-    return result;
-}
-
 // ---- The store and its folders ----
 
 TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
@@ -42,8 +25,9 @@ TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
 }
 
 TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
-    for (const char* sub : {"cur", "new", "tmp"})
-        fs::create_directories(root / ".Lists.dev" / sub);
+    for (const char* folder : {".Lists.dev", ".Archive"})
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directories(root / folder / sub);
     auto& h = host();
     ASSERT_FALSE(fs::exists(root / ".Trash"));
     EXPECT_EQ(inbox()->Name(), "Inbox");
@@ -57,13 +41,14 @@ TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
         names.push_back(folder->Name());
         EXPECT_EQ(folder->StoreID(), fs::canonical(root).string());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Lists/dev"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Archive", "Lists/dev"}));
 }
 
 TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
     put("new", "1700000002.x", mailText(ordinaryHeaders, "b"));
     put("cur", "1700000001.b:2,S", mailText(ordinaryHeaders, "b"));
     put("cur", "1700000001.a:2,", mailText(ordinaryHeaders, "b"));
+    put("cur", "999999999.z:2,S", mailText(ordinaryHeaders, "b"));
     put("new", ".1700000000.partial", mailText(ordinaryHeaders, "b"));
     // maildrop's names carry the size; the unique name is everything before ":2,".
     put("cur", "1700000003.M12P34.host,S=1234,W=1260:2,RS", mailText(ordinaryHeaders, "b"));
@@ -71,9 +56,9 @@ TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
     std::vector<std::string> ids;
     for (const auto& mail : mails(inbox()))
         ids.push_back(mail->EntryID());
-    EXPECT_EQ(ids, (std::vector<std::string>{"1700000001.a", "1700000001.b", "1700000002.x",
+    EXPECT_EQ(ids, (std::vector<std::string>{"999999999.z", "1700000001.a", "1700000001.b", "1700000002.x",
                                              "1700000003.M12P34.host,S=1234,W=1260"}));
-    EXPECT_EQ(inbox()->ItemCount(), 4);
+    EXPECT_EQ(inbox()->ItemCount(), 5);
 }
 
 TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingTheSeenFlag) {
@@ -176,6 +161,7 @@ TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
     EXPECT_EQ(message("3.headers-only")->Fields(host::prTransportMessageHeaders)->Value(),
               "From: ann@example.org\nSubject: no body");
     EXPECT_EQ(message("1.crlf")->Fields(0x0037001E), nullptr) << "only the transport headers are offered";
+    EXPECT_EQ(byEntryID(mails(inbox()))["1.crlf"]->Body(), "body\r\n") << "from right after the blank line";
     auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
     EXPECT_EQ(headersOnly->Body(), "");
     EXPECT_EQ(headersOnly->Subject(), "no body");

@@ -50,6 +50,7 @@ TEST_F(MaildirTest, VdirFolderGivesOneListOfItsVcfFilesInNameOrder) {
     put("vdir", "b.vcf", "BEGIN:VCARD\nEMAIL:second@example.org\nEND:VCARD\n");
     put("vdir", "a.VCF", "BEGIN:VCARD\nEMAIL:first@example.org\nEND:VCARD\n");
     put("vdir", "notes.txt", "EMAIL:not-a-card@example.org\n");
+    put("vdir", ".x.vcf", "BEGIN:VCARD\nEMAIL:hidden@example.org\nEND:VCARD\n");
     const auto single = put("address-books", "one.vcf", "BEGIN:VCARD\nEMAIL:third@example.org\nEND:VCARD\n");
     host(std::nullopt, {(root / "vdir").string(), single.string()});
     auto lists = mapi()->AddressLists();

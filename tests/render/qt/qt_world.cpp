@@ -16,29 +16,6 @@
 
 namespace skerrow::test {
 
-QtWindowTest::QtWindowTest() {
-    host.setCurrentUser(qtUserAddress);
-    v.globalApplication = host.application();
-    auto session = std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
-    session->Logon("test", "", false, false);
-    v.messagingSession = session;
-    v.ownAddress = qtUserAddress;
-    v.settingsKey = settingsKeyName;
-    v.listFileUserName = *platform.user;
-}
-
-std::shared_ptr<memory::MemoryMailItem> QtWindowTest::mail(const std::string& sender, const std::string& subject,
-                                                           host::Date received) {
-    memory::MailSpec spec;
-    spec.subject = subject;
-    spec.senderAddress = sender;
-    spec.headers = "From: " + sender + "\r\nTo: " + qtUserAddress + "\r\nSubject: " + subject + "\r\n\r\n";
-    spec.body = "Dear John,\r\nsome text.\r\n";
-    spec.to = "John Smith";
-    spec.received = received;
-    return host.inbox()->addMail(std::move(spec));
-}
-
 int QtWindowTest::px(int twips) {
     return static_cast<int>(std::lround(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0));
 }

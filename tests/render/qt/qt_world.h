@@ -2,11 +2,9 @@
 // renderer on the offscreen platform, with helpers that play the user.
 #pragma once
 
-#include "filter/varient.h"
-#include "hosts/memory/memory_host.h"
-#include "platform/memory/memory_platform.h"
 #include "render/qt/qt_dialogs.h"
 #include "render/qt/qt_window_manager.h"
+#include "tests/support/world.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -22,8 +20,6 @@ class QTreeWidget;
 
 namespace skerrow::test {
 
-inline constexpr const char* qtUserAddress = "john.smith@example.com";
-
 // Runs act on the next modal dialog of type D (a message box, a file
 // dialog) once it is up, as long as scope lives.
 template <typename D>
@@ -38,20 +34,16 @@ void onNextDialog(QObject& scope, std::function<void(D&)> act, int turns = 1000)
     });
 }
 
-class QtWindowTest : public ::testing::Test {
+class QtWindowTest : public ::testing::Test, protected Wiring<qt::QtDialogs, qt::QtWindowManager> {
 protected:
-    QtWindowTest();
     void TearDown() override;
 
-    memory::MemoryHost host;
-    memory::MemoryPlatform platform;
-    qt::QtDialogs dialogs;
-    qt::QtWindowManager windows;
-    Varient v{Services{platform, host.objects(), host.clipboard(), dialogs, windows}};
-
-    // An unread mail to the user in the Inbox.
     std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject,
-                                                 host::Date received = {});
+                                                 host::Date received = {}) {
+        auto made = unreadMail(host, sender, subject);
+        made->spec().received = received;
+        return made;
+    }
 
     // A widget of a window on the screen, by control name ("Option1(2)" for
     // an element of an array); fails the test when there is none.

@@ -295,7 +295,10 @@ void Options::Command3_Click() {
 }
 
 void Options::Command4_Click() {
-    if (restoreFilter())
+    // A cancelled restore also reports success, yet replaced nothing: the
+    // unapplied edits must survive it.
+    restored_ = false;
+    if (restoreFilter() && restored_)
         restorePending = true;
 }
 
@@ -329,12 +332,16 @@ bool Options::restoreFilter() {
         return false;
     if (!*chosen)
         return true;
+    // Held when it can be, so that another process's store does not land
+    // between the copy and the load.
+    const auto lock = lockListFolder(v_);
     // Replaced whole or left as it was: a failed copy leaves the list file
     // and the lists untouched.
     if (!trap([&] { v_.services.platform.copyFile(**chosen, listFilePath(v_)); }))
         return false;
     if (!loadFilter(v_))
         return false;
+    restored_ = true;
     trap([&] {
         v_.services.dialogs.messageBox(restoredMessage, ui::Buttons::OK, ui::Icon::Exclamation, restoredTitle);
     });

@@ -67,6 +67,7 @@ private:
     FilterLists working_;
     bool approvedActive = true; // which list Delete acts on: Approved or Blocked
     bool restorePending = false;
+    bool restored_ = false; // the latest restoreFilter replaced the lists
 };
 
 } // namespace skerrow

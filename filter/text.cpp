@@ -137,8 +137,10 @@ AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) 
         const char32_t folded = fold(unit.value);
         // Only letters fold, and only two characters fold into ASCII
         // letters (KELVIN SIGN, LONG S): any other ASCII byte is itself
-        // wherever it appears.
-        if (anchor_ == npos && folded < 0x80 && !(folded >= 'a' && folded <= 'z'))
+        // wherever it appears. "@" is rare in mail text, so it is the
+        // anchor of choice.
+        const bool anchorable = folded < 0x80 && !(folded >= 'a' && folded <= 'z');
+        if (anchorable && (anchor_ == npos || (folded == '@' && units_[anchor_] != '@')))
             anchor_ = units_.size();
         units_.push_back(folded);
         // A folded character of several bytes comes from one of two bytes

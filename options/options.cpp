@@ -3,6 +3,7 @@
 #include "addin/ui/dialogs.h"
 #include "filter/addfilter.h"
 #include "filter/sender.h"
+#include "filter/settings.h"
 #include "filter/trap.h"
 #include "filter/varient.h"
 
@@ -306,12 +307,20 @@ void Options::SSTab1_GotFocus() {
     takeRestoredLists();
 }
 
+// Without a data folder there is no list file to copy, and none may be
+// written anywhere else.
+bool Options::hasDataFolder() {
+    return !getSystemDir(v_.services.platform).empty();
+}
+
 bool Options::backupFilter() {
     const auto chosen = attempt([&] { return v_.services.dialogs.saveFile(backupFileFilter); });
     if (!chosen)
         return false;
     if (!*chosen)
         return true;
+    if (!hasDataFolder())
+        return false;
     const bool copied = trap([&] {
         saveFilter(v_);
         // The platform replaces the target whole or not at all, so a failed
@@ -332,6 +341,8 @@ bool Options::restoreFilter() {
         return false;
     if (!*chosen)
         return true;
+    if (!hasDataFolder())
+        return false;
     // Held when it can be, so that another process's store does not land
     // between the copy and the load.
     const auto lock = lockListFolder(v_);

@@ -58,6 +58,7 @@ protected:
 
 private:
     void commit();
+    bool hasDataFolder();
     // A restore replaced the filter lists: the working copy is stale.
     void takeRestoredLists();
     void move(const std::string& sourceView, FilterList FilterLists::*domainFrom, FilterList FilterLists::*domainTo,

@@ -39,12 +39,13 @@ void saveEnvironment(Varient& v, const std::shared_ptr<host::Application>&) {
     if (!v.environmentLoaded)
         return;
     // One lock over the lists and the total, so that no other process
-    // stores between reading what is stored and writing it back.
-    const bool hasFolder = !getSystemDir(v.services.platform).empty();
+    // stores between reading what is stored and writing it back. Without
+    // it the lists wait for the next store; the total lives elsewhere and
+    // is stored all the same, so that a folder refusing the lock cannot
+    // cost the count.
     const auto lock = lockListFolder(v);
-    if (hasFolder && !lock)
-        return; // another process is storing: this one's changes wait for its next store
-    saveFilterLocked(v);
+    if (lock)
+        saveFilterLocked(v);
     storeTotal(v);
 }
 

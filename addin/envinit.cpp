@@ -11,6 +11,7 @@ void loadEnvironment(Varient& v) {
     loadFilter(v);
     if (auto total = parseTotal(regRead(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue)))
         v.totalDeleted = *total;
+    v.storedTotal = v.totalDeleted;
 }
 
 } // namespace skerrow

@@ -52,18 +52,15 @@ void startLoad::updateButtonStates() {
     };
 
     trap([&] { resetButtonStates(); });
+    // A selection or count that cannot be read counts as none: no command
+    // may act on mails it cannot see.
     auto selection = attempt([&] { return must(must(v_.globalApplication)->ActiveExplorer())->GetSelection(); });
-    if (!selection)
-        return;
-    if (!*selection) {
+    if (!selection || !*selection) {
         disableAll();
         return;
     }
-    // Without a count nothing below can be decided; the commands stay enabled.
     const auto count = attempt([&] { return (*selection)->Count(); });
-    if (!count)
-        return;
-    if (*count == 0) {
+    if (!count || *count == 0) {
         disableAll();
         return;
     }

@@ -5,6 +5,8 @@
 #include "filter/trap.h"
 #include "filter/varient.h"
 
+#include <algorithm>
+
 namespace skerrow {
 
 void initGlobals(Varient& v, const std::shared_ptr<host::Application>& application) {
@@ -49,10 +51,16 @@ void removeEmptyBars(Varient&, const std::shared_ptr<host::Application>& applica
 }
 
 std::optional<std::int16_t> parseTotal(const std::string& text) {
-    const std::string digits = trimSpaces(text);
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+    std::string_view digits = trimSpacesView(text);
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
-    const int value = std::stoi(digits);
+    // Leading zeros convert like any other digits.
+    digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+    if (digits.size() > 5)
+        return std::nullopt;
+    const int value = digits.empty() ? 0 : std::stoi(std::string(digits));
     if (value > INT16_MAX)
         return std::nullopt;
     return static_cast<std::int16_t>(value);

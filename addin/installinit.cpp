@@ -13,12 +13,17 @@ void firstRunSetup(Varient& v, const std::shared_ptr<host::Application>& applica
         return;
     purgeHostNotices(v, application);
     importAddressBook(v, application);
-    saveFilter(v);
-    writeFirstRunSettings(v);
+    // Only an import that reached the list file completes the set-up; else
+    // the next connection imports again.
+    if (saveFilter(v))
+        writeFirstRunSettings(v);
 }
 
 void writeFirstRunSettings(Varient& v) {
-    regWrite(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue, "0");
+    // A total counted while an earlier set-up could not store its import
+    // is kept.
+    if (regRead(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue).empty())
+        regWrite(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue, "0");
     regWrite(v.services.platform, v.settingsRoot, v.settingsKey, neverDisplayValue, "0");
     regWrite(v.services.platform, v.settingsRoot, v.settingsKey, setupCompleteValue, "1");
 }

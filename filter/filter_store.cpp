@@ -1,6 +1,7 @@
 #include "filter/filter_store.h"
 
 #include "addin/host/host.h"
+#include "filter/sender.h"
 #include "filter/settings.h"
 #include "filter/text.h"
 #include "filter/trap.h"
@@ -47,10 +48,19 @@ std::uint64_t hashOf(std::string_view value) {
     return h ^ (h >> 32);
 }
 
-// Blank entries are refused, and so are entries holding the separator,
-// which would come back from the file as two.
+// Blank entries are refused, and so are entries holding the separator or a
+// line break (or any control character), which would come back from the
+// file as two entries or move every later list down a line. The fallback
+// sender stands for every sender that could not be resolved: neither it
+// nor its domain may ever be listed.
 bool refusedEntry(std::string_view value) {
-    return value.find_first_not_of(' ') == std::string_view::npos || value.find(';') != std::string_view::npos;
+    if (value.find_first_not_of(' ') == std::string_view::npos)
+        return true;
+    for (const char c : value)
+        if (c == ';' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    static const std::string fallbackDomainKey = domainKey(fallbackSenderAddress);
+    return value == fallbackSenderAddress || value == fallbackDomainKey;
 }
 
 } // namespace
@@ -249,24 +259,96 @@ bool filterFileExists(Varient& v, const std::string& fileName) {
 
 bool loadFilter(Varient& v) {
     auto& p = v.services.platform;
+    v.setLists({});
+    v.storedLists = {};
+    v.listsSafeToStore = false;
+    const std::string dir = getSystemDir(p);
+    if (dir.empty())
+        return false;
     bool created = false;
     if (!filterFileExists(v, v.listFileUserName))
-        created = trap([&] { p.createEmptyFile(getSystemDir(p) + p.pathSeparator() + v.listFileUserName); });
+        created = trap([&] { p.createEmptyFile(dir + p.pathSeparator() + v.listFileUserName); });
     const auto text = readListFile(v);
-    v.setLists(text ? parseListFile(*text) : FilterLists{});
+    if (text)
+        v.setLists(parseListFile(*text));
+    v.storedLists = v.lists();
     v.listsSafeToStore = text.has_value() || created;
     return v.listsSafeToStore;
 }
 
-void saveFilter(Varient& v) {
+namespace {
+
+// What stored holds now, less the entries this process removed since base,
+// followed by those it added.
+FilterList merged(const FilterList& base, const FilterList& mine, const FilterList& stored) {
+    std::vector<std::string> kept;
+    kept.reserve(stored.size());
+    for (const std::string& entry : stored)
+        if (!base.contains(entry) || mine.contains(entry))
+            kept.push_back(entry);
+    FilterList result(std::move(kept));
+    std::vector<std::string> added;
+    for (const std::string& entry : mine)
+        if (!base.contains(entry))
+            added.push_back(entry);
+    result.appendEach(std::move(added));
+    return result;
+}
+
+bool changedSinceStored(const Varient& v) {
+    const FilterLists& s = v.storedLists;
+    return !(v.friendemail == s.friendemail && v.frienddomain == s.frienddomain && v.enemyemail == s.enemyemail &&
+             v.enemydomain == s.enemydomain);
+}
+
+} // namespace
+
+std::unique_ptr<platform::FolderLock> lockListFolder(Varient& v) {
+    auto& p = v.services.platform;
+    const std::string dir = getSystemDir(p);
+    if (dir.empty())
+        return nullptr;
+    return attempt([&] { return p.lockFolder(dir); }).value_or(nullptr);
+}
+
+bool saveFilter(Varient& v) {
+    // Without the lock another process may be storing at the same time:
+    // the changes wait for the next save.
+    const auto lock = lockListFolder(v);
+    return lock && saveFilterLocked(v);
+}
+
+bool saveFilterLocked(Varient& v) {
     // Lists that could not be read from the file must never replace it.
     if (!v.listsSafeToStore)
-        return;
+        return false;
     auto& p = v.services.platform;
+    const std::string dir = getSystemDir(p);
+    if (dir.empty())
+        return false;
     const std::string path = listFilePath(v);
     if (!attempt([&] { return p.fileExists(path); }).value_or(false))
-        return;
-    trap([&] { p.replaceTextFile(path, formatListFile(v.lists())); });
+        return false;
+    if (!changedSinceStored(v))
+        return true;
+    // The changes can only be applied to what can be read.
+    const auto text = attempt([&] { return p.readTextFile(path); });
+    if (!text)
+        return false;
+    const FilterLists stored = parseListFile(*text);
+    FilterLists mine = v.lists();
+    const FilterLists& base = v.storedLists;
+    // Alone with the file, the lists in memory are what it must hold, in
+    // their own order.
+    const FilterLists result = stored == base ? mine
+                                              : FilterLists{merged(base.friendemail, mine.friendemail, stored.friendemail),
+                                                            merged(base.frienddomain, mine.frienddomain, stored.frienddomain),
+                                                            merged(base.enemyemail, mine.enemyemail, stored.enemyemail),
+                                                            merged(base.enemydomain, mine.enemydomain, stored.enemydomain)};
+    if (result != stored && !trap([&] { p.replaceTextFile(path, formatListFile(result)); }))
+        return false;
+    v.storedLists = std::move(mine);
+    return true;
 }
 
 void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& application) {

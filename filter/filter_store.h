@@ -10,6 +10,10 @@
 
 namespace skerrow {
 
+namespace platform {
+class FolderLock;
+}
+
 class Varient;
 namespace host {
 class Application;
@@ -99,9 +103,20 @@ FilterList readFilterLine(Varient& v, int n);
 bool filterFileExists(Varient& v, const std::string& fileName);
 // Outcome of loadFilter: whether the list file was read (or was missing and
 // has been created empty), so that storing the lists later cannot wipe a
-// file that merely could not be read.
+// file that merely could not be read. Without a data folder there is no
+// list file: nothing is created or read outside it.
 bool loadFilter(Varient& v);
-void saveFilter(Varient& v);
+// Applies the entries this process added and removed since it last loaded
+// or stored the lists to the list file as it is now, under the lock of its
+// folder, so that another process's changes stay; the file is written only
+// when that changes it. True when the file holds the lists afterwards.
+// Any number of calls apply each change once.
+bool saveFilter(Varient& v);
+// saveFilter for a caller that holds the folder's lock already.
+bool saveFilterLocked(Varient& v);
+// The lock on the list file's folder, nothing when the folder has no name
+// or cannot be locked now.
+std::unique_ptr<platform::FolderLock> lockListFolder(Varient& v);
 void importAddressBook(Varient& v, const std::shared_ptr<host::Application>& application);
 
 // The list file's text for the four lists, and the lists of a text.

@@ -17,21 +17,37 @@ std::shared_ptr<host::Message> openMessage(const std::shared_ptr<host::Messaging
     return host::must(host::must(session)->GetMessage(entryID, storeID));
 }
 
-// Never nothing: an empty text when the headers cannot be read.
-std::shared_ptr<const std::string> headersOf(const std::shared_ptr<host::Message>& message) {
+// Nothing when the headers cannot be read; an empty text when the message
+// has none.
+std::shared_ptr<const std::string> readHeaders(const std::shared_ptr<host::Message>& message) {
     static const auto none = std::make_shared<const std::string>();
     auto headers = attempt([&] {
         auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
         return field ? field->SharedValue() : nullptr;
     });
-    return headers && *headers ? std::move(*headers) : none;
+    if (!headers)
+        return nullptr;
+    return *headers ? std::move(*headers) : none;
+}
+
+// Never nothing: an empty text when the headers cannot be read.
+std::shared_ptr<const std::string> headersOf(const std::shared_ptr<host::Message>& message) {
+    static const auto none = std::make_shared<const std::string>();
+    auto headers = readHeaders(message);
+    return headers ? std::move(headers) : none;
+}
+
+// The HTML body, or the plain one when there is no HTML; nothing when the
+// body that would be used cannot be read.
+std::optional<std::string> readBody(const std::shared_ptr<host::MailItem>& mail) {
+    auto html = attempt([&] { return host::must(mail)->HTMLBody(); });
+    if (html && !html->empty())
+        return html;
+    return attempt([&] { return host::must(mail)->Body(); });
 }
 
 std::string bodyOf(const std::shared_ptr<host::MailItem>& mail) {
-    std::string body = attempt([&] { return host::must(mail)->HTMLBody(); }).value_or(std::string());
-    if (body.empty())
-        body = attempt([&] { return host::must(mail)->Body(); }).value_or(std::string());
-    return body;
+    return readBody(mail).value_or(std::string());
 }
 
 } // namespace
@@ -47,11 +63,17 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
-    const auto shared = headersOf(message_);
-    const std::string& headers = *shared;
+    static const std::string nothing;
+    const auto read = readHeaders(message_);
+    const std::string& headers = read ? *read : nothing;
     if (search.foundIn(headers))
         return true;
-    const std::string body = bodyOf(mail_);
+    const auto readText = readBody(mail_);
+    // Nothing of the mail could be read: judging it by nothing would
+    // delete it.
+    if (!read && !readText)
+        return std::nullopt;
+    const std::string& body = readText ? *readText : nothing;
     if (search.foundIn(body))
         return true;
     // The text is the headers followed directly by the body: a match may

@@ -3,6 +3,8 @@
 #include "filter/text.h"
 #include "filter/trap.h"
 
+#include <algorithm>
+
 namespace skerrow {
 
 std::string regRead(platform::Platform& p, platform::RegistryRoot root, const std::string& subKey,
@@ -29,9 +31,14 @@ std::string getUserName(platform::Platform& p) {
     auto name = attempt([&] { return p.userName(); });
     if (!name || !*name || (*name)->empty())
         return nobody;
-    const std::string& raw = **name;
-    // The system writes at most 99 characters and a NUL into 100.
-    return trimSpaces(raw.substr(0, std::min(raw.find('\0'), std::size_t{99})));
+    const std::string raw = (*name)->substr(0, (*name)->find('\0'));
+    // The system's buffer holds 99 characters and a NUL: a longer name
+    // leaves it untouched, as no name does, and is never cut (a cut name
+    // could be another user's).
+    const auto characters = std::count_if(raw.begin(), raw.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    if (characters > 99)
+        return nobody;
+    return trimSpaces(raw);
 }
 
 std::string getSystemDir(platform::Platform& p) {

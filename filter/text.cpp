@@ -1,43 +1,97 @@
 #include "filter/text.h"
 
-#include <cstdint>
 #include <cstring>
 
 namespace skerrow {
 
 namespace {
-inline unsigned char fold(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
 
-// fold() on eight bytes at once. Each byte's low seven bits are compared
-// with 'A' and 'Z' by adding to them, which cannot carry into the next
-// byte; bytes with the high bit set are left alone.
-inline std::uint64_t foldWord(std::uint64_t word) {
-    constexpr std::uint64_t ones = 0x0101010101010101ull;
-    constexpr std::uint64_t highs = 0x8080808080808080ull;
-    const std::uint64_t low7 = word & ~highs;
-    const std::uint64_t atLeastA = low7 + (0x80 - 'A') * ones;
-    const std::uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * ones;
-    const std::uint64_t upper = atLeastA & ~aboveZ & ~word & highs;
-    return word | (upper >> 2);
-}
+// A byte that is not part of well-formed UTF-8 stands for itself, marked so
+// that it never equals a code point.
+constexpr char32_t rawByte = 0x80000000u;
 
-// Whether the m bytes at text, folded, are the folded needle.
-bool equalsFolded(const unsigned char* text, const unsigned char* needle, std::size_t m) {
-    std::size_t i = 0;
-    for (; i + 8 <= m; i += 8) {
-        std::uint64_t a, b;
-        std::memcpy(&a, text + i, 8);
-        std::memcpy(&b, needle + i, 8);
-        if (foldWord(a) != b)
-            return false;
+struct Unit {
+    char32_t value;
+    unsigned length;
+};
+
+// The character at p, or the single byte when what starts there is not
+// well-formed UTF-8 within end.
+Unit decodeAt(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = *p;
+    if (lead < 0x80)
+        return {lead, 1};
+    unsigned length;
+    char32_t code;
+    char32_t least;
+    if ((lead & 0xE0) == 0xC0)
+        length = 2, code = lead & 0x1F, least = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        length = 3, code = lead & 0x0F, least = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        length = 4, code = lead & 0x07, least = 0x10000;
+    else
+        return {rawByte | lead, 1};
+    if (static_cast<std::size_t>(end - p) < length)
+        return {rawByte | lead, 1};
+    for (unsigned k = 1; k < length; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return {rawByte | lead, 1};
+        code = (code << 6) | (p[k] & 0x3F);
     }
-    for (; i < m; ++i)
-        if (fold(text[i]) != needle[i])
-            return false;
-    return true;
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {rawByte | lead, 1};
+    return {code, length};
 }
+
+// The character that ends right before at, read back to its lead byte; the
+// single byte when no well-formed character ends there. Splits text the way
+// decodeAt does from the front.
+Unit decodeBefore(const unsigned char* begin, const unsigned char* at) {
+    const unsigned char last = at[-1];
+    if (last < 0x80)
+        return {last, 1};
+    const unsigned char* lead = at - 1;
+    while (lead > begin && at - lead < 4 && (*lead & 0xC0) == 0x80)
+        --lead;
+    const Unit unit = decodeAt(lead, at);
+    if (!(unit.value & rawByte) && lead + unit.length == at)
+        return unit;
+    return {rawByte | last, 1};
+}
+
+char32_t fold(char32_t unit) {
+    return unit & rawByte ? unit : simpleCaseFold(unit);
+}
+
+unsigned char foldAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+void appendUtf8(std::string& out, char32_t unit) {
+    if (unit & rawByte) {
+        out += static_cast<char>(unit & 0xFF);
+    } else if (unit < 0x80) {
+        out += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+        out += static_cast<char>(0xC0 | (unit >> 6));
+        out += static_cast<char>(0x80 | (unit & 0x3F));
+    } else if (unit < 0x10000) {
+        out += static_cast<char>(0xE0 | (unit >> 12));
+        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (unit >> 18));
+        out += static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+}
+
+const unsigned char* bytesOf(std::string_view text) {
+    return reinterpret_cast<const unsigned char*>(text.data());
+}
+
 } // namespace
 
 std::string trimSpaces(std::string_view text) {
@@ -55,9 +109,19 @@ std::string_view trimSpacesView(std::string_view text) {
 }
 
 std::string toLowerAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(fold(static_cast<unsigned char>(c)));
+    std::string out;
+    out.reserve(text.size());
+    const unsigned char* p = bytesOf(text);
+    const unsigned char* const end = p + text.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            out += static_cast<char>(foldAscii(*p++));
+            continue;
+        }
+        const Unit unit = decodeAt(p, end);
+        appendUtf8(out, fold(unit.value));
+        p += unit.length;
+    }
     return out;
 }
 
@@ -65,61 +129,90 @@ bool containsIgnoringAsciiCase(std::string_view haystack, std::string_view needl
     return AsciiCaseInsensitiveSearch(needle).foundIn(haystack);
 }
 
-AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) : needle_(toLowerAscii(needle)) {
-    const std::size_t m = needle_.size();
-    anchor_ = needle_.find('@');
-    for (std::size_t i = 0; i < m && anchor_ == std::string::npos; ++i) {
-        const auto c = static_cast<unsigned char>(needle_[i]);
-        if (fold(c) == c && !(c >= 'a' && c <= 'z'))
-            anchor_ = i;
-    }
-    // Without such a byte: Horspool over folded bytes.
-    for (std::size_t& s : skip_)
-        s = m;
-    for (std::size_t i = 0; i + 1 < m; ++i) {
-        const auto c = static_cast<unsigned char>(needle_[i]);
-        skip_[c] = m - 1 - i;
-        if (c >= 'a' && c <= 'z')
-            skip_[c - 'a' + 'A'] = m - 1 - i;
+AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) {
+    const unsigned char* p = bytesOf(needle);
+    const unsigned char* const end = p + needle.size();
+    while (p < end) {
+        const Unit unit = decodeAt(p, end);
+        const char32_t folded = fold(unit.value);
+        // Only letters fold, and only two characters fold into ASCII
+        // letters (KELVIN SIGN, LONG S): any other ASCII byte is itself
+        // wherever it appears. "@" is rare in mail text, so it is the
+        // anchor of choice.
+        const bool anchorable = folded < 0x80 && !(folded >= 'a' && folded <= 'z');
+        if (anchorable && (anchor_ == npos || (folded == '@' && units_[anchor_] != '@')))
+            anchor_ = units_.size();
+        units_.push_back(folded);
+        // A folded character of several bytes comes from one of two bytes
+        // at least; ASCII and stray bytes only from themselves.
+        fewestBytes_ += folded < 0x80 || (folded & rawByte) ? 1 : 2;
+        p += unit.length;
     }
 }
 
+// Whether the needle's units from unit on match the text from at.
+bool AsciiCaseInsensitiveSearch::matchesFrom(const unsigned char* at, const unsigned char* end,
+                                             std::size_t unit) const {
+    for (; unit < units_.size(); ++unit) {
+        if (at == end)
+            return false;
+        if (*at < 0x80) {
+            if (foldAscii(*at) != units_[unit])
+                return false;
+            ++at;
+            continue;
+        }
+        const Unit read = decodeAt(at, end);
+        if (fold(read.value) != units_[unit])
+            return false;
+        at += read.length;
+    }
+    return true;
+}
+
+// Whether the needle's units before the anchor match the text that ends
+// right before at.
+bool AsciiCaseInsensitiveSearch::matchesBefore(const unsigned char* begin, const unsigned char* at) const {
+    for (std::size_t unit = anchor_; unit-- > 0;) {
+        if (at == begin)
+            return false;
+        if (at[-1] < 0x80) {
+            if (foldAscii(at[-1]) != units_[unit])
+                return false;
+            --at;
+            continue;
+        }
+        const Unit read = decodeBefore(begin, at);
+        if (fold(read.value) != units_[unit])
+            return false;
+        at -= read.length;
+    }
+    return true;
+}
+
 bool AsciiCaseInsensitiveSearch::foundIn(std::string_view haystack) const {
-    const std::size_t m = needle_.size();
-    if (m == 0)
+    if (units_.empty())
         return true;
-    const std::size_t n = haystack.size();
-    if (n < m)
+    if (haystack.size() < fewestBytes_)
         return false;
-    const auto* h = reinterpret_cast<const unsigned char*>(haystack.data());
-    const auto* p = reinterpret_cast<const unsigned char*>(needle_.data());
-    if (anchor_ != std::string::npos) {
-        const unsigned char a = p[anchor_];
-        const unsigned char* from = h + anchor_;
-        const unsigned char* const last = h + (n - m) + anchor_; // the anchor's last possible place
-        while (from <= last) {
-            const auto* hit = static_cast<const unsigned char*>(std::memchr(from, a, static_cast<std::size_t>(last - from) + 1));
+    const unsigned char* const begin = bytesOf(haystack);
+    const unsigned char* const end = begin + haystack.size();
+    if (anchor_ != npos) {
+        const auto a = static_cast<unsigned char>(units_[anchor_]);
+        for (const unsigned char* from = begin; from < end;) {
+            const auto* hit = static_cast<const unsigned char*>(std::memchr(from, a, static_cast<std::size_t>(end - from)));
             if (!hit)
                 return false;
-            if (equalsFolded(hit - anchor_, p, m))
+            if (matchesFrom(hit + 1, end, anchor_ + 1) && matchesBefore(begin, hit))
                 return true;
             from = hit + 1;
         }
         return false;
     }
-    const unsigned char last = p[m - 1];
-    std::size_t pos = 0;
-    while (pos <= n - m) {
-        const unsigned char c = h[pos + m - 1];
-        if (fold(c) == last) {
-            std::size_t i = 0;
-            while (i + 1 < m && fold(h[pos + i]) == p[i])
-                ++i;
-            if (i + 1 >= m)
-                return true;
-        }
-        pos += skip_[c];
-    }
+    // Letters only: try every character's start.
+    for (const unsigned char* at = begin; at < end; at += decodeAt(at, end).length)
+        if (matchesFrom(at, end, 0))
+            return true;
     return false;
 }
 

@@ -3,31 +3,51 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skerrow {
 
 // Without leading and trailing spaces (only the space character).
 std::string trimSpaces(std::string_view text);
 std::string_view trimSpacesView(std::string_view text);
+// The code point's simple case folding (one code point for one; lower case
+// for nearly every letter).
+char32_t simpleCaseFold(char32_t c);
+// UTF-8 text case-folded letter by letter (simple case folding, so "É"
+// gives "é" and "ẞ" gives "ß"); bytes that are not well-formed UTF-8 are
+// kept as they are. The name is older than the Unicode folding.
 std::string toLowerAscii(std::string_view text);
-// Finds needle in haystack ignoring ASCII letter case; an empty needle is
-// found at once.
+// Finds needle in haystack ignoring letter case as toLowerAscii folds it;
+// an empty needle is found at once.
 bool containsIgnoringAsciiCase(std::string_view haystack, std::string_view needle);
 
 // A case-insensitive search prepared once for one needle and run over many
-// texts: the purge looks for the user's address in every mail.
+// texts: the purge looks for the user's address in every mail. Both texts
+// are compared character by character after simple case folding; bytes
+// that are not well-formed UTF-8 only match the same bytes.
 class AsciiCaseInsensitiveSearch {
 public:
     explicit AsciiCaseInsensitiveSearch(std::string_view needle);
     bool foundIn(std::string_view haystack) const;
-    std::size_t needleSize() const { return needle_.size(); }
+    // The most bytes a match can take in a haystack: a caller that joins
+    // two texts needs this many around the seam to find a match across it.
+    std::size_t needleSize() const { return units_.size() * 4; }
 
 private:
-    std::string needle_; // folded
-    // A byte that letter case cannot change ('@' in an address): the
-    // search runs memchr over it and compares around each hit.
-    std::size_t anchor_ = std::string::npos;
-    std::size_t skip_[256];
+    bool matchesFrom(const unsigned char* at, const unsigned char* end, std::size_t unit) const;
+    bool matchesBefore(const unsigned char* begin, const unsigned char* at) const;
+
+    // The needle's characters, folded; a byte that is not UTF-8 is kept as
+    // a unit of its own that no character equals.
+    std::vector<char32_t> units_;
+    // The fewest haystack bytes that can match (a folded letter may come
+    // from a longer or a shorter encoding).
+    std::size_t fewestBytes_ = 0;
+    // A character that no case folding produces from another ('@' in an
+    // address): the search runs memchr over its byte and compares around
+    // each hit.
+    std::size_t anchor_ = npos;
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 };
 
 } // namespace skerrow

@@ -60,6 +60,11 @@ public:
     // The lists were read from the list file in this connection (or it was
     // missing and was made empty), so storing them cannot lose any.
     bool listsSafeToStore = false;
+    // The lists and the total as this process last read or stored them:
+    // what differs from these is this process's own change, which the next
+    // store applies to whatever another process has stored meanwhile.
+    FilterLists storedLists;
+    std::int16_t storedTotal = 0;
 
     platform::RegistryRoot settingsRoot = platform::RegistryRoot::CurrentUser;
     std::string settingsKey;

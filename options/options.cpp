@@ -3,6 +3,7 @@
 #include "addin/ui/dialogs.h"
 #include "filter/addfilter.h"
 #include "filter/sender.h"
+#include "filter/settings.h"
 #include "filter/trap.h"
 #include "filter/varient.h"
 
@@ -311,12 +312,21 @@ void Options::Command3_Click() {
 }
 
 void Options::Command4_Click() {
-    if (restoreFilter())
+    // A cancelled restore also reports success, yet replaced nothing: the
+    // unapplied edits must survive it.
+    restored_ = false;
+    if (restoreFilter() && restored_)
         restorePending = true;
 }
 
 void Options::SSTab1_GotFocus() {
     takeRestoredLists();
+}
+
+// Without a data folder there is no list file to copy, and none may be
+// written anywhere else.
+bool Options::hasDataFolder() {
+    return !getSystemDir(v_.services.platform).empty();
 }
 
 bool Options::backupFilter() {
@@ -325,6 +335,8 @@ bool Options::backupFilter() {
         return false;
     if (!*chosen)
         return true;
+    if (!hasDataFolder())
+        return false;
     const bool copied = trap([&] {
         saveFilter(v_);
         // The platform replaces the target whole or not at all, so a failed
@@ -345,12 +357,18 @@ bool Options::restoreFilter() {
         return false;
     if (!*chosen)
         return true;
+    if (!hasDataFolder())
+        return false;
+    // Held when it can be, so that another process's store does not land
+    // between the copy and the load.
+    const auto lock = lockListFolder(v_);
     // Replaced whole or left as it was: a failed copy leaves the list file
     // and the lists untouched.
     if (!trap([&] { v_.services.platform.copyFile(**chosen, listFilePath(v_)); }))
         return false;
     if (!loadFilter(v_))
         return false;
+    restored_ = true;
     trap([&] {
         v_.services.dialogs.messageBox(restoredMessage, ui::Buttons::OK, ui::Icon::Exclamation, restoredTitle);
     });

@@ -58,6 +58,7 @@ protected:
 
 private:
     void commit();
+    bool hasDataFolder();
     // A restore replaced the filter lists: the working copy is stale.
     void takeRestoredLists();
     void move(const std::string& sourceView, FilterList FilterLists::*domainFrom, FilterList FilterLists::*domainTo,
@@ -67,6 +68,7 @@ private:
     FilterLists working_;
     bool approvedActive = true; // which list Delete acts on: Approved or Blocked
     bool restorePending = false;
+    bool restored_ = false; // the latest restoreFilter replaced the lists
 };
 
 } // namespace skerrow

@@ -7,11 +7,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace skerrow::platform {
+
+// Held from the moment lockFolder returns it until it is destroyed.
+class FolderLock {
+public:
+    virtual ~FolderLock() = default;
+};
 
 // Registry roots the add-in names.
 enum class RegistryRoot { CurrentUser, LocalMachine };
@@ -46,6 +53,10 @@ public:
     virtual void replaceTextFile(const std::string& path, const std::string& text) = 0;
     // Copies bytes; the target is replaced whole or left as it was.
     virtual void copyFile(const std::string& from, const std::string& to) = 0;
+    // An advisory lock on the folder, shared by every process of ours that
+    // stores files there: waits a few seconds while another one holds it,
+    // then throws. Not reentrant: a process takes it once at a time.
+    virtual std::unique_ptr<FolderLock> lockFolder(const std::string& folder) = 0;
 
     // The bytes of a BMP file for bitmap resource id (200, 400, ...).
     virtual std::vector<std::uint8_t> loadBitmap(int id) = 0;

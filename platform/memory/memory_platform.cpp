@@ -76,6 +76,23 @@ void MemoryPlatform::copyFile(const std::string& from, const std::string& to) {
     files[to] = source->second;
 }
 
+class MemoryPlatform::Lock : public platform::FolderLock {
+public:
+    Lock(std::set<std::string>& held, std::string folder) : held_(held), folder_(std::move(folder)) {}
+    ~Lock() override { held_.erase(folder_); }
+
+private:
+    std::set<std::string>& held_;
+    std::string folder_;
+};
+
+std::unique_ptr<platform::FolderLock> MemoryPlatform::lockFolder(const std::string& folder) {
+    faults_.check("Platform.lockFolder", folder);
+    if (!lockedFolders_.insert(folder).second)
+        throw std::runtime_error("folder locked by another holder: " + folder);
+    return std::make_unique<Lock>(lockedFolders_, folder);
+}
+
 std::vector<std::uint8_t> MemoryPlatform::loadBitmap(int id) {
     faults_.check("Platform.loadBitmap", std::to_string(id));
     auto bytes = resources::bitmapResource(id);

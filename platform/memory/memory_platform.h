@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,9 +22,9 @@ public:
     // "Platform.writeValue", "Platform.shellOpen", "Platform.userName",
     // "Platform.systemDirectory", "Platform.fileExists",
     // "Platform.readTextFile", "Platform.createEmptyFile",
-    // "Platform.replaceTextFile", "Platform.copyFile", "Platform.loadBitmap",
-    // "Platform.generalDate";
-    // the key is the path for file operations (the target for copyFile), the
+    // "Platform.replaceTextFile", "Platform.copyFile", "Platform.lockFolder",
+    // "Platform.loadBitmap", "Platform.generalDate"; the key is the path for
+    // file operations (the target for copyFile, the folder for lockFolder), the
     // value name for settings, the target for shellOpen and the id for
     // loadBitmap. A failing write or copy leaves every file as it was.
     Faults& faults() { return faults_; }
@@ -41,6 +42,9 @@ public:
     void createEmptyFile(const std::string& path) override;
     void replaceTextFile(const std::string& path, const std::string& text) override;
     void copyFile(const std::string& from, const std::string& to) override;
+    // One thread cannot wait for a holder: a folder already locked throws
+    // at once, as another platform does when its wait runs out.
+    std::unique_ptr<platform::FolderLock> lockFolder(const std::string& folder) override;
     std::vector<std::uint8_t> loadBitmap(int id) override;
     // "2003-04-05 07:07:08": UTC, whatever the machine's zone and locale.
     std::string generalDate(std::chrono::system_clock::time_point when) override;
@@ -57,7 +61,9 @@ public:
                   const std::string& value);
 
 private:
+    class Lock;
     Faults faults_;
+    std::set<std::string> lockedFolders_;
     std::map<std::tuple<int, std::string>, std::map<std::string, std::string>> keys_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -13,13 +14,16 @@
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,9 +128,44 @@ bool makeDirectories(const std::string& path, mode_t mode) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The temporary file that replaceFile writes beside a file named base.
+std::string temporaryPrefix(const std::string& base) {
+    return "." + base + ".tmp-";
+}
+
+// Temporaries of base left by a process that died before renaming them: a
+// name of our own pattern whose process is gone. Those of a live process
+// (a save under way) stay.
+void removeStaleTemporaries(const std::string& dir, const std::string& base) {
+    DIR* folder = ::opendir(dir.c_str());
+    if (!folder)
+        return;
+    const std::string prefix = temporaryPrefix(base);
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix))
+            continue;
+        const std::string_view rest = name.substr(prefix.size());
+        const auto dash = rest.find('-');
+        const std::string_view pid = rest.substr(0, dash);
+        const std::string_view count = dash == std::string_view::npos ? std::string_view{} : rest.substr(dash + 1);
+        const auto digits = [](std::string_view text) {
+            return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string_view::npos;
+        };
+        if (!digits(pid) || !digits(count))
+            continue;
+        const long id = std::stol(std::string(pid));
+        if (id <= 0 || id > INT_MAX || id == ::getpid() || ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH)
+            continue;
+        ::unlinkat(::dirfd(folder), entry->d_name, 0);
+    }
+    ::closedir(folder);
+}
+
 // Replaces path whole with what fill writes: the text goes to a temporary
 // file beside it, reaches the disk, and is renamed over the old one, so a
-// failure or a crash at any point leaves the old file as it was.
+// failure or a crash at any point leaves the old file as it was. A file we
+// may not write is refused, as it would be if written in place.
 void replaceFile(const std::string& path, mode_t newFileMode, const std::function<void(int)>& fill) {
     std::string target = path;
     struct stat st;
@@ -139,14 +178,17 @@ void replaceFile(const std::string& path, mode_t newFileMode, const std::functio
     const bool existed = ::stat(target.c_str(), &st) == 0;
     if (existed && S_ISDIR(st.st_mode))
         fail("cannot replace", target, EISDIR);
+    if (existed && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        fail("cannot replace", target);
 
     const std::string dir = directoryOf(target);
     const std::string base = target.substr(target.rfind('/') + 1);
+    removeStaleTemporaries(dir, base);
     static std::atomic<unsigned> counter{0};
     std::string temp;
     Descriptor out(-1);
     for (int attempt = 0; out.get() < 0; ++attempt) {
-        temp = dir + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        temp = dir + "/" + temporaryPrefix(base) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         out = openFile(temp, O_WRONLY | O_CREAT | O_EXCL, newFileMode);
         if (out.get() < 0 && (errno != EEXIST || attempt == 100))
             fail("cannot create a temporary file for", target);
@@ -276,9 +318,10 @@ void PosixPlatform::writeValue(platform::RegistryRoot root, const std::string& s
         fail("cannot create", *dir);
     const std::string path = *dir + "/settings";
     const auto text = readSettingsText(path);
-    Settings settings = text ? parseSettings(*text) : Settings{};
-    settings.keys[{root, subKey}][name] = value;
-    const std::string newText = formatSettings(settings);
+    // Lines we cannot read may still matter to someone: they are kept.
+    const std::string newText = withSetting(text.value_or(std::string()), root, subKey, name, value);
+    if (text && newText == *text)
+        return;
     replaceFile(path, 0600, [&](int fd) { writeAll(fd, newText, path); });
 }
 
@@ -372,6 +415,37 @@ void PosixPlatform::copyFile(const std::string& from, const std::string& to) {
     replaceFile(to, 0666, [&](int fd) {
         readChunks(in.get(), from, [&](std::string_view chunk) { writeAll(fd, chunk, to); });
     });
+}
+
+namespace {
+
+class HeldLock : public platform::FolderLock {
+public:
+    explicit HeldLock(Descriptor file) : file_(std::move(file)) {}
+    // Closing the file lets the lock go.
+
+private:
+    Descriptor file_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::FolderLock> PosixPlatform::lockFolder(const std::string& folder) {
+    const std::string path = folder + "/" + lockFileName;
+    Descriptor file = openFile(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
+    if (file.get() < 0)
+        fail("cannot open the lock file", path);
+    // A holder keeps the lock for one read and write of small files; one
+    // that keeps it far longer has hung, and the caller tries again later.
+    const auto giveUp = std::chrono::steady_clock::now() + lockWait;
+    while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            fail("cannot lock", path);
+        if (std::chrono::steady_clock::now() >= giveUp)
+            fail("still locked by another process:", path, EWOULDBLOCK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::make_unique<HeldLock>(std::move(file));
 }
 
 std::vector<std::uint8_t> PosixPlatform::loadBitmap(int id) {

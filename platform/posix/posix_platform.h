@@ -5,6 +5,7 @@
 
 #include "addin/host/platform.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,8 @@ namespace skerrow::posix {
 // What shellOpen returns, in the shell's terms (above 32 is success).
 inline constexpr int shellOpenStarted = 42;
 inline constexpr int shellOpenFailed = 2;
+// The file in a folder whose flock stands for the folder's lock.
+inline constexpr const char* lockFileName = ".skerrow.lock";
 
 class PosixPlatform : public platform::Platform {
 public:
@@ -43,15 +46,22 @@ public:
     std::string readTextFile(const std::string& path) override;
     void createEmptyFile(const std::string& path) override;
     // A replaced file keeps its permission bits; a symbolic link stays and
-    // the file it points to is replaced.
+    // the file it points to is replaced. A file the user may not write is
+    // not replaced. Temporaries that a crashed process left beside the file
+    // are removed.
     void replaceTextFile(const std::string& path, const std::string& text) override;
     void copyFile(const std::string& from, const std::string& to) override;
+    // flock on lockFileName in the folder, the file made when missing and
+    // kept; waits up to lockWait for another holder.
+    std::unique_ptr<platform::FolderLock> lockFolder(const std::string& folder) override;
     std::vector<std::uint8_t> loadBitmap(int id) override;
     // The environment's locale's date ("%x") and time ("%X"), as UTF-8.
     std::string generalDate(std::chrono::system_clock::time_point when) override;
 
     // The settings file, or nothing when there is no home folder.
     std::optional<std::string> settingsPath() const;
+
+    std::chrono::milliseconds lockWait{10000};
 
 private:
     std::optional<std::string> configDir() const;

@@ -19,8 +19,10 @@
 //   escape, a line that is neither header nor value, and every value after
 //   a header that is corrupt or names an unknown root (they belong to no
 //   key we know). Empty lines and a leading byte order mark are skipped.
-// - Written in order of root, sub-key and name. Read back, a key or value
-//   named twice keeps its last value.
+// - A value written into a file changes the one line that gives it (or adds
+//   a line to its key, or the key at the end); every other line stays
+//   byte for byte, corrupt ones too. Read back, a key or value named twice
+//   keeps its last value.
 #include "platform/posix/settings_file.h"
 
 #include <optional>
@@ -175,17 +177,34 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
-Settings parseSettings(std::string_view text) {
-    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-    if (text.substr(0, byteOrderMark.size()) == byteOrderMark)
-        text.remove_prefix(byteOrderMark.size());
+namespace {
 
-    Settings settings;
-    SettingsValues* current = nullptr;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+using Key = std::pair<RegistryRoot, std::string>;
+
+// What one line of the file says, and where it stands in the text.
+struct SettingsLine {
+    std::size_t begin; // first byte of the line
+    std::size_t next;  // first byte after its line end
+    enum { Other, Header, Value } kind;
+    // A header: the key it opens, nothing when it cannot be read. Any other
+    // line: the key of the last header read, nothing after one that could
+    // not be.
+    const Key* key;
+    std::string name; // a value line's
+    std::string value;
+};
+
+// Calls visit with every line that is not empty, in order.
+template <typename Visit>
+void forEachLine(std::string_view text, Visit visit) {
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    std::size_t at = text.substr(0, byteOrderMark.size()) == byteOrderMark ? byteOrderMark.size() : 0;
+    std::optional<Key> current;
+    while (at < text.size()) {
+        const auto end = text.find('\n', at);
+        std::string_view line = text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        SettingsLine read{at, end == std::string_view::npos ? text.size() : end + 1, SettingsLine::Other, nullptr, {}, {}};
+        at = read.next;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.empty())
@@ -193,45 +212,91 @@ Settings parseSettings(std::string_view text) {
 
         const bool clean = line.find('\0') == std::string_view::npos && isValidUtf8(line);
         if (line.front() == '[') {
-            current = nullptr;
-            if (!clean || line.size() < 2 || line.back() != ']')
-                continue;
-            const std::string_view inside = line.substr(1, line.size() - 2);
-            const auto slash = inside.find('\\');
-            const auto root = rootNamed(inside.substr(0, slash));
-            auto subKey = percentDecode(slash == std::string_view::npos ? std::string_view{}
-                                                                        : inside.substr(slash + 1));
-            if (root && subKey)
-                current = &settings.keys[{*root, std::move(*subKey)}];
+            current.reset();
+            read.kind = SettingsLine::Header;
+            if (clean && line.size() >= 2 && line.back() == ']') {
+                const std::string_view inside = line.substr(1, line.size() - 2);
+                const auto slash = inside.find('\\');
+                const auto root = rootNamed(inside.substr(0, slash));
+                auto subKey = percentDecode(slash == std::string_view::npos ? std::string_view{}
+                                                                            : inside.substr(slash + 1));
+                if (root && subKey)
+                    current = Key{*root, std::move(*subKey)};
+            }
+            read.key = current ? &*current : nullptr;
+            visit(read);
             continue;
         }
+        read.key = current ? &*current : nullptr;
         const auto equals = line.find('=');
-        if (!clean || !current || equals == std::string_view::npos)
-            continue;
-        auto name = percentDecode(line.substr(0, equals));
-        auto value = unescapeValue(line.substr(equals + 1));
-        if (name && value)
-            (*current)[std::move(*name)] = std::move(*value);
+        if (clean && current && equals != std::string_view::npos) {
+            auto name = percentDecode(line.substr(0, equals));
+            auto value = unescapeValue(line.substr(equals + 1));
+            if (name && value) {
+                read.kind = SettingsLine::Value;
+                read.name = std::move(*name);
+                read.value = std::move(*value);
+            }
+        }
+        visit(read);
     }
+}
+
+std::string headerLine(const Key& key) {
+    return "[" + std::string(rootName(key.first)) + "\\" + percentEncode(key.second, false) + "]\n";
+}
+
+std::string valueLine(std::string_view name, std::string_view value) {
+    return percentEncode(name, true) + "=" + escapeValue(value) + "\n";
+}
+
+} // namespace
+
+Settings parseSettings(std::string_view text) {
+    Settings settings;
+    forEachLine(text, [&](const SettingsLine& line) {
+        if (line.kind == SettingsLine::Header && line.key)
+            settings.keys[*line.key];
+        else if (line.kind == SettingsLine::Value)
+            settings.keys[*line.key][line.name] = line.value;
+    });
     return settings;
+}
+
+std::string withSetting(std::string_view text, RegistryRoot root, const std::string& subKey,
+                        const std::string& name, const std::string& value) {
+    const Key key{root, subKey};
+    // The line that gives the value now (the last one that names it), else
+    // the end of the key's last section.
+    std::optional<std::pair<std::size_t, std::size_t>> valueAt;
+    std::optional<std::size_t> sectionEnd;
+    forEachLine(text, [&](const SettingsLine& line) {
+        if (!line.key || *line.key != key)
+            return;
+        sectionEnd = line.next;
+        if (line.kind == SettingsLine::Value && line.name == name)
+            valueAt = {line.begin, line.next};
+    });
+    std::string out(text);
+    if (valueAt)
+        return out.replace(valueAt->first, valueAt->second - valueAt->first, valueLine(name, value));
+    std::string added = valueLine(name, value);
+    if (!sectionEnd)
+        added = headerLine(key) + added;
+    const std::size_t at = sectionEnd.value_or(out.size());
+    if (at > 0 && out[at - 1] != '\n')
+        added = "\n" + added;
+    return out.insert(at, added);
 }
 
 std::string formatSettings(const Settings& settings) {
     std::string text;
     for (const auto& [key, values] : settings.keys) {
-        text += '[';
-        text += rootName(key.first);
-        text += '\\';
-        text += percentEncode(key.second, false);
-        text += "]\n";
-        for (const auto& [name, value] : values) {
-            text += percentEncode(name, true);
-            text += '=';
-            text += escapeValue(value);
-            text += '\n';
-        }
+        text += headerLine(key);
+        for (const auto& [name, value] : values)
+            text += valueLine(name, value);
     }
     return text;
 }
 
-} // namespace skerrow::posix
+} // namespace skerrow

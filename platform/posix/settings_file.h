@@ -26,6 +26,11 @@ bool isValidUtf8(std::string_view text);
 // Never fails: lines that cannot be read are skipped, and the values after a
 // header that cannot be read belong to no key.
 Settings parseSettings(std::string_view text);
+// The text with one value set: the line that gives it now is replaced, or a
+// line is added at the end of its key (the key at the end of the text when
+// there is none). Every other byte stays as it was.
+std::string withSetting(std::string_view text, platform::RegistryRoot root, const std::string& subKey,
+                        const std::string& name, const std::string& value);
 // Canonical text: parseSettings gives back exactly the same settings.
 std::string formatSettings(const Settings& settings);
 

@@ -322,6 +322,45 @@ void Win32Platform::copyFile(const std::string& from, const std::string& to) {
     replaceWith(to, readBytes(from));
 }
 
+namespace {
+
+class HeldLock : public platform::FolderLock {
+public:
+    explicit HeldLock(Handle file) : file_(std::move(file)) {}
+    ~HeldLock() override {
+        OVERLAPPED whole = {};
+        ::UnlockFileEx(file_.get(), 0, MAXDWORD, MAXDWORD, &whole);
+    }
+
+private:
+    Handle file_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::FolderLock> Win32Platform::lockFolder(const std::string& folder) {
+    const std::string path = folder + "\\" + lockFileName;
+    Handle file(::CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!file.valid())
+        fail("cannot open the lock file " + path);
+    // A holder keeps the lock for one read and write of small files; one
+    // that keeps it far longer has hung, and the caller tries again later.
+    for (DWORD waited = 0;; waited += 10) {
+        OVERLAPPED whole = {};
+        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                         &whole))
+            return std::make_unique<HeldLock>(std::move(file));
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_LOCK_VIOLATION)
+            fail("cannot lock " + path, error);
+        if (waited >= lockWaitMilliseconds)
+            fail("still locked by another process: " + path, error);
+        ::Sleep(10);
+    }
+}
+
 std::vector<std::uint8_t> Win32Platform::loadBitmap(int id) {
     HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(2) /* RT_BITMAP */);
     HGLOBAL loaded = found ? ::LoadResource(module_, found) : nullptr;

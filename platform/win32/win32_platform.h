@@ -12,6 +12,9 @@
 
 namespace skerrow::win32 {
 
+// The file in a folder whose byte-range lock stands for the folder's lock.
+inline constexpr const char* lockFileName = "~skerrow.lock";
+
 // Where the list file may live. Nothing means the system's own folder.
 struct ListFileFolders {
     // The Windows system directory (GetSystemDirectoryA).
@@ -58,6 +61,9 @@ public:
     // the old file whole. A read-only target is not replaced.
     void replaceTextFile(const std::string& path, const std::string& text) override;
     void copyFile(const std::string& from, const std::string& to) override;
+    // LockFileEx on lockFileName in the folder, the file made (hidden) when
+    // missing and kept; waits up to lockWaitMilliseconds for another holder.
+    std::unique_ptr<platform::FolderLock> lockFolder(const std::string& folder) override;
     // The bitmap resource as the bytes of a BMP file. Throws
     // std::runtime_error for an id the module lacks.
     std::vector<std::uint8_t> loadBitmap(int id) override;
@@ -68,6 +74,8 @@ public:
     // The two candidate folders, nothing when the system names none.
     std::optional<std::string> systemFolder() const;
     std::optional<std::string> fallbackFolder() const;
+
+    DWORD lockWaitMilliseconds = 10000;
 
 private:
     ListFileFolders folders_;

@@ -74,10 +74,13 @@ TEST(ButtonStates, UnresolvedSenderIsLookedUpAsTheFallbackAndFailuresAreTrapped)
     c.host.faults().failAlways("Session.GetMessage");
     c.host.explorer()->select({mail});
     EXPECT_EQ(states(c), (States{true, true, true, true}));
-    c.host.faults().clearAll();
-    c.host.faults().failAlways("Selection.Item");
-    c.host.explorer()->select({mail});
-    EXPECT_EQ(states(c), (States{false, false, false, false}));
+    // A selection that cannot be read is no selection to act on.
+    for (const char* fault : {"Selection.Item", "Explorer.GetSelection", "Selection.Count"}) {
+        c.host.faults().clearAll();
+        c.host.faults().failAlways(fault);
+        c.host.explorer()->select({mail});
+        EXPECT_EQ(states(c), (States{false, false, false, false})) << fault;
+    }
     EXPECT_TRUE(c.host.eventFailures.empty());
 }
 

@@ -68,7 +68,8 @@ TEST(Totals, StoredTextIsParsedAndTheNewTotalWrittenBack) {
         int deleted;
         const char* written;
     } cases[] = {{"40", 3, "43"}, {"abc", 0, "0"}, {"abc", 2, "2"}, {"", 1, "1"},
-                 {"40000", 0, "0"}, {"32767", 5, "32767"}, {"-4", 0, "0"}};
+                 {"40000", 0, "0"}, {"32767", 5, "32767"}, {"-4", 0, "0"}, {"+7", 0, "7"}, {"000012", 1, "13"},
+                 {"000000000040", 0, "40"}, {"+", 0, "0"}, {"1 2", 0, "0"}};
     for (const auto& k : cases) {
         Client c;
         c.markInstalled();
@@ -159,6 +160,60 @@ TEST(Connection, SurvivesAFailureAtEveryStep) {
         EXPECT_NO_THROW(c.connect()) << fault;
         EXPECT_TRUE(c.v().environmentLoaded) << fault;
     }
+}
+
+// Two processes over one store: each saves its own changes into what the
+// other stored, as often as it saves.
+TEST(Store, TwoProcessesKeepEachOthersListsAndDeletions) {
+    test::World w;
+    w.platform.files[w.listFile()] = "f@x.com\r\n\r\n\r\n\r\n";
+    w.platform.setValue(platform::RegistryRoot::CurrentUser, settingsKeyName, "HaveAutoDeleteCount", "40");
+    Varient other(w.v.services);
+    other.settingsKey = w.v.settingsKey;
+    other.listFileUserName = w.v.listFileUserName;
+    loadEnvironment(w.v);
+    loadEnvironment(other);
+    w.v.enemyemail = addToArray(w.v.enemyemail, "a@spam.com");
+    w.v.totalDeleted += 3;
+    other.friendemail = addToArray(delFromArray(other.friendemail, "f@x.com"), "g@x.com");
+    other.totalDeleted += 2;
+    for (int round = 0; round < 2; ++round) {
+        saveEnvironment(w.v, nullptr);
+        saveEnvironment(other, nullptr);
+        EXPECT_EQ(w.platform.files.at(w.listFile()), "g@x.com\r\n\r\na@spam.com\r\n\r\n") << round;
+        EXPECT_EQ(w.platform.value(platform::RegistryRoot::CurrentUser, settingsKeyName, "HaveAutoDeleteCount"), "45")
+            << round;
+    }
+
+    // While another process holds the store, nothing is stored; the
+    // changes wait for the next save.
+    auto held = w.platform.lockFolder(*w.platform.systemDir);
+    w.v.enemyemail = addToArray(w.v.enemyemail, "b@spam.com");
+    bump(w.v.totalDeleted);
+    saveEnvironment(w.v, nullptr);
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "g@x.com\r\n\r\na@spam.com\r\n\r\n");
+    held.reset();
+    saveEnvironment(w.v, nullptr);
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "g@x.com\r\n\r\na@spam.com;b@spam.com\r\n\r\n");
+    EXPECT_EQ(w.platform.value(platform::RegistryRoot::CurrentUser, settingsKeyName, "HaveAutoDeleteCount"), "46");
+}
+
+TEST(FirstRun, AnImportThatCouldNotBeStoredRunsAgainAndKeepsTheTotal) {
+    Client c;
+    c.host.addAddressList("Contacts", {"friend@x.com"});
+    c.platform.files[c.listFile()] = "kept@x.com\r\n\r\n\r\n\r\n";
+    c.platform.faults().failAlways("Platform.readTextFile");
+    c.connect();
+    c.v().totalDeleted = 3;
+    c.disconnect();
+    EXPECT_EQ(c.setting("SetupComplete"), "<missing>");
+    c.platform.faults().clearAll();
+    c.host.endSession();
+    c.restartAddin();
+    c.connect();
+    EXPECT_EQ(c.v().friendemail.entries(), (std::vector<std::string>{"kept@x.com", "friend@x.com"}));
+    EXPECT_EQ(c.setting("SetupComplete"), "1");
+    EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "3");
 }
 
 TEST(FirstRun, IsRecognisedOnceAndOnlyOnce) {

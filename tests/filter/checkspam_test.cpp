@@ -1,6 +1,7 @@
 #include "filter/checkspam.h"
 
 #include "filter/sender.h"
+#include "filter/text.h"
 #include "addin/forms.h"
 #include "review/checkspamfrm.h"
 #include "tests/support/world.h"
@@ -58,13 +59,37 @@ TEST(Classification, RulesTable) {
     }
 }
 
-TEST(OwnAddressRule, IgnoresLetterCase) {
-    World w;
-    auto mail = w.mail("s@x.com");
-    mail->spec().headers = "To: John.Smith@Example.COM\r\n\r\n";
-    mail->spec().body = "hi";
-    purgeInbox(w.v, w.app());
-    EXPECT_TRUE(inInbox(w, mail));
+// The user's address as the host gives it, lower-cased as at connection,
+// against the To line of a mail: whether the mail is taken as addressed to
+// the user (and kept).
+TEST(OwnAddressRule, IgnoresLetterCaseOverUnicode) {
+    struct Case {
+        const char* user;
+        const char* to;
+        bool kept;
+    } cases[] = {
+        {"john.smith@example.com", "John.Smith@Example.COM", true},
+        {"JOSÉ@example.com", "josé@example.com", true},
+        {"josé@example.com", "Mail for JOSÉ@EXAMPLE.COM", true},
+        {"jose@example.com", "josé@example.com", false},
+        {"anna@MÜNCHEN.de", "anna@münchen.DE", true},
+        {"ΣΟΦΊΑ@example.gr", "σοφία@example.gr", true},
+        {"kate@example.com", "\u212Aate@example.com", true}, // KELVIN SIGN folds to "k"
+        {"straße@example.de", "STRASSE@example.de", false},   // simple folding keeps "ß"
+        {"ⱥb@x.com", "Ⱥb@x.com", true},                       // folds to a longer encoding
+        {"\xe9t\xe9@example.fr", "\xe9T\xe9@example.fr", true}, // not UTF-8: bytes as they are
+        {"\xe9t\xe9@example.fr", "\xc9T\xc9@example.fr", false},
+        {"ÉLODIE", "to élodie", true},                         // no "@" to anchor on
+    };
+    for (const Case& c : cases) {
+        World w;
+        w.v.ownAddress = toLowerAscii(c.user);
+        auto mail = w.mail("s@x.com");
+        mail->spec().headers = std::string("To: ") + c.to + "\r\n\r\n";
+        mail->spec().body = "hi";
+        purgeInbox(w.v, w.app());
+        EXPECT_EQ(inInbox(w, mail), c.kept) << c.user << " / " << c.to;
+    }
 }
 
 TEST(OwnAddressRule, UnknownUserAddressDeletesNothing) {
@@ -76,10 +101,13 @@ TEST(OwnAddressRule, UnknownUserAddressDeletesNothing) {
     EXPECT_TRUE(inInbox(w, mail));
 }
 
-TEST(OwnAddressRule, MailThatCannotBeOpenedIsLeftAloneButLocalMailIsJudgedByItsBody) {
+TEST(OwnAddressRule, MailThatCannotBeOpenedOrReadIsLeftAloneButLocalMailIsJudgedByItsBody) {
     World w;
     auto unreadable = w.mail("s@x.com");
     unreadable->spec().openable = false;
+    auto unreadText = w.mail("r@x.com");
+    for (const char* part : {"Field.Value", "MailItem.HTMLBody", "MailItem.Body"})
+        w.host.faults().failAlwaysFor(part, unreadText->EntryID());
     auto local = w.mail("t@x.com");
     local->spec().headers.reset();
     local->spec().body = "no address here";
@@ -88,6 +116,7 @@ TEST(OwnAddressRule, MailThatCannotBeOpenedIsLeftAloneButLocalMailIsJudgedByItsB
     localToUser->spec().htmlBody = "<a href='mailto:john.smith@example.com'>me</a>";
     purgeInbox(w.v, w.app());
     EXPECT_TRUE(inInbox(w, unreadable));
+    EXPECT_TRUE(inInbox(w, unreadText));
     EXPECT_FALSE(inInbox(w, local));
     EXPECT_TRUE(inInbox(w, localToUser));
     EXPECT_EQ(w.v.deletedThisPass, 0);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <random>
 
 namespace skerrow {
@@ -12,7 +14,7 @@ namespace {
 
 using test::World;
 
-TEST(ListOperations, AddAppendsUntrimmedAndRefusesBlankDuplicateAndSeparator) {
+TEST(ListOperations, AddAppendsUntrimmedAndRefusesBlankDuplicateSeparatorLineBreakAndFallback) {
     const FilterList start{"a@x.com"};
     struct Case {
         const char* value;
@@ -25,6 +27,11 @@ TEST(ListOperations, AddAppendsUntrimmedAndRefusesBlankDuplicateAndSeparator) {
         {"a@x.com", {"a@x.com"}},
         {"A@x.com", {"a@x.com", "A@x.com"}},
         {"x;boss@company.com", {"a@x.com"}},
+        {"x@y.com\r\nboss@company.com", {"a@x.com"}},
+        {"x@y.com\nboss@company.com", {"a@x.com"}},
+        {"tab\t@y.com", {"a@x.com"}},
+        {"unknown-sender@sender.invalid", {"a@x.com"}},
+        {"*@sender.invalid", {"a@x.com"}},
     };
     for (const Case& c : cases) {
         const FilterList result = addToArray(start, c.value);
@@ -189,21 +196,62 @@ TEST(LoadFilter, UnreadableFileGivesEmptyListsThatNeverReplaceIt) {
     EXPECT_EQ(w.platform.files.at(w.listFile()), kept);
 }
 
-TEST(SaveFilter, WritesTheListsButNeverCreatesTheFile) {
+// The file as loaded, this process's changes, the file as another process
+// left it meanwhile (nothing: removed), and the file after the save.
+TEST(SaveFilter, AppliesThisProcesssChangesToWhatIsStoredNow) {
+    struct Case {
+        const char* what;
+        const char* loaded;
+        std::function<void(Varient&)> change;
+        std::optional<std::string> storedNow;
+        std::optional<std::string> saved;
+    } cases[] = {
+        {"alone: the lists as in memory, in their order", "a@x.com;b@x.com\r\n\r\n\r\n\r\n",
+         [](Varient& v) {
+             v.friendemail = delFromArray(v.friendemail, "a@x.com");
+             v.friendemail = addToArray(v.friendemail, "a@x.com");
+         },
+         "a@x.com;b@x.com\r\n\r\n\r\n\r\n", "b@x.com;a@x.com\r\n\r\n\r\n\r\n"},
+        {"another process added and removed entries meanwhile", "a@x.com;b@x.com\r\n\r\nx@spam.com\r\n\r\n",
+         [](Varient& v) {
+             v.friendemail = delFromArray(v.friendemail, "a@x.com");
+             v.enemyemail = addToArray(v.enemyemail, "y@spam.com");
+         },
+         "a@x.com;b@x.com;c@x.com\r\n\r\n\r\n*@junk.com\r\n", "b@x.com;c@x.com\r\n\r\ny@spam.com\r\n*@junk.com\r\n"},
+        {"nothing changed: the file is not rewritten", "a@x.com\n", [](Varient&) {}, "a@x.com\n", "a@x.com\n"},
+        {"the same change made meanwhile: the file is not rewritten", "a@x.com\n",
+         [](Varient& v) { v.enemyemail = addToArray(v.enemyemail, "a@x.com"); },
+         "a@x.com\n\na@x.com\r\n", "a@x.com\n\na@x.com\r\n"},
+        {"removed meanwhile: not made again", "", [](Varient& v) { v.friendemail = addToArray(v.friendemail, "a@x.com"); },
+         std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        World w;
+        w.platform.files[w.listFile()] = c.loaded;
+        ASSERT_TRUE(loadFilter(w.v)) << c.what;
+        c.change(w.v);
+        w.platform.files.erase(w.listFile());
+        if (c.storedNow)
+            w.platform.files[w.listFile()] = *c.storedNow;
+        EXPECT_EQ(saveFilter(w.v), c.saved.has_value()) << c.what;
+        const auto file = w.platform.files.find(w.listFile());
+        EXPECT_EQ(file == w.platform.files.end() ? std::nullopt : std::optional(file->second), c.saved) << c.what;
+    }
+}
+
+TEST(SaveFilter, NoDataFolderMeansNoListFileAnywhere) {
     World w;
-    w.v.listsSafeToStore = true;
-    w.v.enemyemail = FilterList{"a@spam.com", "b@spam.com"};
-    saveFilter(w.v);
-    EXPECT_FALSE(w.platform.files.count(w.listFile()));
-    w.platform.files[w.listFile()] = "old\r\n";
-    saveFilter(w.v);
-    EXPECT_EQ(w.platform.files.at(w.listFile()), "\r\n\r\na@spam.com;b@spam.com\r\n\r\n");
+    w.platform.systemDir.reset();
+    EXPECT_FALSE(loadFilter(w.v));
+    w.v.friendemail = addToArray(w.v.friendemail, "a@x.com");
+    EXPECT_FALSE(saveFilter(w.v));
+    EXPECT_TRUE(w.platform.files.empty());
 }
 
 TEST(SaveFilter, FailedWriteKeepsTheOldContent) {
     World w;
-    w.v.listsSafeToStore = true;
     w.platform.files[w.listFile()] = "old\r\n\r\n\r\n\r\n";
+    loadFilter(w.v);
     w.platform.faults().failOnce("Platform.replaceTextFile");
     w.v.friendemail = FilterList{"new@x.com"};
     saveFilter(w.v);

@@ -35,12 +35,17 @@ TEST(Settings, FailuresReadEmptyAndWriteNothing) {
     EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "C:\\app\\");
 }
 
-TEST(UserName, IsTrimmedKeptWholeAtNinetyNineAndHundredXWhenMissing) {
+TEST(UserName, IsTrimmedKeptWholeAtNinetyNineAndHundredXWhenMissingOrLonger) {
     World w;
     w.platform.user = "  jsmith ";
     EXPECT_EQ(getUserName(w.platform), "jsmith");
     w.platform.user = std::string(99, 'u');
     EXPECT_EQ(getUserName(w.platform), std::string(99, 'u'));
+    // Longer than the system's buffer: no name, never a cut one.
+    for (const std::size_t size : {100, 150}) {
+        w.platform.user = std::string(size, 'u');
+        EXPECT_EQ(getUserName(w.platform), std::string(100, 'X')) << size;
+    }
     w.platform.user.reset();
     EXPECT_EQ(getUserName(w.platform), std::string(100, 'X'));
     w.platform.user = "jsmith";

@@ -101,6 +101,18 @@ TEST(FilterBackup, AFailedRestoreCopyLeavesListFileAndListsAsTheyWere) {
     }
 }
 
+TEST(FilterBackup, WithoutADataFolderNothingIsCopiedEitherWay) {
+    Connected c("a@x.com\r\n\r\n\r\n\r\n");
+    c.w.platform.systemDir.reset();
+    c.w.platform.files[chosen] = "b@x.com\r\n\r\n\r\n\r\n";
+    c.w.dialogs.openAnswers = {chosen};
+    c.w.dialogs.saveAnswers = {"C:\\backup.flt"};
+    const auto files = c.w.platform.files;
+    EXPECT_FALSE(c.o.restoreFilter());
+    EXPECT_FALSE(c.o.backupFilter());
+    EXPECT_EQ(c.w.platform.files, files);
+}
+
 TEST(FilterBackup, ARestoredFileThatCannotBeReadIsAFailure) {
     Connected c("a@x.com\r\n\r\n\r\n\r\n");
     c.w.platform.files[chosen] = "b@x.com\r\n\r\n\r\n\r\n";

@@ -172,7 +172,7 @@ TEST(Options, ARestoreReplacesTheWorkingCopyWhenTheTabStripGetsTheFocus) {
         Texts shownAfterTabClick;
     } cases[] = {
         {"restored", "C:\\saved.flt", false, {"saved@x.com"}},
-        {"dialog cancelled", std::nullopt, false, {"old@x.com"}},
+        {"dialog cancelled", std::nullopt, false, {"old@x.com", "unapplied@x.com"}},
         {"copy failed", "C:\\saved.flt", true, {"old@x.com", "unapplied@x.com"}},
     };
     for (const Case& c : cases) {

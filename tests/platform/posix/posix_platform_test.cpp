@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include <pwd.h>
@@ -68,6 +70,30 @@ protected:
         struct stat st {};
         ::stat(path.c_str(), &st);
         return st.st_mode & 07777;
+    }
+
+    // Runs check in a child process as a user without privileges (nobody,
+    // owning the test's folder and files, when we are root) and tells
+    // whether it returned true.
+    bool asUnprivilegedUser(const std::function<bool()>& check) {
+        const passwd* nobody = ::getpwnam("nobody");
+        const bool root = ::geteuid() == 0;
+        if (root && !nobody)
+            return false;
+        if (root) {
+            for (const auto& entry : fs::recursive_directory_iterator(dir))
+                ::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid);
+            ::chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid);
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (root && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
+                ::_exit(2);
+            ::_exit(check() ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     static constexpr const char* variables[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "SKERROW_OPENER",
@@ -171,12 +197,23 @@ TEST_F(Posix, CorruptSettingsFileReadsWhatCanBeParsed) {
     EXPECT_THROW(p.readValue(RegistryRoot::CurrentUser, "K", "AppPath"), std::exception) << "over the size limit";
 }
 
-TEST_F(Posix, WriteOverCorruptFileKeepsWhatParsed) {
-    write(at("settings"), "garbage\0\xff\n[HKEY_CURRENT_USER\\K]\nKept=1\n"s);
+TEST_F(Posix, WritingASettingKeepsEveryOtherLineByteForByte) {
+    const std::string header = "[HKEY_CURRENT_USER\\K]\r\n";
+    const std::string latin1 = "AppPath=C:\\\\Programme\\\\Sk\xe9rrow\\\\\r\n";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"garbage\0\xff\n"s + header + latin1 + "Count=1\r\nKept=1\r\n",
+         "garbage\0\xff\n"s + header + latin1 + "Count=2\nKept=1\r\n"},
+        {header + latin1 + "[HKEY_CURRENT_USER\\Other]\nx=1\n",
+         header + latin1 + "Count=2\n[HKEY_CURRENT_USER\\Other]\nx=1\n"},
+        {"\xEF\xBB\xBF; a comment", "\xEF\xBB\xBF; a comment\n[HKEY_CURRENT_USER\\K]\nCount=2\n"},
+    };
     PosixPlatform p(dir);
-    p.writeValue(RegistryRoot::CurrentUser, "K", "Added", "2");
-    EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, "K", "Kept"), "1");
-    EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, "K", "Added"), "2");
+    for (const auto& [before, after] : rows) {
+        write(at("settings"), before);
+        p.writeValue(RegistryRoot::CurrentUser, "K", "Count", "2");
+        EXPECT_EQ(read(at("settings")), after);
+        EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, "K", "Count"), "2");
+    }
 }
 
 TEST_F(Posix, RefusedSettingWriteLeavesFileAsItWas) {
@@ -206,6 +243,62 @@ TEST_F(Posix, ReplaceTextFileReplacesWholeAndKeepsMode) {
     EXPECT_TRUE(fs::is_symlink(at("link")));
     EXPECT_EQ(read(at("list")), "through the link");
     EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"link", "list"}));
+}
+
+TEST_F(Posix, AFileTheUserMayNotWriteIsNotReplaced) {
+    write(at("list"), "old");
+    ::chmod(at("list").c_str(), 0444);
+    // Root may write anything: the user here is one who may not.
+    EXPECT_TRUE(asUnprivilegedUser([&] {
+        try {
+            PosixPlatform().replaceTextFile(at("list"), "new");
+            return false;
+        } catch (const std::system_error&) {
+            return true;
+        }
+    }));
+    EXPECT_EQ(read(at("list")), "old");
+}
+
+TEST_F(Posix, ReplacingRemovesOnlyTheTemporariesOfProcessesThatAreGone) {
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(::getpid());
+    const std::vector<std::string> kept = {".list.tmp-" + alive + "-7", ".list.tmp-1-3", ".list.tmp-" + dead + "-x",
+                                           ".other.tmp-" + dead + "-0", "list"};
+    for (const auto& name : kept)
+        write(at(name), "partial");
+    write(at(".list.tmp-" + dead + "-0"), "partial");
+    PosixPlatform().replaceTextFile(at("list"), "new");
+    auto expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(dir), expected);
+}
+
+TEST_F(Posix, FolderLockMakesAnotherHolderWait) {
+    PosixPlatform p;
+    auto held = p.lockFolder(dir);
+    PosixPlatform impatient;
+    impatient.lockWait = std::chrono::milliseconds(0);
+    EXPECT_THROW(impatient.lockFolder(dir), std::system_error);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        held.reset(); // the parent's lock stays: it is the parent's file
+        try {
+            const auto lock = PosixPlatform().lockFolder(dir);
+            ::_exit(fs::exists(at("released")) ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    write(at("released"), "");
+    held.reset();
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock did not make the other process wait";
 }
 
 TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {

@@ -350,6 +350,16 @@ TEST(Win32Files, CopyingAMissingFileLeavesTheTargetAlone) {
     EXPECT_EQ(readBytes(folder / "user"), "lists\r\n");
 }
 
+TEST(Win32Files, AFolderLockKeepsOtherHoldersOutUntilItIsReleased) {
+    TempFolder folder;
+    Win32Platform first, second;
+    second.lockWaitMilliseconds = 0;
+    auto held = first.lockFolder(folder.path());
+    EXPECT_THROW(second.lockFolder(folder.path()), std::system_error);
+    held.reset();
+    EXPECT_NE(second.lockFolder(folder.path()), nullptr);
+}
+
 TEST(Win32Bitmaps, EachResourceComesBackAsTheBmpFileItWasMadeFrom) {
     Win32Platform platform;
     for (int id : {skerrow::resources::productPicture, skerrow::resources::makerBanner, skerrow::resources::isSpamFace,

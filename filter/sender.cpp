@@ -17,21 +17,31 @@ std::shared_ptr<host::Message> openMessage(const std::shared_ptr<host::Messaging
     return host::must(host::must(session)->GetMessage(entryID, storeID));
 }
 
+// Nothing when the headers cannot be read; empty text when there are none.
+std::optional<std::shared_ptr<const std::string>> readHeaders(const std::shared_ptr<host::Message>& message) {
+    static const auto none = std::make_shared<const std::string>();
+    return attempt([&] {
+        auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
+        auto value = field ? field->SharedValue() : nullptr;
+        return value ? value : none;
+    });
+}
+
 // Never nothing: an empty text when the headers cannot be read.
 std::shared_ptr<const std::string> headersOf(const std::shared_ptr<host::Message>& message) {
-    static const auto none = std::make_shared<const std::string>();
-    auto headers = attempt([&] {
-        auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
-        return field ? field->SharedValue() : nullptr;
-    });
-    return headers && *headers ? std::move(*headers) : none;
+    return readHeaders(message).value_or(std::make_shared<const std::string>());
+}
+
+// Nothing when the body that counts cannot be read.
+std::optional<std::string> readBody(const std::shared_ptr<host::MailItem>& mail) {
+    auto body = attempt([&] { return host::must(mail)->HTMLBody(); });
+    if (body && !body->empty())
+        return body;
+    return attempt([&] { return host::must(mail)->Body(); });
 }
 
 std::string bodyOf(const std::shared_ptr<host::MailItem>& mail) {
-    std::string body = attempt([&] { return host::must(mail)->HTMLBody(); }).value_or(std::string());
-    if (body.empty())
-        body = attempt([&] { return host::must(mail)->Body(); }).value_or(std::string());
-    return body;
+    return readBody(mail).value_or(std::string());
 }
 
 } // namespace
@@ -47,13 +57,18 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
-    const auto shared = headersOf(message_);
-    const std::string& headers = *shared;
-    if (search.foundIn(headers))
+    // A text that could not be read whole cannot show that the address is
+    // missing from it: such a mail is not judged either.
+    const auto shared = readHeaders(message_);
+    if (shared && search.foundIn(**shared))
         return true;
-    const std::string body = bodyOf(mail_);
-    if (search.foundIn(body))
+    const auto read = readBody(mail_);
+    if (read && search.foundIn(*read))
         return true;
+    if (!shared || !read)
+        return std::nullopt;
+    const std::string& headers = **shared;
+    const std::string& body = *read;
     // The text is the headers followed directly by the body: a match may
     // straddle the two.
     const std::size_t m = search.needleSize();

@@ -37,6 +37,24 @@ struct MaildirOptions {
     std::string root;                   // the Maildir++ directory
     std::optional<std::string> address; // the user's own; nothing: no current user
     std::vector<std::string> contacts;  // vCard files or vdir folders, one address list each
+    // A mail whose Delete failed on a system error is left out of every
+    // later walk of its folder: it was judged, and is not to be judged or
+    // listed again as if it had not been.
+    bool hideUndeletable = false;
+};
+
+// What the store failed to do for the add-in, which traps every failure:
+// the add-in's host program reports these.
+struct HostFailure {
+    enum class Kind { Move, Read, LinkedFolder };
+    Kind kind;
+    std::string message; // the path and the system's reason
+};
+
+// A file of the Inbox that is not a mail, and why.
+struct NonMailFile {
+    std::string reason;      // with its path
+    bool unreadable = false; // it could not be read (else it holds no header)
 };
 
 struct HostContext;
@@ -69,6 +87,11 @@ public:
     // Marks a mail of this host read, as reading it in a main window does.
     // Throws host::HostError for a mail that has gone or is not this host's.
     void markRead(const std::shared_ptr<host::MailItem>& mail);
+
+    // Failures of the system met so far, in order, each path once per kind.
+    std::vector<HostFailure> failures() const;
+    // The Inbox's files that are not mails now.
+    std::vector<NonMailFile> nonMailFiles();
 
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <set>
 
 namespace skerrow::test {
@@ -34,6 +35,23 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
+std::string manyRecipients(int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i)
+        list += (i ? ", u" : "u") + std::to_string(i) + "@lists.example";
+    return list;
+}
+
+// A multipart nested depth times around one text part.
+std::string nestedParts(int depth, const std::string& text) {
+    std::string body = "Content-Type: text/plain\n\n" + text + "\n";
+    for (int i = 0; i < depth; ++i) {
+        const std::string b = "b" + std::to_string(i);
+        body = "Content-Type: multipart/mixed; boundary=\"" + b + "\"\n\n--" + b + "\n" + body + "\n--" + b + "--\n";
+    }
+    return body;
+}
+
 std::vector<std::string> subjects(const Review& review) {
     std::vector<std::string> result;
     for (const auto& row : review.rows)
@@ -50,6 +68,12 @@ TEST_F(CheckTest, BlacklistedMailMovesToTrashCurByOneRenameKeepingNameAndFlags) 
     const auto byDomain = put("cur", "1700000002.M5P6.host,S=120:2,FR", from("Bulk <bulk@bad.example>", "offer"));
     put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
     put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
+    // No room for ":2," in a name this long; and two messages under one
+    // unique name in new/ and cur/.
+    const std::string longName = "1700000005." + std::string(244, 'L');
+    put("new", longName, from("spammer@junk.example", "long name"));
+    put("new", "1700000006.T", from("spammer@junk.example", "twin in new"));
+    put("cur", "1700000006.T:2,S", from("spammer@junk.example", "twin in cur"));
     const ino_t addressInode = inodeOf(byAddress);
     const ino_t domainInode = inodeOf(byDomain);
     const std::string domainBytes = readFile(byDomain);
@@ -58,9 +82,10 @@ TEST_F(CheckTest, BlacklistedMailMovesToTrashCurByOneRenameKeepingNameAndFlags) 
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR"}));
-    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{});
+    EXPECT_EQ(run.out, "[Check Spam] Deleted 5 spams.\n");
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR",
+                                                             "1700000006.T:2,", "1700000006.T:2,S"}));
+    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
     EXPECT_EQ(files("new"), std::vector<std::string>{});
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
     // Renamed, not copied: the same files, byte for byte.
@@ -105,6 +130,14 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
                    "--b\nContent-Type: text/plain\n\nsee attached\n--b\n" + attachment + "--b--\n",
          false},
         {"nowhere", headers + "To: list@lists.example\n\nHi\n", false},
+        {"in a To line after 2 MiB of other header lines",
+         headers + "X-Filler: " + std::string(2 << 20, 'f') + "\nTo: me@home.example\n\nHi\n", true},
+        {"last of a million recipients", headers + "To: " + manyRecipients(1000000) + ", me@home.example\n\nHi\n", true},
+        // Not read whole: such a mail is not judged by what it seems to lack.
+        {"in a text part nested deeper than the parser reads", headers + "To: list@lists.example\nMIME-Version: 1.0\n" +
+         nestedParts(1100, "me@home.example"), true},
+        {"nowhere in a header block too long to read whole",
+         headers + "X-Filler: " + std::string(65 << 20, 'f') + "\nTo: list@lists.example\n\nHi\n", true},
     };
     int n = 0;
     std::map<std::string, std::string> names;
@@ -237,14 +270,92 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
 
 // ---- What the check refuses ----
 
-TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScanned) {
-    writeLists({}, {}, {"spammer@junk.example"}, {});
-    put("new", "1700000001.A", from("spammer@junk.example", "junk"));
-    put("new", "1700000002.B", "");
-    const Outcome run = check({"--address", ownAddress});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "[Skerrow] there are invail email in Inbox.Please delete it .\n");
-    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000002.B"}));
+TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
+    writeFile(dir / "outside", from("spammer@junk.example", "outside the store"));
+    const struct {
+        const char* what;
+        std::function<fs::path(const fs::path&)> plant; // in new/ or cur/; gives the planted path
+        std::string reason;
+        int status;
+    } cases[] = {
+        {"an empty file", [](const fs::path& at) { writeFile(at, ""); return at; }, "no header field", 0},
+        {"a FIFO", [](const fs::path& at) { ::mkfifo(at.c_str(), 0600); return at; }, "not a regular file", 3},
+        {"a dangling link", [](const fs::path& at) { fs::create_symlink("/nonexistent/mail", at); return at; },
+         "No such file or directory", 3},
+        {"a link out of the store", [this](const fs::path& at) { fs::create_symlink(dir / "outside", at); return at; },
+         "symbolic link out of the store", 3},
+    };
+    for (const char* where : {"new", "cur"}) {
+        for (const auto& c : cases) {
+            const std::string label = std::string(c.what) + " in " + where;
+            fs::remove_all(maildir);
+            for (const char* sub : {"cur", "new", "tmp"})
+                fs::create_directories(maildir / sub);
+            writeLists({}, {}, {"spammer@junk.example"}, {});
+            put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+            const fs::path planted = c.plant(maildir / where / "1700000002.B");
+
+            const Outcome run = check({"--address", ownAddress});
+
+            EXPECT_EQ(run.status, c.status) << label << "\n" << run.err;
+            EXPECT_EQ(run.out, "[Skerrow] there are invail email in Inbox.Please delete it .\n") << label;
+            const std::string line = run.err.substr(0, run.err.find('\n'));
+            EXPECT_EQ(line.rfind("skerrow check: not a mail: ", 0), 0u) << label << "\n" << run.err;
+            EXPECT_NE(line.find(planted.string()), std::string::npos) << label << "\n" << run.err;
+            EXPECT_NE(line.find(c.reason), std::string::npos) << label << "\n" << run.err;
+            EXPECT_TRUE(fs::exists(maildir / "new/1700000001.A")) << label;
+        }
+    }
+}
+
+TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        std::string line; // the start of the one line on stderr
+        std::string reason;
+        bool listsRead;
+    } cases[] = {
+        {".Trash is a file", [this] { writeFile(maildir / ".Trash", "x"); },
+         "skerrow check: mail could not be moved to the Trash and stays in place: ", "Not a directory", true},
+        {".Trash is a link to a folder elsewhere",
+         [this] {
+             for (const char* sub : {"cur", "new", "tmp"})
+                 fs::create_directories(dir / "elsewhere" / sub);
+             fs::create_symlink(dir / "elsewhere", maildir / ".Trash");
+         },
+         "skerrow check: mail could not be moved to the Trash and stays in place: ", "is a symbolic link", true},
+        {"the list file is a FIFO", [this] { fs::remove(listFile()); ::mkfifo(listFile().c_str(), 0600); },
+         "skerrow check: the lists could not be read: ", "not a regular file", false},
+        {"the list file is a folder", [this] { fs::remove(listFile()); fs::create_directories(listFile()); },
+         "skerrow check: the lists could not be ", "Is a directory", false},
+    };
+    for (const auto& c : cases) {
+        for (const auto& path : {maildir, dir / "elsewhere", dataHome, configHome})
+            fs::remove_all(path);
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directories(maildir / sub);
+        writeLists({}, {}, {"spammer@junk.example"}, {});
+        put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+        put("new", "1700000002.B", from("stranger@else.example", "unknown sender"));
+        c.plant();
+
+        const Outcome run = check({"--address", ownAddress});
+
+        EXPECT_EQ(run.status, 3) << c.what << "\n" << run.err;
+        EXPECT_EQ(run.err.rfind(c.line, 0), 0u) << c.what << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << "\n" << run.err;
+        EXPECT_TRUE(fs::exists(maildir / "new/1700000001.A")) << c.what;
+        // The blacklisted mail is never listed as an unknown sender.
+        const Review review = parseReview(run.out);
+        std::set<std::string> listed;
+        for (const auto& row : review.rows)
+            listed.insert(row.from);
+        EXPECT_EQ(listed.count("spammer@junk.example"), c.listsRead ? 0u : 1u) << c.what << "\n" << run.out;
+        EXPECT_EQ(listed.count("stranger@else.example"), 1u) << c.what << "\n" << run.out;
+        if (fs::exists(dir / "elsewhere"))
+            EXPECT_TRUE(fs::is_empty(dir / "elsewhere/cur")) << c.what;
+    }
 }
 
 TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {

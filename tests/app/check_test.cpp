@@ -3,9 +3,13 @@
 
 #include "filter/sender.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <sstream>
 #include <set>
 
 namespace skerrow::test {
@@ -213,6 +217,40 @@ TEST_F(CheckTest, ReviewListsUnreadMailOfUnknownSendersSortedBySender) {
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000002.B:2,F", "1700000003.C", "1700000006.F:2,S"}));
 }
 
+TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
+    const struct {
+        const char* subjectField;
+        const char* printed;
+    } cases[] = {
+        {"raw \x1b]0;owned\x07 title", "raw \\x1b]0;owned\\x07 title"},
+        {"=?UTF-8?Q?encoded_=1B[2J_clear?=", "encoded \\x1b[2J clear"},
+        {"=?UTF-8?Q?forged=0A____evil@x.example_=7C_row?=", "forged\\x0a    evil@x.example | row"},
+        {"=?UTF-8?B?wpsxbSBjMQ==?=", "\\x9b1m c1"}, // U+009B, the one-byte CSI
+    };
+    int n = 0;
+    for (const auto& c : cases)
+        put("new", "17000000" + std::to_string(10 + n++) + ".x",
+            mailText({"From: who@strangers.example", "To: me@home.example", std::string("Subject: ") + c.subjectField}, "Hi\n"));
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const unsigned char byte : run.out)
+        EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7f)) << static_cast<int>(byte);
+    EXPECT_EQ(run.out.find("\xc2\x9b"), std::string::npos);
+    std::vector<std::string> rows;
+    for (std::istringstream lines(run.out); std::getline(lines, rows.emplace_back());)
+        ;
+    rows.pop_back();
+    const auto firstRow = std::find_if(rows.begin(), rows.end(), [](const auto& r) { return r.rfind("    who@", 0) == 0; });
+    ASSERT_EQ(rows.end() - firstRow, 4) << run.out;
+    for (const auto& c : cases)
+        EXPECT_NE(std::find_if(firstRow, rows.end(),
+                               [&](const auto& r) { return r.find(std::string(" | ") + c.printed + " | ") != std::string::npos; }),
+                  rows.end())
+            << c.printed << "\n" << run.out;
+}
+
 TEST_F(CheckTest, NothingToDeleteOrReviewPrintsNothing) {
     put("cur", "1700000001.A:2,S", from("who@else.example", "read"));
     const Outcome run = check({"--address", ownAddress});
@@ -390,6 +428,43 @@ TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
     EXPECT_FALSE(fs::exists(configHome)) << "a failed run wrote settings";
     EXPECT_FALSE(fs::exists(dataHome)) << "a failed run wrote a list file";
     EXPECT_FALSE(fs::exists(maildir / ".Trash")) << "a failed run touched the Maildir";
+}
+
+TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: planted links matter when root checks a user's Maildir";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const struct {
+        const char* link; // the store's folder that is a link
+        bool toRootsFolder;
+        int status;
+    } cases[] = {{"cur", true, 1}, {"new", true, 1}, {".Trash", false, 3}, {".Trash/cur", false, 3}};
+    for (const auto& c : cases) {
+        for (const auto& path : {maildir, dir / "roots", dir / "users", dataHome, configHome})
+            fs::remove_all(path);
+        for (const char* sub : {"cur", "new", "tmp", ".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
+            fs::create_directories(maildir / sub);
+        writeFile(dir / "roots" / "1700000009.R", from("spammer@junk.example", "root's file"));
+        writeLists({}, {}, {"spammer@junk.example"}, {});
+        const std::string spamIn = std::string(c.link) == "new" ? "cur" : "new";
+        put(spamIn, "1700000001.A", from("spammer@junk.example", "junk"));
+        fs::remove_all(maildir / c.link);
+        fs::create_symlink(c.toRootsFolder ? dir / "roots" : dir / "users" / (std::string(c.link) == ".Trash" ? "" : "cur"),
+                           maildir / c.link);
+        for (const auto& entry : fs::recursive_directory_iterator(maildir))
+            ASSERT_EQ(::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chown(maildir.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+        const Outcome run = check({"--address", ownAddress});
+
+        EXPECT_EQ(run.status, c.status) << c.link << "\n" << run.err;
+        EXPECT_NE(run.err.find((maildir / c.link).string() + " is a symbolic link"), std::string::npos)
+            << c.link << "\n" << run.err;
+        EXPECT_TRUE(fs::exists(dir / "roots" / "1700000009.R")) << c.link;
+        EXPECT_TRUE(fs::is_empty(dir / "users" / "cur")) << c.link;
+        EXPECT_TRUE(fs::exists(maildir / spamIn / "1700000001.A") || c.toRootsFolder) << c.link;
+    }
 }
 
 // ---- Mail as it comes ----

@@ -29,6 +29,14 @@ private:
     std::shared_ptr<host::EventHandler> handler_;
 };
 
+// A field's start, as much as GMime is given: a giant field (a header line of
+// a hundred megabytes) would take it minutes and gigabytes, and what is
+// shown or the first sender mailbox stands at its start.
+std::string forParser(const std::string& field) {
+    constexpr std::size_t parsedFieldLimit = 64 * 1024;
+    return field.size() <= parsedFieldLimit ? field : field.substr(0, parsedFieldLimit);
+}
+
 std::string displayName(const std::string& dirName) {
     if (dirName.empty())
         return "Inbox";
@@ -217,14 +225,14 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 std::string MaildirMailItem::Subject() {
     auto data = headers();
     if (!data->subjectText)
-        data->subjectText = data->subject ? decodeSubject(*data->subject) : std::string();
+        data->subjectText = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
     return *data->subjectText;
 }
 
 std::string MaildirMailItem::To() {
     auto data = headers();
     if (!data->toText)
-        data->toText = data->to ? displayAddresses(*data->to) : std::string();
+        data->toText = data->to ? displayAddresses(forParser(*data->to)) : std::string();
     return *data->toText;
 }
 
@@ -277,7 +285,7 @@ public:
     std::shared_ptr<host::AddressEntry> Sender() override {
         auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
         if (!data->sender)
-            data->sender = data->from ? senderAddress(*data->from) : std::nullopt;
+            data->sender = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
         if (!*data->sender)
             throw host::HostError("the message " + record_->unique + " names no sender mailbox");
         return std::make_shared<Entry>(**data->sender);

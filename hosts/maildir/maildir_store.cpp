@@ -510,7 +510,7 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
     data->to = std::move(block.to);
-    if (cache_->rawBytes + block.raw.size() <= rawBudget) {
+    if (block.whole && cache_->rawBytes + block.raw.size() <= rawBudget) {
         data->raw = std::make_shared<const std::string>(cleanUtf8(std::move(block.raw)));
         cache_->rawBytes += data->raw->size();
     }

@@ -14,9 +14,19 @@
 //   unread in new/ or without the S flag; its ReceivedTime is the file's
 //   mtime, the time a mail server reports as received.
 // - Delete renames the file into .Trash/cur (adding ":2," when it comes
-//   from new/); in .Trash it removes the file. A file renamed by another
-//   program is found again by its unique name; one that has gone makes
-//   the operation throw host::HostError.
+//   from new/; a name with no room left for it goes to .Trash/new as it
+//   is); in .Trash it removes the file. A file renamed by another program
+//   is found again by its unique name; one that has gone makes the
+//   operation throw host::HostError.
+// - The store is walked from the root by directory descriptors: a folder
+//   that is a symbolic link is refused, saying which. A message file is
+//   read only when it is a regular file (through a link only to a file of
+//   the store); anything else is an "UnreadableItem". A file of cur/ whose
+//   unique name one in new/ has too is a message of its own ("cur/" and
+//   the unique name is its EntryID).
+// - A mail whose header block or body is larger than the store reads
+//   whole fails its Fields and bodies, so that it is not judged by text
+//   it seems to lack.
 // - The messaging session ("MAPI.Session" of objects()) opens messages by
 //   unique name and root path: the sender is the first From mailbox's
 //   addr-spec, field 0x007D001E the header block as received.

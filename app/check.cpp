@@ -82,7 +82,7 @@ const char* kindText(maildir::HostFailure::Kind kind) {
     case maildir::HostFailure::Kind::Move:
         return "mail could not be moved to the Trash and stays in place";
     case maildir::HostFailure::Kind::Read:
-        return "mail could not be read";
+        return "part of the Maildir could not be read";
     case maildir::HostFailure::Kind::LinkedFolder:
         return "folder not used";
     }

@@ -53,6 +53,7 @@ struct FailureLog {
     std::set<std::pair<HostFailure::Kind, std::string>> seen;
     bool hideUndeletable = false;
     std::set<const FileRecord*> undeletable;
+    std::vector<std::shared_ptr<FileRecord>> keptUndeletable; // so that no other record takes an address
 
     void note(HostFailure::Kind kind, const std::string& message) {
         if (seen.emplace(kind, message).second)
@@ -92,8 +93,8 @@ public:
             store_->remove(state(), *record_);
         } catch (const StoreFailure& e) {
             log_->note(HostFailure::Kind::Move, e.what());
-            if (log_->hideUndeletable)
-                log_->undeletable.insert(record_.get());
+            if (log_->hideUndeletable && log_->undeletable.insert(record_.get()).second)
+                log_->keptUndeletable.push_back(record_);
             throw;
         }
     }
@@ -124,7 +125,7 @@ public:
     // A check walks the Inbox several times: the items of the last walk
     // are handed out again for the files still listed.
     std::vector<std::shared_ptr<host::Item>> Items() override {
-        const auto& records = store_->scan(*state_);
+        const auto& records = scan();
         std::vector<std::shared_ptr<host::Item>> result;
         if (!keepItems_) {
             const Kept fresh = makeItems(records, {});
@@ -143,7 +144,7 @@ public:
         return result;
     }
     int ItemCount() override {
-        const auto& records = store_->scan(*state_);
+        const auto& records = scan();
         if (log_->undeletable.empty())
             return static_cast<int>(records.size());
         return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const auto& record) {
@@ -165,6 +166,11 @@ public:
 
 private:
     using Kept = std::vector<std::shared_ptr<MaildirMailItem>>;
+
+    const std::vector<std::shared_ptr<FileRecord>>& scan() {
+        return log_->noted(HostFailure::Kind::Read,
+                           [&]() -> const std::vector<std::shared_ptr<FileRecord>>& { return store_->scan(*state_); });
+    }
 
     // Reuses the old items of records still listed. The records come in the
     // same order in every listing, so one pass over both finds them.
@@ -494,7 +500,13 @@ std::vector<NonMailFile> MaildirHost::nonMailFiles() {
     std::vector<NonMailFile> result;
     MaildirStore& store = *context_->store;
     FolderState& inbox = *store.inbox();
-    for (const auto& record : std::vector(store.scan(inbox))) {
+    std::vector<std::shared_ptr<FileRecord>> records;
+    try {
+        records = store.scan(inbox);
+    } catch (const host::HostError&) {
+        return result; // the Inbox itself cannot be read: reported among the failures
+    }
+    for (const auto& record : records) {
         try {
             if (!store.headers(inbox, *record)->isMessage)
                 result.push_back({store.pathOf(inbox, *record) + ": no header field before its first empty line", false});

@@ -441,7 +441,11 @@ std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStor
             return {folder, record};
     // Delivered or moved since the last look.
     for (const auto& folder : folders()) {
-        scan(*folder);
+        try {
+            scan(*folder);
+        } catch (const StoreFailure&) {
+            continue; // a folder that cannot be read (or is refused) holds nothing for us
+        }
         if (auto record = lookIn(*folder))
             return {folder, record};
     }
@@ -676,7 +680,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
             continue;
         }
         if (error == EEXIST)
-            throw host::HostError("cannot move " + from + ": " + to + " already exists");
+            throw StoreFailure("cannot move " + from + ": " + to + " already exists");
         throw systemFailure("cannot move " + from + " to " + to, error);
     }
 }
@@ -712,7 +716,7 @@ void MaildirStore::markRead(FolderState& folder, FileRecord& record) {
             continue;
         }
         if (error == EEXIST)
-            throw host::HostError("cannot mark " + from + " read: " + to + " already exists");
+            throw StoreFailure("cannot mark " + from + " read: " + to + " already exists");
         throw systemFailure("cannot mark " + from + " read", error);
     }
 }

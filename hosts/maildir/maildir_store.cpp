@@ -252,9 +252,14 @@ std::shared_ptr<FolderState> MaildirStore::trash() {
 
 std::vector<std::shared_ptr<FolderState>> MaildirStore::folders() {
     std::vector<std::shared_ptr<FolderState>> result{inbox_};
-    DIR* dir = ::fdopendir(::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0));
-    if (!dir)
-        throw systemFailure("cannot read " + root_, errno);
+    const int listFd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        const int error = errno;
+        if (listFd >= 0)
+            ::close(listFd);
+        throw systemFailure("cannot read " + root_, error);
+    }
     ::rewinddir(dir); // the copy shares its place with the root's descriptor
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(dir)) {
@@ -291,9 +296,14 @@ void MaildirStore::readDirectories(FolderState& folder) {
     for (const bool inNew : {true, false}) {
         const std::string path = folder.path + (inNew ? "/new" : "/cur");
         const int dirFd = inNew ? folder.dirNew : folder.dirCur;
-        DIR* dir = ::fdopendir(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!dir)
-            throw systemFailure("cannot read " + path, errno);
+        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            const int error = errno;
+            if (listFd >= 0)
+                ::close(listFd);
+            throw systemFailure("cannot read " + path, error);
+        }
         while (const dirent* entry = ::readdir(dir)) {
             if (entry->d_name[0] == '.' || entry->d_type == DT_DIR)
                 continue;

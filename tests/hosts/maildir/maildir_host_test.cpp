@@ -44,6 +44,7 @@ TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
 TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(root / ".Lists.dev" / sub);
+    fs::create_directory_symlink(root / ".Lists.dev", root / ".Linked"); // refused, named
     auto& h = host();
     ASSERT_FALSE(fs::exists(root / ".Trash"));
     EXPECT_EQ(inbox()->Name(), "Inbox");
@@ -58,6 +59,8 @@ TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
         EXPECT_EQ(folder->StoreID(), fs::canonical(root).string());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Lists/dev"}));
+    ASSERT_EQ(h.failures().size(), 1u);
+    EXPECT_EQ(h.failures()[0].message, fs::canonical(root).string() + "/.Linked is a symbolic link: not followed");
 }
 
 TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {

@@ -6,9 +6,90 @@
 #include "hosts/maildir/maildir_host.h"
 #include "platform/posix/posix_platform.h"
 
+#include <functional>
+#include <map>
 #include <ostream>
 
 namespace skerrow::app {
+
+namespace {
+
+// The failures of one run, by kind: how many, and the first one's text.
+class FailureReport {
+public:
+    void note(const std::string& kind, const std::string& message) {
+        auto& entry = kinds_[kind];
+        if (entry.count++ == 0)
+            entry.first = message;
+    }
+    bool empty() const { return kinds_.empty(); }
+    void print(std::ostream& err) const {
+        for (const auto& [kind, entry] : kinds_) {
+            err << "skerrow check: " << kind << ": " << entry.first;
+            if (entry.count > 1)
+                err << " (and " << entry.count - 1 << " more)";
+            err << "\n";
+        }
+    }
+
+private:
+    struct Entry {
+        int count = 0;
+        std::string first;
+    };
+    std::map<std::string, Entry> kinds_;
+};
+
+// The platform as the add-in uses it, noting what failed: the add-in traps
+// every failure and goes on, the program still tells the user.
+class ReportingPlatform : public posix::PosixPlatform {
+public:
+    explicit ReportingPlatform(FailureReport& report) : report_(report) {}
+
+    std::optional<std::string> readValue(platform::RegistryRoot root, const std::string& subKey,
+                                         const std::string& name) override {
+        return noted("the settings could not be read", [&] { return PosixPlatform::readValue(root, subKey, name); });
+    }
+    void writeValue(platform::RegistryRoot root, const std::string& subKey, const std::string& name,
+                    const std::string& value) override {
+        noted("the settings could not be written", [&] { PosixPlatform::writeValue(root, subKey, name, value); });
+    }
+    std::string readTextFile(const std::string& path) override {
+        return noted("the lists could not be read", [&] { return PosixPlatform::readTextFile(path); });
+    }
+    void createEmptyFile(const std::string& path) override {
+        noted("the lists could not be written", [&] { PosixPlatform::createEmptyFile(path); });
+    }
+    void replaceTextFile(const std::string& path, const std::string& text) override {
+        noted("the lists could not be written", [&] { PosixPlatform::replaceTextFile(path, text); });
+    }
+
+private:
+    template <class Step>
+    auto noted(const char* kind, Step&& step) -> decltype(step()) {
+        try {
+            return step();
+        } catch (const std::exception& e) {
+            report_.note(kind, e.what());
+            throw;
+        }
+    }
+    FailureReport& report_;
+};
+
+const char* kindText(maildir::HostFailure::Kind kind) {
+    switch (kind) {
+    case maildir::HostFailure::Kind::Move:
+        return "mail could not be moved to the Trash and stays in place";
+    case maildir::HostFailure::Kind::Read:
+        return "part of the Maildir could not be read";
+    case maildir::HostFailure::Kind::LinkedFolder:
+        return "folder not used";
+    }
+    return "failure";
+}
+
+} // namespace
 
 int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.maildir) {
@@ -18,12 +99,13 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<maildir::MaildirHost> host;
     try {
         host = std::make_unique<maildir::MaildirHost>(
-            maildir::MaildirOptions{*options.maildir, options.address, options.contacts});
+            maildir::MaildirOptions{*options.maildir, options.address, options.contacts, true});
     } catch (const std::exception& e) {
         err << "skerrow check: " << e.what() << "\n";
         return 1;
     }
-    posix::PosixPlatform platform;
+    FailureReport report;
+    ReportingPlatform platform(report);
     ConsoleDialogs dialogs(out);
     ConsoleWindows windows(out);
     startLoad addin(Services{platform, host->objects(), host->clipboard(), dialogs, windows});
@@ -31,13 +113,23 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
     addin.OnConnection(host->application(), 0, nullptr, custom);
     // What the Check Spam command does.
     checkSpam(addin.state(), addin.state().globalApplication);
+    int status = 0;
     try {
         addin.OnDisconnection(0, custom);
     } catch (const std::exception& e) {
         err << "skerrow check: the messaging session could not be closed: " << e.what() << "\n";
-        return 1;
+        status = 1;
     }
-    return 0;
+    // What the user must act on: the Inbox is not filtered while these stay.
+    bool unreadable = false;
+    for (const auto& file : host->nonMailFiles()) {
+        err << "skerrow check: not a mail: " << file.reason << "\n";
+        unreadable = unreadable || file.unreadable;
+    }
+    for (const auto& failure : host->failures())
+        report.note(kindText(failure.kind), failure.message);
+    report.print(err);
+    return status != 0 ? status : report.empty() && !unreadable ? 0 : failureStatus;
 }
 
 } // namespace skerrow::app

@@ -6,9 +6,13 @@
 
 namespace skerrow::app {
 
+// The exit status of a run in which a mail could not be moved or a file
+// could not be read or written.
+inline constexpr int failureStatus = 3;
+
 // Connects the add-in to the Maildir with no main window, runs Check Spam
 // as its command does, prints what it shows and disconnects. Returns the
-// exit status; failures are explained on err.
+// exit status; failures are explained on err, one line for each kind.
 int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace skerrow::app

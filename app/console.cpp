@@ -20,11 +20,36 @@ std::string forTerminal(const std::string& text) {
     return out.substr(first, last - first + 1);
 }
 
+// Mail text reaches the terminal with its control characters (C0, DEL and
+// C1) written as \xNN: no escape sequence acts, no line break makes a row.
+std::string escaped(const std::string& text, bool keepLineEnds = false) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        bool control = c < 0x20 || c == 0x7f;
+        if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            c = static_cast<unsigned char>(text[++i]);
+            control = true;
+        }
+        if (!control || (keepLineEnds && c == '\n')) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += "\\x";
+        out += digits[c >> 4];
+        out += digits[c & 0xf];
+    }
+    return out;
+}
+
 } // namespace
 
 ui::Answer ConsoleDialogs::messageBox(const std::string& text, ui::Buttons buttons, ui::Icon,
                                       const std::string& title) {
-    out_ << "[" << forTerminal(title) << "] " << forTerminal(text) << "\n";
+    out_ << "[" << escaped(forTerminal(title)) << "] " << escaped(forTerminal(text), true) << "\n";
     return buttons == ui::Buttons::YesNo || buttons == ui::Buttons::YesNoCancel ? ui::Answer::No : ui::Answer::OK;
 }
 
@@ -37,17 +62,17 @@ std::optional<std::string> ConsoleDialogs::saveFile(const std::string&) {
 }
 
 void printWindow(std::ostream& out, ui::Window& window) {
-    out << "== " << window.caption << " ==\n";
+    out << "== " << escaped(window.caption) << " ==\n";
     for (const ui::Control& c : window.controls()) {
         if (c.kind == ui::ControlKind::Label && c.visible && !c.caption.empty())
-            out << c.caption << "\n";
+            out << escaped(c.caption) << "\n";
     }
     for (const ui::Control& c : window.controls()) {
         if (c.kind != ui::ControlKind::ListView)
             continue;
         for (const ui::ListRow& row : c.rows) {
             if (row.cells.size() < 3) {
-                out << (row.cells.empty() ? row.key : row.cells[0].text) << "\n";
+                out << escaped(row.cells.empty() ? row.key : row.cells[0].text) << "\n";
                 continue;
             }
             // From, Subject, Received: the sender first, as the list is sorted.
@@ -55,7 +80,8 @@ void printWindow(std::ostream& out, ui::Window& window) {
             const std::string from = row.cells.size() > 1 ? row.cells[1].text : "";
             // The window wrote the date in the user's format.
             const std::string received = row.cells.size() > 2 ? row.cells[2].text : "";
-            out << (row.checked ? "[x] " : "    ") << from << " | " << subject << " | " << received << "\n";
+            out << (row.checked ? "[x] " : "    ") << escaped(from) << " | " << escaped(subject) << " | "
+                << escaped(received) << "\n";
         }
     }
 }

@@ -58,8 +58,15 @@ Files:
                                          friend domains, blacklisted
                                          addresses, blacklisted domains
 
+check tells on stderr, one line for each kind, what it failed to do (a mail
+it could not move to the Trash, a file it could not read, the lists or the
+settings it could not read or write), and names each file of the Inbox that
+is not a mail (the Inbox is not filtered while one is there). Folders of the
+Maildir that are symbolic links are not followed.
+
 Exit status: 0 when the run completed; 1 when the Maildir cannot be read;
-2 for a bad command line.
+2 for a bad command line; 3 when check completed but a mail could not be
+moved or a file could not be read or written.
 )";
 
 // No command: the main window, or the terminal demo where no window can open.

@@ -17,32 +17,26 @@ std::shared_ptr<host::Message> openMessage(const std::shared_ptr<host::Messaging
     return host::must(host::must(session)->GetMessage(entryID, storeID));
 }
 
-// Nothing when the headers cannot be read; an empty text when the message
-// has none.
-std::shared_ptr<const std::string> readHeaders(const std::shared_ptr<host::Message>& message) {
+// Nothing when the headers cannot be read; empty text when there are none.
+std::optional<std::shared_ptr<const std::string>> readHeaders(const std::shared_ptr<host::Message>& message) {
     static const auto none = std::make_shared<const std::string>();
-    auto headers = attempt([&] {
+    return attempt([&] {
         auto field = host::must(message)->Fields(host::prTransportMessageHeaders);
-        return field ? field->SharedValue() : nullptr;
+        auto value = field ? field->SharedValue() : nullptr;
+        return value ? value : none;
     });
-    if (!headers)
-        return nullptr;
-    return *headers ? std::move(*headers) : none;
 }
 
 // Never nothing: an empty text when the headers cannot be read.
 std::shared_ptr<const std::string> headersOf(const std::shared_ptr<host::Message>& message) {
-    static const auto none = std::make_shared<const std::string>();
-    auto headers = readHeaders(message);
-    return headers ? std::move(headers) : none;
+    return readHeaders(message).value_or(std::make_shared<const std::string>());
 }
 
-// The HTML body, or the plain one when there is no HTML; nothing when the
-// body that would be used cannot be read.
+// Nothing when the body that counts cannot be read.
 std::optional<std::string> readBody(const std::shared_ptr<host::MailItem>& mail) {
-    auto html = attempt([&] { return host::must(mail)->HTMLBody(); });
-    if (html && !html->empty())
-        return html;
+    auto body = attempt([&] { return host::must(mail)->HTMLBody(); });
+    if (body && !body->empty())
+        return body;
     return attempt([&] { return host::must(mail)->Body(); });
 }
 
@@ -63,19 +57,18 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
-    static const std::string nothing;
-    const auto read = readHeaders(message_);
-    const std::string& headers = read ? *read : nothing;
-    if (search.foundIn(headers))
+    // A text that could not be read whole cannot show that the address is
+    // missing from it: such a mail is not judged either.
+    const auto shared = readHeaders(message_);
+    if (shared && search.foundIn(**shared))
         return true;
-    const auto readText = readBody(mail_);
-    // Nothing of the mail could be read: judging it by nothing would
-    // delete it.
-    if (!read && !readText)
+    const auto read = readBody(mail_);
+    if (read && search.foundIn(*read))
+        return true;
+    if (!shared || !read)
         return std::nullopt;
-    const std::string& body = readText ? *readText : nothing;
-    if (search.foundIn(body))
-        return true;
+    const std::string& headers = **shared;
+    const std::string& body = *read;
     // The text is the headers followed directly by the body: a match may
     // straddle the two.
     const std::size_t m = search.needleSize();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace skerrow::maildir {
 
@@ -28,6 +29,14 @@ private:
     std::shared_ptr<host::EventHandler> handler_;
 };
 
+// A field's start, as much as GMime is given: a giant field (a header line of
+// a hundred megabytes) would take it minutes and gigabytes, and what is
+// shown or the first sender mailbox stands at its start.
+std::string forParser(const std::string& field) {
+    constexpr std::size_t parsedFieldLimit = 64 * 1024;
+    return field.size() <= parsedFieldLimit ? field : field.substr(0, parsedFieldLimit);
+}
+
 std::string displayName(const std::string& dirName) {
     if (dirName.empty())
         return "Inbox";
@@ -38,57 +47,111 @@ std::string displayName(const std::string& dirName) {
     return name;
 }
 
+// The store's failures as the host's objects meet them.
+struct FailureLog {
+    std::vector<HostFailure> failures;
+    std::set<std::pair<HostFailure::Kind, std::string>> seen;
+    bool hideUndeletable = false;
+    std::set<const FileRecord*> undeletable;
+    std::vector<std::shared_ptr<FileRecord>> keptUndeletable; // so that no other record takes an address
+
+    void note(HostFailure::Kind kind, const std::string& message) {
+        if (seen.emplace(kind, message).second)
+            failures.push_back({kind, message});
+    }
+    // Runs step, noting a failure of the system as kind.
+    template <class Step>
+    auto noted(HostFailure::Kind kind, Step&& step) -> decltype(step()) {
+        try {
+            return step();
+        } catch (const StoreFailure& e) {
+            note(kind, e.what());
+            throw;
+        }
+    }
+};
+
 class MaildirFolder;
 
 class MaildirMailItem : public host::MailItem {
 public:
     MaildirMailItem(std::shared_ptr<MaildirStore> store, std::shared_ptr<MaildirFolder> folder,
-                    std::shared_ptr<FileRecord> record)
-        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)) {}
+                    std::shared_ptr<FileRecord> record, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)), log_(std::move(log)) {}
 
     std::string typeName() override;
     std::string EntryID() override;
     std::shared_ptr<host::Folder> Parent() override;
     std::string Subject() override;
-    std::string Body() override { return store_->bodies(state(), *record_)->plain; }
-    std::string HTMLBody() override { return store_->bodies(state(), *record_)->html; }
+    std::string Body() override { return bodies()->plain; }
+    std::string HTMLBody() override { return bodies()->html; }
     std::string To() override;
     bool UnRead() override;
     host::Date ReceivedTime() override { return store_->received(state(), *record_); }
-    void Delete() override { store_->remove(state(), *record_); }
+    void Delete() override {
+        try {
+            store_->remove(state(), *record_);
+        } catch (const StoreFailure& e) {
+            log_->note(HostFailure::Kind::Move, e.what());
+            if (log_->hideUndeletable && log_->undeletable.insert(record_.get()).second)
+                log_->keptUndeletable.push_back(record_);
+            throw;
+        }
+    }
     void markRead() { store_->markRead(state(), *record_); }
     void markUnread() { store_->markUnread(state(), *record_); }
     const std::shared_ptr<FileRecord>& record() const { return record_; }
 
 private:
     FolderState& state();
-    std::shared_ptr<HeaderData> headers() { return store_->headers(state(), *record_); }
+    std::shared_ptr<HeaderData> headers() {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(state(), *record_); });
+    }
+    std::shared_ptr<const MessageBodies> bodies() {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->bodies(state(), *record_); });
+    }
 
     std::shared_ptr<MaildirStore> store_;
     std::shared_ptr<MaildirFolder> folder_;
     std::shared_ptr<FileRecord> record_;
+    std::shared_ptr<FailureLog> log_;
 };
 
 class MaildirFolder : public host::Folder, public std::enable_shared_from_this<MaildirFolder> {
 public:
-    MaildirFolder(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> state)
-        : store_(std::move(store)), state_(std::move(state)) {}
+    MaildirFolder(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> state,
+                  std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), state_(std::move(state)), log_(std::move(log)) {}
 
     // A check walks the Inbox several times: the items of the last walk
     // are handed out again for the files still listed.
     std::vector<std::shared_ptr<host::Item>> Items() override {
-        const auto& records = store_->scan(*state_);
+        const auto& records = scan();
+        std::vector<std::shared_ptr<host::Item>> result;
         if (!keepItems_) {
             const Kept fresh = makeItems(records, {});
-            return {fresh.begin(), fresh.end()};
+            result.assign(fresh.begin(), fresh.end());
+        } else {
+            if (itemsVersion_ != state_->listingVersion || items_.size() != records.size()) {
+                items_ = makeItems(records, std::move(items_));
+                itemsVersion_ = state_->listingVersion;
+            }
+            result.assign(items_.begin(), items_.end());
         }
-        if (itemsVersion_ != state_->listingVersion || items_.size() != records.size()) {
-            items_ = makeItems(records, std::move(items_));
-            itemsVersion_ = state_->listingVersion;
-        }
-        return {items_.begin(), items_.end()};
+        if (!log_->undeletable.empty())
+            std::erase_if(result, [&](const auto& item) {
+                return log_->undeletable.contains(static_cast<MaildirMailItem&>(*item).record().get());
+            });
+        return result;
     }
-    int ItemCount() override { return static_cast<int>(store_->scan(*state_).size()); }
+    int ItemCount() override {
+        const auto& records = scan();
+        if (log_->undeletable.empty())
+            return static_cast<int>(records.size());
+        return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const auto& record) {
+            return !log_->undeletable.contains(record.get());
+        }));
+    }
     std::string Name() override { return displayName(state_->dirName); }
     std::string StoreID() override { return store_->root(); }
 
@@ -105,6 +168,11 @@ public:
 private:
     using Kept = std::vector<std::shared_ptr<MaildirMailItem>>;
 
+    const std::vector<std::shared_ptr<FileRecord>>& scan() {
+        return log_->noted(HostFailure::Kind::Read,
+                           [&]() -> const std::vector<std::shared_ptr<FileRecord>>& { return store_->scan(*state_); });
+    }
+
     // Reuses the old items of records still listed. The records come in the
     // same order in every listing, so one pass over both finds them.
     Kept makeItems(const std::vector<std::shared_ptr<FileRecord>>& records, Kept old) {
@@ -118,13 +186,14 @@ private:
             if (next < old.size() && old[next]->record() == record)
                 items.push_back(std::move(old[next++]));
             else
-                items.push_back(std::make_shared<MaildirMailItem>(store_, self, record));
+                items.push_back(std::make_shared<MaildirMailItem>(store_, self, record, log_));
         }
         return items;
     }
 
     std::shared_ptr<MaildirStore> store_;
     std::shared_ptr<FolderState> state_;
+    std::shared_ptr<FailureLog> log_;
     bool keepItems_ = true;
     Kept items_;
     std::uint64_t itemsVersion_ = 0;
@@ -145,7 +214,8 @@ std::string MaildirMailItem::typeName() {
     if (!record_->gone && record_->headers)
         return record_->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     try {
-        return headers()->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+        // Not noted: what is no mail is named by nonMailFiles.
+        return store_->headers(state(), *record_)->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     } catch (const host::HostError&) {
         // Moved away since the snapshot: it was a mail as far as anyone
         // knows, and its operations now fail one by one.
@@ -162,14 +232,14 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 std::string MaildirMailItem::Subject() {
     auto data = headers();
     if (!data->subjectText)
-        data->subjectText = data->subject ? decodeSubject(*data->subject) : std::string();
+        data->subjectText = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
     return *data->subjectText;
 }
 
 std::string MaildirMailItem::To() {
     auto data = headers();
     if (!data->toText)
-        data->toText = data->to ? displayAddresses(*data->to) : std::string();
+        data->toText = data->to ? displayAddresses(forParser(*data->to)) : std::string();
     return *data->toText;
 }
 
@@ -216,13 +286,13 @@ private:
 class MaildirMessage : public host::Message {
 public:
     MaildirMessage(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> folder,
-                   std::shared_ptr<FileRecord> record)
-        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)) {}
+                   std::shared_ptr<FileRecord> record, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)), log_(std::move(log)) {}
 
     std::shared_ptr<host::AddressEntry> Sender() override {
-        auto data = store_->headers(*folder_, *record_);
+        auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
         if (!data->sender)
-            data->sender = data->from ? senderAddress(*data->from) : std::nullopt;
+            data->sender = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
         if (!*data->sender)
             throw host::HostError("the message " + record_->unique + " names no sender mailbox");
         return std::make_shared<Entry>(**data->sender);
@@ -231,18 +301,21 @@ public:
     std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
         if (propertyTag != host::prTransportMessageHeaders)
             return nullptr;
-        return std::make_shared<HeaderField>(store_->rawHeaders(*folder_, *record_));
+        return std::make_shared<HeaderField>(
+            log_->noted(HostFailure::Kind::Read, [&] { return store_->rawHeaders(*folder_, *record_); }));
     }
 
 private:
     std::shared_ptr<MaildirStore> store_;
     std::shared_ptr<FolderState> folder_;
     std::shared_ptr<FileRecord> record_;
+    std::shared_ptr<FailureLog> log_;
 };
 
 class MaildirSession : public host::MessagingSession {
 public:
-    explicit MaildirSession(std::shared_ptr<MaildirStore> store) : store_(std::move(store)) {}
+    MaildirSession(std::shared_ptr<MaildirStore> store, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), log_(std::move(log)) {}
 
     void Logon(const std::string&, const std::string&, bool, bool) override { loggedOn_ = true; }
     void Logoff() override {
@@ -256,25 +329,28 @@ public:
         if (storeID != store_->root())
             throw host::HostError("no message store " + storeID);
         auto [folder, record] = store_->find(entryID);
-        return std::make_shared<MaildirMessage>(store_, std::move(folder), std::move(record));
+        return std::make_shared<MaildirMessage>(store_, std::move(folder), std::move(record), log_);
     }
 
 private:
     std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FailureLog> log_;
     bool loggedOn_ = false;
 };
 
 class MaildirObjectFactory : public host::ObjectFactory {
 public:
-    explicit MaildirObjectFactory(std::shared_ptr<MaildirStore> store) : store_(std::move(store)) {}
+    MaildirObjectFactory(std::shared_ptr<MaildirStore> store, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), log_(std::move(log)) {}
     std::shared_ptr<host::Object> CreateObject(const std::string& className) override {
         if (className == "MAPI.Session")
-            return std::make_shared<MaildirSession>(store_);
+            return std::make_shared<MaildirSession>(store_, log_);
         return nullptr;
     }
 
 private:
     std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FailureLog> log_;
 };
 
 class NoClipboard : public host::Clipboard {
@@ -294,11 +370,12 @@ struct HostContext {
     std::shared_ptr<host::Explorer> explorer;
     std::shared_ptr<HandlerList> newMailHandlers = std::make_shared<HandlerList>();
     std::vector<std::string> eventFailures;
+    std::shared_ptr<FailureLog> log = std::make_shared<FailureLog>();
 
     std::shared_ptr<MaildirFolder> folder(const std::shared_ptr<FolderState>& state) {
         auto& slot = folders[state->dirName];
         if (!slot)
-            slot = std::make_shared<MaildirFolder>(store, state);
+            slot = std::make_shared<MaildirFolder>(store, state, log);
         return slot;
     }
 };
@@ -357,10 +434,11 @@ private:
 MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_shared<HostContext>()) {
     context_->store = std::make_shared<MaildirStore>(options.root);
     context_->address = options.address;
+    context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));
     application_ = std::make_shared<MaildirApplication>(context_);
-    objects_ = std::make_unique<MaildirObjectFactory>(context_->store);
+    objects_ = std::make_unique<MaildirObjectFactory>(context_->store, context_->log);
     clipboard_ = std::make_unique<NoClipboard>();
 }
 
@@ -417,6 +495,36 @@ void MaildirHost::raiseNewMail() {
             context_->eventFailures.emplace_back("unknown failure");
         }
     }
+}
+
+std::vector<HostFailure> MaildirHost::failures() const {
+    std::vector<HostFailure> result = context_->log->failures;
+    for (const auto& path : context_->store->refusedFolders())
+        result.push_back({HostFailure::Kind::LinkedFolder, path + " is a symbolic link: not followed"});
+    return result;
+}
+
+std::vector<NonMailFile> MaildirHost::nonMailFiles() {
+    std::vector<NonMailFile> result;
+    MaildirStore& store = *context_->store;
+    FolderState& inbox = *store.inbox();
+    std::vector<std::shared_ptr<FileRecord>> records;
+    try {
+        records = store.scan(inbox);
+    } catch (const host::HostError&) {
+        return result; // the Inbox itself cannot be read: reported among the failures
+    }
+    for (const auto& record : records) {
+        try {
+            if (!store.headers(inbox, *record)->isMessage)
+                result.push_back({store.pathOf(inbox, *record) + ": no header field before its first empty line", false});
+        } catch (const StoreFailure& e) {
+            result.push_back({e.what(), true});
+        } catch (const host::HostError&) {
+            // Moved away meanwhile.
+        }
+    }
+    return result;
 }
 
 const std::vector<std::string>& MaildirHost::eventFailures() const {

@@ -14,9 +14,19 @@
 //   unread in new/ or without the S flag; its ReceivedTime is the file's
 //   mtime, the time a mail server reports as received.
 // - Delete renames the file into .Trash/cur (adding ":2," when it comes
-//   from new/); in .Trash it removes the file. A file renamed by another
-//   program is found again by its unique name; one that has gone makes
-//   the operation throw host::HostError.
+//   from new/; a name with no room left for it goes to .Trash/new as it
+//   is); in .Trash it removes the file. A file renamed by another program
+//   is found again by its unique name; one that has gone makes the
+//   operation throw host::HostError.
+// - The store is walked from the root by directory descriptors: a folder
+//   that is a symbolic link is refused, saying which. A message file is
+//   read only when it is a regular file (through a link only to a file of
+//   the store); anything else is an "UnreadableItem". A file of cur/ whose
+//   unique name one in new/ has too is a message of its own ("cur/" and
+//   the unique name is its EntryID).
+// - A mail whose header block or body is larger than the store reads
+//   whole fails its Fields and bodies, so that it is not judged by text
+//   it seems to lack.
 // - The messaging session ("MAPI.Session" of objects()) opens messages by
 //   unique name and root path: the sender is the first From mailbox's
 //   addr-spec, field 0x007D001E the header block as received.
@@ -37,6 +47,24 @@ struct MaildirOptions {
     std::string root;                   // the Maildir++ directory
     std::optional<std::string> address; // the user's own; nothing: no current user
     std::vector<std::string> contacts;  // vCard files or vdir folders, one address list each
+    // A mail whose Delete failed on a system error is left out of every
+    // later walk of its folder: it was judged, and is not to be judged or
+    // listed again as if it had not been.
+    bool hideUndeletable = false;
+};
+
+// What the store failed to do for the add-in, which traps every failure:
+// the add-in's host program reports these.
+struct HostFailure {
+    enum class Kind { Move, Read, LinkedFolder };
+    Kind kind;
+    std::string message; // the path and the system's reason
+};
+
+// A file of the Inbox that is not a mail, and why.
+struct NonMailFile {
+    std::string reason;      // with its path
+    bool unreadable = false; // it could not be read (else it holds no header)
 };
 
 struct HostContext;
@@ -71,6 +99,11 @@ public:
     void markRead(const std::shared_ptr<host::MailItem>& mail);
     // Marks a read mail of this host unread again (in cur/, without the S flag).
     void markUnread(const std::shared_ptr<host::MailItem>& mail);
+
+    // Failures of the system met so far, in order, each path once per kind.
+    std::vector<HostFailure> failures() const;
+    // The Inbox's files that are not mails now.
+    std::vector<NonMailFile> nonMailFiles();
 
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();

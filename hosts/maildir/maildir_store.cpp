@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,10 @@ namespace skerrow::maildir {
 namespace {
 
 constexpr const char* infoSeparator = ":2,";
+constexpr std::size_t headerBlockChunk = 1024 * 1024;
 
-host::HostError systemFailure(const std::string& what, int error) {
-    return host::HostError(what + ": " + std::strerror(error));
+StoreFailure systemFailure(const std::string& what, int error) {
+    return StoreFailure(what + ": " + std::strerror(error));
 }
 
 class FileDescriptor {
@@ -42,9 +44,23 @@ private:
     int fd_;
 };
 
-bool isDirectory(const std::string& path) {
+// Opens a folder below parent, never through a symbolic link: run by root
+// on a user's store, a planted link must not lead the moves elsewhere.
+int openDirectory(int parent, const std::string& name, const std::string& path) {
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        return fd;
+    const int error = errno;
     struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if ((error == ELOOP || error == ENOTDIR) && ::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        throw StoreFailure(path + " is a symbolic link: folders of the store are not followed");
+    throw systemFailure("cannot open " + path, error);
+}
+
+bool isDirectoryAt(int parent, const char* name) {
+    struct stat st{};
+    return ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode));
 }
 
 
@@ -93,7 +109,7 @@ bool onNetworkFileSystem(const std::string& path) {
 }
 
 constexpr std::uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
-                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 } // namespace
 
@@ -128,20 +144,34 @@ MaildirStore::MaildirStore(const std::string& root) {
         throw systemFailure("cannot open the Maildir " + root, errno);
     root_ = canonical;
     std::free(canonical);
-    if (!isDirectory(root_ + "/cur") || !isDirectory(root_ + "/new"))
-        throw host::HostError(root_ + " is not a Maildir: it has no cur/ and new/ folders");
-    inbox_ = folderState("");
+    rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0)
+        throw systemFailure("cannot open the Maildir " + root_, errno);
+    try {
+        if (!isDirectoryAt(rootFd_, "cur") || !isDirectoryAt(rootFd_, "new"))
+            throw host::HostError(root_ + " is not a Maildir: it has no cur/ and new/ folders");
+        inbox_ = folderState("");
+        openFolder(*inbox_, false);
+    } catch (...) {
+        closeAll();
+        throw;
+    }
     if (!onNetworkFileSystem(root_))
         events_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
 MaildirStore::~MaildirStore() {
-    if (events_ >= 0)
-        ::close(events_);
+    closeAll();
+}
+
+void MaildirStore::closeAll() {
+    for (int* fd : {&events_, &rootFd_})
+        if (*fd >= 0)
+            ::close(std::exchange(*fd, -1));
     for (auto& [dirName, folder] : folders_)
-        for (int fd : {folder->dirNew, folder->dirCur})
-            if (fd >= 0)
-                ::close(fd);
+        for (int* fd : {&folder->dir, &folder->dirNew, &folder->dirCur})
+            if (*fd >= 0)
+                ::close(std::exchange(*fd, -1));
 }
 
 std::shared_ptr<FolderState> MaildirStore::folderState(const std::string& dirName) {
@@ -154,55 +184,98 @@ std::shared_ptr<FolderState> MaildirStore::folderState(const std::string& dirNam
     return slot;
 }
 
-void MaildirStore::makeFolderDirs(const std::string& path) {
+void MaildirStore::openFolder(FolderState& folder, bool make) {
+    for (int* fd : {&folder.dir, &folder.dirNew, &folder.dirCur})
+        if (*fd >= 0)
+            ::close(std::exchange(*fd, -1));
+    if (make)
+        makeFolderDirs(folder.dirName);
+    folder.dir = folder.dirName.empty() ? ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0)
+                                        : openDirectory(rootFd_, folder.dirName, folder.path);
+    if (folder.dir < 0)
+        throw systemFailure("cannot open " + folder.path, errno);
+    folder.dirCur = openDirectory(folder.dir, "cur", folder.path + "/cur");
+    folder.dirNew = openDirectory(folder.dir, "new", folder.path + "/new");
+}
+
+void MaildirStore::makeFolderDirs(const std::string& dirName) {
     // A folder made here looks like the rest of the store, so that a mail
     // server running as the store's owner can use it too.
     struct stat rootStat{};
-    if (::stat(root_.c_str(), &rootStat) != 0)
+    if (::fstat(rootFd_, &rootStat) != 0)
         throw systemFailure("cannot read " + root_, errno);
     const mode_t mode = rootStat.st_mode & 07777;
-    auto adopt = [&](const std::string& made) {
+    auto adopt = [&](int fd) {
         if (::geteuid() == 0 && (rootStat.st_uid != 0 || rootStat.st_gid != 0))
-            (void)!::chown(made.c_str(), rootStat.st_uid, rootStat.st_gid);
+            (void)!::fchown(fd, rootStat.st_uid, rootStat.st_gid);
     };
-    for (const std::string& dir : {path, path + "/cur", path + "/new", path + "/tmp"}) {
-        if (::mkdir(dir.c_str(), mode) == 0)
-            adopt(dir);
+    const std::string path = root_ + "/" + dirName;
+    const bool made = ::mkdirat(rootFd_, dirName.c_str(), mode) == 0;
+    if (!made && errno != EEXIST)
+        throw systemFailure("cannot make " + path, errno);
+    FileDescriptor dir(openDirectory(rootFd_, dirName, path));
+    if (made)
+        adopt(dir.get());
+    for (const char* sub : {"cur", "new", "tmp"}) {
+        if (::mkdirat(dir.get(), sub, mode) == 0)
+            adopt(FileDescriptor(openDirectory(dir.get(), sub, path + "/" + sub)).get());
         else if (errno != EEXIST)
-            throw systemFailure("cannot make " + dir, errno);
+            throw systemFailure("cannot make " + path + "/" + sub, errno);
     }
-    const std::string marker = path + "/maildirfolder";
-    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0666);
-    if (fd >= 0) {
-        ::close(fd);
-        adopt(marker);
-    }
+    FileDescriptor marker(
+        ::openat(dir.get(), "maildirfolder", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0666));
+    if (marker.get() >= 0)
+        adopt(marker.get());
+}
+
+bool MaildirStore::stillThere(const FolderState& folder) const {
+    if (folder.dir < 0 || folder.dirCur < 0 || folder.dirNew < 0)
+        return false;
+    struct stat named{}, opened{};
+    if (::fstatat(rootFd_, folder.dirName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstat(folder.dir, &opened) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev)
+        return false;
+    for (int fd : {folder.dirCur, folder.dirNew})
+        if (::fstat(fd, &opened) != 0 || opened.st_nlink == 0)
+            return false;
+    return true;
 }
 
 std::shared_ptr<FolderState> MaildirStore::trash() {
     auto folder = folderState(trashDirName);
-    if (!isDirectory(folder->path + "/cur") || !isDirectory(folder->path + "/new")) {
-        makeFolderDirs(folder->path);
-        for (int* fd : {&folder->dirNew, &folder->dirCur}) {
-            if (*fd >= 0)
-                ::close(*fd); // of a folder removed meanwhile
-            *fd = -1;
-        }
+    if (!stillThere(*folder)) { // made again if someone removed it meanwhile
+        openFolder(*folder, true);
+        folder->listingValid = false;
     }
-    if (folder->dirCur < 0) // moves go there without listing it first
-        folder->dirCur = ::open((folder->path + "/cur").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return folder;
 }
 
 std::vector<std::shared_ptr<FolderState>> MaildirStore::folders() {
     std::vector<std::shared_ptr<FolderState>> result{inbox_};
-    DIR* dir = ::opendir(root_.c_str());
-    if (!dir)
-        throw systemFailure("cannot read " + root_, errno);
+    const int listFd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        const int error = errno;
+        if (listFd >= 0)
+            ::close(listFd);
+        throw systemFailure("cannot read " + root_, error);
+    }
+    ::rewinddir(dir); // the copy shares its place with the root's descriptor
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name.size() > 1 && name[0] == '.' && name != ".." && isDirectory(root_ + "/" + name + "/cur"))
+        if (name.size() < 2 || name[0] != '.' || name == "..")
+            continue;
+        struct stat st{};
+        if (::fstatat(rootFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            const std::string path = root_ + "/" + name;
+            if (std::find(refusedFolders_.begin(), refusedFolders_.end(), path) == refusedFolders_.end())
+                refusedFolders_.push_back(path);
+            continue;
+        }
+        if (S_ISDIR(st.st_mode) && isDirectoryAt(rootFd_, (name + "/cur").c_str()))
             names.push_back(name);
     }
     ::closedir(dir);
@@ -219,25 +292,36 @@ void MaildirStore::readDirectories(FolderState& folder) {
     records.reserve(folder.index.size() + 16);
     // New first: a message moved to cur/ while we read is then seen in cur/
     // as well, never in neither.
+    openFolder(folder, false); // afresh: the folder may have been replaced
     for (const bool inNew : {true, false}) {
         const std::string path = folder.path + (inNew ? "/new" : "/cur");
-        int& dirFd = inNew ? folder.dirNew : folder.dirCur;
-        if (dirFd >= 0)
-            ::close(dirFd);
-        dirFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = dirFd >= 0 ? ::fdopendir(::dup(dirFd)) : nullptr;
-        if (!dir)
-            throw systemFailure("cannot read " + path, errno);
+        const int dirFd = inNew ? folder.dirNew : folder.dirCur;
+        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            const int error = errno;
+            if (listFd >= 0)
+                ::close(listFd);
+            throw systemFailure("cannot read " + path, error);
+        }
         while (const dirent* entry = ::readdir(dir)) {
             if (entry->d_name[0] == '.' || entry->d_type == DT_DIR)
                 continue;
             const std::string_view name = entry->d_name;
-            const std::string_view unique = name.substr(0, name.find(infoSeparator));
+            std::string_view unique = name.substr(0, name.find(infoSeparator));
             auto known = folder.index.find(unique);
+            std::string twin;
+            if (!inNew && known != folder.index.end() && known->second->lastScan == thisScan &&
+                known->second->inNew && known->second->inode != entry->d_ino) {
+                // Another message under a unique name that one in new/ has
+                // (not that one moved while we read: it has its own inode).
+                twin = "cur/" + std::string(unique);
+                known = folder.index.find(twin);
+            }
             if (known == folder.index.end()) {
                 auto record = std::make_shared<FileRecord>();
-                record->unique = unique;
-                record->seconds = leadingSeconds(record->unique);
+                record->unique = twin.empty() ? std::string(unique) : twin;
+                record->seconds = leadingSeconds(std::string(unique));
                 record->inode = entry->d_ino;
                 known = folder.index.emplace(record->unique, std::move(record)).first;
             }
@@ -367,7 +451,11 @@ std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStor
             return {folder, record};
     // Delivered or moved since the last look.
     for (const auto& folder : folders()) {
-        scan(*folder);
+        try {
+            scan(*folder);
+        } catch (const StoreFailure&) {
+            continue; // a folder that cannot be read (or is refused) holds nothing for us
+        }
         if (auto record = lookIn(*folder))
             return {folder, record};
     }
@@ -383,15 +471,35 @@ int MaildirStore::open(FolderState& folder, FileRecord& record) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
-        const int fd = dirFd >= 0 ? ::openat(dirFd, record.name.c_str(), O_RDONLY | O_CLOEXEC)
-                                  : ::open(pathOf(folder, record).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0)
-            return fd;
         const std::string path = pathOf(folder, record);
+        // Not blocking: a FIFO put there must not stop the check.
+        int fd = ::openat(dirFd, record.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && errno == ELOOP)
+            fd = openLinked(path);
+        if (fd >= 0) {
+            struct stat st{};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+                return fd;
+            ::close(fd);
+            throw StoreFailure(path + " is not a regular file");
+        }
         if (errno != ENOENT || attempt > 0)
             throw systemFailure("cannot open " + path, errno);
         rescan(folder); // renamed by another program: find it by its unique name
     }
+}
+
+int MaildirStore::openLinked(const std::string& path) {
+    // A message file that is a link is read only when it leads to a file of
+    // this store.
+    char* target = ::realpath(path.c_str(), nullptr);
+    if (!target)
+        throw systemFailure("cannot open " + path, errno);
+    const std::string resolved = target;
+    std::free(target);
+    if (!resolved.starts_with(root_ + "/"))
+        throw StoreFailure(path + " is a symbolic link out of the store: not read");
+    return ::open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecord& record) {
@@ -409,23 +517,28 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     auto data = std::make_shared<HeaderData>();
     data->cache = cache_;
     data->isMessage = block.isMessage;
+    data->whole = block.whole;
     data->bodyOffset = block.bodyOffset;
     data->from = std::move(block.from);
     data->contentType = std::move(block.contentType);
     data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
     data->to = std::move(block.to);
-    if (cache_->rawBytes + block.raw.size() <= rawBudget) {
+    if (block.whole && cache_->rawBytes + block.raw.size() <= rawBudget) {
         data->raw = std::make_shared<const std::string>(cleanUtf8(std::move(block.raw)));
         cache_->rawBytes += data->raw->size();
     }
     record.isMessage = data->isMessage;
     record.headers = data;
+    if (readBuffer_.capacity() > 4 * headerBlockChunk) // a rare giant: give its memory back
+        std::string().swap(readBuffer_);
     return data;
 }
 
 std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
+    if (!data->whole)
+        throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
     if (data->raw)
         return data->raw;
     FileDescriptor fd(open(folder, record));
@@ -434,7 +547,10 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     } catch (const std::system_error& e) {
         throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
     }
-    return std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(readBuffer_).raw));
+    auto raw = std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(readBuffer_).raw));
+    if (readBuffer_.capacity() > 4 * headerBlockChunk)
+        std::string().swap(readBuffer_);
+    return raw;
 }
 
 std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {
@@ -458,8 +574,7 @@ struct stat MaildirStore::status(FolderState& folder, FileRecord& record) {
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
         struct stat st{};
-        if (dirFd >= 0 ? ::fstatat(dirFd, record.name.c_str(), &st, 0) == 0
-                       : ::stat(pathOf(folder, record).c_str(), &st) == 0)
+        if (::fstatat(dirFd, record.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             return st;
         if (errno != ENOENT || attempt > 0)
             throw systemFailure("cannot read " + pathOf(folder, record), errno);
@@ -487,11 +602,12 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
     FileDescriptor fd(open(folder, record));
     const std::string path = pathOf(folder, record);
     auto parsed = std::make_shared<MessageBodies>();
-    BodyShape shape = bodyShape(data->contentType, data->transferEncoding);
+    const BodyShape shape = bodyShape(data->contentType, data->transferEncoding);
     struct stat st{};
-    if (data->bodyOffset == std::string::npos &&
-        (::fstat(fd.get(), &st) != 0 || st.st_size > static_cast<off_t>(headerBlockLimit)))
-        shape = BodyShape::NeedsParse; // the header block was cut: GMime finds where the body starts
+    if (::fstat(fd.get(), &st) != 0)
+        throw systemFailure("cannot read " + path, errno);
+    if (!data->whole || static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
+        throw host::HostError(path + " is too large to be read whole");
     if (shape == BodyShape::NeedsParse) {
         try {
             *parsed = parseBodies(fd.release());
@@ -531,7 +647,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
             if (record.gone)
                 throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
             const std::string path = pathOf(folder, record);
-            if (::unlink(path.c_str()) == 0) {
+            if (::unlinkat(record.inNew ? folder.dirNew : folder.dirCur, record.name.c_str(), 0) == 0) {
                 forget();
                 return;
             }
@@ -547,20 +663,21 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
         // Moving to cur/ is what marks a message as seen by a client; its
         // info starts then.
         const bool hasInfo = record.name.find(infoSeparator) != std::string::npos;
-        const std::string movedName = record.inNew && !hasInfo ? record.name + infoSeparator : record.name;
+        // A name with no room left for the info goes to new/ as it is.
+        const bool toNew = record.inNew && !hasInfo && record.name.size() + 3 > NAME_MAX;
+        const std::string movedName = record.inNew && !hasInfo && !toNew ? record.name + infoSeparator : record.name;
         const std::string from = pathOf(folder, record);
-        const std::string to = trashFolder->path + "/cur/" + movedName;
+        const std::string to = trashFolder->path + (toNew ? "/new/" : "/cur/") + movedName;
         const int fromDir = record.inNew ? folder.dirNew : folder.dirCur;
-        const int moved = fromDir >= 0 && trashFolder->dirCur >= 0
-                              ? renameNoReplace(fromDir, record.name.c_str(), trashFolder->dirCur, movedName.c_str())
-                              : renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
+        const int moved = renameNoReplace(fromDir, record.name.c_str(), toNew ? trashFolder->dirNew : trashFolder->dirCur,
+                                          movedName.c_str());
         if (moved == 0) {
             forget();
             trashFolder->listingValid = false;
             if (trashFolder->scans > 0 && !trashFolder->index.contains(record.unique)) {
                 auto moved = std::make_shared<FileRecord>(record);
                 moved->name = movedName;
-                moved->inNew = false;
+                moved->inNew = toNew;
                 moved->gone = false;
                 moved->lastScan = 0; // scans of another folder counted that
                 trashFolder->index.emplace(moved->unique, std::move(moved));
@@ -573,7 +690,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
             continue;
         }
         if (error == EEXIST)
-            throw host::HostError("cannot move " + from + ": " + to + " already exists");
+            throw StoreFailure("cannot move " + from + ": " + to + " already exists");
         throw systemFailure("cannot move " + from + " to " + to, error);
     }
 }
@@ -608,7 +725,8 @@ void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
         }
         const std::string from = pathOf(folder, record);
         const std::string to = folder.path + "/cur/" + renamed;
-        if (renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) {
+        if (renameNoReplace(record.inNew ? folder.dirNew : folder.dirCur, record.name.c_str(), folder.dirCur,
+                            renamed.c_str()) == 0) {
             record.name = renamed;
             record.inNew = false;
             return;
@@ -620,7 +738,7 @@ void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
         }
         const char* what = seen ? " read" : " unread";
         if (error == EEXIST)
-            throw host::HostError("cannot mark " + from + what + ": " + to + " already exists");
+            throw StoreFailure("cannot mark " + from + what + ": " + to + " already exists");
         throw systemFailure("cannot mark " + from + what, error);
     }
 }

@@ -35,6 +35,14 @@
 
 namespace skerrow::maildir {
 
+// A failure of the system or a refusal of the store (a folder that is a
+// symbolic link, a file that is no regular file), as opposed to a message
+// that another program moved away meanwhile.
+class StoreFailure : public host::HostError {
+public:
+    using host::HostError::HostError;
+};
+
 struct HeaderData;
 
 // What the cached header blocks and bodies hold, shared by the store and
@@ -54,6 +62,9 @@ struct HeaderData {
     bool isMessage = false;
     std::optional<host::Date> received; // the mtime, asked for rarely
     std::size_t bodyOffset = std::string::npos;
+    // False when the header block was longer than headerBlockLimit: the
+    // mail cannot be searched whole.
+    bool whole = true;
     // The header block as UTF-8-safe text; nothing when the cache was over
     // its budget at reading time (then it is read again when asked).
     std::shared_ptr<const std::string> raw;
@@ -113,8 +124,9 @@ struct FolderState {
     std::uint64_t listingVersion = 0; // changes whenever listing does
     int watchNew = -1;
     int watchCur = -1;
-    // new/ and cur/ as opened by the last reading: files are opened
-    // relative to them, saving the lookup of the whole path.
+    // The folder, and its new/ and cur/ as opened by the last reading: every
+    // file is reached relative to them, never through a symbolic link.
+    int dir = -1;
     int dirNew = -1;
     int dirCur = -1;
     std::uint64_t scans = 0;
@@ -135,7 +147,8 @@ public:
     // Creates .Trash (cur/, new/, tmp/) when missing.
     std::shared_ptr<FolderState> trash();
     // Every folder of the store, the Inbox first; folders made by other
-    // programs are found here.
+    // programs are found here. A folder that is a symbolic link is left out
+    // and named in refusedFolders().
     std::vector<std::shared_ptr<FolderState>> folders();
 
     // The folder's messages now. Records come in order of the unique names'
@@ -174,6 +187,10 @@ public:
     // Takes the S flag off a seen message; an unread one is left alone.
     void markUnread(FolderState& folder, FileRecord& record);
 
+    const std::vector<std::string>& refusedFolders() const { return refusedFolders_; }
+    // The path of the record's file, for messages.
+    std::string pathOf(const FolderState& folder, const FileRecord& record) const;
+
     bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
 
     static constexpr const char* trashDirName = ".Trash";
@@ -181,14 +198,20 @@ public:
     static constexpr std::size_t bodyBudget = 32u * 1024 * 1024;
 
 private:
-    std::string pathOf(const FolderState& folder, const FileRecord& record) const;
     // Opens the record's file, scanning its folder again once when the name
     // it had is gone.
     int open(FolderState& folder, FileRecord& record);
     // Like open, for the file's status.
     struct stat status(FolderState& folder, FileRecord& record);
     std::shared_ptr<FolderState> folderState(const std::string& dirName);
-    void makeFolderDirs(const std::string& path);
+    // Opens (making it first when asked) a folder below the root, and its
+    // cur/ and new/, refusing symbolic links.
+    void openFolder(FolderState& folder, bool make);
+    void makeFolderDirs(const std::string& dirName);
+    // Whether the folder's descriptors still show the folder named so.
+    bool stillThere(const FolderState& folder) const;
+    int openLinked(const std::string& path);
+    void closeAll();
     void readDirectories(FolderState& folder);
     // Reads the directories whatever the events say.
     void rescan(FolderState& folder);
@@ -199,6 +222,8 @@ private:
     std::string readFrom(int fd, std::size_t offset, const std::string& path);
 
     std::string root_;
+    int rootFd_ = -1;
+    std::vector<std::string> refusedFolders_;
     std::shared_ptr<FolderState> inbox_;
     std::map<std::string, std::shared_ptr<FolderState>> folders_;
     int events_ = -1; // inotify; -1 when changes cannot be watched

@@ -162,6 +162,7 @@ HeaderBlock scanHeaderBlock(std::string_view bytes) {
     HeaderBlock block;
     const std::size_t end = blockEnd(bytes, 0);
     block.raw = bytes.substr(0, std::min(end, headerBlockLimit));
+    block.whole = end != std::string_view::npos || bytes.size() < headerBlockLimit;
     if (end != std::string_view::npos)
         block.bodyOffset = end + (bytes[end] == '\r' ? 2 : 1);
 
@@ -299,9 +300,25 @@ MessageBodies parseBodies(int fd) {
     reading.bytes = nullptr;
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes)); // owns bytes from here
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options()));
+    // Parts nested beyond the parser's depth are skipped: the text in them
+    // would be missed.
+    struct Options {
+        GMimeParserOptions* options = g_mime_parser_options_clone(parserOptions);
+        ~Options() { g_mime_parser_options_free(options); }
+    } parsing;
+    bool tooDeep = false;
+    g_mime_parser_options_set_warning_callback(
+        parsing.options,
+        [](gint64, GMimeParserWarning code, const gchar*, gpointer flag) {
+            if (code == GMIME_CRIT_NESTING_OVERFLOW)
+                *static_cast<bool*>(flag) = true;
+        },
+        &tooDeep);
+    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), parsing.options));
     if (!message)
         throw std::runtime_error("no MIME message in the file");
+    if (tooDeep)
+        throw std::runtime_error("its parts are nested too deeply to be read");
     MessageBodies bodies;
     bool havePlain = false;
     bool haveHtml = false;

@@ -13,9 +13,11 @@ namespace skerrow::maildir {
 // Sets GMime up; safe to call any number of times from any thread.
 void initMime();
 
-// A header block longer than this is cut here: the rest counts as body, so
-// a file without a blank line is never read whole for its headers.
-inline constexpr std::size_t headerBlockLimit = 1024 * 1024;
+// What one mail may take in memory: a header block longer than this is cut
+// here, and a body to be read or parsed must fit in it. A mail beyond that
+// cannot be searched whole, so it is never judged by what it lacks.
+inline constexpr std::size_t headerBlockLimit = 64u * 1024 * 1024;
+inline constexpr std::size_t bodyReadLimit = 64u * 1024 * 1024;
 
 // What the header block of a file says, before any field is interpreted.
 struct HeaderBlock {
@@ -26,6 +28,8 @@ struct HeaderBlock {
     // with a name of printable ASCII): then the file is no message at all.
     // An empty file and a file starting with an empty line are not either.
     bool isMessage = false;
+    // False when the block was cut at headerBlockLimit.
+    bool whole = true;
     // Where the body starts (past the empty line); npos when there is none.
     std::size_t bodyOffset = std::string::npos;
     // The first of these fields, unfolded, as raw bytes.
@@ -67,8 +71,9 @@ enum class BodyShape { PlainText, HtmlText, NeedsParse };
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding);
 
 // Reads the whole file open on fd (which it closes) and parses it. Throws
-// std::runtime_error when GMime finds no message in it, std::system_error
-// (a runtime_error too) when reading fails.
+// std::runtime_error when GMime finds no message in it or cannot read all of
+// its structure (too deeply nested), std::system_error (a runtime_error
+// too) when reading fails.
 MessageBodies parseBodies(int fd);
 
 // Valid UTF-8: valid sequences stay, every other byte (and NUL) becomes U+FFFD.

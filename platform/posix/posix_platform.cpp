@@ -70,6 +70,20 @@ Descriptor openFile(const std::string& path, int flags, mode_t mode = 0) {
     return Descriptor(fd);
 }
 
+// Opens a file to read without blocking (a FIFO in its place would stop us
+// for good) and takes only a regular file.
+Descriptor openRegularFile(const std::string& path) {
+    Descriptor in = openFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (in.get() < 0)
+        fail("cannot open", path);
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0)
+        fail("cannot read", path);
+    if (!S_ISREG(st.st_mode))
+        fail("not a regular file:", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    return in;
+}
+
 void writeAll(int fd, std::string_view data, const std::string& path) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
@@ -390,9 +404,7 @@ bool PosixPlatform::fileExists(const std::string& path) {
 }
 
 std::string PosixPlatform::readTextFile(const std::string& path) {
-    Descriptor in = openFile(path, O_RDONLY);
-    if (in.get() < 0)
-        fail("cannot open", path);
+    Descriptor in = openRegularFile(path);
     return readAll(in.get(), path);
 }
 
@@ -409,9 +421,7 @@ void PosixPlatform::replaceTextFile(const std::string& path, const std::string& 
 }
 
 void PosixPlatform::copyFile(const std::string& from, const std::string& to) {
-    Descriptor in = openFile(from, O_RDONLY);
-    if (in.get() < 0)
-        fail("cannot open", from);
+    Descriptor in = openRegularFile(from);
     replaceFile(to, 0666, [&](int fd) {
         readChunks(in.get(), from, [&](std::string_view chunk) { writeAll(fd, chunk, to); });
     });

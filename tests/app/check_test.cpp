@@ -3,6 +3,11 @@
 
 #include "filter/sender.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 #include <set>
 
 namespace skerrow::test {
@@ -27,6 +32,23 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
+std::string manyRecipients(int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i)
+        list += (i ? ", u" : "u") + std::to_string(i) + "@lists.example";
+    return list;
+}
+
+// A multipart nested depth times around one text part.
+std::string nestedParts(int depth, const std::string& text) {
+    std::string body = "Content-Type: text/plain\n\n" + text + "\n";
+    for (int i = 0; i < depth; ++i) {
+        const std::string b = "b" + std::to_string(i);
+        body = "Content-Type: multipart/mixed; boundary=\"" + b + "\"\n\n--" + b + "\n" + body + "\n--" + b + "--\n";
+    }
+    return body;
+}
+
 std::vector<std::string> subjects(const Review& review) {
     std::vector<std::string> result;
     for (const auto& row : review.rows)
@@ -43,14 +65,21 @@ TEST_F(CheckTest, BlacklistedMailMovesToTrashCurKeepingNameAndFlags) {
     put("cur", "1700000002.M5P6.host,S=120:2,FR", from("Bulk <bulk@bad.example>", "offer"));
     put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
     put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
+    // No room for ":2," in a name this long; and two messages under one
+    // unique name in new/ and cur/.
+    const std::string longName = "1700000005." + std::string(244, 'L');
+    put("new", longName, from("spammer@junk.example", "long name"));
+    put("new", "1700000006.T", from("spammer@junk.example", "twin in new"));
+    put("cur", "1700000006.T:2,S", from("spammer@junk.example", "twin in cur"));
 
     const Outcome run = check({"--address", ownAddress});
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR"}));
-    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{});
+    EXPECT_EQ(run.out, "[Check Spam] Deleted 5 spams.\n");
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR",
+                                                             "1700000006.T:2,", "1700000006.T:2,S"}));
+    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
     EXPECT_EQ(files("new"), std::vector<std::string>{});
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
 }
@@ -91,6 +120,14 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
                    "--b\nContent-Type: text/plain\n\nsee attached\n--b\n" + attachment + "--b--\n",
          false},
         {"nowhere", headers + "To: list@lists.example\n\nHi\n", false},
+        {"in a To line after 2 MiB of other header lines",
+         headers + "X-Filler: " + std::string(2 << 20, 'f') + "\nTo: me@home.example\n\nHi\n", true},
+        {"last of a million recipients", headers + "To: " + manyRecipients(1000000) + ", me@home.example\n\nHi\n", true},
+        // Not read whole: such a mail is not judged by what it seems to lack.
+        {"in a text part nested deeper than the parser reads", headers + "To: list@lists.example\nMIME-Version: 1.0\n" +
+         nestedParts(1100, "me@home.example"), true},
+        {"nowhere in a header block too long to read whole",
+         headers + "X-Filler: " + std::string(65 << 20, 'f') + "\nTo: list@lists.example\n\nHi\n", true},
     };
     int n = 0;
     std::map<std::string, std::string> names;
@@ -163,6 +200,32 @@ TEST_F(CheckTest, ReviewListsUnreadMailOfUnknownSendersSortedBySender) {
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000002.B:2,F", "1700000003.C", "1700000006.F:2,S"}));
 }
 
+TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
+    const struct {
+        const char* subjectField;
+        const char* printed;
+    } cases[] = {
+        {"raw \x1b]0;owned\x07 title", "raw \\x1b]0;owned\\x07 title"},
+        {"=?UTF-8?Q?encoded_=1B[2J_clear?=", "encoded \\x1b[2J clear"},
+        {"=?UTF-8?Q?forged=0A____evil@x.example_=7C_row?=", "forged\\x0a    evil@x.example | row"},
+        {"=?UTF-8?B?wpsxbSBjMQ==?=", "\\x9b1m c1"}, // U+009B, the one-byte CSI
+    };
+    int n = 0;
+    for (const auto& c : cases)
+        put("new", "17000000" + std::to_string(10 + n++) + ".x",
+            mailText({"From: who@strangers.example", "To: me@home.example", std::string("Subject: ") + c.subjectField}, "Hi\n"));
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::multiset<std::string> printed, expected;
+    for (const auto& c : cases)
+        expected.insert(c.printed);
+    for (const auto& row : parseReview(run.out).rows) // a raw line break would make a row of its own
+        printed.insert(row.subject);
+    EXPECT_EQ(printed, expected) << run.out;
+}
+
 TEST_F(CheckTest, NothingToDeleteOrReviewPrintsNothing) {
     put("cur", "1700000001.A:2,S", from("who@else.example", "read"));
     const Outcome run = check({"--address", ownAddress});
@@ -220,14 +283,83 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
 
 // ---- What the check refuses ----
 
-TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScanned) {
-    writeLists({}, {}, {"spammer@junk.example"}, {});
-    put("new", "1700000001.A", from("spammer@junk.example", "junk"));
-    put("new", "1700000002.B", "");
-    const Outcome run = check({"--address", ownAddress});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "[Skerrow] there are invail email in Inbox.Please delete it .\n");
-    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000002.B"}));
+TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
+    writeFile(dir / "outside", from("spammer@junk.example", "outside the store"));
+    const struct {
+        const char* what;
+        std::function<fs::path(const fs::path&)> plant; // in new/ or cur/; gives the planted path
+        std::string reason;
+        int status;
+    } cases[] = {
+        {"an empty file", [](const fs::path& at) { writeFile(at, ""); return at; }, "no header field", 0},
+        {"a FIFO", [](const fs::path& at) { ::mkfifo(at.c_str(), 0600); return at; }, "not a regular file", 3},
+        {"a dangling link", [](const fs::path& at) { fs::create_symlink("/nonexistent/mail", at); return at; },
+         "No such file or directory", 3},
+        {"a link out of the store", [this](const fs::path& at) { fs::create_symlink(dir / "outside", at); return at; },
+         "symbolic link out of the store", 3},
+    };
+    for (const char* where : {"new", "cur"}) {
+        for (const auto& c : cases) {
+            const std::string label = std::string(c.what) + " in " + where;
+            fs::remove_all(maildir);
+            for (const char* sub : {"cur", "new", "tmp"})
+                fs::create_directories(maildir / sub);
+            writeLists({}, {}, {"spammer@junk.example"}, {});
+            put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+            const fs::path planted = c.plant(maildir / where / "1700000002.B");
+
+            const Outcome run = check({"--address", ownAddress});
+
+            EXPECT_EQ(run.status, c.status) << label << "\n" << run.err;
+            EXPECT_EQ(run.out, "[Skerrow] there are invail email in Inbox.Please delete it .\n") << label;
+            const std::string line = run.err.substr(0, run.err.find('\n'));
+            EXPECT_EQ(line.rfind("skerrow check: not a mail: ", 0), 0u) << label << "\n" << run.err;
+            EXPECT_NE(line.find(planted.string()), std::string::npos) << label << "\n" << run.err;
+            EXPECT_NE(line.find(c.reason), std::string::npos) << label << "\n" << run.err;
+            EXPECT_TRUE(fs::exists(maildir / "new/1700000001.A")) << label;
+        }
+    }
+}
+
+TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        std::string line; // the start of the one line on stderr
+        std::string reason;
+        bool listsRead;
+    } cases[] = {
+        {".Trash is a file", [this] { writeFile(maildir / ".Trash", "x"); },
+         "skerrow check: mail could not be moved to the Trash and stays in place: ", "Not a directory", true},
+        {"the list file is a FIFO", [this] { fs::remove(listFile()); ::mkfifo(listFile().c_str(), 0600); },
+         "skerrow check: the lists could not be read: ", "not a regular file", false},
+        {"the list file is a folder", [this] { fs::remove(listFile()); fs::create_directories(listFile()); },
+         "skerrow check: the lists could not be ", "Is a directory", false},
+    };
+    for (const auto& c : cases) {
+        for (const auto& path : {maildir, dataHome, configHome})
+            fs::remove_all(path);
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directories(maildir / sub);
+        writeLists({}, {}, {"spammer@junk.example"}, {});
+        put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+        put("new", "1700000002.B", from("stranger@else.example", "unknown sender"));
+        c.plant();
+
+        const Outcome run = check({"--address", ownAddress});
+
+        EXPECT_EQ(run.status, 3) << c.what << "\n" << run.err;
+        EXPECT_EQ(run.err.rfind(c.line, 0), 0u) << c.what << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << "\n" << run.err;
+        EXPECT_TRUE(fs::exists(maildir / "new/1700000001.A")) << c.what;
+        // The blacklisted mail is never listed as an unknown sender.
+        const Review review = parseReview(run.out);
+        std::set<std::string> listed;
+        for (const auto& row : review.rows)
+            listed.insert(row.from);
+        EXPECT_EQ(listed.count("spammer@junk.example"), c.listsRead ? 0u : 1u) << c.what << "\n" << run.out;
+        EXPECT_EQ(listed.count("stranger@else.example"), 1u) << c.what << "\n" << run.out;
+    }
 }
 
 TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
@@ -262,6 +394,43 @@ TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
     EXPECT_FALSE(fs::exists(configHome)) << "a failed run wrote settings";
     EXPECT_FALSE(fs::exists(dataHome)) << "a failed run wrote a list file";
     EXPECT_FALSE(fs::exists(maildir / ".Trash")) << "a failed run touched the Maildir";
+}
+
+TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: planted links matter when root checks a user's Maildir";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const struct {
+        const char* link; // the store's folder that is a link
+        bool toRootsFolder;
+        int status;
+    } cases[] = {{"cur", true, 1}, {"new", true, 1}, {".Trash", false, 3}, {".Trash/cur", false, 3}};
+    for (const auto& c : cases) {
+        for (const auto& path : {maildir, dir / "roots", dir / "users", dataHome, configHome})
+            fs::remove_all(path);
+        for (const char* sub : {"cur", "new", "tmp", ".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
+            fs::create_directories(maildir / sub);
+        writeFile(dir / "roots" / "1700000009.R", from("spammer@junk.example", "root's file"));
+        writeLists({}, {}, {"spammer@junk.example"}, {});
+        const std::string spamIn = std::string(c.link) == "new" ? "cur" : "new";
+        put(spamIn, "1700000001.A", from("spammer@junk.example", "junk"));
+        fs::remove_all(maildir / c.link);
+        fs::create_symlink(c.toRootsFolder ? dir / "roots" : dir / "users" / (std::string(c.link) == ".Trash" ? "" : "cur"),
+                           maildir / c.link);
+        for (const auto& entry : fs::recursive_directory_iterator(maildir))
+            ASSERT_EQ(::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chown(maildir.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+        const Outcome run = check({"--address", ownAddress});
+
+        EXPECT_EQ(run.status, c.status) << c.link << "\n" << run.err;
+        EXPECT_NE(run.err.find((maildir / c.link).string() + " is a symbolic link"), std::string::npos)
+            << c.link << "\n" << run.err;
+        EXPECT_TRUE(fs::exists(dir / "roots" / "1700000009.R")) << c.link;
+        EXPECT_TRUE(fs::is_empty(dir / "users" / "cur")) << c.link;
+        EXPECT_TRUE(fs::exists(maildir / spamIn / "1700000001.A") || c.toRootsFolder) << c.link;
+    }
 }
 
 // ---- Mail as it comes ----

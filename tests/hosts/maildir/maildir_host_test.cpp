@@ -28,6 +28,7 @@ TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
     for (const char* folder : {".Lists.dev", ".Archive"})
         for (const char* sub : {"cur", "new", "tmp"})
             fs::create_directories(root / folder / sub);
+    fs::create_directory_symlink(root / ".Lists.dev", root / ".Linked"); // refused, named
     auto& h = host();
     ASSERT_FALSE(fs::exists(root / ".Trash"));
     EXPECT_EQ(inbox()->Name(), "Inbox");
@@ -42,6 +43,8 @@ TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
         EXPECT_EQ(folder->StoreID(), fs::canonical(root).string());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Archive", "Lists/dev"}));
+    ASSERT_EQ(h.failures().size(), 1u);
+    EXPECT_EQ(h.failures()[0].message, fs::canonical(root).string() + "/.Linked is a symbolic link: not followed");
 }
 
 TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {

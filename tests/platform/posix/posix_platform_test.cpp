@@ -307,13 +307,15 @@ TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {
     fs::create_directory(at("folder"));
     EXPECT_THROW(p.copyFile(at("missing"), at("target")), std::runtime_error);
     EXPECT_THROW(p.copyFile(at("folder"), at("target")), std::runtime_error) << "a folder has no bytes to copy";
+    ::mkfifo(at("fifo").c_str(), 0600);
+    EXPECT_THROW(p.copyFile(at("fifo"), at("target")), std::runtime_error) << "a FIFO is no backup (nor a wait)";
     EXPECT_THROW(p.copyFile(at("target"), at("folder")), std::runtime_error);
     EXPECT_THROW(p.replaceTextFile(at("folder"), "new"), std::runtime_error);
     EXPECT_THROW(p.replaceTextFile(at("nowhere/target"), "new"), std::runtime_error);
     EXPECT_THROW(p.copyFile(at("target"), at("nowhere/target")), std::runtime_error);
     EXPECT_EQ(read(at("target")), "old");
     EXPECT_TRUE(fs::is_directory(at("folder")));
-    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"folder", "target"})) << "a temporary file was left";
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"fifo", "folder", "target"})) << "a temporary file was left";
 }
 
 TEST_F(Posix, CopyFileCopiesEveryByteOverALongerTarget) {

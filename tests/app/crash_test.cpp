@@ -1,0 +1,106 @@
+// `skerrow check` killed at any moment: no message is lost, duplicated or
+// changed, and the list and settings files are old or new, never partial.
+#include "tests/app/app_fixture.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <set>
+#include <thread>
+
+namespace skerrow::test {
+namespace {
+
+// Starts check with its output thrown away; the caller reaps it.
+pid_t startCheck(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+    std::vector<std::string> args = argv, env = environment;
+    std::vector<char*> argp, envp;
+    for (auto& a : args)
+        argp.push_back(a.data());
+    for (auto& e : env)
+        envp.push_back(e.data());
+    argp.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    for (int fd : {0, 1, 2})
+        ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+TEST_F(CheckTest, KilledAtAnyMomentItLosesNoMailAndLeavesItsFilesWhole) {
+    writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@junk.example"});
+    ASSERT_EQ(check({"--address", ownAddress}).status, 0); // the settings file, as a user has it
+    const fs::path settings = configHome / "skerrow" / "settings";
+    const std::string oldLists = readFile(listFile());
+    const std::string oldSettings = readFile(settings);
+
+    std::map<std::string, std::string> mails; // by Message-ID
+    std::set<std::string> junk;                // what a whole run moves to .Trash
+    for (int i = 0; i < 3000; ++i) {
+        const std::string id = "<m" + std::to_string(i) + "@test>";
+        const char* senders[] = {"spammer@junk.example", "bulk@junk.example", "pal@friends.example", "who@else.example"};
+        const std::string text =
+            mailText({std::string("From: ") + senders[i % 4], std::string("To: ") + (i % 5 ? ownAddress : "x@else.example"),
+                      "Subject: mail " + std::to_string(i), "Message-ID: " + id},
+                     "Body of mail " + std::to_string(i) + ".\n");
+        const std::string name = std::to_string(1700000000 + i) + ".M" + std::to_string(i) + ".host";
+        put(i % 3 ? "new" : "cur", i % 3 ? name : name + ":2,S", text);
+        mails[id] = text;
+        if (i % 4 < 2 || i % 5 == 0)
+            junk.insert(id);
+    }
+
+    auto verify = [&](const std::string& when) {
+        const auto places = locate();
+        EXPECT_EQ(places.size(), mails.size()) << when;
+        for (const auto& [id, where] : places) {
+            ASSERT_EQ(where.size(), 1u) << when << ": " << id << " in " << where.size() << " places";
+            ASSERT_TRUE(mails.contains(id)) << when << ": " << where[0];
+            EXPECT_EQ(readFile(maildir / where[0]), mails[id]) << when << ": " << where[0];
+        }
+        EXPECT_EQ(readFile(listFile()), oldLists) << when;
+        const std::string now = readFile(settings);
+        if (now != oldSettings) { // a newer whole file: every line ended, the total there
+            EXPECT_TRUE(now.ends_with('\n')) << when << ": " << now;
+            EXPECT_TRUE(setting("HaveAutoDeleteCount").has_value()) << when << ": " << now;
+        }
+    };
+
+    const std::vector<std::string> argv{SKERROW_BINARY, "check", "--maildir", maildir.string(), "--address", ownAddress};
+    std::mt19937 random(20261207);
+    int killed = 0;
+    int windowMs = 400; // shrinks when runs end before their kill
+    for (int round = 0; round < 12; ++round) {
+        const pid_t pid = startCheck(argv, environment());
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % windowMs));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (WIFSIGNALED(status))
+            ++killed;
+        else
+            windowMs = std::max(20, windowMs / 2);
+        verify("after run " + std::to_string(round));
+    }
+    EXPECT_GE(killed, 6) << "too few runs were killed while working";
+    RecordProperty("killed", killed);
+
+    const Outcome last = check({"--address", ownAddress});
+    EXPECT_EQ(last.status, 0) << last.err;
+    verify("after a whole run");
+    for (const auto& [id, where] : locate())
+        EXPECT_EQ(where.at(0).starts_with(".Trash/cur/"), junk.contains(id)) << where.at(0);
+}
+
+} // namespace
+} // namespace skerrow::test

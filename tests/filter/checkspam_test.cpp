@@ -159,8 +159,8 @@ TEST(Purge, CountsOnlyDeletionsThatHappenedAndSaturates) {
     EXPECT_EQ(w.v.totalDeleted, 32767);
 }
 
-// A failed step skips what needs it and nothing more; nothing escapes. With
-// the headers unreadable the text searched is the body alone.
+// A failed step skips what needs it and nothing more; nothing escapes. A
+// mail whose headers cannot be read is not judged by the own-address rule.
 TEST(Purge, FailuresOfTheHostAreTrapped) {
     const struct {
         const char* fault;
@@ -169,7 +169,7 @@ TEST(Purge, FailuresOfTheHostAreTrapped) {
         {"Application.GetNamespace", false, false}, {"Namespace.GetDefaultFolder", false, false},
         {"Folder.Items", false, false},             {"Session.GetMessage", false, false},
         {"MailItem.HTMLBody", true, false},         {"MailItem.Body", true, false},
-        {"Field.Value", true, true},
+        {"Field.Value", true, false},
     };
     for (const auto& c : cases) {
         World w;

@@ -1,6 +1,7 @@
 #include "addin/lifecycle.h"
 #include "filter/filter_store.h"
 #include "filter/settings.h"
+#include "filter/trap.h"
 #include "filter/varient.h"
 
 #include <string>
@@ -13,6 +14,10 @@ void saveEnvironment(Varient& v, const std::shared_ptr<host::Application>&) {
     saveFilter(v);
     regWrite(v.services.platform, v.settingsRoot, v.settingsKey, haveAutoDeleteCountValue,
              std::to_string(v.totalDeleted));
+}
+
+void storeChanges(Varient& v) {
+    trap([&] { saveEnvironment(v, v.globalApplication); });
 }
 
 } // namespace skerrow

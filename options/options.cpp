@@ -1,5 +1,6 @@
 #include "options/options.h"
 
+#include "addin/lifecycle.h"
 #include "addin/ui/dialogs.h"
 #include "filter/addfilter.h"
 #include "filter/sender.h"
@@ -186,6 +187,7 @@ void Options::reloadFilter() {
 
 void Options::commit() {
     v_.setLists(working_);
+    storeChanges(v_);
 }
 
 void Options::takeRestoredLists() {
@@ -335,6 +337,7 @@ bool Options::restoreFilter() {
         return false;
     if (!loadFilter(v_))
         return false;
+    storeChanges(v_);
     trap([&] {
         v_.services.dialogs.messageBox(restoredMessage, ui::Buttons::OK, ui::Icon::Exclamation, restoredTitle);
     });

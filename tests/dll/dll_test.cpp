@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -41,9 +42,23 @@ std::wstring dllPath() {
     return programFolder() + L"\\skerrow.dll";
 }
 
-// regsvr32's exit code for the DLL next to this program.
-DWORD regsvr32(const std::wstring& options) {
-    std::wstring command = L"regsvr32.exe /s " + options + L" \"" + dllPath() + L"\"";
+// The DLL of the other bitness, built beside this one's folder, and the
+// regsvr32 that loads it.
+std::wstring otherDllPath() {
+    return programFolder() + (sizeof(void*) == 8 ? L"\\..\\i686\\skerrow.dll" : L"\\..\\x86_64\\skerrow.dll");
+}
+
+std::wstring otherRegsvr32() {
+    wchar_t windows[MAX_PATH];
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + (sizeof(void*) == 8 ? L"\\syswow64\\regsvr32.exe" : L"\\sysnative\\regsvr32.exe");
+}
+
+// regsvr32's exit code for the DLL next to this program, or for the other
+// bitness's DLL.
+DWORD regsvr32(const std::wstring& options, bool other = false) {
+    std::wstring command = (other ? otherRegsvr32() : std::wstring(L"regsvr32.exe")) + L" /s " + options + L" \"" +
+                           (other ? otherDllPath() : dllPath()) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -254,6 +269,8 @@ protected:
         // A run that stopped midway may have left a registration behind.
         regsvr32(L"/u");
         regsvr32(L"/u /n /i:machine");
+        if (::GetFileAttributesW(otherDllPath().c_str()) != INVALID_FILE_ATTRIBUTES)
+            regsvr32(L"/u /n /i:machine", true);
         // Another add-in's entry, which unregistering must leave alone.
         writeString(HKEY_CURRENT_USER, std::wstring(addinsKey) + L"\\Other.Addin", L"FriendlyName", L"Other");
     }
@@ -279,17 +296,18 @@ protected:
         return keyExists(root, std::wstring(L"Software\\Classes\\") + progID) ||
                keyExists(root, L"Software\\Classes\\CLSID\\{DCEFE1B6-DA11-4302-8C74-4FA86F68C5E9}");
     }
-    static void expectAddinEntry() {
-        EXPECT_EQ(readString(HKEY_CURRENT_USER, addinKey, L"FriendlyName"), L"Skerrow");
-        EXPECT_EQ(readString(HKEY_CURRENT_USER, addinKey, L"Description"), L"Skerrow Software for Outlook2000");
-        EXPECT_EQ(readNumber(HKEY_CURRENT_USER, addinKey, L"LoadBehavior"), 16u);
+    // Load behaviour 3: loaded at every start of the client.
+    static void expectAddinEntry(HKEY root) {
+        EXPECT_EQ(readString(root, addinKey, L"FriendlyName"), L"Skerrow");
+        EXPECT_EQ(readString(root, addinKey, L"Description"), L"Skerrow Software for Outlook2000");
+        EXPECT_EQ(readNumber(root, addinKey, L"LoadBehavior"), 3u);
     }
 };
 
 TEST_F(Registration, ForTheUserWritesTheClassAndTheAddinEntryAndUnregisteringRemovesExactlyThem) {
     ASSERT_EQ(regsvr32(L""), 0u);
     expectClass(HKEY_CURRENT_USER);
-    expectAddinEntry();
+    expectAddinEntry(HKEY_CURRENT_USER);
     EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
 
     ASSERT_EQ(regsvr32(L"/u"), 0u);
@@ -301,12 +319,36 @@ TEST_F(Registration, ForTheUserWritesTheClassAndTheAddinEntryAndUnregisteringRem
 TEST_F(Registration, ForTheMachineWritesTheClassUnderTheMachinesClasses) {
     ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u);
     expectClass(HKEY_LOCAL_MACHINE);
-    expectAddinEntry();
+    // Every user of the machine gets the add-in.
+    expectAddinEntry(HKEY_LOCAL_MACHINE);
     EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
 
     ASSERT_EQ(regsvr32(L"/u /n /i:machine"), 0u);
     EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
-    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, addinKey));
+}
+
+// 64-bit Windows shares some of the keys between its 32- and 64-bit views.
+TEST_F(Registration, The32And64BitRegistrationsLeaveEachOthersKeys) {
+    if (::GetFileAttributesW(otherDllPath().c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "the other bitness is not built";
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    auto inOtherView = [&](const std::wstring& key) {
+        HKEY opened;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | otherView, &opened) != ERROR_SUCCESS)
+            return false;
+        ::RegCloseKey(opened);
+        return true;
+    };
+    ASSERT_EQ(regsvr32(L"/n /i:machine", true), 0u);
+    ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u);
+    ASSERT_EQ(regsvr32(L"/u /n /i:machine"), 0u);
+    EXPECT_TRUE(inOtherView(std::wstring(L"Software\\Classes\\") + progID));
+    EXPECT_TRUE(inOtherView(addinKey));
+    ASSERT_EQ(regsvr32(L"/u /n /i:machine", true), 0u);
+    EXPECT_FALSE(inOtherView(std::wstring(L"Software\\Classes\\") + progID));
+    EXPECT_FALSE(inOtherView(addinKey));
 }
 
 TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {
@@ -316,9 +358,12 @@ TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
 }
 
+// Outlook 2000 with CDO, and today's Outlook without it.
+enum class Client { Outlook2000, Today };
+
 // The add-in, registered for the machine (Wine 8 finds classes only there),
-// connected to a fresh fake client in each test.
-class AddIn : public ::testing::Test {
+// connected to a fresh fake client of each face in each test.
+class AddIn : public ::testing::TestWithParam<Client> {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u); }
     static void TearDownTestSuite() { regsvr32(L"/u /n /i:machine"); }
@@ -327,9 +372,11 @@ protected:
         ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
         ::DeleteFileA(listFilePath().c_str());
-        session = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
-                                                          [this] { return client.makeSession(); });
+        if (cdo())
+            session = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
+                                                              [this] { return client.makeSession(); });
     }
+    static bool cdo() { return GetParam() == Client::Outlook2000; }
     void TearDown() override {
         addin = {};
         session.reset();
@@ -356,9 +403,9 @@ protected:
         return result;
     }
     HRESULT connect() { return connect(client.application()); }
-    HRESULT disconnect() {
+    HRESULT disconnect(com::ext_DisconnectMode mode = com::ext_dm_HostShutdown) {
         SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        const HRESULT result = addin->OnDisconnection(com::ext_dm_HostShutdown, &custom);
+        const HRESULT result = addin->OnDisconnection(mode, &custom);
         ::SafeArrayDestroy(custom);
         return result;
     }
@@ -394,19 +441,23 @@ protected:
         return ids;
     }
 
-    FakeOutlook client;
+    FakeOutlook client{cdo()};
     std::unique_ptr<fake::RegisteredClass> session;
     ComPtr<com::IDTExtensibility2> addin;
     fake::Mail friendMail;
 };
 
-TEST_F(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithItsFaces) {
+TEST_P(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithItsFaces) {
     stock();
     copyText(L"copied by the user");
     ASSERT_EQ(connect(), S_OK);
 
-    EXPECT_EQ(client.sessionLog, std::vector<std::string>{"Logon(mspr,,False,False)"});
+    EXPECT_EQ(client.sessionLog, cdo() ? std::vector<std::string>{"Logon(mspr,,False,False)"}
+                                       : std::vector<std::string>{});
     EXPECT_EQ(inbox(), std::vector<std::string>{"friend"});
+    // One pass over the Inbox for the client's notices, also on the first run.
+    const auto& calls = friendMail->object->calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Subject"), 1);
     EXPECT_EQ(listFile(), "friend@pals.example;jos\xe9@example.com;boss@work.example\r\n\r\n\r\n*@spam.example\r\n");
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "0");
     EXPECT_EQ(setting(L"NeverDisplayForAutoTellSpam"), "0");
@@ -443,19 +494,23 @@ TEST_F(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithIts
         EXPECT_EQ(button->tooltip, faces[i].tooltip);
         EXPECT_EQ(button->style, 3);
         EXPECT_TRUE(button->temporary);
+        // Today's buttons take their face as a picture.
+        EXPECT_EQ(button->pictureSet, !cdo());
+        if (!cdo())
+            continue;
         ASSERT_TRUE(button->face.has_value());
         EXPECT_EQ(button->face->width, 32);
         EXPECT_EQ(button->face->height, 32);
         EXPECT_EQ(button->face->centre, centreOf(resources::bitmapResource(faces[i].bitmap)));
     }
-    // The faces went through the clipboard and the user's copy came back.
+    // The user's copy is on the clipboard again, or was never touched.
     EXPECT_EQ(clipboardText(), L"copied by the user");
 
     EXPECT_EQ(disconnect(), S_OK);
-    EXPECT_EQ(client.sessionLog.back(), "Logoff");
+    EXPECT_EQ(client.sessionLog.size(), cdo() ? 2u : 0u);
 }
 
-TEST_F(AddIn, NewMailThenASelectionChangeInTheInboxPurgesItAndShowsTheSuspects) {
+TEST_P(AddIn, NewMailThenASelectionChangeInTheInboxPurgesItAndShowsTheSuspects) {
     stock();
     ASSERT_EQ(connect(), S_OK);
     deliver("spam", "seller@spam.example", "me@home.example");
@@ -494,7 +549,7 @@ TEST_F(AddIn, NewMailThenASelectionChangeInTheInboxPurgesItAndShowsTheSuspects) 
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
 }
 
-TEST_F(AddIn, AToolbarClickBlacklistsTheSenderOfTheSelectedMail) {
+TEST_P(AddIn, AToolbarClickBlacklistsTheSenderOfTheSelectedMail) {
     stock();
     auto junk = deliver("junk", "junk@junk.example", "me@home.example");
     ASSERT_EQ(connect(), S_OK);
@@ -508,7 +563,7 @@ TEST_F(AddIn, AToolbarClickBlacklistsTheSenderOfTheSelectedMail) {
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
 }
 
-TEST_F(AddIn, ALaterConnectionKeepsTheListsWholeImportsNothingAndReplacesTheEmptiedToolbar) {
+TEST_P(AddIn, ALaterConnectionKeepsTheListsWholeImportsNothingAndReplacesTheEmptiedToolbar) {
     stock();
     ASSERT_EQ(connect(), S_OK);
     ASSERT_EQ(disconnect(), S_OK);
@@ -527,7 +582,7 @@ TEST_F(AddIn, ALaterConnectionKeepsTheListsWholeImportsNothingAndReplacesTheEmpt
     EXPECT_EQ(listFile(), written);
 }
 
-TEST_F(AddIn, AnotherProgramsObjectIsTurnedAwayAndNothingIsStored) {
+TEST_P(AddIn, AnotherProgramsObjectIsTurnedAwayAndNothingIsStored) {
     stock();
     fake::Ref other = fake::FakeObject::make("_Application");
     ASSERT_EQ(connect(other.dispatch()), S_OK);
@@ -539,7 +594,9 @@ TEST_F(AddIn, AnotherProgramsObjectIsTurnedAwayAndNothingIsStored) {
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), std::nullopt);
 }
 
-TEST_F(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) {
+TEST_P(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) {
+    if (!cdo())
+        GTEST_SKIP() << "only CDO's session logs off";
     stock();
     ASSERT_EQ(connect(), S_OK);
     auto junk = deliver("junk", "junk@junk.example", "me@home.example");
@@ -551,17 +608,106 @@ TEST_F(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) 
     EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
 }
 
-TEST_F(AddIn, TheExplorersCloseStopsItsEvents) {
+// Today's client ends without a disconnection once its last main window
+// has closed, and cannot end while an add-in holds its objects.
+TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndARestartFindsWhatChanged) {
     stock();
+    const long held = client.applicationObject().references();
     ASSERT_EQ(connect(), S_OK);
     EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 2);
+    auto junk = deliver("junk", "junk@junk.example", "me@home.example");
+    client.selection = {junk};
+    EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
+    const auto button = client.control("Is &Spam");
+
     // The Close handler drops both subscriptions, so the second sink hears nothing.
     EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
     EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 0);
+    EXPECT_EQ(client.applicationObject().sinkCount(fake::published::applicationEvents), 0);
+    EXPECT_EQ(client.controlObject(button)->sinkCount(fake::published::buttonEvents), 0);
+    EXPECT_EQ(client.applicationObject().references(), held);
+    addin = {};
+    EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
+    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
+
+    client.dropTemporaryControls();
+    client.explorers = 1;
+    ASSERT_EQ(connect(), S_OK);
+    client.selection = {deliver("again", "junk@junk.example", "me@home.example")};
+    client.selectionChange();
+    EXPECT_FALSE(client.control("Is &Spam")->enabled);
+}
+
+// The review window is owned by the window it was opened over; when that
+// window goes, the form unloads and ends the pending check.
+TEST_P(AddIn, TheCheckSpamWindowGoesWithTheExplorersWindow) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    HWND explorer = ::CreateWindowExW(0, L"STATIC", L"Explorer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300,
+                                      nullptr, nullptr, nullptr, nullptr);
+    ::SetForegroundWindow(explorer);
+    ::SetActiveWindow(explorer);
+    deliver("stray", "stranger@elsewhere.example", "me@home.example");
+    client.newMail();
+    client.selection = {friendMail};
+    client.selectionChange();
+    pump();
+    HWND review = shownWindow(L"Check Spam");
+    ASSERT_NE(review, nullptr);
+    EXPECT_EQ(::GetWindow(review, GW_OWNER), explorer);
+
+    ::DestroyWindow(explorer);
+    pump();
+    EXPECT_FALSE(::IsWindow(review));
+    deliver("spam", "seller@spam.example", "me@home.example");
+    client.selectionChange();
+    EXPECT_EQ(inbox(), (std::vector<std::string>{"friend", "stray", "spam"}));
     EXPECT_EQ(disconnect(), S_OK);
 }
 
-TEST_F(AddIn, OnceReleasedItLeavesNoSinkBehindAndTheDllMayUnload) {
+// The user switches the add-in off and on again while the client runs.
+TEST_P(AddIn, AReconnectionInTheSameSessionBuildsOneWorkingToolbar) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(disconnect(com::ext_dm_UserClosed), S_OK);
+    EXPECT_EQ(client.barsNamed("Corvalle"), 0);
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
+    EXPECT_EQ(client.bar("Corvalle")->controls.size(), 3u);
+    client.selection = {deliver("junk", "junk@junk.example", "me@home.example")};
+    EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(inbox(), std::vector<std::string>{"friend"});
+    EXPECT_EQ(disconnect(), S_OK);
+}
+
+// On Exchange the user's own address and a colleague's are directory
+// names. Today's client tells their SMTP addresses; with CDO alone none is
+// known, so the own-address rule deletes nothing.
+TEST_P(AddIn, DirectoryUsersAreKnownByTheirSmtpAddressesWhereTheClientTellsThem) {
+    stock();
+    const std::string boss = "/o=Corp/ou=Site/cn=Recipients/cn=boss";
+    client.currentUser = "/o=Corp/ou=Site/cn=Recipients/cn=me";
+    client.directory = {{client.currentUser, "Me@Corp.example"}, {boss, "boss@corp.example"}};
+    client.accounts = {"me@home.example"};
+    auto mail = [&](const char* id, const std::string& sender, const char* type, const char* to) {
+        return client.addMail(client.inbox, MailData{.entryID = id, .sender = sender, .senderType = type,
+                                                     .headers = std::string("To: ") + to, .unread = false});
+    };
+    auto fromBoss = mail("boss", boss, "EX", "me@corp.example");
+    mail("home", "pal@else.example", "SMTP", "me@home.example");
+    mail("stray", "pal@else.example", "SMTP", "list@lists.example");
+    ASSERT_EQ(connect(), S_OK);
+    EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(inbox(), cdo() ? (std::vector<std::string>{"friend", "boss", "home", "stray"})
+                             : (std::vector<std::string>{"friend", "boss", "home"}));
+    client.selection = {fromBoss};
+    EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
+    EXPECT_NE(listFile()->find("\r\n" + (cdo() ? boss : std::string("boss@corp.example")) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(disconnect(), S_OK);
+}
+
+TEST_P(AddIn, OnceReleasedItLeavesNoSinkBehindAndTheDllMayUnload) {
     stock();
     HMODULE dll = nullptr;
     {
@@ -583,7 +729,7 @@ TEST_F(AddIn, OnceReleasedItLeavesNoSinkBehindAndTheDllMayUnload) {
     EXPECT_EQ(canUnload(), S_OK);
 }
 
-TEST_F(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
+TEST_P(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
     stock();
     addin = create();
     outlook::Dispatch late{ComPtr<IDispatch>(addin.get())};
@@ -608,8 +754,11 @@ TEST_F(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
     late.call("OnStartupComplete", {values});
     late.call("OnBeginShutdown", {values});
     late.call("OnDisconnection", {0, values});
-    EXPECT_EQ(client.sessionLog.back(), "Logoff");
+    EXPECT_EQ(client.sessionLog.size(), cdo() ? 2u : 0u);
     ::SafeArrayDestroy(custom);
 }
+
+INSTANTIATE_TEST_SUITE_P(Clients, AddIn, ::testing::Values(Client::Outlook2000, Client::Today),
+                         [](const auto& info) { return info.param == Client::Today ? "Today" : "Outlook2000"; });
 
 } // namespace

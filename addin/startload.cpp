@@ -36,12 +36,7 @@ void startLoad::OnConnection(const std::shared_ptr<host::Object>& application, i
         return;
     setGlobalApplication(std::move(mailClient));
     released_ = false;
-    clicks_.clear();
-    toolbar_.reset();
-    for (Member member : {&startLoad::cmdCheckSpam, &startLoad::cmdAddEnemyDomain, &startLoad::cmdOptions,
-                          &startLoad::cmdHelp, &startLoad::cmdAboutCorvalle, &startLoad::cmdIsSpamToolButton,
-                          &startLoad::cmdAddFriendToolButton, &startLoad::cmdAddFriendDomain})
-        (this->*member).reset();
+    removeAddInUI();
     initGlobals(v_, v_.globalApplication);
     firstRunSetup(v_, v_.globalApplication);
     CreateAddInUI();

@@ -333,22 +333,23 @@ TEST_F(Registration, ForTheMachineWritesTheClassUnderTheMachinesClasses) {
 TEST_F(Registration, The32And64BitRegistrationsLeaveEachOthersKeys) {
     if (::GetFileAttributesW(otherDllPath().c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "the other bitness is not built";
+    // The ProgID key is one for both views; the add-in entry is the other's.
     const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    auto inOtherView = [&](const std::wstring& key) {
+    auto present = [&](const std::wstring& key, REGSAM view) {
         HKEY opened;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | otherView, &opened) != ERROR_SUCCESS)
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
             return false;
         ::RegCloseKey(opened);
         return true;
     };
+    const std::wstring progIDKey = std::wstring(L"Software\\Classes\\") + progID;
     ASSERT_EQ(regsvr32(L"/n /i:machine", true), 0u);
     ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u);
     ASSERT_EQ(regsvr32(L"/u /n /i:machine"), 0u);
-    EXPECT_TRUE(inOtherView(std::wstring(L"Software\\Classes\\") + progID));
-    EXPECT_TRUE(inOtherView(addinKey));
+    EXPECT_TRUE(present(progIDKey, 0));
+    EXPECT_TRUE(present(addinKey, otherView));
     ASSERT_EQ(regsvr32(L"/u /n /i:machine", true), 0u);
-    EXPECT_FALSE(inOtherView(std::wstring(L"Software\\Classes\\") + progID));
-    EXPECT_FALSE(inOtherView(addinKey));
+    EXPECT_FALSE(present(addinKey, otherView));
 }
 
 TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {

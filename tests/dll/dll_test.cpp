@@ -666,6 +666,32 @@ TEST_P(AddIn, TheCheckSpamWindowGoesWithTheExplorersWindow) {
     EXPECT_EQ(disconnect(), S_OK);
 }
 
+// Today's client may end without a disconnection: what the review window
+// changes is stored at once.
+TEST_P(AddIn, AVerdictInTheReviewWindowIsStoredAtOnce) {
+    stock();
+    ASSERT_EQ(connect(), S_OK);
+    deliver("stray", "stranger@elsewhere.example", "me@home.example");
+    EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
+    pump();
+    HWND review = shownWindow(L"Check Spam");
+    ASSERT_NE(review, nullptr);
+    const Children children = childrenOf(review);
+    ASSERT_FALSE(children.listViews.empty());
+    LVITEMW tick{};
+    tick.stateMask = LVIS_STATEIMAGEMASK;
+    tick.state = INDEXTOSTATEIMAGEMASK(2);
+    ::SendMessageW(children.listViews.front(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+    ::SendMessageW(::FindWindowExW(review, nullptr, L"Button", L"&Not Spam"), BM_CLICK, 0, 0);
+    const std::string lists = listFile().value_or("");
+    EXPECT_EQ(lists.substr(0, lists.find("\r\n")),
+              "friend@pals.example;jos\xe9@example.com;boss@work.example;stranger@elsewhere.example");
+    ::PostMessageW(review, WM_CLOSE, 0, 0);
+    pump();
+
+    EXPECT_EQ(disconnect(), S_OK);
+}
+
 // The user switches the add-in off and on again while the client runs.
 TEST_P(AddIn, AReconnectionInTheSameSessionBuildsOneWorkingToolbar) {
     stock();

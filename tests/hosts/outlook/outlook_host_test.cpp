@@ -77,7 +77,8 @@ TEST_F(OutlookHost, TodaysAddressBooksGiveSmtpAddressesAndAHugeOneIsLeftOut) {
         for (const auto& entry : list->AddressEntries())
             read.back().push_back(entry->Address());
     }
-    EXPECT_EQ(read, (std::vector<std::vector<std::string>>{{"bob@corp.example", "/o=corp/cn=gone", "ann@x.example"}, {}}));
+    EXPECT_EQ(read, (std::vector<std::vector<std::string>>{
+                        {"bob@corp.example", "/o=corp/cn=gone", "ann@x.example"}, {}}));
 }
 
 TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {

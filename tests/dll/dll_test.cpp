@@ -42,23 +42,18 @@ std::wstring dllPath() {
     return programFolder() + L"\\skerrow.dll";
 }
 
-// The DLL of the other bitness, built beside this one's folder, and the
-// regsvr32 that loads it.
+// The DLL of the other bitness, built beside this one's folder.
 std::wstring otherDllPath() {
     return programFolder() + (sizeof(void*) == 8 ? L"\\..\\i686\\skerrow.dll" : L"\\..\\x86_64\\skerrow.dll");
 }
 
-std::wstring otherRegsvr32() {
-    wchar_t windows[MAX_PATH];
-    ::GetWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + (sizeof(void*) == 8 ? L"\\syswow64\\regsvr32.exe" : L"\\sysnative\\regsvr32.exe");
-}
-
 // regsvr32's exit code for the DLL next to this program, or for the other
-// bitness's DLL.
+// bitness's DLL with that bitness's regsvr32.
 DWORD regsvr32(const std::wstring& options, bool other = false) {
-    std::wstring command = (other ? otherRegsvr32() : std::wstring(L"regsvr32.exe")) + L" /s " + options + L" \"" +
-                           (other ? otherDllPath() : dllPath()) + L"\"";
+    const wchar_t* program = !other ? L"regsvr32.exe"
+                             : sizeof(void*) == 8 ? L"C:\\windows\\syswow64\\regsvr32.exe"
+                                                  : L"C:\\windows\\sysnative\\regsvr32.exe";
+    std::wstring command = program + (L" /s " + options) + L" \"" + (other ? otherDllPath() : dllPath()) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -537,6 +532,17 @@ TEST_P(AddIn, NewMailThenASelectionChangeInTheInboxPurgesItAndShowsTheSuspects) 
     EXPECT_EQ(::SendMessageW(children.listViews.front(), LVM_GETITEMCOUNT, 0, 0), 1);
     saveScreenshot(review, "checkspam-from-dll");
 
+    // "Not Spam" on the ticked row reaches the list file at once: today's
+    // client may end without a disconnection.
+    LVITEMW tick{};
+    tick.stateMask = LVIS_STATEIMAGEMASK;
+    tick.state = INDEXTOSTATEIMAGEMASK(2);
+    ::SendMessageW(children.listViews.front(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+    ::SendMessageW(::FindWindowExW(review, nullptr, L"Button", L"&Not Spam"), BM_CLICK, 0, 0);
+    const std::string lists = listFile().value_or("");
+    EXPECT_EQ(lists.substr(0, lists.find("\r\n")),
+              "friend@pals.example;jos\xe9@example.com;boss@work.example;junk@junk.example");
+
     ::PostMessageW(review, WM_CLOSE, 0, 0);
     pump();
     EXPECT_FALSE(::IsWindow(review) && ::IsWindowVisible(review));
@@ -578,6 +584,14 @@ TEST_P(AddIn, ALaterConnectionKeepsTheListsWholeImportsNothingAndReplacesTheEmpt
     ASSERT_EQ(connect(), S_OK);
     ASSERT_EQ(client.barsNamed("Corvalle"), 1);
     EXPECT_EQ(client.bar("Corvalle")->controls.size(), 3u);
+    // The user switches the add-in off and on again while the client runs:
+    // one working toolbar again.
+    ASSERT_EQ(disconnect(com::ext_dm_UserClosed), S_OK);
+    EXPECT_EQ(client.barsNamed("Corvalle"), 0);
+    ASSERT_EQ(connect(), S_OK);
+    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
+    EXPECT_EQ(client.bar("Corvalle")->controls.size(), 3u);
+    EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
     ASSERT_EQ(disconnect(), S_OK);
     // "josé" went through the ANSI code page twice and came back whole.
     EXPECT_EQ(listFile(), written);
@@ -611,7 +625,7 @@ TEST_P(AddIn, AFailedLogoffIsTheResultOfTheDisconnectionAfterTheListsAreStored) 
 
 // Today's client ends without a disconnection once its last main window
 // has closed, and cannot end while an add-in holds its objects.
-TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndARestartFindsWhatChanged) {
+TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndWhatChangedIsStored) {
     stock();
     const long held = client.applicationObject().references();
     ASSERT_EQ(connect(), S_OK);
@@ -630,13 +644,6 @@ TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndARestartFindsWhatChanged
     addin = {};
     EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
-
-    client.dropTemporaryControls();
-    client.explorers = 1;
-    ASSERT_EQ(connect(), S_OK);
-    client.selection = {deliver("again", "junk@junk.example", "me@home.example")};
-    client.selectionChange();
-    EXPECT_FALSE(client.control("Is &Spam")->enabled);
 }
 
 // The review window is owned by the window it was opened over; when that
@@ -666,56 +673,19 @@ TEST_P(AddIn, TheCheckSpamWindowGoesWithTheExplorersWindow) {
     EXPECT_EQ(disconnect(), S_OK);
 }
 
-// Today's client may end without a disconnection: what the review window
-// changes is stored at once.
-TEST_P(AddIn, AVerdictInTheReviewWindowIsStoredAtOnce) {
-    stock();
-    ASSERT_EQ(connect(), S_OK);
-    deliver("stray", "stranger@elsewhere.example", "me@home.example");
-    EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
-    pump();
-    HWND review = shownWindow(L"Check Spam");
-    ASSERT_NE(review, nullptr);
-    const Children children = childrenOf(review);
-    ASSERT_FALSE(children.listViews.empty());
-    LVITEMW tick{};
-    tick.stateMask = LVIS_STATEIMAGEMASK;
-    tick.state = INDEXTOSTATEIMAGEMASK(2);
-    ::SendMessageW(children.listViews.front(), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
-    ::SendMessageW(::FindWindowExW(review, nullptr, L"Button", L"&Not Spam"), BM_CLICK, 0, 0);
-    const std::string lists = listFile().value_or("");
-    EXPECT_EQ(lists.substr(0, lists.find("\r\n")),
-              "friend@pals.example;jos\xe9@example.com;boss@work.example;stranger@elsewhere.example");
-    ::PostMessageW(review, WM_CLOSE, 0, 0);
-    pump();
-
-    EXPECT_EQ(disconnect(), S_OK);
-}
-
-// The user switches the add-in off and on again while the client runs.
-TEST_P(AddIn, AReconnectionInTheSameSessionBuildsOneWorkingToolbar) {
-    stock();
-    ASSERT_EQ(connect(), S_OK);
-    ASSERT_EQ(disconnect(com::ext_dm_UserClosed), S_OK);
-    EXPECT_EQ(client.barsNamed("Corvalle"), 0);
-    ASSERT_EQ(connect(), S_OK);
-    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
-    EXPECT_EQ(client.bar("Corvalle")->controls.size(), 3u);
-    client.selection = {deliver("junk", "junk@junk.example", "me@home.example")};
-    EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
-    EXPECT_EQ(inbox(), std::vector<std::string>{"friend"});
-    EXPECT_EQ(disconnect(), S_OK);
-}
-
 // On Exchange the user's own address and a colleague's are directory
 // names. Today's client tells their SMTP addresses; with CDO alone none is
-// known, so the own-address rule deletes nothing.
+// known, so the own-address rule deletes nothing. An address book too long
+// to walk at start-up is left out.
 TEST_P(AddIn, DirectoryUsersAreKnownByTheirSmtpAddressesWhereTheClientTellsThem) {
     stock();
     const std::string boss = "/o=Corp/ou=Site/cn=Recipients/cn=boss";
+    const std::string bossAddress = cdo() ? boss : "boss@corp.example";
     client.currentUser = "/o=Corp/ou=Site/cn=Recipients/cn=me";
     client.directory = {{client.currentUser, "Me@Corp.example"}, {boss, "boss@corp.example"}};
     client.accounts = {"me@home.example"};
+    client.addressLists.push_back({boss});
+    client.addressLists.push_back(std::vector<std::string>(10001, "many@x.example"));
     auto mail = [&](const char* id, const std::string& sender, const char* type, const char* to) {
         return client.addMail(client.inbox, MailData{.entryID = id, .sender = sender, .senderType = type,
                                                      .headers = std::string("To: ") + to, .unread = false});
@@ -724,13 +694,14 @@ TEST_P(AddIn, DirectoryUsersAreKnownByTheirSmtpAddressesWhereTheClientTellsThem)
     mail("home", "pal@else.example", "SMTP", "me@home.example");
     mail("stray", "pal@else.example", "SMTP", "list@lists.example");
     ASSERT_EQ(connect(), S_OK);
+    EXPECT_EQ(listFile()->substr(0, listFile()->find("\r\n")),
+              "friend@pals.example;jos\xe9@example.com;boss@work.example;" + bossAddress);
     EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
     EXPECT_EQ(inbox(), cdo() ? (std::vector<std::string>{"friend", "boss", "home", "stray"})
                              : (std::vector<std::string>{"friend", "boss", "home"}));
     client.selection = {fromBoss};
     EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
-    EXPECT_NE(listFile()->find("\r\n" + (cdo() ? boss : std::string("boss@corp.example")) + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(listFile()->find("\r\n" + bossAddress + "\r\n"), std::string::npos);
     EXPECT_EQ(disconnect(), S_OK);
 }
 

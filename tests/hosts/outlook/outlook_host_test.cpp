@@ -62,25 +62,6 @@ TEST_F(OutlookHost, TheNamespaceGivesTheUserTheDefaultFoldersAndEveryAddressBook
     EXPECT_EQ(client.applicationObject().lastArguments("GetNamespace").at(0).text(), "MAPI");
 }
 
-// Today's client on Exchange: directory names become SMTP addresses, an
-// address list too long to walk at start-up is left out.
-TEST_F(OutlookHost, TodaysAddressBooksGiveSmtpAddressesAndAHugeOneIsLeftOut) {
-    FakeOutlook today(/*office2000=*/false);
-    today.directory = {{"/o=corp/cn=bob", "bob@corp.example"}};
-    today.addressLists = {{"/o=corp/cn=bob", "/o=corp/cn=gone", "ann@x.example"},
-                          std::vector<std::string>(10001, "many@x.example")};
-    auto ns = std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(today.application()))
-                  ->GetNamespace("MAPI");
-    std::vector<std::vector<std::string>> read;
-    for (const auto& list : ns->AddressLists()) {
-        read.emplace_back();
-        for (const auto& entry : list->AddressEntries())
-            read.back().push_back(entry->Address());
-    }
-    EXPECT_EQ(read, (std::vector<std::vector<std::string>>{
-                        {"bob@corp.example", "/o=corp/cn=gone", "ann@x.example"}, {}}));
-}
-
 TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {
     // 2024-03-10 14:30 local time, as Outlook keeps it.
     SYSTEMTIME local{2024, 3, 0, 10, 14, 30, 0, 0};

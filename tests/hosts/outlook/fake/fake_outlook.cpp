@@ -283,22 +283,14 @@ Ref FakeOutlook::addressEntry(const std::string& address) {
     return entry;
 }
 
-// The headers only under the Unicode tag, as today's stores keep them; the
-// sender's SMTP address where the directory knows it.
+// The headers only under the Unicode tag, as today's stores keep them.
 Ref FakeOutlook::propertyAccessor(const std::weak_ptr<MailData>& weak) {
     Ref accessor = FakeObject::make("_PropertyAccessor");
-    accessor->method("GetProperty", [this, weak](const Arguments& a) {
+    accessor->method("GetProperty", [weak](const Arguments& a) {
         auto mail = alive(weak);
-        const std::string name = a.at(0).text();
-        const std::string prefix = "http://schemas.microsoft.com/mapi/proptag/";
-        if (name == prefix + "0x007D001F" && mail->headers)
-            return Value(*mail->headers);
-        if (name == prefix + "0x5D01001F") {
-            auto found = directory.find(mail->sender);
-            if (found != directory.end())
-                return Value(found->second);
-        }
-        throw Failure{notFound};
+        if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
+            throw Failure{notFound};
+        return Value(*mail->headers);
     });
     return accessor;
 }

@@ -38,6 +38,7 @@ void startLoad::CreateAddinsToolBar(const std::shared_ptr<host::Application>& ap
     removeEmptyBars(v_, application);
     std::shared_ptr<host::CommandBar> bar;
     trap([&] { bar = host::must(host::must(host::must(application)->ActiveExplorer())->GetCommandBars())->Add(toolbarName); });
+    toolbar_ = bar;
     trap([&] { host::must(bar)->setVisible(true); });
     trap([&] { host::must(bar)->setPosition(host::msoBarTop); });
 

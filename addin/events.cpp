@@ -1,3 +1,4 @@
+#include "addin/lifecycle.h"
 #include "addin/startload.h"
 #include "filter/checkspam.h"
 #include "filter/filter_store.h"
@@ -28,6 +29,11 @@ void startLoad::m_objExplorer_SelectionChange() {
 
 void startLoad::m_objExplorer_Close() {
     setExplorer(nullptr);
+    // The closing window still counts. With the last one gone the host is
+    // ending (and from Outlook 2010 on will not disconnect the add-in).
+    const int open = attempt([&] { return must(v_.globalApplication)->ExplorerCount(); }).value_or(-1);
+    if (open >= 0 && open <= 1)
+        releaseHost();
 }
 
 void startLoad::resetButtonStates() {

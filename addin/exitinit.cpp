@@ -49,4 +49,8 @@ void saveEnvironment(Varient& v, const std::shared_ptr<host::Application>&) {
     storeTotal(v);
 }
 
+void storeChanges(Varient& v) {
+    trap([&] { saveEnvironment(v, v.globalApplication); });
+}
+
 } // namespace skerrow

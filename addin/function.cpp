@@ -9,6 +9,31 @@
 
 namespace skerrow {
 
+namespace {
+
+// An Exchange user's address is a directory name that no mail carries: the
+// SMTP addresses come from the directory and from the mail accounts.
+void findMoreOwnAddresses(Varient& v, const std::shared_ptr<host::Application>& application) {
+    v.moreOwnAddresses.clear();
+    auto keep = [&](const std::string& address) {
+        std::string lower = toLowerAscii(address);
+        if (lower.find('@') != std::string::npos && lower != v.ownAddress &&
+            std::find(v.moreOwnAddresses.begin(), v.moreOwnAddresses.end(), lower) == v.moreOwnAddresses.end())
+            v.moreOwnAddresses.push_back(std::move(lower));
+    };
+    auto space = attempt([&] { return host::must(host::must(application)->GetNamespace("MAPI")); });
+    if (!space)
+        return;
+    if (v.ownAddress.find('@') == std::string::npos)
+        trap([&] { keep(host::must((*space)->CurrentUser())->SmtpAddress()); });
+    trap([&] {
+        for (const std::string& address : (*space)->AccountAddresses())
+            keep(address);
+    });
+}
+
+} // namespace
+
 void initGlobals(Varient& v, const std::shared_ptr<host::Application>& application) {
     trap([&] {
         v.messagingSession =
@@ -20,6 +45,7 @@ void initGlobals(Varient& v, const std::shared_ptr<host::Application>& applicati
         auto user = host::must(host::must(application)->GetNamespace("MAPI"))->CurrentUser();
         v.ownAddress = toLowerAscii(host::must(user)->Address());
     });
+    findMoreOwnAddresses(v, application);
     v.settingsRoot = platform::RegistryRoot::CurrentUser;
     v.settingsKey = settingsKeyName;
     v.installationFolder = regRead(v.services.platform, v.settingsRoot, v.settingsKey, appPathValue);

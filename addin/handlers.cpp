@@ -1,4 +1,5 @@
 #include "addin/forms.h"
+#include "addin/lifecycle.h"
 #include "addin/startload.h"
 #include "addin/ui/dialogs.h"
 #include "filter/addfilter.h"
@@ -52,6 +53,7 @@ void startLoad::IsOrNotSpam_PublicClick(const std::string& kind) {
     if (!selection || !*selection)
         return;
     const int count = attempt([&] { return (*selection)->Count(); }).value_or(0);
+    bool judged = false;
     for (int position = 1; position <= count; ++position) {
         auto item = attempt([&] { return (*selection)->Item(position); });
         if (!item || !*item)
@@ -71,7 +73,10 @@ void startLoad::IsOrNotSpam_PublicClick(const std::string& kind) {
             markIsSpam(v_, application, folder, entryID, sender);
         else if (kind == "NotSpam")
             markNotSpam(v_, application, folder, entryID, sender);
+        judged = judged || kind == "IsSpam" || kind == "NotSpam";
     }
+    if (judged)
+        storeChanges(v_);
 }
 
 } // namespace skerrow

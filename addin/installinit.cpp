@@ -11,7 +11,9 @@ void firstRunSetup(Varient& v, const std::shared_ptr<host::Application>& applica
     purgeHostNotices(v, application);
     if (!isFirstRun(v))
         return;
-    purgeHostNotices(v, application);
+    // No second pass over the Inbox: nothing can arrive on the host's
+    // thread since the first, and on a large Inbox each pass reads every
+    // subject through the host.
     importAddressBook(v, application);
     // Only an import that reached the list file completes the set-up; else
     // the next connection imports again.

@@ -31,6 +31,9 @@ void writeFirstRunSettings(Varient& v);
 void loadEnvironment(Varient& v);
 // ExitInit
 void saveEnvironment(Varient& v, const std::shared_ptr<host::Application>& application);
+// Stores the lists and the total as saveEnvironment does, as soon as they
+// change: clients from Outlook 2010 on end without a disconnection.
+void storeChanges(Varient& v);
 
 // The stored total as a signed 16-bit number; nothing for any other text.
 std::optional<std::int16_t> parseTotal(const std::string& text);

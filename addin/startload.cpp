@@ -1,6 +1,8 @@
 #include "addin/startload.h"
 
+#include "addin/forms.h"
 #include "addin/lifecycle.h"
+#include "review/checkspamfrm.h"
 #include "filter/trap.h"
 
 namespace skerrow {
@@ -33,11 +35,8 @@ void startLoad::OnConnection(const std::shared_ptr<host::Object>& application, i
     if (!mailClient)
         return;
     setGlobalApplication(std::move(mailClient));
-    clicks_.clear();
-    for (Member member : {&startLoad::cmdCheckSpam, &startLoad::cmdAddEnemyDomain, &startLoad::cmdOptions,
-                          &startLoad::cmdHelp, &startLoad::cmdAboutCorvalle, &startLoad::cmdIsSpamToolButton,
-                          &startLoad::cmdAddFriendToolButton, &startLoad::cmdAddFriendDomain})
-        (this->*member).reset();
+    released_ = false;
+    removeAddInUI();
     initGlobals(v_, v_.globalApplication);
     firstRunSetup(v_, v_.globalApplication);
     CreateAddInUI();
@@ -46,8 +45,42 @@ void startLoad::OnConnection(const std::shared_ptr<host::Object>& application, i
     setExplorer(explorer ? *explorer : nullptr);
 }
 
-void startLoad::OnDisconnection(int, CustomValues&) {
+void startLoad::removeAddInUI() {
+    clicks_.clear();
+    for (Member member : {&startLoad::cmdCheckSpam, &startLoad::cmdAddEnemyDomain, &startLoad::cmdOptions,
+                          &startLoad::cmdHelp, &startLoad::cmdAboutCorvalle, &startLoad::cmdIsSpamToolButton,
+                          &startLoad::cmdAddFriendToolButton, &startLoad::cmdAddFriendDomain})
+        (this->*member).reset();
+    toolbar_.reset();
+}
+
+void startLoad::releaseHost() {
+    storeChanges(v_);
+    // The review window holds the Inbox and the application.
+    trap([&] { v_.forms().checkSpamFrm().unload(); });
+    removeAddInUI();
+    setExplorer(nullptr);
+    trap([&] {
+        if (v_.messagingSession)
+            v_.messagingSession->Logoff();
+    });
+    v_.messagingSession.reset();
+    setGlobalApplication(nullptr);
+    released_ = true;
+}
+
+void startLoad::OnDisconnection(int removeMode, CustomValues&) {
     saveEnvironment(v_, v_.globalApplication);
+    // The user switched the add-in off and the host runs on: its toolbar
+    // goes now, or a later connection would find it full and add another.
+    if (removeMode == removeModeUserClosed) {
+        if (toolbar_)
+            trap([&] { toolbar_->Delete(); });
+        removeAddInUI();
+        setExplorer(nullptr);
+    }
+    if (released_)
+        return;
     if (!v_.messagingSession)
         throw host::HostError("no messaging session to log off");
     v_.messagingSession->Logoff();

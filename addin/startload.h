@@ -41,6 +41,8 @@ inline constexpr const char* addFriendCaption = "A&dd Sender to Friends List";
 inline constexpr const char* addFriendTooltip = "Add sender email address to friends list";
 inline constexpr const char* selectMailMessage = "Please select a mail item.";
 inline constexpr const char* helpFileName = "skerrow.chm";
+// The removal mode of a disconnection by the user while the host runs on.
+inline constexpr int removeModeUserClosed = 1;
 
 class startLoad : public IDTExtensibility2 {
 public:
@@ -82,6 +84,11 @@ private:
     // Stores a button in its member and routes its clicks to handler.
     void keep(Member member, const std::shared_ptr<host::CommandBarButton>& button, void (startLoad::*handler)());
     void setGlobalApplication(std::shared_ptr<host::Application> application);
+    // Drops the toolbar and the buttons' events.
+    void removeAddInUI();
+    // Stores what changed and lets go of every host object and event: the
+    // host cannot end while an add-in holds them.
+    void releaseHost();
     void setExplorer(std::shared_ptr<host::Explorer> explorer);
     void addFaceButton(const std::shared_ptr<host::CommandBar>& bar, Member member, void (startLoad::*handler)(),
                        int bitmap, const char* caption, const char* tooltip);
@@ -105,6 +112,9 @@ private:
     host::Subscription explorerClose_;
     host::Subscription selectionChange_;
     std::vector<host::Subscription> clicks_;
+    std::shared_ptr<host::CommandBar> toolbar_;
+    // The host was let go when its last main window closed.
+    bool released_ = false;
 };
 
 } // namespace skerrow

@@ -157,9 +157,13 @@ HRESULT AddInObject::OnConnection(IDispatch* Application, ext_ConnectMode Connec
         options.afterPasteFace = [this] { clipboard_.restore(); };
         auto application = outlook::wrapConnectionObject(Application, options);
         auto instance = outlook::wrapConnectionObject(AddInInst);
+        // Only the connection makes a messaging session; the client is
+        // lent for that long.
+        objects_.lendApplication(Application);
         addin_->OnConnection(application, ConnectMode, instance, none);
     } catch (...) {
     }
+    objects_.lendApplication(nullptr);
     // Whatever happened on the way, the user's clipboard is theirs again.
     clipboard_.restore();
     return S_OK;

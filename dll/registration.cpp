@@ -44,6 +44,19 @@ LONG removeTree(HKEY root, const std::wstring& key) {
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
 }
 
+// Whether the DLL of the other bitness is registered: its CLSID key lives in
+// the other registry view. On 32-bit Windows there is one view, which no
+// longer holds the key.
+bool registeredInOtherView(HKEY root, const std::wstring& clsidKey) {
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(root, (clsidKey + L"\\InprocServer32").c_str(), 0, KEY_READ | otherView, &opened) !=
+        ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(opened);
+    return true;
+}
+
 } // namespace
 
 HRESULT registerServer(Scope scope, const std::wstring& dllPath) {
@@ -57,11 +70,11 @@ HRESULT registerServer(Scope scope, const std::wstring& dllPath) {
         setString(root, clsidKey + L"\\ProgID", nullptr, startLoadProgID),
         setString(root, progIDKey, nullptr, L"startLoad"),
         setString(root, progIDKey + L"\\CLSID", nullptr, startLoadClassID),
-        setString(HKEY_CURRENT_USER, addinKey, L"FriendlyName", addinFriendlyName),
-        setString(HKEY_CURRENT_USER, addinKey, L"Description", addinDescription),
-        setNumber(HKEY_CURRENT_USER, addinKey, L"LoadBehavior", addinLoadBehavior),
+        setString(root, addinKey, L"FriendlyName", addinFriendlyName),
+        setString(root, addinKey, L"Description", addinDescription),
+        setNumber(root, addinKey, L"LoadBehavior", addinLoadBehavior),
         // The add-in shows windows, so it must not load for a command-line start.
-        setNumber(HKEY_CURRENT_USER, addinKey, L"CommandLineSafe", 0),
+        setNumber(root, addinKey, L"CommandLineSafe", 0),
     };
     for (LONG result : results) {
         if (result != ERROR_SUCCESS) {
@@ -74,16 +87,14 @@ HRESULT registerServer(Scope scope, const std::wstring& dllPath) {
 
 HRESULT unregisterServer(Scope scope) {
     const HKEY root = rootOf(scope);
-    const LONG results[] = {
-        removeTree(root, classesKey(std::wstring(L"CLSID\\") + startLoadClassID)),
-        removeTree(root, classesKey(startLoadProgID)),
-        removeTree(HKEY_CURRENT_USER, addinKey),
-    };
-    for (LONG result : results) {
-        if (result != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(static_cast<DWORD>(result));
+    const std::wstring clsidKey = classesKey(std::wstring(L"CLSID\\") + startLoadClassID);
+    LONG result = removeTree(root, clsidKey);
+    if (result == ERROR_SUCCESS && !registeredInOtherView(root, clsidKey)) {
+        result = removeTree(root, classesKey(startLoadProgID));
+        if (result == ERROR_SUCCESS)
+            result = removeTree(root, addinKey);
     }
-    return S_OK;
+    return result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(result));
 }
 
 } // namespace skerrow::com

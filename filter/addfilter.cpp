@@ -2,6 +2,7 @@
 
 #include "addin/forms.h"
 #include "addin/host/host.h"
+#include "addin/lifecycle.h"
 #include "filter/filter_store.h"
 #include "filter/sender.h"
 #include "filter/trap.h"
@@ -88,6 +89,7 @@ void addFilter::Command1_Click() {
         FilterList& list = v_.*(target->list);
         list = addToArray(std::move(list), entry);
     });
+    storeChanges(v_);
     unload();
 }
 

@@ -9,6 +9,7 @@
 #include "filter/varient.h"
 #include "review/checkspamfrm.h"
 #include "addin/forms.h"
+#include "addin/lifecycle.h"
 
 namespace skerrow {
 
@@ -69,7 +70,14 @@ bool isSuspect(const Varient& v, const std::string& senderAddress) {
 
 void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
     v.deletedThisPass = 0;
-    const AsciiCaseInsensitiveSearch ownAddress(v.ownAddress);
+    // Only SMTP addresses can occur in a mail; with none known, the rule
+    // deletes nothing.
+    std::vector<AsciiCaseInsensitiveSearch> ownAddresses;
+    if (hasAt(v.ownAddress))
+        ownAddresses.emplace_back(v.ownAddress);
+    for (const std::string& address : v.moreOwnAddresses)
+        if (hasAt(address) && address != v.ownAddress)
+            ownAddresses.emplace_back(address);
     std::string senderDomain;
     forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
         const SessionMail opened(v.messagingSession, mail);
@@ -88,10 +96,17 @@ void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& applicatio
         }
         // A mail the session cannot open is left alone: with the session
         // down, judging it by nothing would delete nearly every mail.
-        const auto addressed = opened.textContains(ownAddress);
+        if (ownAddresses.empty())
+            return;
+        std::optional<bool> addressed;
+        for (const auto& search : ownAddresses)
+            if (addressed = opened.textContains(search); !addressed || *addressed)
+                break;
         if (addressed && !*addressed)
             deleteMail(mail);
     });
+    if (v.deletedThisPass != 0)
+        storeChanges(v);
 }
 
 std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {

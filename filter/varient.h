@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace skerrow {
 
@@ -53,6 +54,10 @@ public:
     std::shared_ptr<host::Application> globalApplication;
     std::shared_ptr<host::MessagingSession> messagingSession;
     std::string ownAddress;
+    // The user's other SMTP addresses, lower case: the directory's where
+    // ownAddress is a directory name, and the mail accounts'. The
+    // own-address rule looks for any of these and ownAddress.
+    std::vector<std::string> moreOwnAddresses;
     std::int16_t deletedThisPass = 0;
     std::int16_t totalDeleted = 0;
     bool newMailPending = false;

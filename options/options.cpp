@@ -1,5 +1,6 @@
 #include "options/options.h"
 
+#include "addin/lifecycle.h"
 #include "addin/ui/dialogs.h"
 #include "filter/addfilter.h"
 #include "filter/sender.h"
@@ -199,6 +200,7 @@ void Options::reloadFilter() {
 
 void Options::commit() {
     v_.setLists(working_);
+    storeChanges(v_);
 }
 
 void Options::takeRestoredLists() {
@@ -361,14 +363,18 @@ bool Options::restoreFilter() {
         return false;
     // Held when it can be, so that another process's store does not land
     // between the copy and the load.
-    const auto lock = lockListFolder(v_);
-    // Replaced whole or left as it was: a failed copy leaves the list file
-    // and the lists untouched.
-    if (!trap([&] { v_.services.platform.copyFile(**chosen, listFilePath(v_)); }))
-        return false;
-    if (!loadFilter(v_))
-        return false;
+    {
+        const auto lock = lockListFolder(v_);
+        // Replaced whole or left as it was: a failed copy leaves the list file
+        // and the lists untouched.
+        if (!trap([&] { v_.services.platform.copyFile(**chosen, listFilePath(v_)); }))
+            return false;
+        if (!loadFilter(v_))
+            return false;
+    }
     restored_ = true;
+    // Outside the lock: the store takes it again.
+    storeChanges(v_);
     trap([&] {
         v_.services.dialogs.messageBox(restoredMessage, ui::Buttons::OK, ui::Icon::Exclamation, restoredTitle);
     });

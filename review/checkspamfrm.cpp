@@ -2,6 +2,7 @@
 
 #include "addin/forms.h"
 #include "addin/host/host.h"
+#include "addin/lifecycle.h"
 #include "filter/checkspam.h"
 #include "filter/sender.h"
 #include "filter/trap.h"
@@ -154,12 +155,14 @@ void CheckSpamFrm::Command1_Click() {
     actOnTicked([this](const std::string& key, const std::string& sender) {
         markIsSpam(v_, checkApplication, checkFolder, key, sender);
     });
+    storeChanges(v_);
 }
 
 void CheckSpamFrm::Command2_Click() {
     actOnTicked([this](const std::string& key, const std::string& sender) {
         markNotSpam(v_, checkApplication, checkFolder, key, sender);
     });
+    storeChanges(v_);
 }
 
 void CheckSpamFrm::Command5_Click() {

@@ -132,6 +132,9 @@ public:
 class Recipient : public Object {
 public:
     virtual std::string Address() = 0;
+    // The SMTP address of a directory (Exchange) user, whose Address is a
+    // directory name; empty where the host knows none.
+    virtual std::string SmtpAddress() { return {}; }
 };
 
 // An entry of an address book, or the sender of a message.
@@ -150,6 +153,9 @@ public:
     virtual std::shared_ptr<Recipient> CurrentUser() = 0;
     virtual std::shared_ptr<Folder> GetDefaultFolder(int kind) = 0;
     virtual std::vector<std::shared_ptr<AddressList>> AddressLists() = 0;
+    // The SMTP addresses of the profile's mail accounts; none where the
+    // host keeps no accounts.
+    virtual std::vector<std::string> AccountAddresses() { return {}; }
 };
 
 class Selection : public Object {
@@ -174,6 +180,8 @@ public:
     virtual std::shared_ptr<Item> CreateItem(int type) = 0;
     virtual std::shared_ptr<Namespace> GetNamespace(const std::string& type) = 0;
     virtual Subscription onNewMail(EventHandler handler) = 0;
+    // How many main windows are open; -1 where the host cannot tell.
+    virtual int ExplorerCount() { return -1; }
 };
 
 class CommandBarControls : public Object {

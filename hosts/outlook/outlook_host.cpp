@@ -3,7 +3,9 @@
 #include "hosts/outlook/events.h"
 #include "hosts/outlook/outlook_ids.h"
 
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -19,18 +21,38 @@ using Options = std::shared_ptr<const HostOptions>;
 // CDO's answer for a field the message does not have.
 constexpr HRESULT cdoNotFound = static_cast<HRESULT>(0x8004010F);
 
+// Address books longer than this are not walked on the client's thread:
+// a global address list of a large company would freeze the start-up.
+constexpr int largestAddressList = 10000;
+
+// The SMTP address of a directory user, through GetExchangeUser (Outlook
+// 2007 and later); empty where the entry offers none.
+std::string exchangeSmtpAddress(const Dispatch& entry) {
+    if (!entry || !entry.has("GetExchangeUser"))
+        return {};
+    try {
+        Dispatch user(entry.call("GetExchangeUser").toDispatch());
+        return user ? user.get("PrimarySmtpAddress").toString() : std::string();
+    } catch (const ComError&) {
+        return {};
+    }
+}
+
 Dispatch objectOf(const Variant& value) {
     return Dispatch(value.toDispatch());
 }
 
 // The members of a collection, from 1 to its Count.
-std::vector<Dispatch> membersOf(const Dispatch& collection) {
-    const int count = collection.get("Count").toInt();
+std::vector<Dispatch> membersOf(const Dispatch& collection, int count) {
     std::vector<Dispatch> members;
     members.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
     for (int i = 1; i <= count; ++i)
         members.push_back(objectOf(collection.get("Item", {i})));
     return members;
+}
+
+std::vector<Dispatch> membersOf(const Dispatch& collection) {
+    return membersOf(collection, collection.get("Count").toInt());
 }
 
 template <class T, class... Rest> std::shared_ptr<T> adapt(const Variant& value, Rest&&... rest) {
@@ -55,6 +77,27 @@ class ComRecipient : public host::Recipient, public ComObject {
 public:
     using ComObject::ComObject;
     std::string Address() override { return dispatch().get("Address").toString(); }
+    std::string SmtpAddress() override {
+        if (!dispatch().has("AddressEntry"))
+            return {};
+        return exchangeSmtpAddress(objectOf(dispatch().get("AddressEntry")));
+    }
+};
+
+// An address book's entry: a directory user's address is its SMTP address
+// where the client can tell it, not the directory name nobody mails from.
+class ComBookEntry : public host::AddressEntry, public ComObject {
+public:
+    using ComObject::ComObject;
+    std::string Address() override {
+        std::string address = dispatch().get("Address").toString();
+        if (!address.empty() && address.front() == '/') {
+            std::string smtp = exchangeSmtpAddress(dispatch());
+            if (!smtp.empty())
+                return smtp;
+        }
+        return address;
+    }
 };
 
 class ComAddressList : public host::AddressList, public ComObject {
@@ -62,8 +105,12 @@ public:
     using ComObject::ComObject;
     std::vector<std::shared_ptr<host::AddressEntry>> AddressEntries() override {
         std::vector<std::shared_ptr<host::AddressEntry>> entries;
-        for (Dispatch& entry : membersOf(objectOf(dispatch().get("AddressEntries"))))
-            entries.push_back(entry ? std::make_shared<ComAddressEntry>(std::move(entry)) : nullptr);
+        Dispatch all = objectOf(dispatch().get("AddressEntries"));
+        const int count = all.get("Count").toInt();
+        if (count > largestAddressList)
+            return entries;
+        for (Dispatch& entry : membersOf(all, count))
+            entries.push_back(entry ? std::make_shared<ComBookEntry>(std::move(entry)) : nullptr);
         return entries;
     }
 };
@@ -119,6 +166,16 @@ public:
         for (Dispatch& list : membersOf(objectOf(dispatch().get("AddressLists"))))
             lists.push_back(list ? std::make_shared<ComAddressList>(std::move(list)) : nullptr);
         return lists;
+    }
+    // Accounts came with Outlook 2007; earlier clients have none to offer.
+    std::vector<std::string> AccountAddresses() override {
+        std::vector<std::string> addresses;
+        if (!dispatch().has("Accounts"))
+            return addresses;
+        for (const Dispatch& account : membersOf(objectOf(dispatch().get("Accounts"))))
+            if (account)
+                addresses.push_back(account.get("SmtpAddress").toString());
+        return addresses;
     }
 };
 
@@ -329,6 +386,7 @@ public:
     host::Subscription onNewMail(host::EventHandler handler) override {
         return onEvent(dispatch(), ids::DIID_ApplicationEvents, ids::dispidNewMail, std::move(handler));
     }
+    int ExplorerCount() override { return objectOf(dispatch().get("Explorers")).get("Count").toInt(); }
 
 private:
     Options options_;
@@ -369,7 +427,102 @@ public:
     }
 };
 
+// The same session over the client's own object model (Outlook 2003 and
+// later), for clients without CDO. What each client offers is found by
+// asking the item for the member, never by the client's version.
+std::string propertyTag(std::uint32_t tag) {
+    char text[64];
+    std::snprintf(text, sizeof text, "http://schemas.microsoft.com/mapi/proptag/0x%08lX",
+                  static_cast<unsigned long>(tag));
+    return text;
+}
+
+// A text property of the item through its PropertyAccessor (2007 and
+// later); the Unicode tag where the 8-bit one fails. Nothing when neither
+// is there.
+std::optional<std::string> textProperty(const Dispatch& item, std::uint32_t tag) {
+    if (!item.has("PropertyAccessor"))
+        return std::nullopt;
+    Dispatch accessor = objectOf(item.get("PropertyAccessor"));
+    std::vector<std::uint32_t> tags{tag};
+    constexpr std::uint32_t stringType = 0x001E;
+    constexpr std::uint32_t unicodeType = 0x001F;
+    if ((tag & 0xFFFF) == stringType)
+        tags.push_back((tag & 0xFFFF0000u) | unicodeType);
+    for (std::uint32_t t : tags) {
+        try {
+            return accessor.call("GetProperty", {propertyTag(t)}).toString();
+        } catch (const ComError&) {
+        }
+    }
+    return std::nullopt;
+}
+
+// PR_SENDER_SMTP_ADDRESS, kept by the stores of Outlook 2007 and later.
+constexpr std::uint32_t prSenderSmtpAddress = 0x5D01001F;
+
+class ItemSender : public host::AddressEntry {
+public:
+    explicit ItemSender(Dispatch item) : item_(std::move(item)) {}
+    // SenderEmailAddress of an internet sender; a directory sender's SMTP
+    // address; otherwise a failure, so that the caller falls back.
+    std::string Address() override {
+        const std::string type = item_.get("SenderEmailType").toString();
+        if (type == "SMTP")
+            return item_.get("SenderEmailAddress").toString();
+        if (type == "EX") {
+            if (item_.has("Sender")) {
+                std::string smtp = exchangeSmtpAddress(objectOf(item_.get("Sender")));
+                if (!smtp.empty())
+                    return smtp;
+            }
+            if (auto smtp = textProperty(item_, prSenderSmtpAddress); smtp && !smtp->empty())
+                return *smtp;
+        }
+        throw ComError("the sender has no internet address", cdoNotFound);
+    }
+
+private:
+    Dispatch item_;
+};
+
+class TextField : public host::Field {
+public:
+    explicit TextField(std::string value) : value_(std::make_shared<const std::string>(std::move(value))) {}
+    std::string Value() override { return *value_; }
+    std::shared_ptr<const std::string> SharedValue() override { return value_; }
+
+private:
+    std::shared_ptr<const std::string> value_;
+};
+
+class ItemMessage : public host::Message, public ComObject {
+public:
+    using ComObject::ComObject;
+    std::shared_ptr<host::AddressEntry> Sender() override { return std::make_shared<ItemSender>(dispatch()); }
+    // Any failure means the item has no such field.
+    std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
+        auto value = textProperty(dispatch(), propertyTag);
+        return value ? std::make_shared<TextField>(std::move(*value)) : nullptr;
+    }
+};
+
+class ObjectModelSession : public host::MessagingSession, public ComObject {
+public:
+    using ComObject::ComObject; // the namespace
+    void Logon(const std::string&, const std::string&, bool, bool) override {}
+    void Logoff() override {}
+    std::shared_ptr<host::Message> GetMessage(const std::string& entryID, const std::string& storeID) override {
+        return adapt<ItemMessage>(dispatch().call("GetItemFromID", {entryID, storeID}));
+    }
+};
+
 } // namespace
+
+std::shared_ptr<host::MessagingSession> objectModelSession(IDispatch* application) {
+    Dispatch client{ComPtr<IDispatch>(application)};
+    return adapt<ObjectModelSession>(client.call("GetNamespace", {"MAPI"}));
+}
 
 std::string classTypeName(int objectClass) {
     switch (objectClass) {
@@ -430,15 +583,21 @@ std::shared_ptr<host::Object> wrapConnectionObject(IDispatch* object, HostOption
 }
 
 std::shared_ptr<host::Object> ComObjectFactory::CreateObject(const std::string& className) {
+    const bool session = className == "MAPI.Session";
     CLSID clsid;
-    if (FAILED(::CLSIDFromProgID(toWide(className).c_str(), &clsid)))
-        return nullptr;
     ComPtr<IDispatch> object;
-    check(
-        ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch, object.putVoid()),
-        "CoCreateInstance " + className);
-    if (className == "MAPI.Session")
+    if (SUCCEEDED(::CLSIDFromProgID(toWide(className).c_str(), &clsid))) {
+        const HRESULT made = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                                IID_IDispatch, object.putVoid());
+        if (FAILED(made) && !(session && application_))
+            check(made, "CoCreateInstance " + className);
+    }
+    if (session && object)
         return std::make_shared<ComSession>(Dispatch(std::move(object)));
+    if (session && application_)
+        return objectModelSession(application_.get());
+    if (!object)
+        return nullptr;
     return std::make_shared<PlainObject>(Dispatch(std::move(object)));
 }
 

@@ -46,9 +46,22 @@ std::string classTypeName(int objectClass);
 // Creates objects by programmatic identifier (CLSIDFromProgID, then
 // CoCreateInstance): "MAPI.Session" gives a messaging session, any other
 // class a plain object. Nothing when the class is not registered.
+//
+// Clients from Outlook 2010 on have no CDO: while a client's application is
+// lent to the factory, a "MAPI.Session" that cannot be made is stood in for
+// by a session over that client's own object model.
 class ComObjectFactory : public host::ObjectFactory {
 public:
     std::shared_ptr<host::Object> CreateObject(const std::string& className) override;
+    // The client whose object model stands in for CDO; nothing to stop.
+    void lendApplication(IDispatch* application) { application_ = ComPtr<IDispatch>(application); }
+
+private:
+    ComPtr<IDispatch> application_;
 };
+
+// The messaging session over the object model of the application's client:
+// Logon and Logoff do nothing, a message is the client's own item.
+std::shared_ptr<host::MessagingSession> objectModelSession(IDispatch* application);
 
 } // namespace skerrow::outlook

@@ -428,8 +428,14 @@ std::shared_ptr<Win32WindowManager::Shown> Win32WindowManager::create(ui::Window
     // In front of the active window of the thread: the host's, or ours that
     // opened this one.
     HWND owner = GetActiveWindow();
-    if (!owner || !IsWindowEnabled(owner))
+    if (!owner)
         owner = owner_;
+    // The host's window disabled under a dialog of its own: in front of that
+    // dialog, and never without an owner.
+    if (owner && !IsWindowEnabled(owner)) {
+        HWND popup = GetWindow(owner, GW_ENABLEDPOPUP);
+        owner = popup ? popup : owner_ ? owner_ : owner;
+    }
     shown->hwnd = CreateDialogIndirectParamW(thisModule(), &emptyDialog.header, owner,
                                              dialogProc, reinterpret_cast<LPARAM>(shown.get()));
     if (!shown->hwnd)
@@ -1046,6 +1052,12 @@ bool Win32WindowManager::onMessage(Shown& s, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         userEvent(s, [](ui::Window& w) { w.userClose(); });
         return true;
+    case WM_DESTROY:
+        // The owner went (the explorer closed) and took this window along:
+        // the form unloads instead of keeping a dead handle.
+        s.hwnd = nullptr;
+        userEvent(s, [](ui::Window& w) { w.unload(); });
+        return false;
     default:
         return false;
     }

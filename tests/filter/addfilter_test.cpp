@@ -1,6 +1,7 @@
 #include "filter/addfilter.h"
 
 #include "addin/forms.h"
+#include "filter/filter_store.h"
 #include "filter/sender.h"
 #include "tests/support/world.h"
 
@@ -46,12 +47,17 @@ TEST(AddFilter, ConfirmingPutsTheEntryOnItsListAndTakesItOffTheOpposite) {
     for (const Case& c : cases) {
         World w;
         w.v.setLists(c.before);
+        // Loaded from a list file, so the lists may be stored.
+        w.v.environmentLoaded = w.v.listsSafeToStore = true;
+        w.platform.files[w.listFile()] = "";
         select(w, {w.mail("amy@x.com")});
         w.windows.onModal("addFilter", typeAndConfirm(c.typed));
 
         addSenderDialog(w.v, w.app(), c.listKey);
 
         EXPECT_EQ(w.v.lists(), c.after) << c.listKey << " '" << c.typed << "'";
+        // Stored at once: the host may end without disconnecting the add-in.
+        EXPECT_EQ(parseListFile(w.platform.files.at(w.listFile())), c.after) << c.listKey;
         EXPECT_FALSE(w.v.forms().addFilterDialog().isLoaded());
     }
 }

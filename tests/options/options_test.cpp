@@ -1,6 +1,7 @@
 #include "options/options.h"
 
 #include "addin/forms.h"
+#include "filter/filter_store.h"
 #include "tests/support/world.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,8 @@ TEST(Options, MovesGoByTheEntrysFormAndNeedASelection) {
 
 TEST(Options, CancelDropsWhatApplyHasNotCommitted) {
     OpenOptions win({{"z@z.com"}, {}, {}, {}});
+    win.w.v.environmentLoaded = win.w.v.listsSafeToStore = true;
+    win.w.platform.files[win.w.listFile()] = "";
     win.add(ApprovedEmail, "a@x.com");
     win.o.userClick("Command9");
     EXPECT_FALSE(win.o.control("Command9").enabled);
@@ -162,6 +165,8 @@ TEST(Options, CancelDropsWhatApplyHasNotCommitted) {
 
     EXPECT_FALSE(win.o.isLoaded());
     EXPECT_EQ(win.w.v.lists(), (FilterLists{{"z@z.com", "a@x.com"}, {}, {}, {}}));
+    // Apply stored what it committed at once.
+    EXPECT_EQ(parseListFile(win.w.platform.files.at(win.w.listFile())), win.w.v.lists());
 }
 
 TEST(Options, ARestoreReplacesTheWorkingCopyWhenTheTabStripGetsTheFocus) {

@@ -129,6 +129,7 @@ public:
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
     static long liveObjects();
+    long references() const { return references_; }
 
 private:
     explicit FakeObject(std::string typeName);

@@ -50,8 +50,30 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
         Ref recipient = FakeObject::make("Recipient");
         const std::string address = currentUser;
         recipient->property("Address", [address](const Arguments&) { return Value(address); });
+        if (!office2000_)
+            recipient->property("AddressEntry",
+                                [this, address](const Arguments&) { return Value(addressEntry(address).dispatch()); });
         return Value(recipient.dispatch());
     });
+    namespace_->method("GetItemFromID", [this](const Arguments& a) {
+        Mail mail = findMail(a.at(0).text());
+        if (!mail || (a.size() >= 2 && !a[1].isMissing() && (!mail->folder || a[1].text() != mail->folder->storeID)))
+            throw Failure{notFound};
+        return Value(mailObject(mail).dispatch());
+    });
+    if (!office2000_) {
+        namespace_->property("Accounts", [this](const Arguments&) {
+            return Value(makeCollection([this] { return static_cast<int>(accounts.size()); },
+                                        [this](int i) {
+                                            Ref account = FakeObject::make("_Account");
+                                            const std::string smtp = accounts.at(static_cast<std::size_t>(i));
+                                            account->property("SmtpAddress",
+                                                              [smtp](const Arguments&) { return Value(smtp); });
+                                            return Value(account.dispatch());
+                                        })
+                             .dispatch());
+        });
+    }
     namespace_->method("GetDefaultFolder", [this](const Arguments& a) {
         switch (a.at(0).number()) {
         case 3: return Value(folderObject(deletedItems).dispatch());
@@ -65,11 +87,8 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
             const std::vector<std::string> entries = addressLists.at(static_cast<std::size_t>(i));
             Ref list = FakeObject::make("AddressList");
             list->property("AddressEntries", [this, entries](const Arguments&) {
-                auto entry = [entries](int e) {
-                    Ref entry = FakeObject::make("AddressEntry");
-                    const std::string address = entries.at(static_cast<std::size_t>(e));
-                    entry->property("Address", [address](const Arguments&) { return Value(address); });
-                    return Value(entry.dispatch());
+                auto entry = [this, entries](int e) {
+                    return Value(addressEntry(entries.at(static_cast<std::size_t>(e))).dispatch());
                 };
                 return Value(makeCollection([entries] { return static_cast<int>(entries.size()); }, entry).dispatch());
             });
@@ -124,6 +143,11 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
     application_->raises(published::applicationEvents);
     application_->method("ActiveExplorer",
                          [this](const Arguments&) { return hasExplorer ? Value(explorer_.dispatch()) : nothing(); });
+    application_->property("Explorers", [this](const Arguments&) {
+        return Value(makeCollection([this] { return explorers; },
+                                    [this](int) { return Value(explorer_.dispatch()); })
+                         .dispatch());
+    });
     application_->method("GetNamespace", [this](const Arguments& a) {
         if (a.at(0).text() != "MAPI")
             throw Failure{E_INVALIDARG};
@@ -189,6 +213,15 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
         [weak](const Value& v) { alive(weak)->unread = v.flag(); });
     object->property("ReceivedTime", [weak](const Arguments&) { return Value::date(alive(weak)->received); });
     object->property("Class", [weak](const Arguments&) { return Value(alive(weak)->itemClass); });
+    if (!office2000_) {
+        object->property("SenderEmailAddress", text(&MailData::sender));
+        object->property("SenderEmailType", text(&MailData::senderType));
+        object->property("Sender", [this, weak](const Arguments&) {
+            return Value(addressEntry(alive(weak)->sender).dispatch());
+        });
+        object->property("PropertyAccessor",
+                         [this, weak](const Arguments&) { return Value(propertyAccessor(weak).dispatch()); });
+    }
     object->property("Parent", [this, weak](const Arguments&) {
         FolderData* folder = alive(weak)->folder;
         return folder ? Value(folderObject(*folder).dispatch()) : nothing();
@@ -231,6 +264,35 @@ Mail FakeOutlook::findMail(const std::string& entryID) const {
             if (mail->entryID == entryID)
                 return mail;
     return nullptr;
+}
+
+Ref FakeOutlook::addressEntry(const std::string& address) {
+    Ref entry = FakeObject::make("AddressEntry");
+    entry->property("Address", [address](const Arguments&) { return Value(address); });
+    if (!office2000_) {
+        entry->method("GetExchangeUser", [this, address](const Arguments&) {
+            auto found = directory.find(address);
+            if (found == directory.end())
+                return nothing();
+            Ref user = FakeObject::make("_ExchangeUser");
+            const std::string smtp = found->second;
+            user->property("PrimarySmtpAddress", [smtp](const Arguments&) { return Value(smtp); });
+            return Value(user.dispatch());
+        });
+    }
+    return entry;
+}
+
+// The headers only under the Unicode tag, as today's stores keep them.
+Ref FakeOutlook::propertyAccessor(const std::weak_ptr<MailData>& weak) {
+    Ref accessor = FakeObject::make("_PropertyAccessor");
+    accessor->method("GetProperty", [weak](const Arguments& a) {
+        auto mail = alive(weak);
+        if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
+            throw Failure{notFound};
+        return Value(*mail->headers);
+    });
+    return accessor;
 }
 
 Ref FakeOutlook::barObject(const Bar& bar) {
@@ -392,7 +454,9 @@ std::vector<HRESULT> FakeOutlook::selectionChange() {
 }
 
 std::vector<HRESULT> FakeOutlook::closeExplorer() {
-    return explorer_->raise(published::explorerEvents, published::explorerClose);
+    auto results = explorer_->raise(published::explorerEvents, published::explorerClose);
+    explorers = std::max(0, explorers - 1);
+    return results;
 }
 
 std::vector<HRESULT> FakeOutlook::click(const std::string& caption, VARIANT_BOOL* cancelDefault) {

@@ -1,5 +1,7 @@
 // A mail client of our own, made of fake COM objects shaped like Outlook
-// 2000's object model, Office 2000's command bars and CDO's session: what
+// 2000's object model, Office 2000's command bars and CDO's session, or
+// like today's Outlook (2016 to Microsoft 365), which has no CDO but
+// SenderEmailAddress, PropertyAccessor, GetExchangeUser and Accounts: what
 // the COM host and the DLL are tested against. The scene is plain data the
 // test sets up and inspects; the objects read and change it.
 #pragma once
@@ -7,6 +9,7 @@
 #include "tests/hosts/outlook/fake/fake_com.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +44,7 @@ struct MailData {
     std::string entryID;
     std::string subject;
     std::string sender;                 // what the session reports as the sender's address
+    std::string senderType = "SMTP";    // SenderEmailType: "EX" for a directory sender
     std::optional<std::string> headers; // the transport headers field; nothing: no such field
     std::string body;
     std::string htmlBody;
@@ -99,7 +103,8 @@ using Bar = std::shared_ptr<BarData>;
 
 class FakeOutlook {
 public:
-    // office2000: buttons without a Picture property, as in Office 2000.
+    // office2000: Outlook 2000, its buttons without a Picture property;
+    // otherwise today's Outlook.
     explicit FakeOutlook(bool office2000 = true);
     ~FakeOutlook();
     FakeOutlook(const FakeOutlook&) = delete;
@@ -107,6 +112,12 @@ public:
 
     // The scene.
     std::string currentUser = "Me@Home.example";
+    // Today's face: directory names and the SMTP addresses GetExchangeUser
+    // gives for them; the SMTP addresses of the profile's accounts.
+    std::map<std::string, std::string> directory;
+    std::vector<std::string> accounts;
+    // Main windows open; the one that closes still counts in its Close.
+    int explorers = 1;
     std::vector<std::vector<std::string>> addressLists;
     FolderData inbox{"Inbox", "store-1", {}, {}};
     FolderData deletedItems{"Deleted Items", "store-1", {}, {}};
@@ -152,6 +163,9 @@ public:
 
 private:
     Ref folderObject(FolderData& folder);
+    // An address entry; today's answers GetExchangeUser for directory names.
+    Ref addressEntry(const std::string& address);
+    Ref propertyAccessor(const std::weak_ptr<MailData>& mail);
     Ref mailObject(const Mail& mail);
     Ref controlsObject(std::vector<Control>& controls);
     Ref controlObjectFor(const Control& control);

@@ -2,8 +2,8 @@
 
 #include "addin/startload.h"
 #include "app/console.h"
+#include "app/mail_host.h"
 #include "filter/checkspam.h"
-#include "hosts/maildir/maildir_host.h"
 #include "platform/posix/posix_platform.h"
 
 #include <ostream>
@@ -11,14 +11,13 @@
 namespace skerrow::app {
 
 int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
-    if (!options.maildir) {
-        err << "skerrow check: --maildir DIR is required\n";
+    if (!options.maildir && !options.imap) {
+        err << "skerrow check: --maildir DIR or --imap URL is required\n";
         return 2;
     }
-    std::unique_ptr<maildir::MaildirHost> host;
+    MailHost host;
     try {
-        host = std::make_unique<maildir::MaildirHost>(
-            maildir::MaildirOptions{*options.maildir, options.address, options.contacts});
+        host = openMailHost(options);
     } catch (const std::exception& e) {
         err << "skerrow check: " << e.what() << "\n";
         return 1;
@@ -26,15 +25,19 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
     posix::PosixPlatform platform;
     ConsoleDialogs dialogs(out);
     ConsoleWindows windows(out);
-    startLoad addin(Services{platform, host->objects(), host->clipboard(), dialogs, windows});
+    startLoad addin(Services{platform, *host.objects, *host.clipboard, dialogs, windows});
     IDTExtensibility2::CustomValues custom;
-    addin.OnConnection(host->application(), 0, nullptr, custom);
+    addin.OnConnection(host.application, 0, nullptr, custom);
     // What the Check Spam command does.
     checkSpam(addin.state(), addin.state().globalApplication);
     try {
         addin.OnDisconnection(0, custom);
     } catch (const std::exception& e) {
         err << "skerrow check: the messaging session could not be closed: " << e.what() << "\n";
+        return 1;
+    }
+    if (const auto lost = host.lost()) {
+        err << "skerrow check: " << *lost << "\n";
         return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #include "app/options.h"
 #ifdef SKERROW_WITH_MAILDIR
 #include "app/check.h"
+#include "app/watch.h"
 #endif
 #ifdef SKERROW_WITH_DESKTOP
 #include "app/desktop/desktop.h"
@@ -18,6 +19,8 @@ namespace {
 
 constexpr const char* usage = R"(Usage: skerrow [--maildir DIR] [--address ADDR] [--contacts PATH]...
        skerrow check --maildir DIR [--address ADDR] [--contacts PATH]...
+       skerrow check --imap URL [IMAP OPTIONS] [--address ADDR] [--contacts PATH]...
+       skerrow watch (--maildir DIR | --imap URL [IMAP OPTIONS]) [--address ADDR] ...
        skerrow demo
        skerrow --help
 
@@ -38,6 +41,10 @@ Commands:
             each message box as "[title] text", and when unknown senders
             remain, the review window's caption, labels and rows (one row a
             line: From | Subject | Received).
+  watch     stay connected and, whenever mail arrives in the Inbox (IMAP
+            IDLE; inotify on a Maildir), run the check the filter runs when
+            you look at the Inbox after new mail; each pass is printed.
+            SIGTERM or Ctrl+C ends it, storing the lists and the total.
   demo      run a Check Spam pass on a built-in mailbox held in memory and
             print every step; touches none of your files.
 
@@ -50,6 +57,19 @@ Options of the main window and of check:
   --contacts PATH   a vCard file or a folder of .vcf files; on the first run
                     every address in it becomes a friend (repeatable)
 
+IMAP options (check and watch):
+  --imap URL        imaps://user@host[:port]/ (TLS, port 993) or
+                    imap://user@host[:port]/ (STARTTLS, port 143); INBOX is
+                    the Inbox, the mailbox flagged \Trash (else "Trash",
+                    made when needed) is Deleted Items
+  --ca-file FILE    trust the server's certificate when this CA (PEM) signed
+                    it; otherwise the system's trusted CAs decide
+  --allow-plaintext log in without TLS, on a loopback address only
+  --password-command CMD
+                    run CMD (split at spaces, no shell) and take the first
+                    line it prints as the password; otherwise
+                    $SKERROW_IMAP_PASSWORD, otherwise a prompt on the terminal
+
 Files:
   $XDG_CONFIG_HOME/skerrow/settings      settings and the running total of
                                          deleted junk mails
@@ -58,7 +78,9 @@ Files:
                                          friend domains, blacklisted
                                          addresses, blacklisted domains
 
-Exit status: 0 when the run completed; 1 when the Maildir cannot be read;
+Exit status: 0 when the run completed; 1 when the Maildir cannot be read,
+the server cannot be reached, refuses the login or its certificate, or the
+connection is lost during the run;
 2 for a bad command line.
 )";
 
@@ -106,12 +128,13 @@ int main(int argc, char** argv) {
     if (command == "demo" && args.size() <= 1)
         return skerrow::app::runDemo(std::cout);
 #ifdef SKERROW_WITH_MAILDIR
-    if (command == "check") {
+    if (command == "check" || command == "watch") {
         try {
             const auto options = skerrow::app::parseMailOptions({args.begin() + 1, args.end()});
-            return skerrow::app::runCheck(options, std::cout, std::cerr);
+            return command == "check" ? skerrow::app::runCheck(options, std::cout, std::cerr)
+                                      : skerrow::app::runWatch(options, std::cout, std::cerr);
         } catch (const std::invalid_argument& e) {
-            std::cerr << "skerrow check: " << e.what() << "\nTry 'skerrow --help'.\n";
+            std::cerr << "skerrow " << command << ": " << e.what() << "\nTry 'skerrow --help'.\n";
             return 2;
         }
     }

@@ -87,6 +87,7 @@ public:
     Selection select(const std::string& mailbox);
     const std::optional<std::string>& selected() const { return selected_; }
 
+
     // One UID FETCH over uids ("1:*" for the whole folder) of UID, FLAGS,
     // INTERNALDATE and, with headers, BODY.PEEK[HEADER].
     std::vector<FetchedMessage> fetch(const std::string& uids, bool headers);

@@ -62,13 +62,24 @@ struct FolderState {
     std::vector<std::shared_ptr<Record>> listing; // by UID
 };
 
+// Servers speak CRLF; the text handed out has plain line ends, as files
+// in a Maildir do.
+std::string plainLineEnds(std::string text) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[out++] = text[i];
+    text.resize(out);
+    return text;
+}
+
 std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t validity) {
     auto record = std::make_shared<Record>();
     record->uid = message.uid;
     record->validity = validity;
     record->seen = message.seen;
     record->received = message.internalDate;
-    record->fields = maildir::scanHeaderBlock(*message.header);
+    record->fields = maildir::scanHeaderBlock(plainLineEnds(std::move(*message.header)));
     record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(record->fields.raw)));
     record->fields.raw.clear();
     return record;
@@ -186,6 +197,8 @@ struct HostContext {
     // Selects the folder unless it is selected; throws when its UIDVALIDITY
     // is no longer the one of record's walk.
     void selectFor(FolderState& folder, const Record& record) {
+        // While selected, the server keeps the UIDVALIDITY (RFC 3501); a
+        // new selection may find another one.
         if (client->selected() != folder.mailbox) {
             const auto selection = client->select(folder.mailbox);
             if (selection.uidValidity != folder.validity) {
@@ -270,7 +283,7 @@ struct HostContext {
         if (!record.bodies) {
             const std::string whole = run([&] {
                 selectFor(folder, record);
-                return client->fetchWhole(record.uid);
+                return plainLineEnds(client->fetchWhole(record.uid));
             });
             record.bodies = std::make_shared<const maildir::MessageBodies>(bodiesOf(record, whole));
         }

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -194,6 +195,9 @@ int connectTo(const ImapUrl& url, int timeoutMs, bool& loopback) {
             continue;
         }
         loopback = loopbackAddress(a->ai_addr);
+        // Commands are short and each waits for its answer: no Nagle delay.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
     ::freeaddrinfo(found);
     if (fd < 0)
@@ -252,6 +256,22 @@ host::Date toDate(const mailimap_date_time* d) {
     const int zone = d->dt_zone;
     const int offset = (zone / 100) * 3600 + (zone % 100) * 60;
     return std::chrono::system_clock::from_time_t(::timegm(&tm) - offset);
+}
+
+// Runs of consecutive UIDs as intervals: a long list stays a short command.
+mailimap_set* setOf(const std::vector<std::uint32_t>& uids) {
+    mailimap_set* set = mailimap_set_new_empty();
+    for (std::size_t i = 0; i < uids.size();) {
+        std::size_t j = i;
+        while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1)
+            ++j;
+        if (j == i)
+            mailimap_set_add_single(set, uids[i]);
+        else
+            mailimap_set_add_interval(set, uids[i], uids[j]);
+        i = j + 1;
+    }
+    return set;
 }
 
 struct SetOwner {
@@ -473,27 +493,11 @@ Selection ImapClient::select(const std::string& mailbox) {
     return {info->sel_uidvalidity, info->sel_exists, info->sel_uidnext};
 }
 
-std::vector<FetchedMessage> ImapClient::fetch(const std::string& uids, bool headers) {
+std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& uids, bool headers) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
-    // Our own set text: libetpan's set type cannot say "1:*" otherwise
-    // than with 0 as the star, which it writes as '*'.
-    mailimap_set* set = mailimap_set_new_empty();
+    mailimap_set* set = uids.empty() ? mailimap_set_new_interval(1, 0) : setOf(uids); // 0 is '*'
     SetOwner owner{set};
-    std::size_t start = 0;
-    while (start < uids.size()) {
-        std::size_t end = uids.find(',', start);
-        if (end == std::string::npos)
-            end = uids.size();
-        const std::string item = uids.substr(start, end - start);
-        const auto colon = item.find(':');
-        auto number = [](const std::string& s) -> std::uint32_t { return s == "*" ? 0 : std::stoul(s); };
-        if (colon == std::string::npos)
-            mailimap_set_add_single(set, number(item));
-        else
-            mailimap_set_add_interval(set, number(item.substr(0, colon)), number(item.substr(colon + 1)));
-        start = end + 1;
-    }
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_flags());
@@ -580,14 +584,16 @@ std::string ImapClient::fetchWhole(std::uint32_t uid) {
     return *whole;
 }
 
-void ImapClient::remove(std::uint32_t uid, const std::optional<std::string>& to) {
+void ImapClient::remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
     // Never a plain EXPUNGE: it would take other clients' deleted mail too.
     if (!uidPlus_ && !(to && move_))
         throw host::HostError(where(options_.url) + " offers neither MOVE nor UIDPLUS: a message cannot be "
                               "removed alone");
-    mailimap_set* set = mailimap_set_new_single(uid);
+    if (uids.empty())
+        return;
+    mailimap_set* set = setOf(uids);
     SetOwner owner{set};
     if (to && move_) {
         check(mailimap_uid_move(session_->imap, set, to->c_str()), "UID MOVE");

@@ -88,14 +88,15 @@ public:
     const std::optional<std::string>& selected() const { return selected_; }
 
 
-    // One UID FETCH over uids ("1:*" for the whole folder) of UID, FLAGS,
+    // One UID FETCH over uids of UID, FLAGS,
     // INTERNALDATE and, with headers, BODY.PEEK[HEADER].
-    std::vector<FetchedMessage> fetch(const std::string& uids, bool headers);
+    // uids empty: the whole folder.
+    std::vector<FetchedMessage> fetch(const std::vector<std::uint32_t>& uids, bool headers);
     // BODY.PEEK[]: the whole message. Throws host::HostError when it has gone.
     std::string fetchWhole(std::uint32_t uid);
     // UID MOVE, or UID COPY, UID STORE +FLAGS.SILENT (\Deleted) and UID
-    // EXPUNGE of that one message; to = nothing removes it for good.
-    void remove(std::uint32_t uid, const std::optional<std::string>& to);
+    // EXPUNGE of exactly these messages; to = nothing removes them for good.
+    void remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
 
     // IDLE on the selected mailbox until the server says something, stopFd
     // becomes readable or the time runs out; true when the server spoke.

@@ -85,22 +85,6 @@ std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t valid
     return record;
 }
 
-std::string uidSet(const std::vector<std::uint32_t>& uids) {
-    std::string set;
-    for (std::size_t i = 0; i < uids.size();) {
-        std::size_t j = i;
-        while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1)
-            ++j;
-        if (!set.empty())
-            set += ',';
-        set += std::to_string(uids[i]);
-        if (j > i)
-            set += ':' + std::to_string(uids[j]);
-        i = j + 1;
-    }
-    return set;
-}
-
 // The text parts of a whole message: the bytes after the header block when
 // it is one plain or HTML text in UTF-8 or ASCII, GMime's parse otherwise.
 maildir::MessageBodies bodiesOf(const Record& record, const std::string& whole) {
@@ -129,11 +113,24 @@ maildir::MessageBodies bodiesOf(const Record& record, const std::string& whole) 
 
 } // namespace
 
+// Deletions from one folder not yet sent: a purge deletes many mails in a
+// row, and one UID MOVE of them all costs the server one transaction
+// instead of one each.
+struct PendingMoves {
+    std::shared_ptr<FolderState> folder;
+    std::string to;
+    std::vector<std::shared_ptr<Record>> records;
+};
+
 // What the host's objects share.
 struct HostContext {
+    static constexpr std::size_t moveBatch = 1000;
+
     std::unique_ptr<ImapClient> client;
     std::string account;
     std::optional<std::string> lost;
+    std::optional<std::string> problem; // deletions that could not be made
+    std::optional<PendingMoves> pending;
     std::optional<std::string> trashMailbox;
     std::map<std::string, std::shared_ptr<FolderState>> states;
     std::map<std::string, std::shared_ptr<host::Folder>> folders;
@@ -213,7 +210,35 @@ struct HostContext {
                                   " is no longer in its folder (its UIDVALIDITY changed or it moved)");
     }
 
+    // Sends the queued deletions. A failure leaves them in place and is
+    // kept for problem(): the add-in has already counted them.
+    void flushMoves() noexcept {
+        if (!pending)
+            return;
+        PendingMoves moves = std::move(*pending);
+        pending.reset();
+        std::vector<std::uint32_t> uids;
+        for (const auto& r : moves.records)
+            uids.push_back(r->uid);
+        std::sort(uids.begin(), uids.end());
+        try {
+            run([&] {
+                if (client->selected() != moves.folder->mailbox &&
+                    client->select(moves.folder->mailbox).uidValidity != moves.folder->validity)
+                    throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
+                client->remove(uids, moves.to);
+            });
+        } catch (const std::exception& e) {
+            for (const auto& r : moves.records)
+                r->gone = false;
+            if (!problem)
+                problem = std::string(e.what()) + " (" + std::to_string(uids.size()) +
+                          " deleted mails were left where they were)";
+        }
+    }
+
     const std::vector<std::shared_ptr<Record>>& scan(FolderState& folder) {
+        flushMoves();
         run([&] {
             const auto selection = client->select(folder.mailbox);
             folder.uidNext = selection.uidNext;
@@ -224,14 +249,14 @@ struct HostContext {
                 folder.validity = selection.uidValidity;
                 if (selection.exists > 0) {
                     // The one round trip a walk costs: every header block at once.
-                    auto fetched = client->fetch("1:*", true);
+                    auto fetched = client->fetch({}, true);
                     folder.listing.reserve(fetched.size());
                     for (auto& message : fetched)
                         folder.listing.push_back(makeRecord(std::move(message), folder.validity));
                 }
             } else {
                 // Known messages need only their flags; new ones their headers.
-                const auto flags = selection.exists > 0 ? client->fetch("1:*", false) : std::vector<FetchedMessage>{};
+                const auto flags = selection.exists > 0 ? client->fetch({}, false) : std::vector<FetchedMessage>{};
                 std::unordered_map<std::uint32_t, bool> seen;
                 for (const auto& message : flags)
                     seen.emplace(message.uid, message.seen);
@@ -244,6 +269,7 @@ struct HostContext {
                         continue;
                     }
                     r->seen = it->second;
+                    r->gone = false;
                     seen.erase(it);
                     kept.push_back(r);
                 }
@@ -252,7 +278,7 @@ struct HostContext {
                     for (const auto& [uid, s] : seen)
                         fresh.push_back(uid);
                     std::sort(fresh.begin(), fresh.end());
-                    for (auto& message : client->fetch(uidSet(fresh), true))
+                    for (auto& message : client->fetch(fresh, true))
                         kept.push_back(makeRecord(std::move(message), folder.validity));
                 }
                 folder.listing = std::move(kept);
@@ -264,23 +290,36 @@ struct HostContext {
         return folder.listing;
     }
 
-    void remove(FolderState& folder, Record& record) {
-        std::optional<std::string> to;
-        if (!folder.trash) {
-            const auto bin = trash();
-            if (bin.get() != &folder)
-                to = bin->mailbox;
+    void remove(const std::shared_ptr<FolderState>& folder, const std::shared_ptr<Record>& record) {
+        if (lost)
+            throw host::HostError(*lost);
+        if (record->gone || record->validity != folder->validity)
+            throw host::HostError("the message " + std::to_string(record->uid) + " is no longer in its folder");
+        const auto bin = trash();
+        if (bin == folder) {
+            // For good, at once.
+            flushMoves();
+            run([&] {
+                selectFor(*folder, *record);
+                client->remove({record->uid}, std::nullopt);
+            });
+        } else {
+            if (pending && pending->folder != folder)
+                flushMoves();
+            if (!pending)
+                pending = PendingMoves{folder, bin->mailbox, {}};
+            pending->records.push_back(record);
         }
-        run([&] {
-            selectFor(folder, record);
-            client->remove(record.uid, to);
-        });
-        record.gone = true;
-        record.bodies.reset();
+        record->gone = true;
+        record->bodies.reset();
+        if (pending && pending->records.size() >= moveBatch)
+            flushMoves();
     }
 
     std::shared_ptr<const maildir::MessageBodies> bodies(FolderState& folder, Record& record) {
         if (!record.bodies) {
+            if (pending && pending->folder.get() != &folder)
+                flushMoves();
             const std::string whole = run([&] {
                 selectFor(folder, record);
                 return plainLineEnds(client->fetchWhole(record.uid));
@@ -324,6 +363,7 @@ struct HostContext {
     }
 
     bool waitForMail(int stopFd) {
+        flushMoves();
         auto inbox = state(inboxName);
         if (!inbox->fetched)
             scan(*inbox);
@@ -383,7 +423,7 @@ public:
         return !record_->seen;
     }
     host::Date ReceivedTime() override { return record_->received; }
-    void Delete() override { context_->remove(*state_, *record_); }
+    void Delete() override { context_->remove(state_, record_); }
 
 private:
     std::shared_ptr<HostContext> context_;
@@ -597,6 +637,7 @@ ImapHost::ImapHost(const ImapOptions& options) : context_(std::make_shared<HostC
 }
 
 ImapHost::~ImapHost() {
+    context_->flushMoves();
     // Folders kept by the context hold it: let go of them.
     context_->folders.clear();
     context_->explorer.reset();
@@ -645,8 +686,9 @@ const std::vector<std::string>& ImapHost::eventFailures() const {
     return context_->eventFailures;
 }
 
-const std::optional<std::string>& ImapHost::lost() const {
-    return context_->lost;
+std::optional<std::string> ImapHost::lost() {
+    context_->flushMoves();
+    return context_->lost ? context_->lost : context_->problem;
 }
 
 bool ImapHost::waitForMail(int stopFd) {

@@ -12,9 +12,12 @@
 // - EntryID is "UIDVALIDITY.UID"; UnRead is the absence of \Seen;
 //   ReceivedTime is the INTERNALDATE.
 // - Delete is UID MOVE into Deleted Items where offered, else UID COPY,
-//   UID STORE +FLAGS.SILENT (\Deleted) and UID EXPUNGE of that message
-//   only; in Deleted Items it removes the message for good. A mailbox
-//   whose UIDVALIDITY changed since the walk makes it throw.
+//   UID STORE +FLAGS.SILENT (\Deleted) and UID EXPUNGE of exactly the
+//   deleted messages; in Deleted Items it removes the message for good, at
+//   once. Deletions from another folder are queued and sent together
+//   before anything else looks at the mailbox (the next walk, another
+//   folder, a wait, lost()) or when a thousand are queued. A mailbox whose
+//   UIDVALIDITY changed since the walk moves nothing.
 // - A connection that breaks under an operation is opened again once for
 //   it; when that fails too the host stays disconnected and every later
 //   operation throws, so nothing is moved after a lost connection.
@@ -60,8 +63,9 @@ public:
     void raiseNewMail();
     const std::vector<std::string>& eventFailures() const;
 
-    // Why the connection was given up, once it was.
-    const std::optional<std::string>& lost() const;
+    // Sends the deletions still queued, then says why the connection was
+    // given up or deletions could not be made, if either happened.
+    std::optional<std::string> lost();
 
     // Waits on the Inbox (IDLE, else polling) until a message arrives
     // there, stopFd is readable or a signal comes. True for new mail.

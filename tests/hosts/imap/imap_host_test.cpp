@@ -91,11 +91,11 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     unread->Delete();
     read->Delete();
     EXPECT_THROW(read->Delete(), host::HostError);
+    EXPECT_EQ(inbox->ItemCount(), 1); // the walk sends the deletions first
     EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<other-deleted@imap.test>", {"\\Deleted"}}}));
     EXPECT_EQ(server->mailbox(server->trash()),
               (std::map<std::string, Flags>{{"<unread@imap.test>", {}},
                                             {"<read-flagged@imap.test>", {"\\Flagged", "\\Seen"}}}));
-    EXPECT_EQ(inbox->ItemCount(), 1);
 
     auto inTrash = byId(*trash, "read-flagged");
     ASSERT_TRUE(inTrash);
@@ -104,7 +104,8 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
 }
 
 // A mailbox made again under the same name numbers its messages afresh:
-// an item of the old one must not delete the new message with its UID.
+// an item of the old one must not delete the new message with its UID,
+// and the host says so.
 TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
     server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "old"));
     imap::ImapHost host(optionsFor(*server));
@@ -121,7 +122,10 @@ TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
 
     server->imap({"DELETE Lists", "CREATE Lists"});
     server->put(".Lists", "1700000009.N.host", mail("eve@e.example", "new"));
-    EXPECT_THROW(old->Delete(), host::HostError);
+    old->Delete();
+    const auto problem = host.lost();
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->find("made anew"), std::string::npos) << *problem;
     EXPECT_EQ(server->mailbox("Lists").count("<new@imap.test>"), 1u);
     auto fresh = byId(*lists, "new");
     ASSERT_TRUE(fresh);

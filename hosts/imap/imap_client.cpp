@@ -544,10 +544,10 @@ std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& 
     return messages;
 }
 
-std::string ImapClient::fetchWhole(std::uint32_t uid) {
+std::vector<std::pair<std::uint32_t, std::string>> ImapClient::fetchWhole(const std::vector<std::uint32_t>& uids) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
-    mailimap_set* set = mailimap_set_new_single(uid);
+    mailimap_set* set = setOf(uids);
     SetOwner owner{set};
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
@@ -557,8 +557,8 @@ std::string ImapClient::fetchWhole(std::uint32_t uid) {
     const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
     mailimap_fetch_type_free(type);
     check(r, "UID FETCH");
-    std::optional<std::string> whole;
-    for (clistiter* it = clist_begin(result); it && !whole; it = clist_next(it)) {
+    std::vector<std::pair<std::uint32_t, std::string>> wholes;
+    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
         auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
         std::uint32_t got = 0;
         const char* bytes = nullptr;
@@ -575,13 +575,11 @@ std::string ImapClient::fetchWhole(std::uint32_t uid) {
                 length = s->att_data.att_body_section->sec_length;
             }
         }
-        if (got == uid && bytes)
-            whole.emplace(bytes, length);
+        if (got != 0 && bytes)
+            wholes.emplace_back(got, std::string(bytes, length));
     }
     mailimap_fetch_list_free(result);
-    if (!whole)
-        throw host::HostError("the message " + std::to_string(uid) + " is no longer in its folder");
-    return *whole;
+    return wholes;
 }
 
 void ImapClient::remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to) {

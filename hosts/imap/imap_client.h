@@ -92,8 +92,9 @@ public:
     // INTERNALDATE and, with headers, BODY.PEEK[HEADER].
     // uids empty: the whole folder.
     std::vector<FetchedMessage> fetch(const std::vector<std::uint32_t>& uids, bool headers);
-    // BODY.PEEK[]: the whole message. Throws host::HostError when it has gone.
-    std::string fetchWhole(std::uint32_t uid);
+    // BODY.PEEK[] of the messages, in one command: UID to the whole
+    // message; messages that have gone are not in it.
+    std::vector<std::pair<std::uint32_t, std::string>> fetchWhole(const std::vector<std::uint32_t>& uids);
     // UID MOVE, or UID COPY, UID STORE +FLAGS.SILENT (\Deleted) and UID
     // EXPUNGE of exactly these messages; to = nothing removes them for good.
     void remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);

@@ -125,6 +125,7 @@ struct PendingMoves {
 // What the host's objects share.
 struct HostContext {
     static constexpr std::size_t moveBatch = 1000;
+    static constexpr std::size_t bodyBatch = 50;
 
     std::unique_ptr<ImapClient> client;
     std::string account;
@@ -316,16 +317,44 @@ struct HostContext {
             flushMoves();
     }
 
+    // Whether the own-address rule will ask for the body: the header block
+    // does not name the address.
+    bool wantsBody(const Record& record) const {
+        if (!address || address->empty() || !record.raw)
+            return false;
+        const std::string& raw = *record.raw;
+        return std::search(raw.begin(), raw.end(), address->begin(), address->end(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+               }) == raw.end();
+    }
+
+    // The body of record, fetched with those of the next messages in the
+    // folder that a purge will want too: one round trip for a batch.
     std::shared_ptr<const maildir::MessageBodies> bodies(FolderState& folder, Record& record) {
-        if (!record.bodies) {
-            if (pending && pending->folder.get() != &folder)
-                flushMoves();
-            const std::string whole = run([&] {
-                selectFor(folder, record);
-                return plainLineEnds(client->fetchWhole(record.uid));
-            });
-            record.bodies = std::make_shared<const maildir::MessageBodies>(bodiesOf(record, whole));
-        }
+        if (record.bodies)
+            return record.bodies;
+        if (pending && pending->folder.get() != &folder)
+            flushMoves();
+        std::vector<Record*> wanted{&record};
+        auto it = std::lower_bound(folder.listing.begin(), folder.listing.end(), record.uid,
+                                   [](const auto& r, std::uint32_t u) { return r->uid < u; });
+        if (it != folder.listing.end() && it->get() == &record)
+            for (++it; it != folder.listing.end() && wanted.size() < bodyBatch; ++it)
+                if (!(*it)->gone && !(*it)->bodies && wantsBody(**it))
+                    wanted.push_back(it->get());
+        std::vector<std::uint32_t> uids;
+        for (const auto* r : wanted)
+            uids.push_back(r->uid);
+        auto wholes = run([&] {
+            selectFor(folder, record);
+            return client->fetchWhole(uids);
+        });
+        for (auto& [uid, whole] : wholes)
+            for (auto* r : wanted)
+                if (r->uid == uid && !r->bodies)
+                    r->bodies = std::make_shared<const maildir::MessageBodies>(bodiesOf(*r, plainLineEnds(std::move(whole))));
+        if (!record.bodies)
+            throw host::HostError("the message " + std::to_string(record.uid) + " is no longer in its folder");
         return record.bodies;
     }
 

@@ -164,6 +164,7 @@ TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
 TEST_F(ImapAccountTest, ConnectionFailuresSayWhatInOneLine) {
     const std::string ca = server->caFile.string();
     const std::string unreachable = "imaps://amy@127.0.0.1:" + std::to_string(server->plainPort + 1) + "/";
+    const Dovecot older(DovecotSetup{true, true, "IMAP4 IDLE"});
     const struct {
         const char* what;
         std::vector<std::string> args;
@@ -177,6 +178,8 @@ TEST_F(ImapAccountTest, ConnectionFailuresSayWhatInOneLine) {
         {"self-signed without --ca-file", {"--imap", server->url()}, "secret", 1, "is not trusted"},
         {"STARTTLS without --ca-file", {"--imap", server->startTlsUrl()}, "secret", 1, "is not trusted"},
         {"nobody listening", {"--imap", unreachable, "--ca-file", ca}, "secret", 1, "cannot reach 127.0.0.1"},
+        {"no IMAP4rev1", {"--imap", older.url(), "--ca-file", older.caFile.string()}, "secret", 1,
+         "is not an IMAP4rev1 server"},
         {"failing password command", {"--imap", server->url(), "--ca-file", ca, "--password-command", "/bin/false"},
          "", 1, "password command"},
     };

@@ -111,7 +111,9 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
                        "\n}\nmail_uid = nobody\nmail_gid = nogroup\n"
                        "mail_location = maildir:" + (dir / "Maildir").string() + ":INDEX=" + (dir / "index").string() +
                        "\n" + namespaceBlock;
-    if (!setup.move)
+    if (!setup.capability.empty())
+        conf += "imap_capability = " + setup.capability + "\n";
+    else if (!setup.move)
         conf += "imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS\n";
     writeFile(dir / "dovecot.conf", conf);
 

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 struct DovecotSetup {
     bool move = true;       // offer MOVE
     bool trashFlag = true;  // a mailbox "Bin" flagged \Trash; else none
+    std::string capability; // what CAPABILITY says, when not Dovecot's own
 };
 
 class Dovecot {

@@ -133,7 +133,7 @@ TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ImapHostTest,
-                         ::testing::Values(DovecotSetup{true, true}, DovecotSetup{false, false}),
+                         ::testing::Values(DovecotSetup{true, true, ""}, DovecotSetup{false, false, ""}),
                          [](const auto& info) {
                              return std::string(info.param.move ? "Move" : "CopyExpunge") +
                                     (info.param.trashFlag ? "SpecialUseTrash" : "TrashMadeOnDemand");

@@ -501,10 +501,11 @@ std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& 
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_flags());
-    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_internaldate());
-    if (headers)
+    if (headers) {
+        mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_internaldate());
         mailimap_fetch_type_new_fetch_att_list_add(
             type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header()));
+    }
     clist* result = nullptr;
     const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
     mailimap_fetch_type_free(type);

@@ -88,8 +88,8 @@ public:
     const std::optional<std::string>& selected() const { return selected_; }
 
 
-    // One UID FETCH over uids of UID, FLAGS,
-    // INTERNALDATE and, with headers, BODY.PEEK[HEADER].
+    // One UID FETCH over uids of UID, FLAGS and, with headers, INTERNALDATE
+    // and BODY.PEEK[HEADER].
     // uids empty: the whole folder.
     std::vector<FetchedMessage> fetch(const std::vector<std::uint32_t>& uids, bool headers);
     // BODY.PEEK[] of the messages, in one command: UID to the whole

@@ -192,20 +192,25 @@ struct HostContext {
         return s;
     }
 
-    // Selects the folder unless it is selected; throws when its UIDVALIDITY
-    // is no longer the one of record's walk.
-    void selectFor(FolderState& folder, const Record& record) {
-        // While selected, the server keeps the UIDVALIDITY (RFC 3501); a
-        // new selection may find another one.
-        if (client->selected() != folder.mailbox) {
-            const auto selection = client->select(folder.mailbox);
-            if (selection.uidValidity != folder.validity) {
-                for (auto& r : folder.listing)
-                    r->gone = true;
-                folder.listing.clear();
-                folder.fetched = false;
-            }
+    // Selects the folder. A UIDVALIDITY other than the one its listing was
+    // read under voids the listing: those UIDs now name other messages.
+    Selection select(FolderState& folder) {
+        const auto selection = client->select(folder.mailbox);
+        if (folder.fetched && selection.uidValidity != folder.validity) {
+            for (auto& r : folder.listing)
+                r->gone = true;
+            folder.listing.clear();
+            folder.fetched = false;
         }
+        return selection;
+    }
+
+    // Selects the folder unless it is selected (while selected, the server
+    // keeps the UIDVALIDITY: RFC 3501); throws when the record is no longer
+    // one of its messages.
+    void selectFor(FolderState& folder, const Record& record) {
+        if (client->selected() != folder.mailbox)
+            select(folder);
         if (record.gone || record.validity != folder.validity)
             throw host::HostError("the message " + std::to_string(record.uid) +
                                   " is no longer in its folder (its UIDVALIDITY changed or it moved)");
@@ -225,7 +230,7 @@ struct HostContext {
         try {
             run([&] {
                 if (client->selected() != moves.folder->mailbox &&
-                    client->select(moves.folder->mailbox).uidValidity != moves.folder->validity)
+                    select(*moves.folder).uidValidity != moves.records.front()->validity)
                     throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
                 client->remove(uids, moves.to);
             });
@@ -238,10 +243,50 @@ struct HostContext {
         }
     }
 
+    // Known messages need only their flags; new ones their headers.
+    void refresh(FolderState& folder) {
+        const auto flags = client->fetch({}, false);
+        std::unordered_map<std::uint32_t, bool> seen;
+        for (const auto& message : flags)
+            seen.emplace(message.uid, message.seen);
+        std::vector<std::shared_ptr<Record>> kept;
+        kept.reserve(flags.size());
+        for (auto& r : folder.listing) {
+            auto it = seen.find(r->uid);
+            if (it == seen.end()) {
+                r->gone = true;
+                continue;
+            }
+            r->seen = it->second;
+            r->gone = false;
+            seen.erase(it);
+            kept.push_back(r);
+        }
+        if (!seen.empty()) {
+            std::vector<std::uint32_t> fresh;
+            for (const auto& [uid, s] : seen)
+                fresh.push_back(uid);
+            std::sort(fresh.begin(), fresh.end());
+            for (auto& message : client->fetch(fresh, true))
+                kept.push_back(makeRecord(std::move(message), folder.validity));
+        }
+        folder.listing = std::move(kept);
+        std::sort(folder.listing.begin(), folder.listing.end(),
+                  [](const auto& a, const auto& b) { return a->uid < b->uid; });
+        if (!folder.listing.empty())
+            folder.uidNext = std::max(folder.uidNext, folder.listing.back()->uid + 1);
+    }
+
     const std::vector<std::shared_ptr<Record>>& scan(FolderState& folder) {
         flushMoves();
         run([&] {
-            const auto selection = client->select(folder.mailbox);
+            // Selected, the mailbox keeps its UIDVALIDITY (RFC 3501): its
+            // flags alone tell what changed.
+            if (folder.fetched && client->selected() == folder.mailbox) {
+                refresh(folder);
+                return;
+            }
+            const auto selection = select(folder);
             folder.uidNext = selection.uidNext;
             if (!folder.fetched || selection.uidValidity != folder.validity) {
                 for (auto& r : folder.listing)
@@ -256,33 +301,8 @@ struct HostContext {
                         folder.listing.push_back(makeRecord(std::move(message), folder.validity));
                 }
             } else {
-                // Known messages need only their flags; new ones their headers.
-                const auto flags = selection.exists > 0 ? client->fetch({}, false) : std::vector<FetchedMessage>{};
-                std::unordered_map<std::uint32_t, bool> seen;
-                for (const auto& message : flags)
-                    seen.emplace(message.uid, message.seen);
-                std::vector<std::shared_ptr<Record>> kept;
-                kept.reserve(flags.size());
-                for (auto& r : folder.listing) {
-                    auto it = seen.find(r->uid);
-                    if (it == seen.end()) {
-                        r->gone = true;
-                        continue;
-                    }
-                    r->seen = it->second;
-                    r->gone = false;
-                    seen.erase(it);
-                    kept.push_back(r);
-                }
-                if (!seen.empty()) {
-                    std::vector<std::uint32_t> fresh;
-                    for (const auto& [uid, s] : seen)
-                        fresh.push_back(uid);
-                    std::sort(fresh.begin(), fresh.end());
-                    for (auto& message : client->fetch(fresh, true))
-                        kept.push_back(makeRecord(std::move(message), folder.validity));
-                }
-                folder.listing = std::move(kept);
+                refresh(folder);
+                return;
             }
             std::sort(folder.listing.begin(), folder.listing.end(),
                       [](const auto& a, const auto& b) { return a->uid < b->uid; });
@@ -400,7 +420,7 @@ struct HostContext {
         return run([&] {
             const bool idle = client->hasIdle();
             if (client->selected() != inbox->mailbox)
-                client->select(inbox->mailbox);
+                select(*inbox);
             bool spoke = false;
             if (idle) {
                 spoke = client->idle(stopFd, idleRound);
@@ -410,8 +430,8 @@ struct HostContext {
             }
             if (!spoke)
                 return false;
-            const auto selection = client->select(inbox->mailbox);
-            return selection.uidNext != known || selection.uidValidity != inbox->validity;
+            const auto selection = select(*inbox);
+            return selection.uidNext != known || !inbox->fetched;
         });
     }
 };

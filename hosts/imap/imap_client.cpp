@@ -512,8 +512,14 @@ std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& 
     check(r, "UID FETCH");
     std::vector<FetchedMessage> messages;
     messages.reserve(clist_count(result));
-    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
+    // Each answer is freed as soon as it is copied: a whole folder's header
+    // blocks are then held twice only one message at a time.
+    for (clistiter* it = clist_begin(result); it; it = clist_delete(result, it)) {
         auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        struct Free {
+            mailimap_msg_att* att;
+            ~Free() { mailimap_msg_att_free(att); }
+        } owned{att};
         FetchedMessage message;
         for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
             auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));

@@ -74,8 +74,8 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
         throw std::runtime_error("mkdtemp");
     dir = pattern;
     // Dovecot's login and mail processes run unprivileged: they must reach in.
-    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
     uid_ = ::getpwnam("nobody")->pw_uid;
     gid_ = ::getgrnam("nogroup")->gr_gid;
     for (const char* sub : {"Maildir/cur", "Maildir/new", "Maildir/tmp", "home", "index"})
@@ -83,51 +83,68 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
     chownAll();
 
     caFile = dir / "cert.pem";
-    const Outcome made = runProgram(
-        {findProgram("openssl")->string(), "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-         "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-         (dir / "key.pem").string(), "-out", caFile.string()},
-        {"PATH=/usr/bin:/bin"});
+    const Outcome made =
+        runProgram({findProgram("openssl")->string(), "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                    "subjectAltName=IP:127.0.0.1", "-keyout", (dir / "key.pem").string(), "-out", caFile.string()},
+                   {"PATH=/usr/bin:/bin"});
     if (made.status != 0)
         throw std::runtime_error("openssl: " + made.err);
 
-    port = freePort();
-    plainPort = freePort();
-    writeFile(dir / "passwd", user + ":{PLAIN}" + password + "::::::\n");
-    std::string namespaceBlock = "namespace inbox {\n  inbox = yes\n  separator = /\n";
-    if (setup.trashFlag)
-        namespaceBlock += "  mailbox Bin {\n    special_use = \\Trash\n    auto = create\n  }\n";
-    namespaceBlock += "}\n";
-    std::string conf = "base_dir = " + (dir / "run").string() + "\nstate_dir = " + (dir / "state").string() +
-                       "\nlog_path = " + (dir / "log").string() + "\nprotocols = imap\nlisten = 127.0.0.1\n"
-                       "ssl = yes\nssl_cert = <" + caFile.string() + "\nssl_key = <" + (dir / "key.pem").string() +
-                       "\ndisable_plaintext_auth = yes\nauth_mechanisms = plain login\n"
-                       "default_login_user = dovenull\ndefault_internal_user = dovecot\n"
-                       "service imap-login {\n  inet_listener imap {\n    port = " + std::to_string(plainPort) +
-                       "\n  }\n  inet_listener imaps {\n    port = " + std::to_string(port) +
-                       "\n    ssl = yes\n  }\n}\n"
-                       "passdb {\n  driver = passwd-file\n  args = " + (dir / "passwd").string() + "\n}\n"
-                       "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" + (dir / "home").string() +
-                       "\n}\nmail_uid = nobody\nmail_gid = nogroup\n"
-                       "mail_location = maildir:" + (dir / "Maildir").string() + ":INDEX=" + (dir / "index").string() +
-                       "\n" + namespaceBlock;
-    if (!setup.capability.empty())
-        conf += "imap_capability = " + setup.capability + "\n";
-    else if (!setup.move)
-        conf += "imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS\n";
-    writeFile(dir / "dovecot.conf", conf);
+    // Tests run in parallel: another server may take a port between our
+    // look and Dovecot's bind, so a failed start picks new ones.
+    for (int attempt = 1;; ++attempt) {
+        port = freePort();
+        plainPort = freePort();
+        writeFile(dir / "passwd", user + ":{PLAIN}" + password + "::::::\n");
+        std::string namespaceBlock = "namespace inbox {\n  inbox = yes\n  separator = /\n";
+        if (setup.trashFlag)
+            namespaceBlock += "  mailbox Bin {\n    special_use = \\Trash\n    auto "
+                              "= create\n  }\n";
+        namespaceBlock += "}\n";
+        std::string conf = "base_dir = " + (dir / "run").string() + "\nstate_dir = " + (dir / "state").string() +
+                           "\nlog_path = " + (dir / "log").string() +
+                           "\nprotocols = imap\nlisten = 127.0.0.1\n"
+                           "ssl = yes\nssl_cert = <" +
+                           caFile.string() + "\nssl_key = <" + (dir / "key.pem").string() +
+                           "\ndisable_plaintext_auth = yes\nauth_mechanisms = plain login\n"
+                           "default_login_user = dovenull\ndefault_internal_user = dovecot\n"
+                           "service imap-login {\n  inet_listener imap {\n    port = " +
+                           std::to_string(plainPort) +
+                           "\n  }\n  inet_listener imaps {\n    port = " + std::to_string(port) +
+                           "\n    ssl = yes\n  }\n}\n"
+                           "passdb {\n  driver = passwd-file\n  args = " +
+                           (dir / "passwd").string() +
+                           "\n}\n"
+                           "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
+                           (dir / "home").string() +
+                           "\n}\nmail_uid = nobody\nmail_gid = nogroup\n"
+                           "mail_location = maildir:" +
+                           (dir / "Maildir").string() + ":INDEX=" + (dir / "index").string() + "\n" + namespaceBlock;
+        if (!setup.capability.empty())
+            conf += "imap_capability = " + setup.capability + "\n";
+        else if (!setup.move)
+            conf += "imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID "
+                    "ENABLE IDLE UIDPLUS\n";
+        writeFile(dir / "dovecot.conf", conf);
 
-    std::vector<std::string> args{dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        throw std::runtime_error("cannot start dovecot");
-    for (int i = 0; i < 100 && !(accepts(port) && accepts(plainPort)); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!accepts(port))
-        throw std::runtime_error("dovecot did not start: " + readFile(dir / "log"));
+        std::vector<std::string> args{dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start dovecot");
+        for (int i = 0; i < 100 && !(accepts(port) && accepts(plainPort)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (accepts(port) && accepts(plainPort))
+            break;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        if (attempt == 3)
+            throw std::runtime_error("dovecot did not start: " + readFile(dir / "log"));
+    }
 }
 
 Dovecot::~Dovecot() {
@@ -176,13 +193,13 @@ std::string Dovecot::imap(const std::vector<std::string>& commands) const {
     for (std::size_t i = 0; i < commands.size(); ++i)
         script += "a" + std::to_string(i) + " " + commands[i] + "\r\n";
     script += "z LOGOUT\r\n";
-    const Outcome run = runProgramWithInput({imapBinary.string(), "-c", (dir / "dovecot.conf").string()},
-                                            {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"},
-                                            script);
+    const Outcome run =
+        runProgramWithInput({imapBinary.string(), "-c", (dir / "dovecot.conf").string()},
+                            {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"}, script);
     EXPECT_EQ(run.status, 0) << run.err;
     for (std::size_t i = 0; i < commands.size(); ++i)
-        EXPECT_NE(run.out.find("\r\na" + std::to_string(i) + " OK"), std::string::npos)
-            << commands[i] << " failed:\n" << run.out;
+        EXPECT_NE(run.out.find("\r\na" + std::to_string(i) + " OK"), std::string::npos) << commands[i] << " failed:\n"
+                                                                                        << run.out;
     return run.out;
 }
 

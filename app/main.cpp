@@ -94,6 +94,11 @@ int runWindow(const std::vector<std::string>& args, [[maybe_unused]] int argc, [
         std::cerr << "skerrow: " << e.what() << "\nTry 'skerrow --help'.\n";
         return 2;
     }
+    if (options.imap) {
+        std::cerr << "skerrow: the main window opens a Maildir only; an IMAP account works with "
+                     "'skerrow check --imap' and 'skerrow watch --imap'\n";
+        return 2;
+    }
     const bool addressGiven = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
         return arg == "--address" || arg.rfind("--address=", 0) == 0;
     });

@@ -202,6 +202,7 @@ struct HostContext {
             folder.listing.clear();
             folder.fetched = false;
         }
+        folder.uidNext = selection.uidNext;
         return selection;
     }
 
@@ -287,7 +288,6 @@ struct HostContext {
                 return;
             }
             const auto selection = select(folder);
-            folder.uidNext = selection.uidNext;
             if (!folder.fetched || selection.uidValidity != folder.validity) {
                 for (auto& r : folder.listing)
                     r->gone = true;
@@ -419,8 +419,10 @@ struct HostContext {
         const std::uint32_t known = inbox->uidNext;
         return run([&] {
             const bool idle = client->hasIdle();
-            if (client->selected() != inbox->mailbox)
-                select(*inbox);
+            // Mail delivered since the last walk counts at once: IDLE tells
+            // only of what comes after it starts.
+            if (client->selected() != inbox->mailbox && select(*inbox).uidNext != known)
+                return true;
             bool spoke = false;
             if (idle) {
                 spoke = client->idle(stopFd, idleRound);

@@ -7,6 +7,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <algorithm>
 #include <map>
 #include <unordered_map>
@@ -51,6 +53,7 @@ struct Record {
     std::optional<std::string> subjectText;
     std::optional<std::string> toText;
     std::shared_ptr<const maildir::MessageBodies> bodies;
+    std::optional<bool> wantsBody; // the header block does not name the user
 };
 
 struct FolderState {
@@ -339,13 +342,16 @@ struct HostContext {
 
     // Whether the own-address rule will ask for the body: the header block
     // does not name the address.
-    bool wantsBody(const Record& record) const {
-        if (!address || address->empty() || !record.raw)
-            return false;
-        const std::string& raw = *record.raw;
-        return std::search(raw.begin(), raw.end(), address->begin(), address->end(), [](char a, char b) {
-                   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-               }) == raw.end();
+    bool wantsBody(Record& record) const {
+        if (!record.wantsBody) {
+            static const std::string none;
+            const std::string& raw = record.raw ? *record.raw : none;
+            record.wantsBody = address && !address->empty() &&
+                               std::search(raw.begin(), raw.end(), address->begin(), address->end(), [](char a, char b) {
+                                   return g_ascii_tolower(a) == g_ascii_tolower(b);
+                               }) == raw.end();
+        }
+        return *record.wantsBody;
     }
 
     // The body of record, fetched with those of the next messages in the

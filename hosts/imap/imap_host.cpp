@@ -63,6 +63,11 @@ struct FolderState {
     std::uint32_t validity = 0;
     std::uint32_t uidNext = 0;
     std::vector<std::shared_ptr<Record>> listing; // by UID
+    // The listing stands for the next walk when nothing has been asked of
+    // the server or deleted since it was read, a moment ago: a check walks
+    // the Inbox several times in a row.
+    std::uint64_t freshAt = 0;
+    std::chrono::steady_clock::time_point freshUntil{};
 };
 
 // Servers speak CRLF; the text handed out has plain line ends, as files
@@ -135,6 +140,7 @@ struct HostContext {
     std::optional<std::string> lost;
     std::optional<std::string> problem; // deletions that could not be made
     std::optional<PendingMoves> pending;
+    std::uint64_t operations = 0; // server operations and deletions so far
     std::optional<std::string> trashMailbox;
     std::map<std::string, std::shared_ptr<FolderState>> states;
     std::map<std::string, std::shared_ptr<host::Folder>> folders;
@@ -150,6 +156,7 @@ struct HostContext {
     auto run(F&& operation) -> decltype(operation()) {
         if (lost)
             throw host::HostError(*lost);
+        ++operations;
         try {
             return operation();
         } catch (const ConnectionLost&) {
@@ -283,6 +290,8 @@ struct HostContext {
 
     const std::vector<std::shared_ptr<Record>>& scan(FolderState& folder) {
         flushMoves();
+        if (folder.fetched && folder.freshAt == operations && std::chrono::steady_clock::now() < folder.freshUntil)
+            return folder.listing;
         run([&] {
             // Selected, the mailbox keeps its UIDVALIDITY (RFC 3501): its
             // flags alone tell what changed.
@@ -311,6 +320,8 @@ struct HostContext {
                       [](const auto& a, const auto& b) { return a->uid < b->uid; });
             folder.fetched = true;
         });
+        folder.freshAt = operations;
+        folder.freshUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         return folder.listing;
     }
 
@@ -334,6 +345,7 @@ struct HostContext {
                 pending = PendingMoves{folder, bin->mailbox, {}};
             pending->records.push_back(record);
         }
+        ++operations;
         record->gone = true;
         record->bodies.reset();
         if (pending && pending->records.size() >= moveBatch)

@@ -2,8 +2,8 @@
 
 #include "addin/startload.h"
 #include "app/console.h"
+#include "app/mail_host.h"
 #include "filter/checkspam.h"
-#include "hosts/maildir/maildir_host.h"
 #include "platform/posix/posix_platform.h"
 
 #include <functional>
@@ -77,29 +77,16 @@ private:
     FailureReport& report_;
 };
 
-const char* kindText(maildir::HostFailure::Kind kind) {
-    switch (kind) {
-    case maildir::HostFailure::Kind::Move:
-        return "mail could not be moved to the Trash and stays in place";
-    case maildir::HostFailure::Kind::Read:
-        return "part of the Maildir could not be read";
-    case maildir::HostFailure::Kind::LinkedFolder:
-        return "folder not used";
-    }
-    return "failure";
-}
-
 } // namespace
 
 int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
-    if (!options.maildir) {
-        err << "skerrow check: --maildir DIR is required\n";
+    if (!options.maildir && !options.imap) {
+        err << "skerrow check: --maildir DIR or --imap URL is required\n";
         return 2;
     }
-    std::unique_ptr<maildir::MaildirHost> host;
+    MailHost host;
     try {
-        host = std::make_unique<maildir::MaildirHost>(
-            maildir::MaildirOptions{*options.maildir, options.address, options.contacts, true});
+        host = openMailHost(options);
     } catch (const std::exception& e) {
         err << "skerrow check: " << e.what() << "\n";
         return 1;
@@ -108,9 +95,9 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
     ReportingPlatform platform(report);
     ConsoleDialogs dialogs(out);
     ConsoleWindows windows(out);
-    startLoad addin(Services{platform, host->objects(), host->clipboard(), dialogs, windows});
+    startLoad addin(Services{platform, *host.objects, *host.clipboard, dialogs, windows});
     IDTExtensibility2::CustomValues custom;
-    addin.OnConnection(host->application(), 0, nullptr, custom);
+    addin.OnConnection(host.application, 0, nullptr, custom);
     // What the Check Spam command does.
     checkSpam(addin.state(), addin.state().globalApplication);
     int status = 0;
@@ -120,14 +107,18 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err) {
         err << "skerrow check: the messaging session could not be closed: " << e.what() << "\n";
         status = 1;
     }
+    if (const auto lost = host.lost()) {
+        err << "skerrow check: " << *lost << "\n";
+        return 1;
+    }
     // What the user must act on: the Inbox is not filtered while these stay.
     bool unreadable = false;
-    for (const auto& file : host->nonMailFiles()) {
-        err << "skerrow check: not a mail: " << file.reason << "\n";
-        unreadable = unreadable || file.unreadable;
+    for (const auto& [reason, cannotRead] : host.nonMailFiles()) {
+        err << "skerrow check: not a mail: " << reason << "\n";
+        unreadable = unreadable || cannotRead;
     }
-    for (const auto& failure : host->failures())
-        report.note(kindText(failure.kind), failure.message);
+    for (const auto& [kind, message] : host.failures())
+        report.note(kind, message);
     report.print(err);
     return status != 0 ? status : report.empty() && !unreadable ? 0 : failureStatus;
 }

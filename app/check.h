@@ -10,7 +10,7 @@ namespace skerrow::app {
 // could not be read or written.
 inline constexpr int failureStatus = 3;
 
-// Connects the add-in to the Maildir with no main window, runs Check Spam
+// Connects the add-in to the Maildir or IMAP account with no main window, runs Check Spam
 // as its command does, prints what it shows and disconnects. Returns the
 // exit status; failures are explained on err, one line for each kind.
 int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err);

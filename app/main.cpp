@@ -3,6 +3,7 @@
 #include "app/options.h"
 #ifdef SKERROW_WITH_MAILDIR
 #include "app/check.h"
+#include "app/watch.h"
 #endif
 #ifdef SKERROW_WITH_DESKTOP
 #include "app/desktop/desktop.h"
@@ -18,6 +19,8 @@ namespace {
 
 constexpr const char* usage = R"(Usage: skerrow [--maildir DIR] [--address ADDR] [--contacts PATH]...
        skerrow check --maildir DIR [--address ADDR] [--contacts PATH]...
+       skerrow check --imap URL [IMAP OPTIONS] [--address ADDR] [--contacts PATH]...
+       skerrow watch (--maildir DIR | --imap URL [IMAP OPTIONS]) [--address ADDR] ...
        skerrow demo
        skerrow --help
 
@@ -38,6 +41,10 @@ Commands:
             each message box as "[title] text", and when unknown senders
             remain, the review window's caption, labels and rows (one row a
             line: From | Subject | Received).
+  watch     stay connected and, whenever mail arrives in the Inbox (IMAP
+            IDLE; inotify on a Maildir), run the check the filter runs when
+            you look at the Inbox after new mail; each pass is printed.
+            SIGTERM or Ctrl+C ends it, storing the lists and the total.
   demo      run a Check Spam pass on a built-in mailbox held in memory and
             print every step; touches none of your files.
 
@@ -49,6 +56,19 @@ Options of the main window and of check:
                     without one, no mail is deleted for that reason
   --contacts PATH   a vCard file or a folder of .vcf files; on the first run
                     every address in it becomes a friend (repeatable)
+
+IMAP options (check and watch):
+  --imap URL        imaps://user@host[:port]/ (TLS, port 993) or
+                    imap://user@host[:port]/ (STARTTLS, port 143); INBOX is
+                    the Inbox, the mailbox flagged \Trash (else "Trash",
+                    made when needed) is Deleted Items
+  --ca-file FILE    trust the server's certificate when this CA (PEM) signed
+                    it; otherwise the system's trusted CAs decide
+  --allow-plaintext log in without TLS, on a loopback address only
+  --password-command CMD
+                    run CMD (split at spaces, no shell) and take the first
+                    line it prints as the password; otherwise
+                    $SKERROW_IMAP_PASSWORD, otherwise a prompt on the terminal
 
 Files:
   $XDG_CONFIG_HOME/skerrow/settings      settings and the running total of
@@ -64,9 +84,11 @@ settings it could not read or write), and names each file of the Inbox that
 is not a mail (the Inbox is not filtered while one is there). Folders of the
 Maildir that are symbolic links are not followed.
 
-Exit status: 0 when the run completed; 1 when the Maildir cannot be read;
-2 for a bad command line; 3 when check completed but a mail could not be
-moved or a file could not be read or written.
+Exit status: 0 when the run completed; 1 when the Maildir cannot be read,
+the server cannot be reached, refuses the login or its certificate, or the
+connection is lost during the run; 2 for a bad command line; 3 when check
+completed but a mail could not be moved or a file could not be read or
+written.
 )";
 
 // No command: the main window, or the terminal demo where no window can open.
@@ -77,6 +99,11 @@ int runWindow(const std::vector<std::string>& args, [[maybe_unused]] int argc, [
         options = skerrow::app::parseMailOptions(args);
     } catch (const std::invalid_argument& e) {
         std::cerr << "skerrow: " << e.what() << "\nTry 'skerrow --help'.\n";
+        return 2;
+    }
+    if (options.imap) {
+        std::cerr << "skerrow: the main window opens a Maildir only; an IMAP account works with "
+                     "'skerrow check --imap' and 'skerrow watch --imap'\n";
         return 2;
     }
     const bool addressGiven = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
@@ -113,12 +140,13 @@ int main(int argc, char** argv) {
     if (command == "demo" && args.size() <= 1)
         return skerrow::app::runDemo(std::cout);
 #ifdef SKERROW_WITH_MAILDIR
-    if (command == "check") {
+    if (command == "check" || command == "watch") {
         try {
             const auto options = skerrow::app::parseMailOptions({args.begin() + 1, args.end()});
-            return skerrow::app::runCheck(options, std::cout, std::cerr);
+            return command == "check" ? skerrow::app::runCheck(options, std::cout, std::cerr)
+                                      : skerrow::app::runWatch(options, std::cout, std::cerr);
         } catch (const std::invalid_argument& e) {
-            std::cerr << "skerrow check: " << e.what() << "\nTry 'skerrow --help'.\n";
+            std::cerr << "skerrow " << command << ": " << e.what() << "\nTry 'skerrow --help'.\n";
             return 2;
         }
     }

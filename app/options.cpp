@@ -14,7 +14,12 @@ MailOptions parseMailOptions(const std::vector<std::string>& args) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        if (name != "--maildir" && name != "--address" && name != "--contacts")
+        if (name == "--allow-plaintext" && !value) {
+            options.allowPlaintext = true;
+            continue;
+        }
+        if (name != "--maildir" && name != "--address" && name != "--contacts" && name != "--imap" &&
+            name != "--ca-file" && name != "--password-command")
             throw std::invalid_argument("unknown option '" + args[i] + "'");
         if (!value) {
             if (i + 1 >= args.size())
@@ -27,9 +32,17 @@ MailOptions parseMailOptions(const std::vector<std::string>& args) {
             options.maildir = *value;
         else if (name == "--address")
             options.address = *value;
+        else if (name == "--imap")
+            options.imap = *value;
+        else if (name == "--ca-file")
+            options.caFile = *value;
+        else if (name == "--password-command")
+            options.passwordCommand = *value;
         else
             options.contacts.push_back(*value);
     }
+    if (options.maildir && options.imap)
+        throw std::invalid_argument("--maildir and --imap cannot both be given");
     if (!options.address)
         if (const char* email = std::getenv("EMAIL"); email && *email)
             options.address = email;

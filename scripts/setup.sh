@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Skerrow needs to build, run and test on Debian 12:
 # compilers and test libraries (locales: the date-format tests make their
-# own locales from its sources), GMime for the Maildir host, Qt 6 for the
+# own locales from its sources), GMime for the Maildir host, libetpan and
+# GnuTLS for the IMAP host, Qt 6 for the
 # desktop program, chmcmd for the help file, maildrop and Dovecot for the
 # end-to-end tests, mingw-w64 with Wine for the Windows add-in, and NSIS,
 # CPack's dpkg-shlibdeps and lintian for the two installable packages.
@@ -10,7 +11,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev locales
-  libgmime-3.0-dev
+  libgmime-3.0-dev libetpan-dev libgnutls28-dev openssl
   qt6-base-dev libgl-dev xvfb xauth imagemagick fp-utils
   maildrop dovecot-imapd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

@@ -1,0 +1,125 @@
+// One IMAP4rev1 connection, spoken through libetpan over a stream of our
+// own: TLS by GnuTLS with the server's certificate verified (the system's
+// store, or a private CA file) and every network wait bounded by a timeout.
+#pragma once
+
+#include "addin/host/host.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skerrow::imap {
+
+// imaps://user@host[:port]/ (TLS from the start, port 993) or
+// imap://user@host[:port]/ (STARTTLS, port 143).
+struct ImapUrl {
+    bool implicitTls = true;
+    std::string user;
+    std::string host;
+    int port = 993;
+};
+// Throws std::invalid_argument saying what is wrong.
+ImapUrl parseImapUrl(const std::string& url);
+
+struct ConnectOptions {
+    ImapUrl url;
+    std::string password;
+    std::optional<std::string> caFile; // else the system's trust store
+    bool allowPlaintext = false;       // honoured on loopback addresses only
+    std::chrono::seconds timeout{30};
+};
+
+// What connecting can fail with, said in one line for the user.
+class ConnectError : public host::HostError {
+public:
+    using host::HostError::HostError;
+};
+// The connection broke (or timed out) under an operation.
+class ConnectionLost : public host::HostError {
+public:
+    using host::HostError::HostError;
+};
+
+struct MailboxInfo {
+    std::string name; // as the server names it (modified UTF-7)
+    char delimiter = 0;
+    bool trash = false; // flagged \Trash (SPECIAL-USE)
+    bool selectable = true;
+};
+
+struct Selection {
+    std::uint32_t uidValidity = 0;
+    std::uint32_t exists = 0;
+    std::uint32_t uidNext = 0;
+};
+
+struct FetchedMessage {
+    std::uint32_t uid = 0;
+    bool seen = false;
+    host::Date internalDate{};
+    std::optional<std::string> header; // BODY[HEADER] when asked for
+};
+
+class ImapClient {
+public:
+    // Connects and logs in. Throws ConnectError.
+    explicit ImapClient(ConnectOptions options);
+    ~ImapClient();
+    ImapClient(const ImapClient&) = delete;
+    ImapClient& operator=(const ImapClient&) = delete;
+
+    // Drops the connection and makes a new one, logged in, nothing selected.
+    void reconnect();
+
+    bool hasMove() const { return move_; }
+    bool hasUidPlus() const { return uidPlus_; }
+    bool hasIdle() const { return idle_; }
+    const ConnectOptions& options() const { return options_; }
+
+    std::vector<MailboxInfo> list();
+    void create(const std::string& mailbox);
+    // SELECT (read-write): nothing a check reads sets \Seen, as every
+    // fetch peeks.
+    Selection select(const std::string& mailbox);
+    const std::optional<std::string>& selected() const { return selected_; }
+
+
+    // One UID FETCH over uids of UID, FLAGS and, with headers, INTERNALDATE
+    // and BODY.PEEK[HEADER].
+    // uids empty: the whole folder.
+    std::vector<FetchedMessage> fetch(const std::vector<std::uint32_t>& uids, bool headers);
+    // BODY.PEEK[] of the messages, in one command: UID to the whole
+    // message; messages that have gone are not in it.
+    std::vector<std::pair<std::uint32_t, std::string>> fetchWhole(const std::vector<std::uint32_t>& uids);
+    // UID MOVE, or UID COPY, UID STORE +FLAGS.SILENT (\Deleted) and UID
+    // EXPUNGE of exactly these messages; to = nothing removes them for good.
+    void remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
+
+    // IDLE on the selected mailbox until the server says something, stopFd
+    // becomes readable or the time runs out; true when the server spoke.
+    bool idle(int stopFd, std::chrono::seconds longest);
+
+private:
+    struct Session;
+    void open();
+    void close() noexcept;
+    // Turns a libetpan result into an exception (ConnectionLost for the
+    // stream, host::HostError for a refusal).
+    void check(int result, const std::string& what);
+
+    ConnectOptions options_;
+    std::unique_ptr<Session> session_;
+    std::optional<std::string> selected_;
+    bool move_ = false;
+    bool uidPlus_ = false;
+    bool idle_ = false;
+};
+
+// True for 127.0.0.0/8 and ::1 (and names that resolve only to them).
+bool isLoopback(const std::string& host);
+
+} // namespace skerrow::imap

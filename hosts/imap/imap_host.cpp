@@ -1,0 +1,767 @@
+#include "hosts/imap/imap_host.h"
+
+#include "hosts/maildir/message_file.h"
+#include "hosts/maildir/vcard.h"
+
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <glib.h>
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace skerrow::imap {
+
+namespace {
+
+constexpr const char* unreadableItemTypeName = "UnreadableItem";
+constexpr const char* inboxName = "INBOX";
+constexpr const char* fallbackTrash = "Trash";
+// Dovecot and most servers end IDLE after 30 minutes.
+constexpr std::chrono::seconds idleRound{25 * 60};
+constexpr std::chrono::seconds pollRound{30};
+
+using HandlerList = std::vector<std::shared_ptr<host::EventHandler>>;
+
+class HandlerConnection : public host::EventConnection {
+public:
+    HandlerConnection(const std::shared_ptr<HandlerList>& list, std::shared_ptr<host::EventHandler> handler)
+        : list_(list), handler_(std::move(handler)) {}
+    ~HandlerConnection() override {
+        if (auto list = list_.lock())
+            std::erase(*list, handler_);
+    }
+
+private:
+    std::weak_ptr<HandlerList> list_;
+    std::shared_ptr<host::EventHandler> handler_;
+};
+
+// One message as the last walk saw it.
+struct Record {
+    std::uint32_t uid = 0;
+    std::uint32_t validity = 0;
+    bool seen = false;
+    bool gone = false;
+    host::Date received{};
+    std::shared_ptr<const std::string> raw; // the header block, UTF-8-safe
+    maildir::HeaderBlock fields;            // its picked fields (raw left empty)
+    std::optional<std::optional<std::string>> sender;
+    std::optional<std::string> subjectText;
+    std::optional<std::string> toText;
+    std::shared_ptr<const maildir::MessageBodies> bodies;
+    std::optional<bool> wantsBody; // the header block does not name the user
+};
+
+struct FolderState {
+    std::string mailbox;
+    bool trash = false;
+    bool fetched = false;
+    std::uint32_t validity = 0;
+    std::uint32_t uidNext = 0;
+    std::vector<std::shared_ptr<Record>> listing; // by UID
+    // The listing stands for the next walk when nothing has been asked of
+    // the server or deleted since it was read, a moment ago: a check walks
+    // the Inbox several times in a row.
+    std::uint64_t freshAt = 0;
+    std::chrono::steady_clock::time_point freshUntil{};
+};
+
+// Servers speak CRLF; the text handed out has plain line ends, as files
+// in a Maildir do.
+std::string plainLineEnds(std::string text) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[out++] = text[i];
+    text.resize(out);
+    return text;
+}
+
+std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t validity) {
+    auto record = std::make_shared<Record>();
+    record->uid = message.uid;
+    record->validity = validity;
+    record->seen = message.seen;
+    record->received = message.internalDate;
+    record->fields = maildir::scanHeaderBlock(plainLineEnds(std::move(*message.header)));
+    record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(record->fields.raw)));
+    record->fields.raw.clear();
+    return record;
+}
+
+// The text parts of a whole message: the bytes after the header block when
+// it is one plain or HTML text in UTF-8 or ASCII, GMime's parse otherwise.
+maildir::MessageBodies bodiesOf(const Record& record, const std::string& whole) {
+    maildir::MessageBodies bodies;
+    const auto shape = maildir::bodyShape(record.fields.contentType, record.fields.transferEncoding);
+    if (shape != maildir::BodyShape::NeedsParse) {
+        const auto block = maildir::scanHeaderBlock(whole);
+        std::string text = block.bodyOffset == std::string::npos ? "" : whole.substr(block.bodyOffset);
+        (shape == maildir::BodyShape::PlainText ? bodies.plain : bodies.html) = maildir::cleanUtf8(std::move(text));
+        return bodies;
+    }
+    // The parser reads a file: an anonymous one in memory serves.
+    const int fd = ::memfd_create("skerrow-message", MFD_CLOEXEC);
+    if (fd < 0)
+        throw host::HostError("cannot hold a message for parsing");
+    for (std::size_t done = 0; done < whole.size();) {
+        const ssize_t n = ::write(fd, whole.data() + done, whole.size() - done);
+        if (n <= 0) {
+            ::close(fd);
+            throw host::HostError("cannot hold a message for parsing");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return maildir::parseBodies(fd);
+}
+
+} // namespace
+
+// Deletions from one folder not yet sent: a purge deletes many mails in a
+// row, and one UID MOVE of them all costs the server one transaction
+// instead of one each.
+struct PendingMoves {
+    std::shared_ptr<FolderState> folder;
+    std::string to;
+    std::vector<std::shared_ptr<Record>> records;
+};
+
+// What the host's objects share.
+struct HostContext {
+    static constexpr std::size_t moveBatch = 1000;
+    static constexpr std::size_t bodyBatch = 50;
+
+    std::unique_ptr<ImapClient> client;
+    std::string account;
+    std::optional<std::string> lost;
+    std::optional<std::string> problem; // deletions that could not be made
+    std::optional<PendingMoves> pending;
+    std::uint64_t operations = 0; // server operations and deletions so far
+    std::optional<std::string> trashMailbox;
+    std::map<std::string, std::shared_ptr<FolderState>> states;
+    std::map<std::string, std::shared_ptr<host::Folder>> folders;
+    std::pair<std::shared_ptr<FolderState>, std::shared_ptr<Record>> lastNamed;
+    std::optional<std::string> address;
+    std::vector<std::shared_ptr<host::AddressList>> addressLists;
+    std::shared_ptr<host::Explorer> explorer;
+    std::shared_ptr<HandlerList> newMailHandlers = std::make_shared<HandlerList>();
+    std::vector<std::string> eventFailures;
+
+    // Runs one operation, opening a broken connection again once for it.
+    template <class F>
+    auto run(F&& operation) -> decltype(operation()) {
+        if (lost)
+            throw host::HostError(*lost);
+        ++operations;
+        try {
+            return operation();
+        } catch (const ConnectionLost&) {
+        }
+        try {
+            client->reconnect();
+            return operation();
+        } catch (const ConnectionLost& e) {
+            lost = e.what();
+        } catch (const ConnectError& e) {
+            lost = std::string("the connection was lost and could not be opened again: ") + e.what();
+        }
+        throw host::HostError(*lost);
+    }
+
+    std::shared_ptr<FolderState> state(const std::string& mailbox) {
+        auto& slot = states[mailbox];
+        if (!slot) {
+            slot = std::make_shared<FolderState>();
+            slot->mailbox = mailbox;
+        }
+        return slot;
+    }
+
+    // The Deleted Items mailbox: flagged \Trash, else "Trash", made when
+    // missing. Asked once per connection's life.
+    std::shared_ptr<FolderState> trash() {
+        if (!trashMailbox) {
+            run([&] {
+                const auto boxes = client->list();
+                auto flagged = std::find_if(boxes.begin(), boxes.end(), [](const auto& b) { return b.trash; });
+                if (flagged != boxes.end()) {
+                    trashMailbox = flagged->name;
+                    return;
+                }
+                if (std::none_of(boxes.begin(), boxes.end(), [](const auto& b) { return b.name == fallbackTrash; }))
+                    client->create(fallbackTrash);
+                trashMailbox = fallbackTrash;
+            });
+        }
+        auto s = state(*trashMailbox);
+        s->trash = true;
+        return s;
+    }
+
+    // Selects the folder. A UIDVALIDITY other than the one its listing was
+    // read under voids the listing: those UIDs now name other messages.
+    Selection select(FolderState& folder) {
+        const auto selection = client->select(folder.mailbox);
+        if (folder.fetched && selection.uidValidity != folder.validity) {
+            for (auto& r : folder.listing)
+                r->gone = true;
+            folder.listing.clear();
+            folder.fetched = false;
+        }
+        folder.uidNext = selection.uidNext;
+        return selection;
+    }
+
+    // Selects the folder unless it is selected (while selected, the server
+    // keeps the UIDVALIDITY: RFC 3501); throws when the record is no longer
+    // one of its messages.
+    void selectFor(FolderState& folder, const Record& record) {
+        if (client->selected() != folder.mailbox)
+            select(folder);
+        if (record.gone || record.validity != folder.validity)
+            throw host::HostError("the message " + std::to_string(record.uid) +
+                                  " is no longer in its folder (its UIDVALIDITY changed or it moved)");
+    }
+
+    // Sends the queued deletions. A failure leaves them in place and is
+    // kept for problem(): the add-in has already counted them.
+    void flushMoves() noexcept {
+        if (!pending)
+            return;
+        PendingMoves moves = std::move(*pending);
+        pending.reset();
+        std::vector<std::uint32_t> uids;
+        for (const auto& r : moves.records)
+            uids.push_back(r->uid);
+        std::sort(uids.begin(), uids.end());
+        try {
+            run([&] {
+                if (client->selected() != moves.folder->mailbox &&
+                    select(*moves.folder).uidValidity != moves.records.front()->validity)
+                    throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
+                client->remove(uids, moves.to);
+            });
+        } catch (const std::exception& e) {
+            for (const auto& r : moves.records)
+                r->gone = false;
+            if (!problem)
+                problem = std::string(e.what()) + " (" + std::to_string(uids.size()) +
+                          " deleted mails were left where they were)";
+        }
+    }
+
+    // Known messages need only their flags; new ones their headers.
+    void refresh(FolderState& folder) {
+        const auto flags = client->fetch({}, false);
+        std::unordered_map<std::uint32_t, bool> seen;
+        for (const auto& message : flags)
+            seen.emplace(message.uid, message.seen);
+        std::vector<std::shared_ptr<Record>> kept;
+        kept.reserve(flags.size());
+        for (auto& r : folder.listing) {
+            auto it = seen.find(r->uid);
+            if (it == seen.end()) {
+                r->gone = true;
+                continue;
+            }
+            r->seen = it->second;
+            r->gone = false;
+            seen.erase(it);
+            kept.push_back(r);
+        }
+        if (!seen.empty()) {
+            std::vector<std::uint32_t> fresh;
+            for (const auto& [uid, s] : seen)
+                fresh.push_back(uid);
+            std::sort(fresh.begin(), fresh.end());
+            for (auto& message : client->fetch(fresh, true))
+                kept.push_back(makeRecord(std::move(message), folder.validity));
+        }
+        folder.listing = std::move(kept);
+        std::sort(folder.listing.begin(), folder.listing.end(),
+                  [](const auto& a, const auto& b) { return a->uid < b->uid; });
+        if (!folder.listing.empty())
+            folder.uidNext = std::max(folder.uidNext, folder.listing.back()->uid + 1);
+    }
+
+    const std::vector<std::shared_ptr<Record>>& scan(FolderState& folder) {
+        flushMoves();
+        if (folder.fetched && folder.freshAt == operations && std::chrono::steady_clock::now() < folder.freshUntil)
+            return folder.listing;
+        run([&] {
+            // Selected, the mailbox keeps its UIDVALIDITY (RFC 3501): its
+            // flags alone tell what changed.
+            if (folder.fetched && client->selected() == folder.mailbox) {
+                refresh(folder);
+                return;
+            }
+            const auto selection = select(folder);
+            if (!folder.fetched || selection.uidValidity != folder.validity) {
+                for (auto& r : folder.listing)
+                    r->gone = true;
+                folder.listing.clear();
+                folder.validity = selection.uidValidity;
+                if (selection.exists > 0) {
+                    // The one round trip a walk costs: every header block at once.
+                    auto fetched = client->fetch({}, true);
+                    folder.listing.reserve(fetched.size());
+                    for (auto& message : fetched)
+                        folder.listing.push_back(makeRecord(std::move(message), folder.validity));
+                }
+            } else {
+                refresh(folder);
+                return;
+            }
+            std::sort(folder.listing.begin(), folder.listing.end(),
+                      [](const auto& a, const auto& b) { return a->uid < b->uid; });
+            folder.fetched = true;
+        });
+        folder.freshAt = operations;
+        folder.freshUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        return folder.listing;
+    }
+
+    void remove(const std::shared_ptr<FolderState>& folder, const std::shared_ptr<Record>& record) {
+        if (lost)
+            throw host::HostError(*lost);
+        if (record->gone || record->validity != folder->validity)
+            throw host::HostError("the message " + std::to_string(record->uid) + " is no longer in its folder");
+        const auto bin = trash();
+        if (bin == folder) {
+            // For good, at once.
+            flushMoves();
+            run([&] {
+                selectFor(*folder, *record);
+                client->remove({record->uid}, std::nullopt);
+            });
+        } else {
+            if (pending && pending->folder != folder)
+                flushMoves();
+            if (!pending)
+                pending = PendingMoves{folder, bin->mailbox, {}};
+            pending->records.push_back(record);
+        }
+        ++operations;
+        record->gone = true;
+        record->bodies.reset();
+        if (pending && pending->records.size() >= moveBatch)
+            flushMoves();
+    }
+
+    // Whether the own-address rule will ask for the body: the header block
+    // does not name the address.
+    bool wantsBody(Record& record) const {
+        if (!record.wantsBody) {
+            static const std::string none;
+            const std::string& raw = record.raw ? *record.raw : none;
+            record.wantsBody = address && !address->empty() &&
+                               std::search(raw.begin(), raw.end(), address->begin(), address->end(), [](char a, char b) {
+                                   return g_ascii_tolower(a) == g_ascii_tolower(b);
+                               }) == raw.end();
+        }
+        return *record.wantsBody;
+    }
+
+    // The body of record, fetched with those of the next messages in the
+    // folder that a purge will want too: one round trip for a batch.
+    std::shared_ptr<const maildir::MessageBodies> bodies(FolderState& folder, Record& record) {
+        if (record.bodies)
+            return record.bodies;
+        if (pending && pending->folder.get() != &folder)
+            flushMoves();
+        std::vector<Record*> wanted{&record};
+        auto it = std::lower_bound(folder.listing.begin(), folder.listing.end(), record.uid,
+                                   [](const auto& r, std::uint32_t u) { return r->uid < u; });
+        if (it != folder.listing.end() && it->get() == &record)
+            for (++it; it != folder.listing.end() && wanted.size() < bodyBatch; ++it)
+                if (!(*it)->gone && !(*it)->bodies && wantsBody(**it))
+                    wanted.push_back(it->get());
+        std::vector<std::uint32_t> uids;
+        for (const auto* r : wanted)
+            uids.push_back(r->uid);
+        auto wholes = run([&] {
+            selectFor(folder, record);
+            return client->fetchWhole(uids);
+        });
+        for (auto& [uid, whole] : wholes)
+            for (auto* r : wanted)
+                if (r->uid == uid && !r->bodies)
+                    r->bodies = std::make_shared<const maildir::MessageBodies>(bodiesOf(*r, plainLineEnds(std::move(whole))));
+        if (!record.bodies)
+            throw host::HostError("the message " + std::to_string(record.uid) + " is no longer in its folder");
+        return record.bodies;
+    }
+
+    std::pair<std::shared_ptr<FolderState>, std::shared_ptr<Record>> find(const std::string& entryID) {
+        const auto dot = entryID.find('.');
+        std::uint32_t validity = 0, uid = 0;
+        try {
+            if (dot == std::string::npos)
+                throw std::invalid_argument(entryID);
+            validity = static_cast<std::uint32_t>(std::stoul(entryID.substr(0, dot)));
+            uid = static_cast<std::uint32_t>(std::stoul(entryID.substr(dot + 1)));
+        } catch (const std::logic_error&) {
+            throw host::HostError("no message " + entryID);
+        }
+        auto matches = [&](const std::shared_ptr<Record>& r) {
+            return r && !r->gone && r->uid == uid && r->validity == validity;
+        };
+        if (matches(lastNamed.second))
+            return lastNamed;
+        // Inbox first: two mailboxes made in the same second may share a
+        // UIDVALIDITY.
+        std::vector<std::shared_ptr<FolderState>> order;
+        if (auto it = states.find(inboxName); it != states.end())
+            order.push_back(it->second);
+        for (const auto& [name, s] : states)
+            if (name != inboxName)
+                order.push_back(s);
+        for (const auto& s : order) {
+            auto it = std::lower_bound(s->listing.begin(), s->listing.end(), uid,
+                                       [](const auto& r, std::uint32_t u) { return r->uid < u; });
+            if (it != s->listing.end() && matches(*it))
+                return {s, *it};
+        }
+        throw host::HostError("no message " + entryID + " in " + account);
+    }
+
+    bool waitForMail(int stopFd) {
+        flushMoves();
+        auto inbox = state(inboxName);
+        if (!inbox->fetched)
+            scan(*inbox);
+        const std::uint32_t known = inbox->uidNext;
+        return run([&] {
+            const bool idle = client->hasIdle();
+            // Mail delivered since the last walk counts at once: IDLE tells
+            // only of what comes after it starts.
+            if (client->selected() != inbox->mailbox && select(*inbox).uidNext != known)
+                return true;
+            bool spoke = false;
+            if (idle) {
+                spoke = client->idle(stopFd, idleRound);
+            } else {
+                pollfd p{stopFd, POLLIN, 0};
+                spoke = ::poll(&p, stopFd >= 0 ? 1 : 0, static_cast<int>(pollRound.count() * 1000)) == 0;
+            }
+            if (!spoke)
+                return false;
+            const auto selection = select(*inbox);
+            return selection.uidNext != known || !inbox->fetched;
+        });
+    }
+};
+
+namespace {
+
+class ImapFolder;
+
+class ImapMailItem : public host::MailItem {
+public:
+    ImapMailItem(std::shared_ptr<HostContext> context, std::shared_ptr<ImapFolder> folder,
+                 std::shared_ptr<FolderState> state, std::shared_ptr<Record> record)
+        : context_(std::move(context)), folder_(std::move(folder)), state_(std::move(state)), record_(std::move(record)) {}
+
+    std::string typeName() override {
+        return record_->fields.isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+    }
+    std::string EntryID() override {
+        context_->lastNamed = {state_, record_};
+        return std::to_string(record_->validity) + "." + std::to_string(record_->uid);
+    }
+    std::shared_ptr<host::Folder> Parent() override;
+    std::string Subject() override {
+        if (!record_->subjectText)
+            record_->subjectText = record_->fields.subject ? maildir::decodeSubject(*record_->fields.subject) : "";
+        return *record_->subjectText;
+    }
+    std::string Body() override { return context_->bodies(*state_, *record_)->plain; }
+    std::string HTMLBody() override { return context_->bodies(*state_, *record_)->html; }
+    std::string To() override {
+        if (!record_->toText)
+            record_->toText = record_->fields.to ? maildir::displayAddresses(*record_->fields.to) : "";
+        return *record_->toText;
+    }
+    bool UnRead() override {
+        if (record_->gone)
+            throw host::HostError("the message " + std::to_string(record_->uid) + " is no longer in its folder");
+        return !record_->seen;
+    }
+    host::Date ReceivedTime() override { return record_->received; }
+    void Delete() override { context_->remove(state_, record_); }
+
+private:
+    std::shared_ptr<HostContext> context_;
+    std::shared_ptr<ImapFolder> folder_;
+    std::shared_ptr<FolderState> state_;
+    std::shared_ptr<Record> record_;
+};
+
+std::string displayName(const FolderState& state, char delimiter) {
+    if (state.mailbox == inboxName)
+        return "Inbox";
+    if (state.trash)
+        return "Deleted Items";
+    std::string name = state.mailbox;
+    if (delimiter && delimiter != '/')
+        std::replace(name.begin(), name.end(), delimiter, '/');
+    return name;
+}
+
+class ImapFolder : public host::Folder, public std::enable_shared_from_this<ImapFolder> {
+public:
+    ImapFolder(std::shared_ptr<HostContext> context, std::shared_ptr<FolderState> state, char delimiter)
+        : context_(std::move(context)), state_(std::move(state)), delimiter_(delimiter) {}
+
+    std::vector<std::shared_ptr<host::Item>> Items() override {
+        const auto& records = context_->scan(*state_);
+        std::vector<std::shared_ptr<host::Item>> items;
+        items.reserve(records.size());
+        auto self = shared_from_this();
+        for (const auto& record : records)
+            items.push_back(std::make_shared<ImapMailItem>(context_, self, state_, record));
+        return items;
+    }
+    int ItemCount() override { return static_cast<int>(context_->scan(*state_).size()); }
+    std::string Name() override { return displayName(*state_, delimiter_); }
+    std::string StoreID() override { return context_->account; }
+
+private:
+    std::shared_ptr<HostContext> context_;
+    std::shared_ptr<FolderState> state_;
+    char delimiter_;
+};
+
+// Items hold their folder; the folder holds no item, so there is no cycle.
+std::shared_ptr<host::Folder> ImapMailItem::Parent() {
+    return folder_;
+}
+
+template <class Interface>
+class PlainAddress : public Interface {
+public:
+    explicit PlainAddress(std::string address) : address_(std::move(address)) {}
+    std::string Address() override { return address_; }
+
+private:
+    std::string address_;
+};
+using Entry = PlainAddress<host::AddressEntry>;
+
+class AddressBook : public host::AddressList {
+public:
+    explicit AddressBook(const std::vector<std::string>& addresses) {
+        for (const auto& address : addresses)
+            entries_.push_back(std::make_shared<Entry>(address));
+    }
+    std::vector<std::shared_ptr<host::AddressEntry>> AddressEntries() override { return entries_; }
+
+private:
+    std::vector<std::shared_ptr<host::AddressEntry>> entries_;
+};
+
+class HeaderField : public host::Field {
+public:
+    explicit HeaderField(std::shared_ptr<const std::string> value) : value_(std::move(value)) {}
+    std::string Value() override { return *value_; }
+    std::shared_ptr<const std::string> SharedValue() override { return value_; }
+
+private:
+    std::shared_ptr<const std::string> value_;
+};
+
+class ImapMessage : public host::Message {
+public:
+    explicit ImapMessage(std::shared_ptr<Record> record) : record_(std::move(record)) {}
+
+    std::shared_ptr<host::AddressEntry> Sender() override {
+        if (!record_->sender)
+            record_->sender = record_->fields.from ? maildir::senderAddress(*record_->fields.from) : std::nullopt;
+        if (!*record_->sender)
+            throw host::HostError("the message " + std::to_string(record_->uid) + " names no sender mailbox");
+        return std::make_shared<Entry>(**record_->sender);
+    }
+    std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
+        if (propertyTag != host::prTransportMessageHeaders)
+            return nullptr;
+        return std::make_shared<HeaderField>(record_->raw);
+    }
+
+private:
+    std::shared_ptr<Record> record_;
+};
+
+class ImapSession : public host::MessagingSession {
+public:
+    explicit ImapSession(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
+
+    void Logon(const std::string&, const std::string&, bool, bool) override { loggedOn_ = true; }
+    void Logoff() override {
+        if (!loggedOn_)
+            throw host::HostError("the session is not logged on");
+        loggedOn_ = false;
+    }
+    std::shared_ptr<host::Message> GetMessage(const std::string& entryID, const std::string& storeID) override {
+        if (!loggedOn_)
+            throw host::HostError("the session is not logged on");
+        if (storeID != context_->account)
+            throw host::HostError("no message store " + storeID);
+        return std::make_shared<ImapMessage>(context_->find(entryID).second);
+    }
+
+private:
+    std::shared_ptr<HostContext> context_;
+    bool loggedOn_ = false;
+};
+
+class ImapObjectFactory : public host::ObjectFactory {
+public:
+    explicit ImapObjectFactory(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
+    std::shared_ptr<host::Object> CreateObject(const std::string& className) override {
+        if (className == "MAPI.Session")
+            return std::make_shared<ImapSession>(context_);
+        return nullptr;
+    }
+
+private:
+    std::shared_ptr<HostContext> context_;
+};
+
+class NoClipboard : public host::Clipboard {
+public:
+    void setBitmap(const host::Bitmap&) override {}
+};
+
+std::shared_ptr<host::Folder> folderOf(const std::shared_ptr<HostContext>& context,
+                                       const std::shared_ptr<FolderState>& state, char delimiter = '/') {
+    auto& slot = context->folders[state->mailbox];
+    if (!slot)
+        slot = std::make_shared<ImapFolder>(context, state, delimiter);
+    return slot;
+}
+
+class ImapNamespace : public host::Namespace {
+public:
+    explicit ImapNamespace(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
+
+    std::shared_ptr<host::Recipient> CurrentUser() override {
+        if (!context_->address)
+            return nullptr;
+        return std::make_shared<PlainAddress<host::Recipient>>(*context_->address);
+    }
+    std::shared_ptr<host::Folder> GetDefaultFolder(int kind) override {
+        if (kind == host::olFolderInbox)
+            return folderOf(context_, context_->state(inboxName));
+        if (kind == host::olFolderDeletedItems)
+            return folderOf(context_, context_->trash());
+        throw host::HostError("no default folder of kind " + std::to_string(kind));
+    }
+    std::vector<std::shared_ptr<host::AddressList>> AddressLists() override { return context_->addressLists; }
+
+private:
+    std::shared_ptr<HostContext> context_;
+};
+
+class ImapApplication : public host::Application {
+public:
+    explicit ImapApplication(std::shared_ptr<HostContext> context)
+        : context_(context), namespace_(std::make_shared<ImapNamespace>(std::move(context))) {}
+
+    std::shared_ptr<host::Explorer> ActiveExplorer() override { return context_->explorer; }
+    std::shared_ptr<host::Item> CreateItem(int) override {
+        throw host::HostError("an IMAP account cannot make new mails here");
+    }
+    std::shared_ptr<host::Namespace> GetNamespace(const std::string& type) override {
+        if (type != "MAPI")
+            throw host::HostError("no namespace " + type);
+        return namespace_;
+    }
+    host::Subscription onNewMail(host::EventHandler handler) override {
+        auto entry = std::make_shared<host::EventHandler>(std::move(handler));
+        context_->newMailHandlers->push_back(entry);
+        return std::make_unique<HandlerConnection>(context_->newMailHandlers, std::move(entry));
+    }
+
+private:
+    std::shared_ptr<HostContext> context_;
+    std::shared_ptr<ImapNamespace> namespace_;
+};
+
+} // namespace
+
+ImapHost::ImapHost(const ImapOptions& options) : context_(std::make_shared<HostContext>()) {
+    maildir::initMime();
+    for (const auto& path : options.contacts)
+        context_->addressLists.push_back(std::make_shared<AddressBook>(maildir::readContactAddresses(path)));
+    context_->client = std::make_unique<ImapClient>(options.connect);
+    context_->account = options.connect.url.user + "@" + options.connect.url.host;
+    context_->address = options.address;
+    application_ = std::make_shared<ImapApplication>(context_);
+    objects_ = std::make_unique<ImapObjectFactory>(context_);
+    clipboard_ = std::make_unique<NoClipboard>();
+}
+
+ImapHost::~ImapHost() {
+    context_->flushMoves();
+    // Folders kept by the context hold it: let go of them.
+    context_->folders.clear();
+    context_->explorer.reset();
+}
+
+const std::string& ImapHost::storeID() const {
+    return context_->account;
+}
+
+std::vector<std::shared_ptr<host::Folder>> ImapHost::folders() {
+    auto trash = context_->trash();
+    const auto boxes = context_->run([&] { return context_->client->list(); });
+    std::vector<std::shared_ptr<host::Folder>> result{folderOf(context_, context_->state(inboxName)),
+                                                      folderOf(context_, trash)};
+    std::vector<MailboxInfo> others;
+    for (const auto& box : boxes)
+        if (box.selectable && box.name != inboxName && box.name != trash->mailbox)
+            others.push_back(box);
+    std::sort(others.begin(), others.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    for (const auto& box : others)
+        result.push_back(folderOf(context_, context_->state(box.name), box.delimiter));
+    return result;
+}
+
+void ImapHost::setExplorer(std::shared_ptr<host::Explorer> explorer) {
+    context_->explorer = std::move(explorer);
+}
+
+void ImapHost::raiseNewMail() {
+    const HandlerList snapshot = *context_->newMailHandlers;
+    for (const auto& handler : snapshot) {
+        if (std::find(context_->newMailHandlers->begin(), context_->newMailHandlers->end(), handler) ==
+            context_->newMailHandlers->end())
+            continue;
+        try {
+            (*handler)();
+        } catch (const std::exception& e) {
+            context_->eventFailures.emplace_back(e.what());
+        } catch (...) {
+            context_->eventFailures.emplace_back("unknown failure");
+        }
+    }
+}
+
+const std::vector<std::string>& ImapHost::eventFailures() const {
+    return context_->eventFailures;
+}
+
+std::optional<std::string> ImapHost::lost() {
+    context_->flushMoves();
+    return context_->lost ? context_->lost : context_->problem;
+}
+
+bool ImapHost::waitForMail(int stopFd) {
+    return context_->waitForMail(stopFd);
+}
+
+} // namespace skerrow::imap

@@ -1,0 +1,322 @@
+// `skerrow check` and `skerrow watch` on an IMAP account of a real Dovecot
+// (and watch on a Maildir), from the command line to what another IMAP
+// client sees afterwards.
+#ifdef SKERROW_WITH_IMAP_TESTS
+#include "tests/app/app_fixture.h"
+#include "tests/hosts/imap/dovecot_server.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace skerrow::test {
+namespace {
+
+using Flags = std::set<std::string>;
+using Clock = std::chrono::steady_clock;
+
+std::string mail(const std::string& from, const std::string& id, const std::string& to = ownAddress,
+                 const std::string& body = "Hi.\n") {
+    return mailText({"From: " + from, "To: " + to, "Subject: " + id, "Message-ID: <" + id + "@imap.test>"}, body);
+}
+
+// Passes a loopback TCP connection through to a port, hanging up once the
+// server has sent cutAfter bytes on the connections chosen to be cut.
+class CuttingProxy {
+public:
+    CuttingProxy(int target, std::size_t cutAfter, int connectionsToCut)
+        : target_(target), cutAfter_(cutAfter), toCut_(connectionsToCut) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 8);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~CuttingProxy() {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    int port = 0;
+
+private:
+    void serve() {
+        std::vector<std::thread> pipes;
+        int accepted = 0;
+        while (!stop_) {
+            pollfd p{listener_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(listener_, nullptr, nullptr);
+            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<std::uint16_t>(target_));
+            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            const bool cut = toCut_ < 0 || accepted++ < toCut_;
+            pipes.emplace_back([this, client, server, cut] { pass(client, server, cut); });
+        }
+        for (auto& t : pipes)
+            t.join();
+    }
+    void pass(int client, int server, bool cut) {
+        std::size_t fromServer = 0;
+        char buffer[16384];
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        while (!stop_) {
+            if (::poll(fds, 2, 50) <= 0)
+                continue;
+            bool closed = false;
+            for (int i = 0; i < 2 && !closed; ++i) {
+                if (!fds[i].revents)
+                    continue;
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    closed = true;
+                else
+                    (void)!::write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n));
+                if (i == 1 && n > 0)
+                    fromServer += static_cast<std::size_t>(n);
+            }
+            if (closed || (cut && fromServer > cutAfter_))
+                break;
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    int target_;
+    std::size_t cutAfter_;
+    int toCut_; // -1: every connection
+    int listener_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class ImapAccountTest : public CheckTest {
+protected:
+    void SetUp() override {
+        CheckTest::SetUp();
+        if (const auto why = Dovecot::unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        server = std::make_unique<Dovecot>();
+    }
+    void TearDown() override {
+        server.reset();
+        CheckTest::TearDown();
+    }
+    Outcome checkImap(const std::vector<std::string>& args, const std::string& password = "secret") const {
+        std::vector<std::string> argv{SKERROW_BINARY, "check"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto env = environment();
+        if (!password.empty())
+            env.push_back("SKERROW_IMAP_PASSWORD=" + password);
+        return runProgram(argv, env);
+    }
+    std::unique_ptr<Dovecot> server;
+};
+
+TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
+    writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
+    server->put("", "1700000001.A.host", mail("spammer@junk.example", "junk"));
+    server->put("", "1700000002.B.host", mail("bulk@bad.example", "bad-domain"), "FS");
+    server->put("", "1700000003.C.host", mail("who@else.example", "not-for-me", "list@lists.example"), "S");
+    server->put("", "1700000004.D.host", mail("amy@strangers.example", "stranger"));
+    server->put("", "1700000005.E.host",
+                mail("bob@strangers.example", "body-names-me", "list@lists.example", "Dear me@home.example\n"));
+    server->put("", "1700000006.F.host", mail("pal@friends.example", "friend"));
+    server->put("", "1700000007.G.host", mail("cat@strangers.example", "others-deleted"), "ST");
+
+    const Outcome run = checkImap({"--imap", server->url(), "--ca-file", server->caFile.string(), "--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::set<std::string> listed;
+    for (const auto& row : parseReview(run.out).rows)
+        listed.insert(row.subject);
+    EXPECT_EQ(listed, (std::set<std::string>{"stranger", "body-names-me"}));
+    EXPECT_EQ(server->mailbox("Bin"), (std::map<std::string, Flags>{{"<junk@imap.test>", {}},
+                                                                    {"<bad-domain@imap.test>", {"\\Flagged", "\\Seen"}},
+                                                                    {"<not-for-me@imap.test>", {"\\Seen"}}}));
+    // Nothing the check read is marked seen, another client's deleted mail stays.
+    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<stranger@imap.test>", {}},
+                                                                      {"<body-names-me@imap.test>", {}},
+                                                                      {"<friend@imap.test>", {}},
+                                                                      {"<others-deleted@imap.test>", {"\\Deleted", "\\Seen"}}}));
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
+}
+
+TEST_F(ImapAccountTest, ConnectionFailuresSayWhatInOneLine) {
+    const std::string ca = server->caFile.string();
+    const std::string unreachable = "imaps://amy@127.0.0.1:" + std::to_string(server->plainPort + 1) + "/";
+    const Dovecot older(DovecotSetup{true, true, "IMAP4 IDLE"});
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string password;
+        int status;
+        std::string said; // in the one line on stderr; "" for none
+    } cases[] = {
+        {"STARTTLS, password from a command", {"--imap", server->startTlsUrl(), "--ca-file", ca,
+                                               "--password-command", "/bin/echo secret"}, "", 0, ""},
+        {"wrong password", {"--imap", server->url(), "--ca-file", ca}, "wrong", 1, "refused the login of amy"},
+        {"self-signed without --ca-file", {"--imap", server->url()}, "secret", 1, "is not trusted"},
+        {"STARTTLS without --ca-file", {"--imap", server->startTlsUrl()}, "secret", 1, "is not trusted"},
+        {"nobody listening", {"--imap", unreachable, "--ca-file", ca}, "secret", 1, "cannot reach 127.0.0.1"},
+        {"no IMAP4rev1", {"--imap", older.url(), "--ca-file", older.caFile.string()}, "secret", 1,
+         "is not an IMAP4rev1 server"},
+        {"failing password command", {"--imap", server->url(), "--ca-file", ca, "--password-command", "/bin/false"},
+         "", 1, "password command"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = checkImap(c.args, c.password);
+        EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        if (c.said.empty()) {
+            EXPECT_EQ(run.err, "") << c.what;
+            continue;
+        }
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
+    }
+}
+
+TEST_F(ImapAccountTest, ConnectionCutMidFetchIsOpenedAgainOnceThenNothingMoves) {
+    writeLists({}, {}, {"spammer@junk.example"}, {});
+    // Enough header text that the fetch runs far past the login.
+    const std::string padding = "X-Padding: " + std::string(900, 'p');
+    for (int i = 0; i < 150; ++i)
+        server->put("", "17000001" + std::to_string(100 + i) + ".P.host",
+                    mailText({"From: spammer@junk.example", "To: " + std::string(ownAddress), padding,
+                              "Message-ID: <junk" + std::to_string(i) + "@imap.test>"},
+                             "Hi.\n"),
+                    "S");
+    {
+        // Every connection cut: the pass fails and nothing is moved.
+        CuttingProxy proxy(server->port, 60000, -1);
+        const Outcome run = checkImap({"--imap", "imaps://amy@127.0.0.1:" + std::to_string(proxy.port) + "/",
+                                       "--ca-file", server->caFile.string(), "--address", ownAddress});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("lost"), std::string::npos) << run.err;
+        EXPECT_EQ(server->mailbox("Bin").size(), 0u);
+        EXPECT_EQ(server->mailbox("INBOX").size(), 150u);
+    }
+    {
+        // The first connection cut: it is opened again and the pass completes.
+        CuttingProxy proxy(server->port, 60000, 1);
+        const Outcome run = checkImap({"--imap", "imaps://amy@127.0.0.1:" + std::to_string(proxy.port) + "/",
+                                       "--ca-file", server->caFile.string(), "--address", ownAddress});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(server->mailbox("Bin").size(), 150u);
+        EXPECT_EQ(server->mailbox("INBOX").size(), 0u);
+    }
+}
+
+// A running `skerrow watch`, its output in a file.
+class Watch {
+public:
+    Watch(const std::vector<std::string>& args, const std::vector<std::string>& environment, const fs::path& output)
+        : output_(output) {
+        std::vector<std::string> argv{SKERROW_BINARY, "watch"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> env = environment;
+        auto pointers = [](std::vector<std::string>& texts) {
+            std::vector<char*> p;
+            for (auto& t : texts)
+                p.push_back(t.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        auto argp = pointers(argv);
+        auto envp = pointers(env);
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::posix_spawn_file_actions_addopen(&actions, 2, (output.string() + ".err").c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
+        ::posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Watch() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Waits up to the limit for the text in the output.
+    bool waitFor(const std::string& text, std::chrono::milliseconds limit) const {
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            if (readFile(output_).find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    int stop() {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string errors() const { return readFile(output_.string() + ".err"); }
+
+private:
+    fs::path output_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(ImapAccountTest, WatchPurgesNewMailWithinASecondAndStoresOnStop) {
+    for (const bool imap : {true, false}) {
+        SCOPED_TRACE(imap ? "IMAP IDLE" : "Maildir inotify");
+        writeLists({}, {}, {"spammer@junk.example"}, {});
+        std::vector<std::string> args{"--address", ownAddress};
+        if (imap)
+            args.insert(args.end(), {"--imap", server->url(), "--ca-file", server->caFile.string()});
+        else
+            args.insert(args.end(), {"--maildir", maildir.string()});
+        auto env = environment();
+        env.push_back("SKERROW_IMAP_PASSWORD=secret");
+        Watch watch(args, env, dir / "watch.out");
+        ASSERT_TRUE(watch.waitFor("Watching", std::chrono::seconds(10))) << watch.errors();
+
+        const auto delivered = Clock::now();
+        if (imap)
+            server->put("", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
+        else
+            put("new", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
+        ASSERT_TRUE(watch.waitFor("deleted 1", std::chrono::seconds(5))) << watch.errors();
+        EXPECT_LE(Clock::now() - delivered, std::chrono::seconds(1));
+        if (imap)
+            EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@imap.test>"), 1u);
+        else
+            EXPECT_EQ(files(".Trash/cur").size(), 1u);
+
+        // Stopping stores the total and the lists.
+        EXPECT_EQ(watch.stop(), 0) << watch.errors();
+        EXPECT_EQ(watch.errors(), "");
+        EXPECT_EQ(setting("HaveAutoDeleteCount"), "1");
+        EXPECT_EQ(listLines().at(2), "spammer@junk.example");
+        fs::remove(configHome / "skerrow" / "settings");
+    }
+}
+
+} // namespace
+} // namespace skerrow::test
+#endif

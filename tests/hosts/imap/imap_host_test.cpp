@@ -1,0 +1,143 @@
+// The IMAP host against a real Dovecot, with Dovecot's own imap process as
+// a second client checking what the host did.
+#include "hosts/imap/imap_host.h"
+#include "tests/app/app_fixture.h"
+#include "tests/hosts/imap/dovecot_server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace skerrow::test {
+namespace {
+
+using Flags = std::set<std::string>;
+
+std::string mail(const std::string& from, const std::string& id, const std::string& body = "Hi.\n") {
+    return mailText({"From: " + from, "To: me@home.example", "Subject: about " + id,
+                     "Message-ID: <" + id + "@imap.test>"},
+                    body);
+}
+
+imap::ImapOptions optionsFor(const Dovecot& server) {
+    imap::ImapOptions o;
+    o.connect.url = imap::parseImapUrl(server.url());
+    o.connect.password = server.password;
+    o.connect.caFile = server.caFile.string();
+    o.connect.timeout = std::chrono::seconds(5);
+    o.address = "me@home.example";
+    return o;
+}
+
+std::shared_ptr<host::MailItem> byId(host::Folder& folder, const std::string& id) {
+    for (const auto& item : folder.Items()) {
+        auto mail = host::asMailItem(item);
+        if (mail && mail->Subject() == "about " + id)
+            return mail;
+    }
+    return nullptr;
+}
+
+class ImapHostTest : public ::testing::TestWithParam<DovecotSetup> {
+protected:
+    void SetUp() override {
+        if (const auto why = Dovecot::unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        server = std::make_unique<Dovecot>(GetParam());
+    }
+    std::unique_ptr<Dovecot> server;
+};
+
+// Reading sets no \Seen; Delete moves one message with its flags (by MOVE,
+// or by COPY and UID EXPUNGE), leaves another client's \Deleted mail, and
+// removes for good in Deleted Items.
+TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
+    server->put("", "1700000001.A.host", mail("amy@a.example", "unread", "Text for me@home.example\n"));
+    server->put("", "1700000002.B.host", mail("bob@b.example", "read-flagged"), "FS");
+    server->put("", "1700000003.C.host", mail("cat@c.example", "other-deleted"), "T");
+    server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "list"));
+    server->imap({"SUBSCRIBE Lists"});
+
+    imap::ImapHost host(optionsFor(*server));
+    auto ns = host.application()->GetNamespace("MAPI");
+    auto inbox = ns->GetDefaultFolder(host::olFolderInbox);
+    auto trash = ns->GetDefaultFolder(host::olFolderDeletedItems);
+    EXPECT_EQ(inbox->Name(), "Inbox");
+    EXPECT_EQ(trash->Name(), "Deleted Items");
+    EXPECT_EQ(inbox->StoreID(), "amy@127.0.0.1");
+    std::vector<std::string> names;
+    for (const auto& folder : host.folders())
+        names.push_back(folder->Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Lists"}));
+    ASSERT_EQ(inbox->ItemCount(), 3);
+
+    auto unread = byId(*inbox, "unread");
+    auto read = byId(*inbox, "read-flagged");
+    ASSERT_TRUE(unread && read);
+    EXPECT_TRUE(unread->UnRead());
+    EXPECT_FALSE(read->UnRead());
+    EXPECT_EQ(unread->Body(), "Text for me@home.example\n");
+    auto session = std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
+    session->Logon("", "", false, false);
+    const std::string entry = unread->EntryID();
+    EXPECT_EQ(session->GetMessage(entry, inbox->StoreID())->Sender()->Address(), "amy@a.example");
+    EXPECT_NE(session->GetMessage(entry, inbox->StoreID())
+                  ->Fields(host::prTransportMessageHeaders)
+                  ->Value()
+                  .find("Message-ID: <unread@imap.test>"),
+              std::string::npos);
+    EXPECT_EQ(server->mailbox("INBOX").at("<unread@imap.test>"), Flags{});
+
+    unread->Delete();
+    read->Delete();
+    EXPECT_THROW(read->Delete(), host::HostError);
+    EXPECT_EQ(inbox->ItemCount(), 1); // the walk sends the deletions first
+    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<other-deleted@imap.test>", {"\\Deleted"}}}));
+    EXPECT_EQ(server->mailbox(server->trash()),
+              (std::map<std::string, Flags>{{"<unread@imap.test>", {}},
+                                            {"<read-flagged@imap.test>", {"\\Flagged", "\\Seen"}}}));
+
+    auto inTrash = byId(*trash, "read-flagged");
+    ASSERT_TRUE(inTrash);
+    inTrash->Delete();
+    EXPECT_EQ(server->mailbox(server->trash()), (std::map<std::string, Flags>{{"<unread@imap.test>", {}}}));
+}
+
+// A mailbox made again under the same name numbers its messages afresh:
+// an item of the old one must not delete the new message with its UID,
+// and the host says so.
+TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
+    server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "old"));
+    imap::ImapHost host(optionsFor(*server));
+    std::shared_ptr<host::Folder> lists;
+    for (const auto& folder : host.folders())
+        if (folder->Name() == "Lists")
+            lists = folder;
+    ASSERT_TRUE(lists);
+    auto old = byId(*lists, "old");
+    ASSERT_TRUE(old);
+    const std::string oldEntry = old->EntryID();
+    // The check walks the Inbox meanwhile: Lists is no longer selected.
+    host.application()->GetNamespace("MAPI")->GetDefaultFolder(host::olFolderInbox)->Items();
+
+    server->imap({"DELETE Lists", "CREATE Lists"});
+    server->put(".Lists", "1700000009.N.host", mail("eve@e.example", "new"));
+    old->Delete();
+    const auto problem = host.lost();
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->find("made anew"), std::string::npos) << *problem;
+    EXPECT_EQ(server->mailbox("Lists").count("<new@imap.test>"), 1u);
+    auto fresh = byId(*lists, "new");
+    ASSERT_TRUE(fresh);
+    EXPECT_NE(fresh->EntryID(), oldEntry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ImapHostTest,
+                         ::testing::Values(DovecotSetup{true, true, ""}, DovecotSetup{false, false, ""}),
+                         [](const auto& info) {
+                             return std::string(info.param.move ? "Move" : "CopyExpunge") +
+                                    (info.param.trashFlag ? "SpecialUseTrash" : "TrashMadeOnDemand");
+                         });
+
+} // namespace
+} // namespace skerrow::test

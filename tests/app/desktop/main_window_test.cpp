@@ -140,7 +140,7 @@ TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
     clickRow(window(), "(UnreadableItem)", Qt::ControlModifier);
     QTest::keyClick(window().messageList(), Qt::Key_Delete);
     EXPECT_TRUE(waitFor([&] { return subjects(window()) == std::vector<std::string>{"three"}; }));
-    EXPECT_EQ(filesIn(maildir / ".Trash" / "cur").size(), 3u);
+    EXPECT_EQ(fileNames(maildir / ".Trash" / "cur").size(), 3u);
 
     // In Deleted Items the question comes first: No keeps the mail, Yes removes it.
     clickFolder(window(), "Deleted Items");
@@ -154,7 +154,7 @@ TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
         settle();
     }
     EXPECT_EQ(subjects(window()), (std::vector<std::string>{"two", "(UnreadableItem)"}));
-    EXPECT_EQ(filesIn(maildir / ".Trash" / "cur").size(), 2u);
+    EXPECT_EQ(fileNames(maildir / ".Trash" / "cur").size(), 2u);
 }
 
 TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {

@@ -49,15 +49,15 @@ TEST_F(DesktopTest, MessageListShowsSubjectFromAndReceivedNewestFirstUnreadInBol
     deliver("new", "\"Smith, Carol\" <carol@example.com>", "fresh", 1);
     std::ofstream(maildir / "cur" / "5.not-a-message") << "\x01\x02 binary junk";
     start();
-    QTreeWidget* list = window().messageList();
-    ASSERT_EQ(list->headerItem()->text(0), "Subject");
-    EXPECT_EQ(list->headerItem()->text(1), "From");
-    EXPECT_EQ(list->headerItem()->text(2), "Received");
+    const QAbstractItemModel& list = *window().messageList()->model();
+    ASSERT_EQ(list.headerData(0, Qt::Horizontal), "Subject");
+    EXPECT_EQ(list.headerData(1, Qt::Horizontal), "From");
+    EXPECT_EQ(list.headerData(2, Qt::Horizontal), "Received");
     EXPECT_EQ(subjects(window()),
               (std::vector<std::string>{"fresh", "already read", "Café tonight", "(UnreadableItem)"}));
 
-    QTreeWidgetItem* cafe = row(window(), "Café tonight");
-    ASSERT_NE(cafe, nullptr);
+    const ListRow cafe = row(window(), "Café tonight");
+    ASSERT_TRUE(cafe.index.isValid());
     EXPECT_EQ(cafe->text(desktop::FromColumn), "Ann Example <ann@example.org>");
     // The unique name starts with the seconds the file's time was set to.
     const QDateTime received = QDateTime::fromSecsSinceEpoch(std::stoll(cafeFile));

@@ -322,6 +322,34 @@ void MainWindow::folderClicked() {
         showFolder(folder);
 }
 
+void MainWindow::updateRows() {
+    auto items = attempt([&] { return folder_->Items(); });
+    if (!items)
+        return;
+    const auto selected = selection();
+    const QModelIndex current = messages_->currentIndex();
+    std::vector<std::shared_ptr<host::Item>> kept = selected;
+    if (current.isValid())
+        kept.push_back(model_->item(current.row()));
+    const int scrolled = messages_->verticalScrollBar()->value();
+    filling_ = true;
+    if (model_->update(*items)) {
+        // Shown afresh: the selection comes back for the items still there.
+        const std::vector<int> rows = model_->rowsOf(kept);
+        QItemSelection again;
+        for (std::size_t i = 0; i < selected.size(); ++i)
+            if (rows[i] >= 0)
+                again.select(model_->index(rows[i], 0), model_->index(rows[i], MessageColumnCount - 1));
+        messages_->selectionModel()->select(again, QItemSelectionModel::Select);
+        if (current.isValid() && rows.back() >= 0)
+            messages_->selectionModel()->setCurrentIndex(model_->index(rows.back(), current.column()),
+                                                         QItemSelectionModel::NoUpdate);
+        messages_->verticalScrollBar()->setValue(scrolled);
+    }
+    filling_ = false;
+    updateStatus();
+}
+
 std::vector<std::string> MainWindow::selectedIDs() const {
     std::vector<std::string> ids;
     for (const auto& item : selection())
@@ -347,13 +375,8 @@ void MainWindow::refresh() {
         return;
     const std::vector<std::string> before = selectedIDs();
     fillFolders();
-    if (folder_) {
-        filling_ = true;
-        if (auto items = attempt([&] { return folder_->Items(); }))
-            model_->update(*items);
-        filling_ = false;
-        updateStatus();
-    }
+    if (folder_)
+        updateRows();
     const std::vector<std::string> after = selectedIDs();
     if (after != before) {
         showSelectedMail();

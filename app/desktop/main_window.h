@@ -41,7 +41,7 @@ inline constexpr const char* deleteForGoodQuestion =
 inline constexpr const char* windowTitleSuffix = " - Skerrow";
 
 // Message list columns; saved state does not depend on their order.
-enum MessageColumn { SubjectColumn, FromColumn, ReceivedColumn };
+enum MessageColumn { SubjectColumn, FromColumn, ReceivedColumn, MessageColumnCount };
 
 // The explorer of one main window. Once the window has closed every call
 // fails and no event comes any more.
@@ -106,6 +106,8 @@ private:
     void buildStandardBar();
     void fillFolders();
     void watchFolder();
+    // Brings the message list in line with the folder, keeping the selection.
+    void updateRows();
     void folderClicked();
     void selectionChanged();
     // Shows the one selected mail; the mail shown before counts as read.

@@ -9,6 +9,8 @@
 #include <QMetaObject>
 
 #include <chrono>
+#include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace skerrow::desktop {
@@ -61,11 +63,32 @@ void MessageModel::reset(const std::vector<std::shared_ptr<host::Item>>& items) 
     endResetModel();
 }
 
-void MessageModel::update(const std::vector<std::shared_ptr<host::Item>>& items) {
+bool MessageModel::update(const std::vector<std::shared_ptr<host::Item>>& items) {
+    // Beyond this many rows come or gone, one change per row costs more
+    // than showing the rows afresh.
+    constexpr std::size_t fewChanges = 200;
     std::unordered_set<const host::Item*> present;
     present.reserve(items.size());
     for (const auto& item : items)
         present.insert(item.get());
+    std::size_t kept = 0;
+    for (const Row& row : rows_)
+        kept += present.contains(row.item.get());
+    if ((rows_.size() - kept) + (items.size() - kept) > fewChanges) {
+        std::unordered_map<const host::Item*, std::pair<std::unique_ptr<Text>, Kind>> known;
+        for (Row& row : rows_)
+            if (row.text && present.contains(row.item.get()))
+                known.emplace(row.item.get(), std::pair(std::move(row.text), row.kind));
+        reset(items);
+        // What was read of the rows that stay is kept.
+        for (Row& row : rows_)
+            if (auto it = known.find(row.item.get()); it != known.end()) {
+                unread_ -= counts(row);
+                std::tie(row.text, row.kind) = std::move(it->second);
+                unread_ += counts(row);
+            }
+        return true;
+    }
     // Gone first, a run of neighbours at a time.
     for (std::size_t end = rows_.size(); end > 0;) {
         if (present.contains(rows_[end - 1].item.get())) {
@@ -111,8 +134,24 @@ void MessageModel::update(const std::vector<std::shared_ptr<host::Item>>& items)
         at += arrived.size();
     }
     // Only a host that reordered its items gets here: show them afresh.
-    if (rows_.size() != items.size())
+    if (rows_.size() != items.size()) {
         reset(items);
+        return true;
+    }
+    return false;
+}
+
+std::vector<int> MessageModel::rowsOf(const std::vector<std::shared_ptr<host::Item>>& items) const {
+    std::unordered_map<const host::Item*, std::size_t> wanted;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        wanted.emplace(items[i].get(), i);
+    std::vector<int> rows(items.size(), -1);
+    for (std::size_t row = 0; row < rows_.size() && !wanted.empty(); ++row)
+        if (auto it = wanted.find(rows_[row].item.get()); it != wanted.end()) {
+            rows[it->second] = static_cast<int>(row);
+            wanted.erase(it);
+        }
+    return rows;
 }
 
 const MessageModel::Text& MessageModel::text(const Row& row) const {

@@ -29,8 +29,13 @@ public:
     // Shows these items (in the folder's order, oldest first) from scratch.
     void reset(const std::vector<std::shared_ptr<host::Item>>& items);
     // Brings the rows in line with the folder's items now; what the view
-    // shows of unchanged rows stays as it is.
-    void update(const std::vector<std::shared_ptr<host::Item>>& items);
+    // shows of unchanged rows stays as it is. When many items came or went
+    // (a purge), the rows are shown afresh in one go, which is cheaper
+    // than a change per row on a big folder: then it returns true, and the
+    // view's selection is gone.
+    bool update(const std::vector<std::shared_ptr<host::Item>>& items);
+    // The row of an item of the list, or -1; looked up by a walk.
+    std::vector<int> rowsOf(const std::vector<std::shared_ptr<host::Item>>& items) const;
     // Reads the texts of the rows from first up to, not including, last.
     void prefetch(int first, int last) const;
 

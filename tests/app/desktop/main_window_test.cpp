@@ -157,6 +157,24 @@ TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
     EXPECT_EQ(fileNames(maildir / ".Trash" / "cur").size(), 2u);
 }
 
+TEST_F(DesktopTest, SelectionOutlivesAnotherProgramMovingHundredsOfMailsAway) {
+    std::vector<std::string> moved;
+    for (int i = 0; i < 250; ++i)
+        moved.push_back(deliver("cur", "ann@example.org", "bulk " + std::to_string(i), 30));
+    deliver("cur", "bob@example.net", "keep", 20);
+    start();
+    addin().newMailPending = false;
+    clickRow(window(), "keep");
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(maildir / ".Archive" / sub);
+    for (const auto& name : moved)
+        fs::rename(maildir / "cur" / name, maildir / ".Archive" / "cur" / name);
+    ASSERT_TRUE(waitFor([&] { return subjects(window()) == std::vector<std::string>{"keep"}; }));
+    auto selection = window().explorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 1);
+    EXPECT_EQ(host::asMailItem(selection->Item(1))->Subject(), "keep");
+}
+
 TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {
     start();
     auto explorer = window().explorer();

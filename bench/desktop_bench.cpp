@@ -188,6 +188,10 @@ int run(const fs::path& work, long messages, long unread, const char* self) {
     std::printf("switch back to the Inbox:         %7.3f s   goal <= 0.2   (%d rows)\n", toInbox,
                 list->model()->rowCount());
 
+    struct rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory before the check:    %7.1f MiB\n", usage.ru_maxrss / 1024.0);
+
     QAction* command = nullptr;
     for (auto* action : window.findChildren<QAction*>())
         if (action->text() == QString::fromUtf8(checkSpamCaption))
@@ -214,7 +218,6 @@ int run(const fs::path& work, long messages, long unread, const char* self) {
         std::printf("Inbox list updated after the check: %5.3f s           (%d rows)\n",
                     seconds(watch.of[list].last - from), list->model()->rowCount());
 
-    struct rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory:                      %7.1f MiB goal < 250\n", usage.ru_maxrss / 1024.0);
     double load[1] = {0};

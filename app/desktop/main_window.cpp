@@ -6,12 +6,10 @@
 #include "filter/trap.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QFont>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
@@ -24,7 +22,6 @@
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 
 namespace skerrow::desktop {

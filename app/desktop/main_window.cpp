@@ -1,16 +1,15 @@
 #include "app/desktop/main_window.h"
 
 #include "addin/ui/dialogs.h"
+#include "app/desktop/message_model.h"
 #include "app/desktop/session.h"
 #include "filter/trap.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QFont>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
@@ -19,17 +18,17 @@
 #include <QStatusBar>
 #include <QTextDocumentFragment>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 
 namespace skerrow::desktop {
 
 namespace {
 
-constexpr int itemRole = Qt::UserRole; // a row's position in rows_, a folder's in folderList_
+constexpr int itemRole = Qt::UserRole; // a folder's position in folderList_
 constexpr int refreshDelayMs = 50;     // lets a burst of file changes settle
 
 QString q(const std::string& text) {
@@ -50,14 +49,9 @@ private:
     std::vector<std::shared_ptr<host::Item>> items_;
 };
 
-// The locale's short date and time, to the minute (the C locale's has seconds).
-QString receivedText(host::Date when) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    const QLocale locale;
-    QString format = locale.dateTimeFormat(QLocale::ShortFormat);
-    format.remove(QLatin1String(":ss"));
-    return locale.toString(QDateTime::fromMSecsSinceEpoch(ms), format);
-}
+// Rows read when a folder is shown, before the view asks: more than a
+// screen holds, so the first paint finds them ready.
+constexpr int firstScreenRows = 80;
 
 std::string entryIDOf(const std::shared_ptr<host::Item>& item) {
     if (auto mail = host::asMailItem(item))
@@ -129,11 +123,13 @@ MainWindow::MainWindow(DesktopSession& session, bool primary) : session_(session
     folders_->setHeaderLabel(tr("Folders"));
     folders_->setRootIsDecorated(true);
     auto* right = new QSplitter(Qt::Vertical, split);
-    messages_ = new QTreeWidget(right);
+    messages_ = new QTreeView(right);
     messages_->setObjectName("messages");
-    messages_->setColumnCount(3);
-    messages_->setHeaderLabels({tr("Subject"), tr("From"), tr("Received")});
+    model_ = new MessageModel([this](const auto& mail) { return session_.fromText(mail); }, messages_);
+    model_->setOnCountChanged([this] { updateStatus(); });
+    messages_->setModel(model_);
     messages_->setRootIsDecorated(false);
+    messages_->setItemsExpandable(false);
     messages_->setUniformRowHeights(true);
     messages_->setAllColumnsShowFocus(true);
     messages_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -161,7 +157,7 @@ MainWindow::MainWindow(DesktopSession& session, bool primary) : session_(session
     connect(refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { scheduleRefresh(); });
     connect(folders_, &QTreeWidget::itemSelectionChanged, this, [this] { folderClicked(); });
-    connect(messages_, &QTreeWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+    connect(messages_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
     auto* deleteKey = new QShortcut(QKeySequence::Delete, messages_, nullptr, nullptr, Qt::WidgetShortcut);
     connect(deleteKey, &QShortcut::activated, this,
             [this] { session_.dispatch(*this, [this] { deleteSelected(); }); });
@@ -260,9 +256,10 @@ void MainWindow::fillFolders() {
         item->setData(0, itemRole, static_cast<int>(i));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         int unread = 0;
+        // From the file names: no message is opened for the count.
         trap([&] {
             for (const auto& each : folderList_[i]->Items())
-                if (auto mail = host::asMailItem(each); mail && mail->UnRead())
+                if (host::MailItem* mail = each->mailItem(); mail && mail->UnRead())
                     ++unread;
         });
         QFont font = item->font(0);
@@ -289,9 +286,12 @@ void MainWindow::showFolder(const std::shared_ptr<host::Folder>& folder) {
         }
     }
     watchFolder();
-    const QSignalBlocker quiet(messages_);
-    messages_->clearSelection();
-    fillMessages();
+    filling_ = true;
+    model_->reset(attempt([&] { return folder->Items(); }).value_or(std::vector<std::shared_ptr<host::Item>>()));
+    model_->prefetch(0, firstScreenRows);
+    messages_->scrollToTop();
+    filling_ = false;
+    updateStatus();
     reading_->clear();
     // Showing another folder empties the selection, which the add-in hears of.
     if (!closed_)
@@ -319,56 +319,30 @@ void MainWindow::folderClicked() {
         showFolder(folder);
 }
 
-void MainWindow::fillMessages() {
-    const std::vector<std::string> keep = selectedIDs();
-    const std::string current = messages_->currentItem()
-                                    ? entryIDOf(rows_[static_cast<std::size_t>(
-                                          messages_->currentItem()->data(0, itemRole).toInt())])
-                                    : std::string();
+void MainWindow::updateRows() {
+    auto items = attempt([&] { return folder_->Items(); });
+    if (!items)
+        return;
+    const auto selected = selection();
+    const QModelIndex current = messages_->currentIndex();
+    std::vector<std::shared_ptr<host::Item>> kept = selected;
+    if (current.isValid())
+        kept.push_back(model_->item(current.row()));
     const int scrolled = messages_->verticalScrollBar()->value();
     filling_ = true;
-    messages_->clear();
-    rows_.clear();
-    if (folder_)
-        rows_ = attempt([&] { return folder_->Items(); }).value_or(std::vector<std::shared_ptr<host::Item>>());
-    // Newest first, as mail clients show the Inbox.
-    QList<QTreeWidgetItem*> rows;
-    for (std::size_t i = rows_.size(); i-- > 0;) {
-        auto* row = new QTreeWidgetItem;
-        row->setData(0, itemRole, static_cast<int>(i));
-        auto mail = host::asMailItem(rows_[i]);
-        if (!mail) {
-            const std::string type = attempt([&] { return rows_[i]->typeName(); }).value_or("Item");
-            row->setText(SubjectColumn, QStringLiteral("(%1)").arg(q(type)));
-            QFont font = row->font(0);
-            font.setItalic(true);
-            for (int column = 0; column < 3; ++column)
-                row->setFont(column, font);
-            rows.push_back(row);
-            continue;
-        }
-        row->setText(SubjectColumn, q(attempt([&] { return mail->Subject(); }).value_or(std::string())));
-        row->setText(FromColumn, q(session_.fromText(mail)));
-        if (auto when = attempt([&] { return mail->ReceivedTime(); }))
-            row->setText(ReceivedColumn, receivedText(*when));
-        const bool unread = attempt([&] { return mail->UnRead(); }).value_or(false);
-        QFont font = row->font(0);
-        font.setBold(unread);
-        for (int column = 0; column < 3; ++column)
-            row->setFont(column, font);
-        rows.push_back(row);
+    if (model_->update(*items)) {
+        // Shown afresh: the selection comes back for the items still there.
+        const std::vector<int> rows = model_->rowsOf(kept);
+        QItemSelection again;
+        for (std::size_t i = 0; i < selected.size(); ++i)
+            if (rows[i] >= 0)
+                again.select(model_->index(rows[i], 0), model_->index(rows[i], MessageColumnCount - 1));
+        messages_->selectionModel()->select(again, QItemSelectionModel::Select);
+        if (current.isValid() && rows.back() >= 0)
+            messages_->selectionModel()->setCurrentIndex(model_->index(rows.back(), current.column()),
+                                                         QItemSelectionModel::NoUpdate);
+        messages_->verticalScrollBar()->setValue(scrolled);
     }
-    messages_->addTopLevelItems(rows);
-    for (QTreeWidgetItem* row : rows) {
-        const std::string id = entryIDOf(rows_[static_cast<std::size_t>(row->data(0, itemRole).toInt())]);
-        if (id.empty())
-            continue;
-        if (std::find(keep.begin(), keep.end(), id) != keep.end())
-            row->setSelected(true);
-        if (id == current)
-            messages_->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
-    }
-    messages_->verticalScrollBar()->setValue(scrolled);
     filling_ = false;
     updateStatus();
 }
@@ -381,16 +355,14 @@ std::vector<std::string> MainWindow::selectedIDs() const {
 }
 
 std::vector<std::shared_ptr<host::Item>> MainWindow::selection() const {
-    std::vector<std::pair<int, std::shared_ptr<host::Item>>> picked;
-    for (QTreeWidgetItem* row : messages_->selectedItems()) {
-        const auto index = static_cast<std::size_t>(row->data(0, itemRole).toInt());
-        if (index < rows_.size())
-            picked.emplace_back(messages_->indexOfTopLevelItem(row), rows_[index]);
-    }
-    std::sort(picked.begin(), picked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<int> picked;
+    for (const QModelIndex& index : messages_->selectionModel()->selectedRows())
+        if (index.row() < model_->size())
+            picked.push_back(index.row());
+    std::sort(picked.begin(), picked.end());
     std::vector<std::shared_ptr<host::Item>> items;
-    for (auto& [position, item] : picked)
-        items.push_back(std::move(item));
+    for (int row : picked)
+        items.push_back(model_->item(row));
     return items;
 }
 
@@ -400,10 +372,8 @@ void MainWindow::refresh() {
         return;
     const std::vector<std::string> before = selectedIDs();
     fillFolders();
-    {
-        const QSignalBlocker quiet(messages_);
-        fillMessages();
-    }
+    if (folder_)
+        updateRows();
     const std::vector<std::string> after = selectedIDs();
     if (after != before) {
         showSelectedMail();
@@ -462,11 +432,7 @@ void MainWindow::showSelectedMail() {
 }
 
 void MainWindow::updateStatus() {
-    int unread = 0;
-    for (const auto& item : rows_)
-        if (auto mail = host::asMailItem(item); mail && attempt([&] { return mail->UnRead(); }).value_or(false))
-            ++unread;
-    status_->setText(tr("%1 items, %2 unread").arg(rows_.size()).arg(unread));
+    status_->setText(tr("%1 items, %2 unread").arg(model_->size()).arg(model_->unreadCount()));
 }
 
 void MainWindow::changeEvent(QEvent* event) {

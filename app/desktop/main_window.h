@@ -19,12 +19,14 @@ class QLabel;
 class QPlainTextEdit;
 class QSplitter;
 class QTimer;
+class QTreeView;
 class QTreeWidget;
 
 namespace skerrow::desktop {
 
 class DesktopSession;
 class MainWindow;
+class MessageModel;
 
 // Captions of the window's own commands.
 inline constexpr const char* standardBarName = "Standard";
@@ -39,7 +41,7 @@ inline constexpr const char* deleteForGoodQuestion =
 inline constexpr const char* windowTitleSuffix = " - Skerrow";
 
 // Message list columns; saved state does not depend on their order.
-enum MessageColumn { SubjectColumn, FromColumn, ReceivedColumn };
+enum MessageColumn { SubjectColumn, FromColumn, ReceivedColumn, MessageColumnCount };
 
 // The explorer of one main window. Once the window has closed every call
 // fails and no event comes any more.
@@ -84,15 +86,16 @@ public:
     // The selected items, top to bottom.
     std::vector<std::shared_ptr<host::Item>> selection() const;
 
-    // Reads the folders and the shown folder again. Selected messages that
-    // are still there stay selected; when the selection loses one, the
+    // Reads the folders and the shown folder again, changing only the rows
+    // of messages that came, went or were read. Selected messages that are
+    // still there stay selected; when the selection loses one, the
     // selection has changed.
     void refresh();
     // Refreshes once the events queued now have been handled.
     void scheduleRefresh();
 
     QTreeWidget* folderTree() const { return folders_; }
-    QTreeWidget* messageList() const { return messages_; }
+    QTreeView* messageList() const { return messages_; }
     QPlainTextEdit* readingPane() const { return reading_; }
 
 protected:
@@ -102,8 +105,9 @@ protected:
 private:
     void buildStandardBar();
     void fillFolders();
-    void fillMessages();
     void watchFolder();
+    // Brings the message list in line with the folder, keeping the selection.
+    void updateRows();
     void folderClicked();
     void selectionChanged();
     // Shows the one selected mail; the mail shown before counts as read.
@@ -124,7 +128,8 @@ private:
     std::vector<host::Subscription> ownClicks_;
 
     QTreeWidget* folders_ = nullptr;
-    QTreeWidget* messages_ = nullptr;
+    QTreeView* messages_ = nullptr;
+    MessageModel* model_ = nullptr;
     QPlainTextEdit* reading_ = nullptr;
     QLabel* status_ = nullptr;
     QFileSystemWatcher* watcher_ = nullptr;
@@ -132,7 +137,6 @@ private:
 
     std::vector<std::shared_ptr<host::Folder>> folderList_;
     std::shared_ptr<host::Folder> folder_;
-    std::vector<std::shared_ptr<host::Item>> rows_; // the message list's rows, by their stored index
     std::shared_ptr<host::MailItem> shown_;
 };
 

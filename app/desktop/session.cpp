@@ -8,6 +8,7 @@
 #include "render/qt/qt_dialogs.h"
 #include "render/qt/qt_window_manager.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QPointer>
@@ -122,6 +123,9 @@ void DesktopSession::start() {
     addin_ = std::make_unique<startLoad>(
         Services{platform_, host_->objects(), host_->clipboard(), *dialogs_, *windowManager_});
     primary.show();
+    // The user sees the mail before the add-in's start-up work on a big
+    // Inbox; the window takes no input until the add-in is connected.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     seenInNew_ = newMailNames();
     inboxWatcher_ = std::make_unique<QFileSystemWatcher>();

@@ -128,30 +128,30 @@ void DesktopTest::settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-QTreeWidgetItem* DesktopTest::row(desktop::MainWindow& window, const std::string& subject) {
-    QTreeWidget* list = window.messageList();
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(desktop::SubjectColumn).toStdString() == subject)
-            return list->topLevelItem(i);
+DesktopTest::ListRow DesktopTest::row(desktop::MainWindow& window, const std::string& subject) {
+    const QAbstractItemModel& rows = *window.messageList()->model();
+    for (int i = 0; i < rows.rowCount(); ++i)
+        if (rows.index(i, desktop::SubjectColumn).data().toString().toStdString() == subject)
+            return {rows.index(i, 0)};
     ADD_FAILURE() << "no message \"" << subject << "\" in the list";
-    return nullptr;
+    return {};
 }
 
 std::vector<std::string> DesktopTest::subjects(desktop::MainWindow& window) {
     std::vector<std::string> shown;
-    QTreeWidget* list = window.messageList();
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        shown.push_back(list->topLevelItem(i)->text(desktop::SubjectColumn).toStdString());
+    const QAbstractItemModel& rows = *window.messageList()->model();
+    for (int i = 0; i < rows.rowCount(); ++i)
+        shown.push_back(rows.index(i, desktop::SubjectColumn).data().toString().toStdString());
     return shown;
 }
 
 void DesktopTest::clickRow(desktop::MainWindow& window, const std::string& subject, Qt::KeyboardModifiers modifiers) {
-    QTreeWidgetItem* item = row(window, subject);
-    if (!item)
+    const QModelIndex index = row(window, subject).index;
+    if (!index.isValid())
         return;
-    QTreeWidget* list = window.messageList();
-    list->scrollToItem(item);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(item).center());
+    QTreeView* list = window.messageList();
+    list->scrollTo(index);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualRect(index).center());
 }
 
 void DesktopTest::clickFolder(desktop::MainWindow& window, const std::string& name) {

@@ -10,6 +10,7 @@
 
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -59,8 +60,15 @@ protected:
     // Lets queued refreshes and file notifications run.
     static void settle();
 
+    // A row of the message list as the view shows it.
+    struct ListRow {
+        QModelIndex index;
+        QString text(int column) const { return index.siblingAtColumn(column).data().toString(); }
+        QFont font(int column) const { return index.siblingAtColumn(column).data(Qt::FontRole).value<QFont>(); }
+        const ListRow* operator->() const { return this; }
+    };
     // The message list's row showing that subject; fails the test when none.
-    QTreeWidgetItem* row(desktop::MainWindow& window, const std::string& subject);
+    ListRow row(desktop::MainWindow& window, const std::string& subject);
     static std::vector<std::string> subjects(desktop::MainWindow& window);
     void clickRow(desktop::MainWindow& window, const std::string& subject,
                   Qt::KeyboardModifiers modifiers = Qt::NoModifier);

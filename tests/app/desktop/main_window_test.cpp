@@ -49,15 +49,15 @@ TEST_F(DesktopTest, MessageListShowsSubjectFromAndReceivedNewestFirstUnreadInBol
     deliver("new", "\"Smith, Carol\" <carol@example.com>", "fresh", 1);
     std::ofstream(maildir / "cur" / "5.not-a-message") << "\x01\x02 binary junk";
     start();
-    QTreeWidget* list = window().messageList();
-    ASSERT_EQ(list->headerItem()->text(0), "Subject");
-    EXPECT_EQ(list->headerItem()->text(1), "From");
-    EXPECT_EQ(list->headerItem()->text(2), "Received");
+    const QAbstractItemModel& list = *window().messageList()->model();
+    ASSERT_EQ(list.headerData(0, Qt::Horizontal), "Subject");
+    EXPECT_EQ(list.headerData(1, Qt::Horizontal), "From");
+    EXPECT_EQ(list.headerData(2, Qt::Horizontal), "Received");
     EXPECT_EQ(subjects(window()),
               (std::vector<std::string>{"fresh", "already read", "Café tonight", "(UnreadableItem)"}));
 
-    QTreeWidgetItem* cafe = row(window(), "Café tonight");
-    ASSERT_NE(cafe, nullptr);
+    const ListRow cafe = row(window(), "Café tonight");
+    ASSERT_TRUE(cafe.index.isValid());
     EXPECT_EQ(cafe->text(desktop::FromColumn), "Ann Example <ann@example.org>");
     // The unique name starts with the seconds the file's time was set to.
     const QDateTime received = QDateTime::fromSecsSinceEpoch(std::stoll(cafeFile));
@@ -155,6 +155,24 @@ TEST_F(DesktopTest, DeleteAndMarkAsReadOrUnreadActOnTheSelection) {
     }
     EXPECT_EQ(subjects(window()), (std::vector<std::string>{"two", "(UnreadableItem)"}));
     EXPECT_EQ(fileNames(maildir / ".Trash" / "cur").size(), 2u);
+}
+
+TEST_F(DesktopTest, SelectionOutlivesAnotherProgramMovingHundredsOfMailsAway) {
+    std::vector<std::string> moved;
+    for (int i = 0; i < 250; ++i)
+        moved.push_back(deliver("cur", "ann@example.org", "bulk " + std::to_string(i), 30));
+    deliver("cur", "bob@example.net", "keep", 20);
+    start();
+    addin().newMailPending = false;
+    clickRow(window(), "keep");
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(maildir / ".Archive" / sub);
+    for (const auto& name : moved)
+        fs::rename(maildir / "cur" / name, maildir / ".Archive" / "cur" / name);
+    ASSERT_TRUE(waitFor([&] { return subjects(window()) == std::vector<std::string>{"keep"}; }));
+    auto selection = window().explorer()->GetSelection();
+    ASSERT_EQ(selection->Count(), 1);
+    EXPECT_EQ(host::asMailItem(selection->Item(1))->Subject(), "keep");
 }
 
 TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {

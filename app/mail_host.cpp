@@ -133,24 +133,30 @@ std::string imapPassword(const MailOptions& options, const std::string& account)
     return askOnTerminal(account);
 }
 
+#ifdef SKERROW_WITH_IMAP
+imap::ImapOptions imapHostOptions(const MailOptions& options) {
+    imap::ImapOptions o;
+    try {
+        o.connect.url = imap::parseImapUrl(*options.imap);
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(e.what());
+    }
+    o.connect.caFile = options.caFile;
+    o.connect.allowPlaintext = options.allowPlaintext;
+    o.connect.password = imapPassword(options, o.connect.url.user + "@" + o.connect.url.host);
+    o.address = options.address;
+    o.contacts = options.contacts;
+    return o;
+}
+#endif
+
 MailHost openMailHost(const MailOptions& options) {
     MailHost mail;
     if (options.imap) {
 #ifndef SKERROW_WITH_IMAP
         throw std::runtime_error("this build has no IMAP host (it was built without libetpan)");
 #else
-        imap::ImapOptions o;
-        try {
-            o.connect.url = imap::parseImapUrl(*options.imap);
-        } catch (const std::invalid_argument& e) {
-            throw std::runtime_error(e.what());
-        }
-        o.connect.caFile = options.caFile;
-        o.connect.allowPlaintext = options.allowPlaintext;
-        o.connect.password = imapPassword(options, o.connect.url.user + "@" + o.connect.url.host);
-        o.address = options.address;
-        o.contacts = options.contacts;
-        auto host = std::make_shared<imap::ImapHost>(o);
+        auto host = std::make_shared<imap::ImapHost>(imapHostOptions(options));
         mail.application = host->application();
         mail.objects = &host->objects();
         mail.clipboard = &host->clipboard();

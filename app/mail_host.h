@@ -4,6 +4,9 @@
 
 #include "addin/host/host.h"
 #include "app/options.h"
+#ifdef SKERROW_WITH_IMAP
+#include "hosts/imap/imap_host.h"
+#endif
 
 #include <functional>
 #include <memory>
@@ -39,6 +42,12 @@ struct MailHost {
 // Opens --imap (asking for the password) or --maildir. Throws
 // std::exception whose text is one line for the user.
 MailHost openMailHost(const MailOptions& options);
+
+#ifdef SKERROW_WITH_IMAP
+// The IMAP host's options for --imap and the options beside it, the
+// password asked for. Throws std::exception whose text is one line for the user.
+imap::ImapOptions imapHostOptions(const MailOptions& options);
+#endif
 
 // The IMAP password: the first line printed by --password-command (run
 // without a shell), else $SKERROW_IMAP_PASSWORD, else asked on the terminal.

@@ -8,6 +8,9 @@
 #ifdef SKERROW_WITH_DESKTOP
 #include "app/desktop/desktop.h"
 #endif
+#ifdef SKERROW_WITH_IMAP
+#include "app/mail_host.h"
+#endif
 
 #include <algorithm>
 #include <iostream>
@@ -18,6 +21,7 @@
 namespace {
 
 constexpr const char* usage = R"(Usage: skerrow [--maildir DIR] [--address ADDR] [--contacts PATH]...
+       skerrow --imap URL [IMAP OPTIONS] [--address ADDR] [--contacts PATH]...
        skerrow check --maildir DIR [--address ADDR] [--contacts PATH]...
        skerrow check --imap URL [IMAP OPTIONS] [--address ADDR] [--contacts PATH]...
        skerrow watch (--maildir DIR | --imap URL [IMAP OPTIONS]) [--address ADDR] ...
@@ -31,7 +35,8 @@ unread mail of unknown senders for review.
 
 With no command, the main window opens on the Maildir (else $MAILDIR, else
 ~/Maildir; without any, on a demo mailbox made under $XDG_DATA_HOME/skerrow
-with the address demo.user@example.com) and the filter's toolbar works in it.
+with the address demo.user@example.com), or with --imap on the IMAP account,
+whose Inbox it watches with IDLE; the filter's toolbar works in it.
 Without a display it runs the terminal demo instead.
 
 Commands:
@@ -57,7 +62,7 @@ Options of the main window and of check:
   --contacts PATH   a vCard file or a folder of .vcf files; on the first run
                     every address in it becomes a friend (repeatable)
 
-IMAP options (check and watch):
+IMAP options (the main window, check and watch):
   --imap URL        imaps://user@host[:port]/ (TLS, port 993) or
                     imap://user@host[:port]/ (STARTTLS, port 143); INBOX is
                     the Inbox, the mailbox flagged \Trash (else "Trash",
@@ -101,16 +106,26 @@ int runWindow(const std::vector<std::string>& args, [[maybe_unused]] int argc, [
         std::cerr << "skerrow: " << e.what() << "\nTry 'skerrow --help'.\n";
         return 2;
     }
-    if (options.imap) {
-        std::cerr << "skerrow: the main window opens a Maildir only; an IMAP account works with "
-                     "'skerrow check --imap' and 'skerrow watch --imap'\n";
-        return 2;
-    }
     const bool addressGiven = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
         return arg == "--address" || arg.rfind("--address=", 0) == 0;
     });
-    if (skerrow::desktop::displayAvailable())
-        return skerrow::desktop::runDesktop(options, addressGiven, argc, argv, std::cerr);
+    if (skerrow::desktop::displayAvailable()) {
+        std::shared_ptr<const skerrow::imap::ImapOptions> imap;
+        if (options.imap) {
+#ifdef SKERROW_WITH_IMAP
+            try {
+                imap = std::make_shared<const skerrow::imap::ImapOptions>(skerrow::app::imapHostOptions(options));
+            } catch (const std::exception& e) {
+                std::cerr << "skerrow: " << e.what() << "\n";
+                return 1;
+            }
+#else
+            std::cerr << "skerrow: this build has no IMAP host (it was built without libetpan)\n";
+            return 1;
+#endif
+        }
+        return skerrow::desktop::runDesktop(options, addressGiven, argc, argv, std::cerr, imap);
+    }
     if (!args.empty()) {
         std::cerr << "skerrow: no display to open the main window on (DISPLAY is not set); "
                      "'skerrow check' works without one\n";

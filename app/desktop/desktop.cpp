@@ -89,7 +89,8 @@ std::optional<std::string> findUserMaildir() {
     return std::nullopt;
 }
 
-int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** argv, std::ostream& err) {
+int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** argv, std::ostream& err,
+               std::shared_ptr<const imap::ImapOptions> imap) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Skerrow");
     // The session ends with the last main window, whatever dialogs are left.
@@ -105,9 +106,10 @@ int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** arg
     };
 
     DesktopOptions desktop;
-    if (!options.maildir)
+    desktop.imap = std::move(imap);
+    if (!options.maildir && !desktop.imap)
         options.maildir = findUserMaildir();
-    if (!options.maildir) {
+    if (!options.maildir && !desktop.imap) {
         posix::PosixPlatform platform;
         const auto folder = platform.systemDirectory();
         if (!folder)
@@ -124,7 +126,8 @@ int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** arg
         if (!addressGiven)
             options.address = demoAddress;
     }
-    desktop.mail = {*options.maildir, options.address, options.contacts};
+    if (!desktop.imap)
+        desktop.mail = {*options.maildir, options.address, options.contacts};
     desktop.helpFolder = installedHelpFolder(QCoreApplication::applicationDirPath());
 
     std::unique_ptr<DesktopSession> session;

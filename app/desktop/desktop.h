@@ -4,8 +4,13 @@
 #include "app/options.h"
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
+
+namespace skerrow::imap {
+struct ImapOptions;
+}
 
 namespace skerrow::desktop {
 
@@ -17,10 +22,12 @@ bool displayAvailable();
 // that is a Maildir (it has cur/ and new/).
 std::optional<std::string> findUserMaildir();
 
-// Opens the main window on the Maildir of the options, else the user's,
-// else the built-in demo (with the demo user's address unless one was
-// given on the command line), and runs until the last main window closes.
-// Returns the exit status: 0, or 1 when the Maildir cannot be opened.
-int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** argv, std::ostream& err);
+// Opens the main window on the IMAP account when one is given, else on the
+// Maildir of the options, else the user's, else the built-in demo (with the
+// demo user's address unless one was given on the command line), and runs
+// until the last main window closes. Returns the exit status: 0, or 1 when
+// the Maildir or the account cannot be opened.
+int runDesktop(app::MailOptions options, bool addressGiven, int argc, char** argv, std::ostream& err,
+               std::shared_ptr<const imap::ImapOptions> imap = nullptr);
 
 } // namespace skerrow::desktop

@@ -304,6 +304,8 @@ void MainWindow::watchFolder() {
     if (!folder_)
         return;
     const QString path = q(session_.folderPath(folder_));
+    if (path.isEmpty())
+        return;
     watcher_->addPaths({path + "/new", path + "/cur"});
 }
 

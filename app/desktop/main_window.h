@@ -1,4 +1,4 @@
-// The mail client's main window over the Maildir: the folders on the left,
+// The mail client's main window over the mail store: the folders on the left,
 // the folder's messages at the top, the selected mail's text below, and the
 // command bars on top. Its explorer object is what the add-in sees of it.
 #pragma once

@@ -7,18 +7,27 @@
 #include "hosts/maildir/message_file.h"
 #include "render/qt/qt_dialogs.h"
 #include "render/qt/qt_window_manager.h"
+#ifdef SKERROW_DESKTOP_IMAP
+#include "hosts/imap/imap_host.h"
+#endif
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QPointer>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace skerrow::desktop {
 
@@ -57,7 +66,107 @@ std::optional<std::string> headerField(const std::string& block, const std::stri
     return std::nullopt;
 }
 
+template <class Host>
+class StoreOf : public MailStore {
+public:
+    template <class Options>
+    explicit StoreOf(const Options& options) : host_(options) {}
+    std::shared_ptr<host::Application> application() const override { return host_.application(); }
+    host::ObjectFactory& objects() override { return host_.objects(); }
+    host::Clipboard& clipboard() override { return host_.clipboard(); }
+    const std::string& storeID() const override { return host_.storeID(); }
+    std::vector<std::shared_ptr<host::Folder>> folders() override { return host_.folders(); }
+    void setExplorer(std::shared_ptr<host::Explorer> explorer) override { host_.setExplorer(std::move(explorer)); }
+    void raiseNewMail() override { host_.raiseNewMail(); }
+    void markRead(const std::shared_ptr<host::MailItem>& mail) override { host_.markRead(mail); }
+    void markUnread(const std::shared_ptr<host::MailItem>& mail) override { host_.markUnread(mail); }
+
+private:
+    Host host_;
+};
+
 } // namespace
+
+// A connection of its own that idles on the IMAP Inbox on a thread of its
+// own: the host's connection serves the GUI thread alone. It tells of
+// every change it hears of, and whether UIDNEXT grew: mail arrived.
+class InboxIdler {
+public:
+    using Notice = std::function<void(bool arrived, const std::string& failure)>;
+
+#ifdef SKERROW_DESKTOP_IMAP
+    InboxIdler(imap::ConnectOptions options, Notice notice)
+        : options_(std::move(options)), notice_(std::move(notice)) {
+        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw std::runtime_error("cannot watch the Inbox");
+        thread_ = std::thread([this] { run(); });
+    }
+#endif
+    ~InboxIdler() {
+        stopping_ = true;
+        poke();
+        if (thread_.joinable())
+            thread_.join();
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+    }
+    InboxIdler(const InboxIdler&) = delete;
+    InboxIdler& operator=(const InboxIdler&) = delete;
+
+    // Looks at the Inbox now (Get Mail).
+    void poke() {
+        const char byte = 1;
+        (void)!::write(wake_[1], &byte, 1);
+    }
+
+private:
+#ifdef SKERROW_DESKTOP_IMAP
+    void run() {
+        try {
+            imap::ImapClient client(options_);
+            // A dropped connection is opened again once for each look.
+            auto look = [&] {
+                try {
+                    return client.select("INBOX");
+                } catch (const imap::ConnectionLost&) {
+                    client.reconnect();
+                    return client.select("INBOX");
+                }
+            };
+            std::uint32_t known = look().uidNext;
+            while (!stopping_) {
+                bool spoke = false;
+                try {
+                    spoke = client.hasIdle() ? client.idle(wake_[0], std::chrono::minutes(25)) : false;
+                } catch (const imap::ConnectionLost&) {
+                    spoke = true; // the next look opens it again
+                }
+                if (!client.hasIdle()) {
+                    pollfd p{wake_[0], POLLIN, 0};
+                    ::poll(&p, 1, 30'000);
+                }
+                char drained[64];
+                while (::read(wake_[0], drained, sizeof drained) > 0) {
+                }
+                if (stopping_)
+                    break;
+                const std::uint32_t next = look().uidNext;
+                if (spoke || next != known)
+                    notice_(next != known, {});
+                known = next;
+            }
+        } catch (const std::exception& e) {
+            notice_(false, e.what());
+        }
+    }
+
+    imap::ConnectOptions options_;
+#endif
+    Notice notice_;
+    int wake_[2] = {-1, -1};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 std::vector<std::string> readToolbarLayout(const std::string& path) {
     std::vector<std::string> names;
@@ -88,9 +197,23 @@ void writeToolbarLayout(const std::string& path, const std::vector<std::string>&
         throw std::runtime_error("cannot replace " + path);
 }
 
+namespace {
+
+std::unique_ptr<MailStore> openStore(const DesktopOptions& options) {
+    if (options.imap) {
+#ifdef SKERROW_DESKTOP_IMAP
+        return std::make_unique<StoreOf<imap::ImapHost>>(*options.imap);
+#else
+        throw std::runtime_error("this build has no IMAP host");
+#endif
+    }
+    return std::make_unique<StoreOf<maildir::MaildirHost>>(options.mail);
+}
+
+} // namespace
+
 DesktopSession::DesktopSession(DesktopOptions options)
-    : options_(std::move(options)), host_(std::make_unique<maildir::MaildirHost>(options_.mail)),
-      platform_(options_.configDir, options_.dataDir) {
+    : options_(std::move(options)), host_(openStore(options_)), platform_(options_.configDir, options_.dataDir) {
     // Reads the From fields for the message list, beside the add-in's own session.
     reader_ = std::dynamic_pointer_cast<host::MessagingSession>(host_->objects().CreateObject("MAPI.Session"));
     if (reader_)
@@ -98,6 +221,7 @@ DesktopSession::DesktopSession(DesktopOptions options)
 }
 
 DesktopSession::~DesktopSession() {
+    idler_.reset();
     // The add-in's dialogs go first, then the windows they stand over.
     windowManager_.reset();
     dialogs_.reset();
@@ -127,10 +251,27 @@ void DesktopSession::start() {
     // Inbox; the window takes no input until the add-in is connected.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    seenInNew_ = newMailNames();
-    inboxWatcher_ = std::make_unique<QFileSystemWatcher>();
-    inboxWatcher_->addPath(QString::fromStdString(host_->storeID() + "/new"));
-    QObject::connect(inboxWatcher_.get(), &QFileSystemWatcher::directoryChanged, [this] { checkNewMail(); });
+    if (options_.imap) {
+#ifdef SKERROW_DESKTOP_IMAP
+        noticeContext_ = std::make_unique<QObject>();
+        idler_ = std::make_unique<InboxIdler>(options_.imap->connect, [this](bool arrived, const std::string& failure) {
+            QMetaObject::invokeMethod(
+                noticeContext_.get(),
+                [this, arrived, failure] {
+                    if (!failure.empty())
+                        log_.record("watching the Inbox: " + failure);
+                    else
+                        mailNoticed(arrived);
+                },
+                Qt::QueuedConnection);
+        });
+#endif
+    } else {
+        seenInNew_ = newMailNames();
+        inboxWatcher_ = std::make_unique<QFileSystemWatcher>();
+        inboxWatcher_->addPath(QString::fromStdString(host_->storeID() + "/new"));
+        QObject::connect(inboxWatcher_.get(), &QFileSystemWatcher::directoryChanged, [this] { checkNewMail(); });
+    }
 
     dispatch(primary, [this] {
         IDTExtensibility2::CustomValues custom;
@@ -165,6 +306,8 @@ MainWindow* DesktopSession::openWindow() {
 
 std::set<std::string> DesktopSession::newMailNames() const {
     std::set<std::string> names;
+    if (options_.imap)
+        return names;
     const QDir folder(QString::fromStdString(host_->storeID() + "/new"));
     for (const QString& name : folder.entryList(QDir::Files | QDir::NoDotAndDotDot))
         if (!name.startsWith(u'.'))
@@ -179,6 +322,12 @@ void DesktopSession::checkNewMail() {
     const bool arrived =
         std::any_of(names.begin(), names.end(), [&](const std::string& name) { return !seenInNew_.contains(name); });
     seenInNew_ = std::move(names);
+    mailNoticed(arrived);
+}
+
+void DesktopSession::mailNoticed(bool arrived) {
+    if (ended_)
+        return;
     // NewMail only raises the add-in's flag: it may come while a handler runs.
     if (arrived)
         host_->raiseNewMail();
@@ -186,7 +335,10 @@ void DesktopSession::checkNewMail() {
 }
 
 void DesktopSession::getMail() {
-    checkNewMail();
+    if (idler_)
+        idler_->poke();
+    else
+        checkNewMail();
 }
 
 void DesktopSession::dispatch(MainWindow& from, const std::function<void()>& event, bool byUser) {
@@ -251,6 +403,7 @@ void DesktopSession::end() {
         return;
     ended_ = true;
     inboxWatcher_.reset();
+    idler_.reset();
     if (connected_) {
         IDTExtensibility2::CustomValues custom;
         log_.deliver("OnDisconnection", [&] { addin_->OnDisconnection(0, custom); });
@@ -263,6 +416,8 @@ void DesktopSession::end() {
 }
 
 std::string DesktopSession::folderPath(const std::shared_ptr<host::Folder>& folder) {
+    if (options_.imap)
+        return {};
     const std::string& root = host_->storeID();
     auto mapi = attempt([&] { return host::must(host_->application()->GetNamespace("MAPI")); });
     if (mapi && folder == attempt([&] { return (*mapi)->GetDefaultFolder(host::olFolderInbox); }).value_or(nullptr))

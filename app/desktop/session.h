@@ -1,9 +1,11 @@
-// One run of the desktop mail client: the Maildir host, its main windows,
-// the add-in connected to it, and the Qt renderer of the add-in's windows.
+// One run of the desktop mail client: the Maildir or IMAP host, its main
+// windows, the add-in connected to it, and the Qt renderer of the add-in's
+// windows.
 //
 // Host events: NewMail when a message appears in the Inbox's new/ (and once
 // at start when new/ holds mail no client has looked at), or when Get Mail
-// finds one there; SelectionChange at every change of a window's
+// finds one there; on IMAP, when the Inbox's UIDNEXT grows, as a second
+// connection idling on it (or Get Mail) learns; SelectionChange at every change of a window's
 // selection; Close when a window closes. Events the add-in's handlers set
 // off while another of them runs (a selection that loses a mail deleted by
 // a command) wait until it has returned.
@@ -22,9 +24,13 @@
 #include <vector>
 
 class QFileSystemWatcher;
+class QObject;
 
 namespace skerrow {
 class startLoad;
+namespace imap {
+struct ImapOptions;
+}
 namespace ui {
 class Dialogs;
 }
@@ -37,9 +43,27 @@ class QtWindowManager;
 namespace skerrow::desktop {
 
 class MainWindow;
+class InboxIdler;
+
+// What the session needs of its mail client, a Maildir or an IMAP account.
+class MailStore {
+public:
+    virtual ~MailStore() = default;
+    virtual std::shared_ptr<host::Application> application() const = 0;
+    virtual host::ObjectFactory& objects() = 0;
+    virtual host::Clipboard& clipboard() = 0;
+    virtual const std::string& storeID() const = 0;
+    virtual std::vector<std::shared_ptr<host::Folder>> folders() = 0;
+    virtual void setExplorer(std::shared_ptr<host::Explorer> explorer) = 0;
+    virtual void raiseNewMail() = 0;
+    virtual void markRead(const std::shared_ptr<host::MailItem>& mail) = 0;
+    virtual void markUnread(const std::shared_ptr<host::MailItem>& mail) = 0;
+};
 
 struct DesktopOptions {
     maildir::MaildirOptions mail;
+    // An IMAP account (its password known) instead of the Maildir.
+    std::shared_ptr<const imap::ImapOptions> imap;
     // The folders of the settings (and the toolbar layout) and of the list
     // file; nothing: $XDG_CONFIG_HOME/skerrow and $XDG_DATA_HOME/skerrow.
     std::optional<std::string> configDir;
@@ -60,7 +84,8 @@ void writeToolbarLayout(const std::string& path, const std::vector<std::string>&
 
 class DesktopSession {
 public:
-    // Opens the Maildir; throws host::HostError saying why it cannot.
+    // Opens the Maildir or connects to the account; throws std::exception
+    // saying why it cannot.
     // Needs a QApplication.
     explicit DesktopSession(DesktopOptions options);
     ~DesktopSession();
@@ -72,14 +97,14 @@ public:
     void start();
     // A further main window on the Inbox, which the add-in does not watch.
     MainWindow* openWindow();
-    // Looks for mail that has arrived in the Inbox's new/ and shows it.
+    // Looks for mail that has arrived in the Inbox and shows it.
     void getMail();
 
     // After the last main window has closed: the add-in is disconnected.
     bool ended() const { return ended_; }
     void setOnEnded(std::function<void()> onEnded) { onEnded_ = std::move(onEnded); }
 
-    maildir::MaildirHost& host() { return *host_; }
+    MailStore& host() { return *host_; }
     posix::PosixPlatform& platform() { return platform_; }
     startLoad& addin() { return *addin_; }
     EventLog& events() { return log_; }
@@ -95,7 +120,7 @@ public:
     void dispatch(MainWindow& from, const std::function<void()>& event, bool byUser = true);
     void windowActivated(MainWindow& window);
     void windowClosed(MainWindow& window);
-    // The folder's directory.
+    // The folder's directory; empty on IMAP.
     std::string folderPath(const std::shared_ptr<host::Folder>& folder);
     // The From field in display form ("Name <addr>"); empty when unreadable.
     std::string fromText(const std::shared_ptr<host::MailItem>& mail);
@@ -107,13 +132,14 @@ public:
 
 private:
     void checkNewMail();
+    void mailNoticed(bool arrived);
     std::set<std::string> newMailNames() const;
     void refreshAll();
     void end();
 
     DesktopOptions options_;
     EventLog log_;
-    std::unique_ptr<maildir::MaildirHost> host_;
+    std::unique_ptr<MailStore> host_;
     posix::PosixPlatform platform_;
     std::shared_ptr<host::MessagingSession> reader_;
     std::unique_ptr<startLoad> addin_;
@@ -123,6 +149,10 @@ private:
     std::unique_ptr<qt::QtWindowManager> windowManager_;
     std::unique_ptr<QFileSystemWatcher> inboxWatcher_;
     std::set<std::string> seenInNew_;
+    // Idles on the IMAP Inbox; hands what it notices to the GUI thread
+    // through the context, which goes after it.
+    std::unique_ptr<QObject> noticeContext_;
+    std::unique_ptr<InboxIdler> idler_;
     MainWindow* active_ = nullptr;
     int running_ = 0; // events under way
     std::vector<std::function<void()>> waiting_;

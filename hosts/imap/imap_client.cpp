@@ -615,6 +615,22 @@ void ImapClient::remove(const std::vector<std::uint32_t>& uids, const std::optio
     check(mailimap_uid_expunge(session_->imap, set), "UID EXPUNGE");
 }
 
+void ImapClient::setSeen(const std::vector<std::uint32_t>& uids, bool seen) {
+    if (!session_)
+        throw ConnectionLost("not connected to " + where(options_.url));
+    if (uids.empty())
+        return;
+    mailimap_set* set = setOf(uids);
+    SetOwner owner{set};
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_seen());
+    mailimap_store_att_flags* store = seen ? mailimap_store_att_flags_new_add_flags_silent(flags)
+                                           : mailimap_store_att_flags_new_remove_flags_silent(flags);
+    const int r = mailimap_uid_store(session_->imap, set, store);
+    mailimap_store_att_flags_free(store);
+    check(r, "UID STORE");
+}
+
 bool ImapClient::idle(int stopFd, std::chrono::seconds longest) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));

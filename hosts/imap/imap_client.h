@@ -98,6 +98,8 @@ public:
     // UID MOVE, or UID COPY, UID STORE +FLAGS.SILENT (\Deleted) and UID
     // EXPUNGE of exactly these messages; to = nothing removes them for good.
     void remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
+    // UID STORE +FLAGS.SILENT (\Seen), or -FLAGS when unread.
+    void setSeen(const std::vector<std::uint32_t>& uids, bool seen);
 
     // IDLE on the selected mailbox until the server says something, stopFd
     // becomes readable or the time runs out; true when the server spoke.

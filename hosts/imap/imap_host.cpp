@@ -429,6 +429,18 @@ struct HostContext {
         throw host::HostError("no message " + entryID + " in " + account);
     }
 
+    void setSeen(const std::string& entryID, bool seen) {
+        flushMoves();
+        auto [folder, record] = find(entryID);
+        if (record->seen == seen)
+            return;
+        run([&] {
+            selectFor(*folder, *record);
+            client->setSeen({record->uid}, seen);
+        });
+        record->seen = seen;
+    }
+
     bool waitForMail(int stopFd) {
         flushMoves();
         auto inbox = state(inboxName);
@@ -729,6 +741,14 @@ std::vector<std::shared_ptr<host::Folder>> ImapHost::folders() {
     for (const auto& box : others)
         result.push_back(folderOf(context_, context_->state(box.name), box.delimiter));
     return result;
+}
+
+void ImapHost::markRead(const std::shared_ptr<host::MailItem>& mail) {
+    context_->setSeen(mail->EntryID(), true);
+}
+
+void ImapHost::markUnread(const std::shared_ptr<host::MailItem>& mail) {
+    context_->setSeen(mail->EntryID(), false);
 }
 
 void ImapHost::setExplorer(std::shared_ptr<host::Explorer> explorer) {

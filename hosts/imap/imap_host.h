@@ -58,6 +58,10 @@ public:
     // Inbox first, then Deleted Items when it exists, then the others by name.
     std::vector<std::shared_ptr<host::Folder>> folders();
 
+    // Sets or clears \Seen of a mail of this host on the server.
+    void markRead(const std::shared_ptr<host::MailItem>& mail);
+    void markUnread(const std::shared_ptr<host::MailItem>& mail);
+
     void setExplorer(std::shared_ptr<host::Explorer> explorer);
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();

@@ -7,11 +7,17 @@ if(TARGET skerrow_desktop)
   if(NOT SKERROW_DESKTOP_TESTS)
     return()
   endif()
+  if(TARGET skerrow_imap)
+    # The desktop on an IMAP account of the IMAP host tests' Dovecot.
+    list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/hosts/imap/dovecot_server.cpp
+         ${CMAKE_SOURCE_DIR}/tests/app/app_fixture.cpp)
+  endif()
   add_executable(test_desktop ${SKERROW_DESKTOP_TESTS})
   target_include_directories(test_desktop PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(test_desktop PRIVATE skerrow_desktop Qt6::Test GTest::gtest)
   target_compile_definitions(test_desktop PRIVATE SKERROW_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots"
-                             SKERROW_BINARY="$<TARGET_FILE:skerrow>" SKERROW_HELP_FILE="${CMAKE_BINARY_DIR}/skerrow.chm")
+                             SKERROW_BINARY="$<TARGET_FILE:skerrow>" SKERROW_HELP_FILE="${CMAKE_BINARY_DIR}/skerrow.chm"
+                             SKERROW_TEST_WORK="${CMAKE_BINARY_DIR}/test-work")
   # The program itself is started by some tests; its help file comes with it.
   add_dependencies(test_desktop skerrow)
   # The test program picks the offscreen platform itself when none is set.

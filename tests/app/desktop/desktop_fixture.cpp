@@ -88,6 +88,7 @@ std::string DesktopTest::writeContacts(const std::vector<std::string>& addresses
 desktop::DesktopSession& DesktopTest::start(std::vector<std::string> contacts) {
     desktop::DesktopOptions options;
     options.mail = {maildir.string(), desktopUser, std::move(contacts)};
+    options.imap = imap;
     options.configDir = configDir.string();
     options.dataDir = dataDir.string();
     options.helpFolder = helpDir.string() + "/";

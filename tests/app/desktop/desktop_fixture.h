@@ -92,6 +92,8 @@ protected:
     fs::path configDir;
     fs::path dataDir;
     fs::path helpDir;
+    // The account start() opens instead of the Maildir, when set.
+    std::shared_ptr<const imap::ImapOptions> imap;
 
 private:
     std::unique_ptr<desktop::DesktopSession> session_;

@@ -254,7 +254,7 @@ void DesktopSession::start() {
     if (options_.imap) {
 #ifdef SKERROW_DESKTOP_IMAP
         noticeContext_ = std::make_unique<QObject>();
-        idler_ = std::make_unique<InboxIdler>(options_.imap->connect, [this](bool arrived, const std::string& failure) {
+        auto notice = [this](bool arrived, const std::string& failure) {
             QMetaObject::invokeMethod(
                 noticeContext_.get(),
                 [this, arrived, failure] {
@@ -264,7 +264,9 @@ void DesktopSession::start() {
                         mailNoticed(arrived);
                 },
                 Qt::QueuedConnection);
-        });
+        };
+        log_.deliver("watching the Inbox",
+                     [&] { idler_ = std::make_unique<InboxIdler>(options_.imap->connect, std::move(notice)); });
 #endif
     } else {
         seenInNew_ = newMailNames();

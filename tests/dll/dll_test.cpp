@@ -15,9 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 using namespace skerrow;
 using fake::FakeOutlook;
@@ -216,6 +218,76 @@ Children childrenOf(HWND window) {
     Children children;
     ::EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&children));
     return children;
+}
+
+// The user at the add-in's modal windows: each step runs on a timer tick
+// inside whatever message loop is running, and returns false to be tried
+// again on the next tick (its window is not shown yet).
+class UserAtModalWindows {
+public:
+    explicit UserAtModalWindows(std::vector<std::function<bool()>> steps) : steps_(std::move(steps)) {
+        current_ = this;
+        timer_ = ::SetTimer(nullptr, 0, 20, tick);
+    }
+    ~UserAtModalWindows() {
+        ::KillTimer(nullptr, timer_);
+        current_ = nullptr;
+    }
+    bool done() const { return next_ == steps_.size(); }
+
+private:
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+        auto* self = current_;
+        if (!self || self->busy_ || self->done())
+            return;
+        self->busy_ = true;
+        if (self->steps_[self->next_]())
+            ++self->next_;
+        else if (++self->tries_ > 250) // a window that never came: end its loop instead of hanging
+            for (const wchar_t* caption : {L"Add Sender", L"Options", L" Check Spam "})
+                if (HWND shown = shownWindow(caption))
+                    ::PostMessageW(shown, WM_CLOSE, 0, 0);
+        self->busy_ = false;
+    }
+    static inline UserAtModalWindows* current_ = nullptr;
+    std::vector<std::function<bool()>> steps_;
+    std::size_t next_ = 0;
+    int tries_ = 0;
+    bool busy_ = false;
+    UINT_PTR timer_ = 0;
+};
+
+struct ChildSearch {
+    std::wstring type, text;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK matchChild(HWND child, LPARAM data) {
+    auto* search = reinterpret_cast<ChildSearch*>(data);
+    wchar_t type[64] = {}, text[256] = {};
+    ::GetClassNameW(child, type, 64);
+    ::GetWindowTextW(child, text, 256);
+    if (search->type == type && (search->text.empty() || search->text == text)) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The first control of that class (and caption, unless empty) in a shown window.
+HWND controlIn(const wchar_t* window, const wchar_t* type, const wchar_t* text = L"") {
+    HWND shown = shownWindow(window);
+    ChildSearch search{type, text};
+    if (shown)
+        ::EnumChildWindows(shown, matchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool clickIn(const wchar_t* window, const wchar_t* button) {
+    HWND found = controlIn(window, L"Button", button);
+    if (found)
+        ::SendMessageW(found, BM_CLICK, 0, 0);
+    return found != nullptr;
 }
 
 IID extensibilityIID() {
@@ -647,6 +719,50 @@ TEST_P(AddIn, DirectoryUsersAreKnownByTheirSmtpAddressesWhereTheClientTellsThem)
     client.selection = {fromBoss};
     EXPECT_EQ(client.click("Is &Spam"), std::vector<HRESULT>{S_OK});
     EXPECT_NE(listFile()->find("\r\n" + bossAddress + "\r\n"), std::string::npos);
+    EXPECT_EQ(disconnect(), S_OK);
+}
+
+// Today's client ends without disconnecting the add-in: what the user chose
+// in the entry dialog and in Options is stored when the window closes, and
+// the next start filters by it.
+TEST_P(AddIn, TheEntryDialogAndOptionsAreStoredAtOnceAndKeptAcrossARestart) {
+    stock();
+    auto bulk = deliver("bulk", "seller@bulk.example", "me@home.example");
+    ASSERT_EQ(connect(), S_OK);
+    client.selection = {bulk};
+    {
+        UserAtModalWindows user({[] { return clickIn(L"Add Sender", L"&OK"); }});
+        EXPECT_EQ(client.click("Add the Entire Domain to &Blacklist"), std::vector<HRESULT>{S_OK});
+        EXPECT_TRUE(user.done());
+    }
+    EXPECT_EQ(listFile()->substr(listFile()->rfind("\r\n", listFile()->size() - 3)),
+              "\r\n*@spam.example;*@bulk.example\r\n");
+    {
+        UserAtModalWindows user({[] {
+                                     HWND edit = controlIn(L"Options", L"Edit");
+                                     if (edit)
+                                         ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"pal@new.example"));
+                                     return edit != nullptr;
+                                 },
+                                 [] { return clickIn(L"Options", L"&Add"); },
+                                 [] { return clickIn(L"Options", L"&OK"); }});
+        EXPECT_EQ(client.click("&Options"), std::vector<HRESULT>{S_OK});
+        EXPECT_TRUE(user.done());
+    }
+    EXPECT_EQ(listFile()->substr(0, listFile()->find("\r\n")),
+              "friend@pals.example;jos\xe9@example.com;boss@work.example;pal@new.example");
+
+    // Ended without a disconnection, then started again.
+    addin = {};
+    client.dropTemporaryControls();
+    deliver("more", "other@bulk.example", "me@home.example");
+    ASSERT_EQ(connect(), S_OK);
+    {
+        UserAtModalWindows user({[] { return clickIn(L" Check Spam ", L"OK"); }});
+        EXPECT_EQ(client.click("&Check Spam"), std::vector<HRESULT>{S_OK});
+        EXPECT_TRUE(user.done()) << "no report of the deletions";
+    }
+    EXPECT_EQ(inbox(), (std::vector<std::string>{"friend"}));
     EXPECT_EQ(disconnect(), S_OK);
 }
 

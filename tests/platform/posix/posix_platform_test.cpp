@@ -370,13 +370,6 @@ TEST_F(Posix, SystemDirectoryIsMadeUnderXdgDataHomeOrHome) {
     EXPECT_EQ(PosixPlatform().systemDirectory(), std::nullopt) << "a file stands where the folder must go";
 }
 
-TEST_F(Posix, UserNameComesFromTheSystemAndAnUnknownBitmapFails) {
-    PosixPlatform p;
-    const passwd* entry = ::getpwuid(::geteuid());
-    EXPECT_EQ(p.userName(), entry ? std::optional<std::string>(entry->pw_name) : std::nullopt);
-    EXPECT_THROW(p.loadBitmap(999), std::runtime_error);
-}
-
 TEST_F(Posix, GeneralDateIsTheEnvironmentsLocaleShortDateAndLongTimeInLocalTime) {
     // Two locales made here (their date part only, which is quick), so that
     // the test needs none installed.

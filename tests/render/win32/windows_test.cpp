@@ -330,48 +330,36 @@ TEST(Win32Windows, optionsRefusedAddShowsItsBoxThenFocusesTheEmptiedTextBox) {
     EXPECT_TRUE(!form.isLoaded());
 }
 
-TEST(Win32Windows, optionsBackupOffersTheFltFilterAndWritesUnderTheNameTyped) {
+// The save dialog offers the filter as the system writes it and gives the
+// name typed back in UTF-8; a cancelled open dialog gives nothing.
+TEST(Win32Windows, fileDialogsOfferTheFilterAndGiveTheNameTypedOrNothing) {
     Scene s;
-    s.v.enemyemail = {"spam@junk.example"};
-    s.v.listsSafeToStore = true;
-    s.platform.files[s.listFile()] = "";
     const std::string chosen = "C:\\skerrow-backup-\xc3\xa9t\xc3\xa9.flt";
-    Options& form = s.v.forms().optionsWindow();
-    Script script;
-    script.opening([&] { click(s.control(form, "Command3")); })
-        .then([&] {
-            HWND dialog = foreignDialog();
-            EXPECT_TRUE(dialog);
-            wchar_t type[256] = {};
-            SendDlgItemMessageW(dialog, comboFileType, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(type));
-            EXPECT_EQ(std::wstring(type), std::wstring(L"anti filter(*.flt)"));
-            EXPECT_EQ(static_cast<int>(SendDlgItemMessageW(dialog, comboFileType, CB_GETCOUNT, 0, 0)), 1);
-            const int nameBox = GetDlgItem(dialog, comboFileName) ? comboFileName : editFileName;
-            SetDlgItemTextW(dialog, nameBox, win32::widen(chosen).c_str());
-            pressBoxButton(dialog, IDOK);
-        })
-        .then([&] {
-            HWND box = foreignDialog();
-            EXPECT_TRUE(box);
-            pressBoxButton(box, IDOK);
-        })
-        .then([&] { click(s.control(form, "Command2")); });
-    script.play([&] { form.showModal(); });
-    EXPECT_TRUE(s.platform.files.contains(chosen));
-    EXPECT_EQ(s.platform.files[chosen], std::string("\r\n\r\nspam@junk.example\r\n\r\n"));
-}
-
-TEST(Win32Windows, openDialogCancelledGivesNothing) {
-    Scene s;
-    std::optional<std::string> answer = "not asked";
-    Script script;
-    script.then([&] {
+    std::optional<std::string> saved;
+    Script save;
+    save.then([&] {
         HWND dialog = foreignDialog();
-        EXPECT_TRUE(dialog);
+        ASSERT_TRUE(dialog);
+        wchar_t type[256] = {};
+        SendDlgItemMessageW(dialog, comboFileType, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(type));
+        EXPECT_EQ(std::wstring(type), std::wstring(L"anti filter(*.flt)"));
+        EXPECT_EQ(static_cast<int>(SendDlgItemMessageW(dialog, comboFileType, CB_GETCOUNT, 0, 0)), 1);
+        const int nameBox = GetDlgItem(dialog, comboFileName) ? comboFileName : editFileName;
+        SetDlgItemTextW(dialog, nameBox, win32::widen(chosen).c_str());
+        pressBoxButton(dialog, IDOK);
+    });
+    save.play([&] { saved = s.dialogs.saveFile("anti filter(*.flt)|*.flt"); });
+    EXPECT_EQ(saved, chosen);
+
+    std::optional<std::string> opened = "not asked";
+    Script open;
+    open.then([&] {
+        HWND dialog = foreignDialog();
+        ASSERT_TRUE(dialog);
         pressBoxButton(dialog, IDCANCEL);
     });
-    script.play([&] { answer = s.dialogs.openFile("anti filter(*.flt)|*.flt"); });
-    EXPECT_TRUE(!answer);
+    open.play([&] { opened = s.dialogs.openFile("anti filter(*.flt)|*.flt"); });
+    EXPECT_FALSE(opened);
 }
 
 // ---- The entry dialog ----

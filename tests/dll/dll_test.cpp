@@ -349,17 +349,14 @@ TEST_P(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithIts
     EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "0");
     EXPECT_EQ(setting(L"NeverDisplayForAutoTellSpam"), "0");
 
-    // The layout is the add-in's; what crosses COM is checked here.
+    // The layout is the add-in's test's, the properties' passage the host's;
+    // here the faces, which take the DLL's own bitmaps.
     ASSERT_EQ(client.barsNamed("Corvalle"), 1);
     auto bar = client.bar("Corvalle");
-    EXPECT_TRUE(bar->visible);
     ASSERT_EQ(bar->controls.size(), 3u);
-    EXPECT_EQ(bar->controls[0]->controls.size(), 6u);
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         const auto& button = bar->controls[i + 1];
-        EXPECT_EQ(button->style, 3);
-        EXPECT_TRUE(button->temporary);
         // Today's buttons take their face as a picture, Outlook 2000's from
         // the clipboard; the pixels are the clipboard's own test's.
         EXPECT_EQ(button->pictureSet, !cdo());

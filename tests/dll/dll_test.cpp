@@ -360,7 +360,7 @@ TEST_P(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithIts
         // Today's buttons take their face as a picture, Outlook 2000's from
         // the clipboard; the pixels are the clipboard's own test's.
         EXPECT_EQ(button->pictureSet, !cdo());
-        EXPECT_EQ(button->face.has_value(), cdo());
+        EXPECT_EQ(button->facePasted, cdo());
     }
     // The user's copy is on the clipboard again, or was never touched.
     EXPECT_EQ(clipboardText(), L"copied by the user");

@@ -58,4 +58,15 @@ struct Client {
     }
 };
 
+// An add-in that has run before, connected.
+struct Connected : Client {
+    Connected() {
+        markInstalled();
+        connect();
+    }
+    void click(const std::shared_ptr<host::CommandBarButton>& button) {
+        std::dynamic_pointer_cast<memory::MemoryButton>(button)->click();
+    }
+};
+
 } // namespace skerrow::test

@@ -6,6 +6,7 @@ namespace skerrow {
 namespace {
 
 using test::Client;
+using test::Connected;
 
 struct States {
     bool addFriend, isSpam, addFriendDomain, addEnemyDomain;
@@ -36,9 +37,7 @@ TEST(ButtonStates, OneSelectedMailFollowsTheDecisionTables) {
         {"friend domain only", {{}, {"*@x.com"}, {}, {}}, {true, true, false, true}},
     };
     for (const Case& k : cases) {
-        Client c;
-        c.markInstalled();
-        c.connect();
+        Connected c;
         c.v().setLists(k.lists);
         auto mail = c.mail("s@x.com");
         c.host.explorer()->select({mail});
@@ -50,9 +49,7 @@ TEST(ButtonStates, OneSelectedMailFollowsTheDecisionTables) {
 }
 
 TEST(ButtonStates, EmptyNoneOrNonMailDisablesAllAndTwoMailsEnableAll) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.v().enemyemail = FilterList{"s@x.com"};
     auto a = c.mail("s@x.com");
     c.host.explorer()->select({});
@@ -67,9 +64,7 @@ TEST(ButtonStates, EmptyNoneOrNonMailDisablesAllAndTwoMailsEnableAll) {
 }
 
 TEST(ButtonStates, UnresolvedSenderIsLookedUpAsTheFallbackAndFailuresAreTrapped) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     auto mail = c.mail("s@x.com");
     c.host.faults().failAlways("Session.GetMessage");
     c.host.explorer()->select({mail});
@@ -85,9 +80,7 @@ TEST(ButtonStates, UnresolvedSenderIsLookedUpAsTheFallbackAndFailuresAreTrapped)
 }
 
 TEST(NewMail, OnlySetsTheFlagAndTheNextSelectionInTheInboxRunsTheCheck) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.v().enemydomain = FilterList{"*@spam.com"};
     auto spam = c.mail("a@spam.com");
     auto calendar = c.host.folder("Calendar");
@@ -111,9 +104,7 @@ TEST(NewMail, OnlySetsTheFlagAndTheNextSelectionInTheInboxRunsTheCheck) {
 }
 
 TEST(NewMail, ReviewWindowOpensAndClosingItClearsTheFlag) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.mail("stranger@x.com");
     c.host.raiseNewMail();
     c.host.explorer()->select({});
@@ -123,9 +114,7 @@ TEST(NewMail, ReviewWindowOpensAndClosingItClearsTheFlag) {
 }
 
 TEST(SelectionChange, AFailingStepOfTheAutomaticCheckReachesTheHost) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.host.raiseNewMail();
     auto mail = c.mail("s@x.com");
     c.v().enemyemail = FilterList{"s@x.com"};
@@ -137,9 +126,7 @@ TEST(SelectionChange, AFailingStepOfTheAutomaticCheckReachesTheHost) {
 }
 
 TEST(ExplorerClose, EndsTheWatchForGood) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.v().enemyemail = FilterList{"s@x.com"};
     auto mail = c.mail("s@x.com");
     c.host.explorer()->close();

@@ -8,16 +8,7 @@ namespace skerrow {
 namespace {
 
 using test::Client;
-
-struct Connected : Client {
-    Connected() {
-        markInstalled();
-        connect();
-    }
-    void click(const std::shared_ptr<host::CommandBarButton>& button) {
-        std::dynamic_pointer_cast<memory::MemoryButton>(button)->click();
-    }
-};
+using test::Connected;
 
 TEST(IsSpam, TwoSelectedMailsAreBlacklistedAndDeletedInOrder) {
     Connected c;

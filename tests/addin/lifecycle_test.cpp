@@ -8,6 +8,7 @@ namespace skerrow {
 namespace {
 
 using test::Client;
+using test::Connected;
 
 TEST(Connection, FirstRunImportsFriendsAndSavesThem) {
     Client c;
@@ -83,9 +84,7 @@ TEST(Totals, StoredTextIsParsedAndTheNewTotalWrittenBack) {
 }
 
 TEST(Disconnection, StoresListsAndTotalThenLogsOffAndReleases) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.v().enemyemail = addToArray(c.v().enemyemail, "bad@spam.com");
     c.v().totalDeleted = 7;
     auto session = c.host.objects().sessions.at(0);
@@ -99,9 +98,7 @@ TEST(Disconnection, StoresListsAndTotalThenLogsOffAndReleases) {
 }
 
 TEST(Disconnection, FailedLogoffIsPassedBackAndSkipsTheReleases) {
-    Client c;
-    c.markInstalled();
-    c.connect();
+    Connected c;
     c.host.faults().failOnce("Session.Logoff");
     EXPECT_THROW(c.disconnect(), std::exception);
     EXPECT_TRUE(c.v().globalApplication);

@@ -10,23 +10,15 @@ namespace {
 using platform::RegistryRoot;
 using test::World;
 
-TEST(Settings, MissingKeyReadsEmptyAndCreatesNothing) {
+TEST(Settings, ReadStopsAtTheFirstNulAndFailuresOrAMissingKeyReadEmptyAndWriteNothing) {
     World w;
     EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "");
     EXPECT_FALSE(w.platform.keyExists(RegistryRoot::CurrentUser, settingsKeyName));
-}
-
-TEST(Settings, WriteCreatesTheKeyAndReadStopsAtTheFirstNul) {
-    World w;
     regWrite(w.platform, RegistryRoot::CurrentUser, settingsKeyName, haveAutoDeleteCountValue, "12");
     EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, haveAutoDeleteCountValue), "12");
     w.platform.setValue(RegistryRoot::CurrentUser, settingsKeyName, appPathValue, std::string("C:\\app\\\0junk", 11));
     EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "C:\\app\\");
-}
 
-TEST(Settings, FailuresReadEmptyAndWriteNothing) {
-    World w;
-    w.platform.setValue(RegistryRoot::CurrentUser, settingsKeyName, appPathValue, "C:\\app\\");
     w.platform.faults().failAlways("Platform.readValue");
     w.platform.faults().failAlways("Platform.writeValue");
     EXPECT_EQ(regRead(w.platform, RegistryRoot::CurrentUser, settingsKeyName, appPathValue), "");

@@ -344,17 +344,6 @@ TEST_F(MessagingSession, OpensAMailAsAMessageWithItsSenderAndHeaders) {
     EXPECT_THROW(session->GetMessage("E1", "another store"), host::HostError);
 }
 
-TEST_F(MessagingSession, AFailedLogoffKeepsTheClientsResult) {
-    client.logoffFailure = static_cast<HRESULT>(0x80040111);
-    auto session = create();
-    try {
-        session->Logoff();
-        FAIL() << "the failed Logoff went unnoticed";
-    } catch (const outlook::ComError& error) {
-        EXPECT_EQ(error.result(), static_cast<HRESULT>(0x80040111));
-    }
-}
-
 TEST_F(MessagingSession, AClassThatIsNotRegisteredGivesNothing) {
     EXPECT_EQ(factory.CreateObject("Skerrow.NoSuchClass"), nullptr);
     registered.reset();

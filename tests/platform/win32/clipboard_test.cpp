@@ -1,56 +1,24 @@
 #include "platform/win32/clipboard.h"
 
 #include "resources/bitmaps.h"
+#include "tests/support/win32_clipboard.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include <windows.h>
 
+using namespace skerrow::test;
 using skerrow::win32::Win32Clipboard;
 
 namespace {
-
-bool openClipboard() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (::OpenClipboard(nullptr))
-            return true;
-        ::Sleep(10);
-    }
-    return false;
-}
-
-// What a user had copied: some text.
-void copyText(const std::wstring& text) {
-    ASSERT_TRUE(openClipboard());
-    ::EmptyClipboard();
-    const SIZE_T size = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
-    std::memcpy(::GlobalLock(memory), text.c_str(), size);
-    ::GlobalUnlock(memory);
-    ::SetClipboardData(CF_UNICODETEXT, memory);
-    ::CloseClipboard();
-}
 
 void emptyClipboard() {
     ASSERT_TRUE(openClipboard());
     ::EmptyClipboard();
     ::CloseClipboard();
-}
-
-std::optional<std::wstring> clipboardText() {
-    if (!openClipboard())
-        return std::nullopt;
-    std::optional<std::wstring> text;
-    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
-        text = static_cast<const wchar_t*>(::GlobalLock(data));
-        ::GlobalUnlock(data);
-    }
-    ::CloseClipboard();
-    return text;
 }
 
 int formatCount() {

@@ -123,17 +123,12 @@ private:
     std::string name_;
 };
 
-TEST(Win32Settings, ReadingUnderAMissingKeyGivesNothingAndLeavesNoKey) {
+// The add-in names its key with a trailing backslash.
+TEST(Win32Settings, WritingCreatesTheKeyAndAStringValueEndedByNulAndReadingCreatesNothing) {
     TestKey key;
     Win32Platform platform;
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
     EXPECT_FALSE(key.keyExists("Missing"));
-}
-
-TEST(Win32Settings, WritingCreatesTheKeyAndAStringValueEndedByNul) {
-    TestKey key;
-    Win32Platform platform;
-    // The add-in names its key with a trailing backslash.
     platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount", "43");
     EXPECT_EQ(key.raw("Addins\\Skerrow", "HaveAutoDeleteCount"), (std::pair<DWORD, std::string>{REG_SZ, {"43\0", 3}}));
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount"),
@@ -164,19 +159,6 @@ TEST(Win32Settings, AStoredTextEndsAtItsFirstNul) {
     Win32Platform platform;
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Total"), "12");
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Unended"), "");
-}
-
-TEST(Win32Names, TheUserNameIsTheSystemsAndTheSystemDirectoryIsWhereTheListFileCanBeMade) {
-    char expected[256];
-    DWORD size = sizeof expected;
-    ASSERT_TRUE(::GetUserNameA(expected, &size));
-    Win32Platform platform;
-    EXPECT_EQ(platform.userName(), std::string(expected));
-
-    char system[MAX_PATH];
-    ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
-    // Wine lets the prefix's owner write the system directory.
-    EXPECT_EQ(platform.systemDirectory(), std::string(system));
 }
 
 // The user's own formats (as two locales write them), put in place the way
@@ -308,7 +290,7 @@ TEST(Win32Files, ReplacingAFileThatCannotBeWrittenKeepsItAndLeavesNoTemporaryFil
     EXPECT_EQ(filesIn(folder.path()), 1);
 }
 
-TEST(Win32Files, CreatingAnEmptyFileKeepsAnExistingOne) {
+TEST(Win32Files, CreatingAnEmptyFileKeepsAnExistingOneAndAFolderOrAMissingFileIsNoFile) {
     TempFolder folder;
     Win32Platform platform;
     platform.createEmptyFile(folder / "new");
@@ -317,14 +299,11 @@ TEST(Win32Files, CreatingAnEmptyFileKeepsAnExistingOne) {
     writeBytes(folder / "old", "lists\r\n");
     platform.createEmptyFile(folder / "old");
     EXPECT_EQ(readBytes(folder / "old"), "lists\r\n");
-}
-
-TEST(Win32Files, AFolderIsNoFileAndAMissingFileCannotBeRead) {
-    TempFolder folder;
-    Win32Platform platform;
     EXPECT_FALSE(platform.fileExists(folder.path()));
     EXPECT_FALSE(platform.fileExists(folder / "missing"));
     EXPECT_THROW(platform.readTextFile(folder / "missing"), std::system_error);
+    EXPECT_THROW(platform.copyFile(folder / "missing.flt", folder / "old"), std::system_error);
+    EXPECT_EQ(readBytes(folder / "old"), "lists\r\n");
 }
 
 TEST(Win32Files, CopyingReplacesTheTargetByteForByteAlsoUnderANameOutsideTheCodePage) {
@@ -340,14 +319,6 @@ TEST(Win32Files, CopyingReplacesTheTargetByteForByteAlsoUnderANameOutsideTheCode
     platform.copyFile(backup, folder / "restored");
     EXPECT_EQ(readBytes(folder / "restored"), bytes);
     EXPECT_EQ(filesIn(folder.path()), 3);
-}
-
-TEST(Win32Files, CopyingAMissingFileLeavesTheTargetAlone) {
-    TempFolder folder;
-    Win32Platform platform;
-    writeBytes(folder / "user", "lists\r\n");
-    EXPECT_THROW(platform.copyFile(folder / "missing.flt", folder / "user"), std::system_error);
-    EXPECT_EQ(readBytes(folder / "user"), "lists\r\n");
 }
 
 TEST(Win32Files, AFolderLockKeepsOtherHoldersOutUntilItIsReleased) {

@@ -3,6 +3,7 @@
 #include "render/win32/win32_text.h"
 
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,6 @@
 namespace skerrow::test {
 
 namespace {
-
-const char* currentTest = "";
-int failuresInTest = 0;
 
 constexpr UINT tickMilliseconds = 25;
 // A modal window still open this long after its last step is a failure.
@@ -88,53 +86,6 @@ POINT rowPoint(HWND list, int row) {
 
 } // namespace
 
-std::vector<TestCase>& registry() {
-    static std::vector<TestCase> tests;
-    return tests;
-}
-
-void fail(const char* file, int line, const std::string& what) {
-    ++failuresInTest;
-    std::printf("  %s failed at %s:%d: %s\n", currentTest, file, line, what.c_str());
-    std::fflush(stdout);
-}
-
-std::string show(const std::string& text) {
-    std::string quoted(1, '"');
-    quoted.append(text).push_back('"');
-    return quoted;
-}
-std::string show(const std::wstring& text) {
-    return show(win32::narrow(text));
-}
-std::string show(const char* text) {
-    return show(std::string(text));
-}
-std::string show(long long number) {
-    return std::to_string(number);
-}
-std::string show(int number) {
-    return std::to_string(number);
-}
-std::string show(unsigned number) {
-    return std::to_string(number);
-}
-std::string show(bool value) {
-    return value ? "true" : "false";
-}
-std::string show(const std::vector<std::string>& texts) {
-    std::string out = "{";
-    for (const auto& t : texts)
-        out += (out.size() > 1 ? ", " : "") + show(t);
-    return out + "}";
-}
-std::string show(const std::vector<std::wstring>& texts) {
-    std::string out = "{";
-    for (const auto& t : texts)
-        out += (out.size() > 1 ? ", " : "") + show(t);
-    return out + "}";
-}
-
 void pump(int milliseconds) {
     const DWORD until = GetTickCount() + static_cast<DWORD>(milliseconds);
     do {
@@ -166,7 +117,7 @@ void CALLBACK Script::tick(HWND, UINT, UINT_PTR, DWORD) {
     if (script->steps_.empty()) {
         if (++script->idleTicks_ > idleTicksAllowed) {
             if (!script->overdue_)
-                fail(__FILE__, __LINE__, "a window stayed open after the last step");
+                ADD_FAILURE() << "a window stayed open after the last step";
             script->overdue_ = true;
             if (HWND box = foreignDialog())
                 PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
@@ -194,7 +145,7 @@ void Script::play(const std::function<void()>& open) {
     KillTimer(nullptr, timer);
     playing = nullptr;
     if (!steps_.empty())
-        fail(__FILE__, __LINE__, std::to_string(steps_.size()) + " steps left when the window closed");
+        ADD_FAILURE() << steps_.size() << " steps left when the window closed";
 }
 
 std::wstring text(HWND window) {
@@ -410,24 +361,3 @@ void saveScreenshot(const Capture& picture, const std::string& name) {
 }
 
 } // namespace skerrow::test
-
-int main() {
-    using namespace skerrow::test;
-    int passed = 0;
-    int failed = 0;
-    for (const TestCase& test : registry()) {
-        currentTest = test.name;
-        failuresInTest = 0;
-        test.run();
-        if (failuresInTest == 0) {
-            ++passed;
-            std::printf("ok   %s\n", test.name);
-        } else {
-            ++failed;
-            std::printf("FAIL %s\n", test.name);
-        }
-        std::fflush(stdout);
-    }
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
-}

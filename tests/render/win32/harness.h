@@ -1,6 +1,6 @@
-// A small test runner for the Win32 renderer, and the hands that play the
-// user: real window messages to real controls, a script of steps that runs
-// inside a modal window's own message loop, and screen captures.
+// The hands that play the user for the Win32 renderer's tests: real window
+// messages to real controls, a script of steps that runs inside a modal
+// window's own message loop, and screen captures.
 #pragma once
 
 #include <windows.h>
@@ -11,46 +11,6 @@
 #include <vector>
 
 namespace skerrow::test {
-
-// Tests register themselves; main runs them in order.
-struct TestCase {
-    const char* name;
-    void (*run)();
-};
-std::vector<TestCase>& registry();
-struct Registration {
-    Registration(const char* name, void (*run)()) { registry().push_back({name, run}); }
-};
-#define RENDER_TEST(name)                                                                                  \
-    static void name();                                                                                    \
-    static const ::skerrow::test::Registration name##_registration{#name, name};                           \
-    static void name()
-
-void fail(const char* file, int line, const std::string& what);
-#define CHECK(condition)                                                                                   \
-    do {                                                                                                   \
-        if (!(condition))                                                                                  \
-            ::skerrow::test::fail(__FILE__, __LINE__, #condition);                                         \
-    } while (false)
-#define CHECK_EQ(actual, expected)                                                                         \
-    do {                                                                                                   \
-        const auto& a_ = (actual);                                                                         \
-        const auto& e_ = (expected);                                                                       \
-        if (!(a_ == e_))                                                                                   \
-            ::skerrow::test::fail(__FILE__, __LINE__,                                                      \
-                                  std::string(#actual " == " #expected ": got ") +                         \
-                                      ::skerrow::test::show(a_) + ", wanted " + ::skerrow::test::show(e_)); \
-    } while (false)
-
-std::string show(const std::string& text);
-std::string show(const std::wstring& text);
-std::string show(const char* text);
-std::string show(long long number);
-std::string show(int number);
-std::string show(unsigned number);
-std::string show(bool value);
-std::string show(const std::vector<std::string>& texts);
-std::string show(const std::vector<std::wstring>& texts);
 
 // Dispatches what is queued (the keyboard hook sees it on the way) for about
 // the given time.

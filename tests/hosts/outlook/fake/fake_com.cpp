@@ -1,7 +1,6 @@
 #include "tests/hosts/outlook/fake/fake_com.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cwctype>
 #include <stdexcept>
 
@@ -10,8 +9,6 @@
 namespace skerrow::fake {
 
 namespace {
-
-std::atomic<long> fakes{0};
 
 // Type information that knows only its own name, which is all the adapter
 // asks of it.
@@ -291,7 +288,6 @@ private:
 };
 
 FakeObject::FakeObject(std::string typeName) : typeName_(std::move(typeName)) {
-    ++fakes;
 }
 
 FakeObject::~FakeObject() {
@@ -299,11 +295,6 @@ FakeObject::~FakeObject() {
         point->dropAll();
         delete point;
     }
-    --fakes;
-}
-
-long FakeObject::liveObjects() {
-    return fakes;
 }
 
 Ref FakeObject::make(std::string typeName) {
@@ -512,16 +503,13 @@ public:
         if (outer)
             return CLASS_E_NOAGGREGATION;
         Ref object = make_();
-        ++created_;
         return object->QueryInterface(iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    int created() const { return created_; }
 
 private:
     std::function<Ref()> make_;
     long references_ = 1;
-    int created_ = 0;
 };
 
 RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID, std::function<Ref()> make)
@@ -543,10 +531,6 @@ RegisteredClass::~RegisteredClass() {
     ::CoRevokeClassObject(cookie_);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progID_).c_str());
     factory_->Release();
-}
-
-int RegisteredClass::created() const {
-    return factory_->created();
 }
 
 } // namespace skerrow::fake

@@ -100,9 +100,8 @@ public:
     void answers(const IID& iid) { extra_.push_back(iid); }
     // A connection point for events of interface events.
     void raises(const IID& events);
-    // The next calls of name fail with result until cleared.
+    // The next calls of name fail with result.
     void failOn(const std::string& name, HRESULT result) { failures_[lower(name)] = result; }
-    void clearFailure(const std::string& name) { failures_.erase(lower(name)); }
 
     // Calls member dispid on every advised sink of events, arguments first
     // to last; the results of the sinks' Invoke.
@@ -128,7 +127,6 @@ public:
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
-    static long liveObjects();
     long references() const { return references_; }
 
 private:
@@ -167,7 +165,6 @@ public:
     ~RegisteredClass();
     RegisteredClass(const RegisteredClass&) = delete;
     RegisteredClass& operator=(const RegisteredClass&) = delete;
-    int created() const;
 
 private:
     class Factory;

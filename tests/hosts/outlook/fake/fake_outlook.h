@@ -67,12 +67,6 @@ struct FolderData {
     Ref object;
 };
 
-struct Face {
-    LONG width = 0;
-    LONG height = 0;
-    COLORREF centre = CLR_INVALID;
-};
-
 struct ControlData {
     int type = 1;
     bool temporary = false;
@@ -82,7 +76,7 @@ struct ControlData {
     bool enabled = true;
     bool visible = true;
     int style = 0;
-    std::optional<Face> face;                           // what PasteFace took from the clipboard
+    bool facePasted = false;                            // PasteFace took the clipboard's bitmap
     bool pictureSet = false;                            // set through Picture, where offered
     std::vector<std::shared_ptr<ControlData>> controls; // a popup's
     // Every property set, in order: "Caption= &Corvalle", "Style=3", "PasteFace".

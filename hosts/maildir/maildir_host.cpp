@@ -231,15 +231,19 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 
 std::string MaildirMailItem::Subject() {
     auto data = headers();
-    if (!data->subjectText)
+    if (!data->subjectText) { // the field is not needed again
         data->subjectText = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
+        data->subject.reset();
+    }
     return *data->subjectText;
 }
 
 std::string MaildirMailItem::To() {
     auto data = headers();
-    if (!data->toText)
+    if (!data->toText) {
         data->toText = data->to ? displayAddresses(forParser(*data->to)) : std::string();
+        data->to.reset();
+    }
     return *data->toText;
 }
 
@@ -273,14 +277,26 @@ private:
     std::vector<std::shared_ptr<host::AddressEntry>> entries_;
 };
 
+// The header block, read when its text is asked for: the purge mostly
+// asks only whether it names the user, which the store knows.
 class HeaderField : public host::Field {
 public:
-    explicit HeaderField(std::shared_ptr<const std::string> value) : value_(std::move(value)) {}
-    std::string Value() override { return *value_; }
-    std::shared_ptr<const std::string> SharedValue() override { return value_; }
+    HeaderField(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> folder,
+                std::shared_ptr<FileRecord> record, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)), log_(std::move(log)) {}
+    std::string Value() override { return *SharedValue(); }
+    std::shared_ptr<const std::string> SharedValue() override {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->rawHeaders(*folder_, *record_); });
+    }
+    std::optional<bool> Contains(std::string_view needle) override {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->headersContain(*folder_, *record_, needle); });
+    }
 
 private:
-    std::shared_ptr<const std::string> value_;
+    std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FolderState> folder_;
+    std::shared_ptr<FileRecord> record_;
+    std::shared_ptr<FailureLog> log_;
 };
 
 class MaildirMessage : public host::Message {
@@ -291,8 +307,10 @@ public:
 
     std::shared_ptr<host::AddressEntry> Sender() override {
         auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
-        if (!data->sender)
+        if (!data->sender) {
             data->sender = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
+            data->from.reset();
+        }
         if (!*data->sender)
             throw host::HostError("the message " + record_->unique + " names no sender mailbox");
         return std::make_shared<Entry>(**data->sender);
@@ -301,8 +319,7 @@ public:
     std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
         if (propertyTag != host::prTransportMessageHeaders)
             return nullptr;
-        return std::make_shared<HeaderField>(
-            log_->noted(HostFailure::Kind::Read, [&] { return store_->rawHeaders(*folder_, *record_); }));
+        return std::make_shared<HeaderField>(store_, folder_, record_, log_);
     }
 
 private:
@@ -434,6 +451,8 @@ private:
 MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_shared<HostContext>()) {
     context_->store = std::make_shared<MaildirStore>(options.root);
     context_->address = options.address;
+    if (options.address) // as the add-in will look for it
+        context_->store->searchHeadersFor(toLowerAscii(*options.address));
     context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));

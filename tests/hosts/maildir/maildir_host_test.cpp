@@ -1,3 +1,4 @@
+#include "filter/text.h"
 #include "tests/hosts/maildir/maildir_fixture.h"
 
 #include <fcntl.h>
@@ -168,6 +169,26 @@ TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
     auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
     EXPECT_EQ(headersOnly->Body(), "");
     EXPECT_EQ(headersOnly->Subject(), "no body");
+}
+
+// The store answers from what it searched while reading each header block;
+// its answers must be those of searching the text itself.
+TEST_F(MaildirTest, HeaderSearchesAgreeWithTheText) {
+    put("new", "1.named", mailText({"From: ann@example.org", "To: \"Me\" <ME@Example.ORG>"}, "body\n"));
+    put("new", "2.body-only", mailText({"From: ann@example.org", "To: list@example.net"}, "me@example.org\n"));
+    put("new", "3.junk", mailText({"From: ann@example.org", std::string("Cc: \xffme@example.org\x80")}, "x\n"));
+    put("new", "4.other", mailText({"From: ann@example.org", "Cc: you@example.net"}, "x\n"));
+    host("Me@example.org");
+    for (const char* id : {"1.named", "2.body-only", "3.junk", "4.other"})
+        for (const char* needle : {"me@example.org", "you@example.net", "me@example.org"}) {
+            auto field = message(id)->Fields(host::prTransportMessageHeaders);
+            const auto known = field->Contains(needle);
+            // A text first asked for is searched in the blocks read after.
+            if (std::string(needle) == "me@example.org" || std::string(id) != "1.named")
+                ASSERT_TRUE(known) << id << " " << needle;
+            if (known)
+                EXPECT_EQ(*known, AsciiCaseInsensitiveSearch(needle).foundIn(field->Value())) << id << " " << needle;
+        }
 }
 
 TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {

@@ -65,15 +65,23 @@ std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& 
     });
     if (known && *known && **known)
         return true;
+    const bool notInHeaders = known && *known;
     // A text that could not be read whole cannot show that the address is
     // missing from it: such a mail is not judged either.
-    const auto shared = readHeaders(message_);
-    if (shared && search.foundIn(**shared))
-        return true;
+    std::optional<std::shared_ptr<const std::string>> shared;
+    if (!notInHeaders) {
+        shared = readHeaders(message_);
+        if (shared && search.foundIn(**shared))
+            return true;
+    }
     const auto read = readBody(mail_);
     if (read && search.foundIn(*read))
         return true;
-    if (!shared || !read)
+    if (!read)
+        return std::nullopt;
+    if (notInHeaders) // wanted now for the seam only
+        shared = readHeaders(message_);
+    if (!shared)
         return std::nullopt;
     const std::string& headers = **shared;
     const std::string& body = *read;

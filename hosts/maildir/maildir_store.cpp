@@ -64,7 +64,7 @@ bool isDirectoryAt(int parent, const char* name) {
 }
 
 
-std::uint64_t leadingSeconds(const std::string& unique) {
+std::uint64_t leadingSeconds(std::string_view unique) {
     std::uint64_t seconds = 0;
     for (std::size_t i = 0; i < unique.size() && i < 19 && unique[i] >= '0' && unique[i] <= '9'; ++i)
         seconds = seconds * 10 + static_cast<std::uint64_t>(unique[i] - '0');
@@ -319,7 +319,7 @@ void MaildirStore::readDirectories(FolderState& folder) {
             if (known == folder.index.end()) {
                 auto record = std::make_shared<FileRecord>();
                 record->unique = twin.empty() ? std::string(unique) : twin;
-                record->seconds = leadingSeconds(std::string(unique));
+                record->seconds = leadingSeconds(unique);
                 record->inode = entry->d_ino;
                 known = folder.index.emplace(record->unique, std::move(record)).first;
             }

@@ -116,7 +116,8 @@ struct NameHash {
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
     std::string path;
-    std::unordered_map<std::string, std::shared_ptr<FileRecord>, NameHash, std::equal_to<>> index;
+    // Keyed by a view of the record's own unique name, which never changes.
+    std::unordered_map<std::string_view, std::shared_ptr<FileRecord>, NameHash, std::equal_to<>> index;
     // The records of the last reading, in walking order; gone ones are
     // dropped at the next walk.
     std::vector<std::shared_ptr<FileRecord>> listing;

@@ -231,20 +231,20 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 
 std::string MaildirMailItem::Subject() {
     auto data = headers();
-    if (!data->subjectText) { // the field is not needed again
-        data->subjectText = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
-        data->subject.reset();
+    if (!data->subjectDecoded) {
+        data->subject = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
+        data->subjectDecoded = true;
     }
-    return *data->subjectText;
+    return *data->subject;
 }
 
 std::string MaildirMailItem::To() {
     auto data = headers();
-    if (!data->toText) {
-        data->toText = data->to ? displayAddresses(forParser(*data->to)) : std::string();
-        data->to.reset();
+    if (!data->toDecoded) {
+        data->to = data->to ? displayAddresses(forParser(*data->to)) : std::string();
+        data->toDecoded = true;
     }
-    return *data->toText;
+    return *data->to;
 }
 
 bool MaildirMailItem::UnRead() {
@@ -307,13 +307,13 @@ public:
 
     std::shared_ptr<host::AddressEntry> Sender() override {
         auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
-        if (!data->sender) {
-            data->sender = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
-            data->from.reset();
+        if (!data->senderParsed) {
+            data->from = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
+            data->senderParsed = true;
         }
-        if (!*data->sender)
+        if (!data->from)
             throw host::HostError("the message " + record_->unique + " names no sender mailbox");
-        return std::make_shared<Entry>(**data->sender);
+        return std::make_shared<Entry>(*data->from);
     }
 
     std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {

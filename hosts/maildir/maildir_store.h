@@ -69,15 +69,18 @@ struct HeaderData {
     // purge looks for in it is searched as it is read, one bit a text.
     std::uint32_t searched = 0;
     std::uint32_t found = 0;
+    // The fields as read; from, subject and to are each replaced by what
+    // they say when first asked (the flags tell), so a mail keeps one text
+    // a field: from by the sender's addr-spec (nothing when it names none),
+    // subject by its decoded text, to by the recipients in display form.
     std::optional<std::string> from;
     std::optional<std::string> subject;
     std::optional<std::string> to;
     std::optional<std::string> contentType;
     std::optional<std::string> transferEncoding;
-    // Interpreted on first use, when the field above goes.
-    std::optional<std::optional<std::string>> sender;
-    std::optional<std::string> subjectText;
-    std::optional<std::string> toText;
+    bool senderParsed = false;
+    bool subjectDecoded = false;
+    bool toDecoded = false;
 
     // The decoded text bodies, kept for the run while the cache's budget
     // allows: a purge asks for the same bodies again.

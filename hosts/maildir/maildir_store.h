@@ -206,7 +206,7 @@ public:
     bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
 
     static constexpr const char* trashDirName = ".Trash";
-    static constexpr std::size_t bodyBudget = 32u * 1024 * 1024;
+    static constexpr std::size_t bodyBudget = 8u * 1024 * 1024;
 
 private:
     // Opens the record's file, scanning its folder again once when the name

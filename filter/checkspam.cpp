@@ -92,7 +92,7 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
             ownAddresses.emplace_back(address);
     std::string senderDomain;
     forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
-        if (keptBefore.contains(mail.get())) {
+        if (!keptBefore.empty() && keptBefore.contains(mail.get())) {
             if (kept)
                 kept->push_back(mail);
             return;

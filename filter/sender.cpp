@@ -57,20 +57,30 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
+    // Asked for once: the host may answer without the text, else it gives it.
+    const auto field = attempt([&] { return host::must(message_)->Fields(host::prTransportMessageHeaders); });
     // Most mails name the user in their headers: a host that knows it
     // spares reading them.
-    const auto known = attempt([&] {
-        auto field = host::must(message_)->Fields(host::prTransportMessageHeaders);
-        return field ? field->Contains(search.needle()) : std::nullopt;
-    });
+    const auto known =
+        field && *field ? attempt([&] { return (*field)->Contains(search.needle()); }) : std::nullopt;
     if (known && *known && **known)
         return true;
     const bool notInHeaders = known && *known;
+    // As readHeaders: nothing when they cannot be read, empty when there are none.
+    auto readField = [&]() -> std::optional<std::shared_ptr<const std::string>> {
+        static const auto none = std::make_shared<const std::string>();
+        if (!field)
+            return std::nullopt;
+        return attempt([&] {
+            auto value = *field ? (*field)->SharedValue() : nullptr;
+            return value ? value : none;
+        });
+    };
     // A text that could not be read whole cannot show that the address is
     // missing from it: such a mail is not judged either.
     std::optional<std::shared_ptr<const std::string>> shared;
     if (!notInHeaders) {
-        shared = readHeaders(message_);
+        shared = readField();
         if (shared && search.foundIn(**shared))
             return true;
     }
@@ -80,7 +90,7 @@ std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& 
     if (!read)
         return std::nullopt;
     if (notInHeaders) // wanted now for the seam only
-        shared = readHeaders(message_);
+        shared = readField();
     if (!shared)
         return std::nullopt;
     const std::string& headers = **shared;

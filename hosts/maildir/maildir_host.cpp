@@ -255,7 +255,8 @@ std::string MaildirMailItem::Subject() {
 std::string MaildirMailItem::To() {
     auto data = headers();
     if (!data->toDecoded) {
-        data->to = data->to ? displayAddresses(forParser(*data->to)) : std::string();
+        const auto field = log().noted(HostFailure::Kind::Read, [&] { return store().toField(state(), *record_); });
+        data->to = field ? displayAddresses(forParser(*field)) : std::string();
         data->toDecoded = true;
     }
     return *data->to;

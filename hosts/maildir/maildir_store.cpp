@@ -521,7 +521,7 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     data->contentType = std::move(block.contentType);
     data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
-    data->to = std::move(block.to);
+    // To is asked of the mail shown alone, and read again then.
     if (block.whole && !searches_.empty()) {
         const std::string text = cleanUtf8(std::move(block.raw));
         for (std::size_t i = 0; i < searches_.size(); ++i)
@@ -550,6 +550,19 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     if (readBuffer_.capacity() > 4 * headerBlockChunk)
         std::string().swap(readBuffer_);
     return raw;
+}
+
+std::optional<std::string> MaildirStore::toField(FolderState& folder, FileRecord& record) {
+    FileDescriptor fd(open(folder, record));
+    try {
+        readHeaderBytes(fd.get(), readBuffer_);
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
+    }
+    auto to = scanHeaderBlock(readBuffer_).to;
+    if (readBuffer_.capacity() > 4 * headerBlockChunk)
+        std::string().swap(readBuffer_);
+    return to;
 }
 
 std::optional<bool> MaildirStore::headersContain(FolderState& folder, FileRecord& record, std::string_view needle) {

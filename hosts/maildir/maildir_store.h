@@ -72,7 +72,8 @@ struct HeaderData {
     // The fields as read; from, subject and to are each replaced by what
     // they say when first asked (the flags tell), so a mail keeps one text
     // a field: from by the sender's addr-spec (nothing when it names none),
-    // subject by its decoded text, to by the recipients in display form.
+    // subject by its decoded text, to by the recipients in display form
+    // (to is not kept from the first reading: few mails are asked for it).
     std::optional<std::string> from;
     std::optional<std::string> subject;
     std::optional<std::string> to;
@@ -177,6 +178,8 @@ public:
     std::shared_ptr<HeaderData> headers(FolderState& folder, FileRecord& record);
     // The header block as UTF-8-safe text, read again.
     std::shared_ptr<const std::string> rawHeaders(FolderState& folder, FileRecord& record);
+    // The To field, unfolded, read again.
+    std::optional<std::string> toField(FolderState& folder, FileRecord& record);
     // Whether rawHeaders holds needle, as AsciiCaseInsensitiveSearch finds
     // it; nothing when the block was read before that text was first asked
     // for, or is too large to be read whole. Header blocks read later are

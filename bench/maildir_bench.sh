@@ -8,7 +8,11 @@
 #
 # Environment: SKERROW_BENCH_MESSAGES (default 50000), SKERROW_BENCH_RUNS
 # (timed runs of each variant, median taken; default 3), TMPDIR (where the
-# Maildir goes; it needs about 1.7 GB for 50,000 messages).
+# Maildir goes; it needs about 1.7 GB for 50,000 messages),
+# SKERROW_BENCH_GROWTH (two sizes, default "10000 200000": the check is then
+# timed once on a Maildir of each, one after the other, and the exponent of
+# the growth printed with the peak memory at the larger; "" skips it; the
+# larger needs about 35 KiB a message on disk).
 #
 # The page cache cannot be dropped without privileges we should not need, so
 # every variant is timed warm: the whole Maildir is read once right before
@@ -117,3 +121,38 @@ awk -v w="$(median "${whole[@]}")" -v h="$(median "${headers[@]}")" -v c="$(medi
   if (load > cpus)
     printf "note: load average %s on %d processors; the wall times include waiting for them\n", load, cpus
 }'
+
+# Growth: one check on each of two sizes, generated afresh, the first
+# Maildir removed before the second is made.
+read -r small large <<<"${SKERROW_BENCH_GROWTH-10000 200000}"
+if [[ -n ${large:-} ]]; then
+  growth_kib=$((large * 36 + 200 * 1024 + messages * 36))
+  if (($(df -Pk "$work" | awk 'NR == 2 { print $4 }') < growth_kib)); then
+    echo "growth: skipped, $((growth_kib / 1024)) MiB of free space needed in $work"
+    exit 0
+  fi
+  declare -A grow_seconds grow_kib
+  for size in "$small" "$large"; do
+    rm -rf "$work/grow"
+    mkdir -p "$work/grow/home/config" "$work/grow/home/data/skerrow"
+    "$bench" generate "$work/grow/Maildir" "$work/grow/home/data/skerrow/$(id -un)" --messages "$size" >/dev/null
+    in_home "$work/grow/home" "$skerrow" check --maildir "$work/empty" --address "$address" >/dev/null
+    sync
+    "$bench" read-whole "$work/grow/Maildir" >/dev/null
+    read -r seconds cpu kib status < <(in_home "$work/grow/home" "$bench" run "$work/grow/out" -- \
+      "$skerrow" check --maildir "$work/grow/Maildir" --address "$address")
+    if [[ $status != 0 ]]; then
+      echo "maildir_bench.sh: skerrow check exited $status on $size messages" >&2
+      exit 1
+    fi
+    grow_seconds[$size]=$seconds grow_kib[$size]=$kib
+    echo "skerrow check on $size messages: ${seconds} s (cpu ${cpu} s; peak $((kib / 1024)) MiB)"
+  done
+  rm -rf "$work/grow"
+  awk -v n1="$small" -v n2="$large" -v t1="${grow_seconds[$small]}" -v t2="${grow_seconds[$large]}" \
+      -v m="${grow_kib[$large]}" 'BEGIN {
+    e = log(t2 / t1) / log(n2 / n1)
+    printf "growth %d -> %d messages:  time exponent %.2f   goal <= 1.1 (linear): %s\n", n1, n2, e, e <= 1.1 ? "met" : "NOT MET"
+    printf "check peak memory at %d: %6.1f MiB          goal < 200: %s\n", n2, m / 1024, m / 1024 < 200 ? "met" : "NOT MET"
+  }'
+fi

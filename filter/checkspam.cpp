@@ -11,6 +11,10 @@
 #include "addin/forms.h"
 #include "addin/lifecycle.h"
 
+#include <tuple>
+#include <unordered_set>
+#include <utility>
+
 namespace skerrow {
 
 namespace {
@@ -68,7 +72,15 @@ bool isSuspect(const Varient& v, const std::string& senderAddress) {
     return !isInArray(v.friendemail, senderAddress) && !isInArray(v.frienddomain, domainKey(senderAddress));
 }
 
-void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
+namespace {
+
+// The purge; kept, when given, gets the mails judged and kept.
+void purge(Varient& v, const std::shared_ptr<host::Application>& application,
+           std::vector<std::shared_ptr<host::MailItem>>* kept) {
+    std::unordered_set<const host::MailItem*> keptBefore;
+    const auto judged = std::exchange(v.keptByLastPurge, {}); // holds them, so no address is reused
+    for (const auto& mail : judged)
+        keptBefore.insert(mail.get());
     v.deletedThisPass = 0;
     // Only SMTP addresses can occur in a mail; with none known, the rule
     // deletes nothing.
@@ -80,6 +92,11 @@ void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& applicatio
             ownAddresses.emplace_back(address);
     std::string senderDomain;
     forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
+        if (!keptBefore.empty() && keptBefore.contains(mail.get())) {
+            if (kept)
+                kept->push_back(mail);
+            return;
+        }
         const SessionMail opened(v.messagingSession, mail);
         const std::string sender = opened.senderAddress();
         domainKey(sender, senderDomain);
@@ -96,17 +113,23 @@ void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& applicatio
         }
         // A mail the session cannot open is left alone: with the session
         // down, judging it by nothing would delete nearly every mail.
-        if (ownAddresses.empty())
-            return;
-        std::optional<bool> addressed;
+        std::optional<bool> addressed = true;
         for (const auto& search : ownAddresses)
             if (addressed = opened.textContains(search); !addressed || *addressed)
                 break;
         if (addressed && !*addressed)
             deleteMail(mail);
+        else if (addressed && kept) // one that could not be read is judged again
+            kept->push_back(mail);
     });
     if (v.deletedThisPass != 0)
         storeChanges(v);
+}
+
+} // namespace
+
+void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
+    purge(v, application, nullptr);
 }
 
 std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
@@ -123,14 +146,20 @@ void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application
     auto inbox = defaultFolder(application, host::olFolderInbox);
     if (hasNonMailItems(v, application, inbox))
         return;
-    purgeInbox(v, application);
+    // Storing the purge's count may bring in lists another process stored.
+    const auto listsBefore = std::tuple(v.friendemail, v.frienddomain, v.enemyemail, v.enemydomain);
+    std::vector<std::shared_ptr<host::MailItem>> kept;
+    purge(v, application, &kept);
     if (countSuspects(v, application) > 0) {
+        if (std::tie(v.friendemail, v.frienddomain, v.enemyemail, v.enemydomain) == listsBefore)
+            v.keptByLastPurge = std::move(kept);
         trap([&] {
             CheckSpamFrm& review = v.forms().checkSpamFrm();
             review.checkFolder = inbox;
             review.checkApplication = application;
             review.showModeless();
         });
+        v.keptByLastPurge.clear(); // a window already open did not purge
         return;
     }
     if (v.deletedThisPass != 0)

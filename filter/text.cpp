@@ -129,7 +129,7 @@ bool containsIgnoringAsciiCase(std::string_view haystack, std::string_view needl
     return AsciiCaseInsensitiveSearch(needle).foundIn(haystack);
 }
 
-AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) {
+AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) : needle_(needle) {
     const unsigned char* p = bytesOf(needle);
     const unsigned char* const end = p + needle.size();
     while (p < end) {

@@ -29,6 +29,7 @@ class AsciiCaseInsensitiveSearch {
 public:
     explicit AsciiCaseInsensitiveSearch(std::string_view needle);
     bool foundIn(std::string_view haystack) const;
+    const std::string& needle() const { return needle_; }
     // The most bytes a match can take in a haystack: a caller that joins
     // two texts needs this many around the seam to find a match across it.
     std::size_t needleSize() const { return units_.size() * 4; }
@@ -40,6 +41,7 @@ private:
     // The needle's characters, folded; a byte that is not UTF-8 is kept as
     // a unit of its own that no character equals.
     std::vector<char32_t> units_;
+    std::string needle_;
     // The fewest haystack bytes that can match (a folded letter may come
     // from a longer or a shorter encoding).
     std::size_t fewestBytes_ = 0;

@@ -15,6 +15,7 @@ namespace skerrow {
 
 namespace host {
 class Application;
+class MailItem;
 class MessagingSession;
 class ObjectFactory;
 class Clipboard;
@@ -58,6 +59,10 @@ public:
     // ownAddress is a directory name, and the mail accounts'. The
     // own-address rule looks for any of these and ownAddress.
     std::vector<std::string> moreOwnAddresses;
+    // The mails Check Spam's purge has just judged and kept, for the review
+    // window's first list, which purges again with the same lists: the
+    // next purge takes them and judges only the others.
+    std::vector<std::shared_ptr<host::MailItem>> keptByLastPurge;
     std::int16_t deletedThisPass = 0;
     std::int16_t totalDeleted = 0;
     bool newMailPending = false;

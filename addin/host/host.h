@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace skerrow::host {
@@ -263,6 +265,10 @@ public:
     // The same text, shared rather than copied: hosts that keep it as text
     // already spare the purge a copy of every mail's header block.
     virtual std::shared_ptr<const std::string> SharedValue() { return std::make_shared<const std::string>(Value()); }
+    // Whether the text holds needle, letter case aside as the purge compares;
+    // nothing when the host cannot tell without the text. A host that
+    // searched every header block as it read it need not keep the blocks.
+    virtual std::optional<bool> Contains(std::string_view /*needle*/) { return std::nullopt; }
 };
 
 class Message : public Object {

@@ -75,9 +75,10 @@ class MaildirFolder;
 
 class MaildirMailItem : public host::MailItem {
 public:
-    MaildirMailItem(std::shared_ptr<MaildirStore> store, std::shared_ptr<MaildirFolder> folder,
-                    std::shared_ptr<FileRecord> record, std::shared_ptr<FailureLog> log)
-        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)), log_(std::move(log)) {}
+    // The store and the failure log are the folder's: one item a message
+    // keeps only what it must.
+    MaildirMailItem(std::shared_ptr<MaildirFolder> folder, std::shared_ptr<FileRecord> record)
+        : folder_(std::move(folder)), record_(std::move(record)) {}
 
     std::string typeName() override;
     std::string EntryID() override;
@@ -87,34 +88,25 @@ public:
     std::string HTMLBody() override { return bodies()->html; }
     std::string To() override;
     bool UnRead() override;
-    host::Date ReceivedTime() override { return store_->received(state(), *record_); }
-    void Delete() override {
-        try {
-            store_->remove(state(), *record_);
-        } catch (const StoreFailure& e) {
-            log_->note(HostFailure::Kind::Move, e.what());
-            if (log_->hideUndeletable && log_->undeletable.insert(record_.get()).second)
-                log_->keptUndeletable.push_back(record_);
-            throw;
-        }
-    }
-    void markRead() { store_->markRead(state(), *record_); }
-    void markUnread() { store_->markUnread(state(), *record_); }
+    host::Date ReceivedTime() override { return store().received(state(), *record_); }
+    void Delete() override;
+    void markRead() { store().markRead(state(), *record_); }
+    void markUnread() { store().markUnread(state(), *record_); }
     const std::shared_ptr<FileRecord>& record() const { return record_; }
 
 private:
     FolderState& state();
+    MaildirStore& store();
+    FailureLog& log();
     std::shared_ptr<HeaderData> headers() {
-        return log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(state(), *record_); });
+        return log().noted(HostFailure::Kind::Read, [&] { return store().headers(state(), *record_); });
     }
     std::shared_ptr<const MessageBodies> bodies() {
-        return log_->noted(HostFailure::Kind::Read, [&] { return store_->bodies(state(), *record_); });
+        return log().noted(HostFailure::Kind::Read, [&] { return store().bodies(state(), *record_); });
     }
 
-    std::shared_ptr<MaildirStore> store_;
     std::shared_ptr<MaildirFolder> folder_;
     std::shared_ptr<FileRecord> record_;
-    std::shared_ptr<FailureLog> log_;
 };
 
 class MaildirFolder : public host::Folder, public std::enable_shared_from_this<MaildirFolder> {
@@ -157,6 +149,8 @@ public:
 
     FolderState& state() { return *state_; }
     const std::shared_ptr<FolderState>& stateHandle() const { return state_; }
+    MaildirStore& store() { return *store_; }
+    FailureLog& log() { return *log_; }
 
     // Kept items point back at their folder: the host breaks that cycle
     // when it goes, and items are made afresh on every walk after that.
@@ -186,7 +180,7 @@ private:
             if (next < old.size() && old[next]->record() == record)
                 items.push_back(std::move(old[next++]));
             else
-                items.push_back(std::make_shared<MaildirMailItem>(store_, self, record, log_));
+                items.push_back(std::make_shared<MaildirMailItem>(self, record));
         }
         return items;
     }
@@ -203,9 +197,29 @@ FolderState& MaildirMailItem::state() {
     return folder_->state();
 }
 
+MaildirStore& MaildirMailItem::store() {
+    return folder_->store();
+}
+
+FailureLog& MaildirMailItem::log() {
+    return folder_->log();
+}
+
+void MaildirMailItem::Delete() {
+    try {
+        store().remove(state(), *record_);
+    } catch (const StoreFailure& e) {
+        FailureLog& failures = log();
+        failures.note(HostFailure::Kind::Move, e.what());
+        if (failures.hideUndeletable && failures.undeletable.insert(record_.get()).second)
+            failures.keptUndeletable.push_back(record_);
+        throw;
+    }
+}
+
 std::string MaildirMailItem::EntryID() {
     // The add-in opens the message it has just asked the name of.
-    store_->noteNamed(folder_->stateHandle(), record_);
+    store().noteNamed(folder_->stateHandle(), record_);
     return record_->unique;
 }
 
@@ -215,7 +229,7 @@ std::string MaildirMailItem::typeName() {
         return record_->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     try {
         // Not noted: what is no mail is named by nonMailFiles.
-        return store_->headers(state(), *record_)->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
+        return store().headers(state(), *record_)->isMessage ? host::mailItemTypeName : unreadableItemTypeName;
     } catch (const host::HostError&) {
         // Moved away since the snapshot: it was a mail as far as anyone
         // knows, and its operations now fail one by one.
@@ -231,16 +245,21 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 
 std::string MaildirMailItem::Subject() {
     auto data = headers();
-    if (!data->subjectText)
-        data->subjectText = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
-    return *data->subjectText;
+    if (!data->subjectDecoded) {
+        data->subject = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
+        data->subjectDecoded = true;
+    }
+    return *data->subject;
 }
 
 std::string MaildirMailItem::To() {
     auto data = headers();
-    if (!data->toText)
-        data->toText = data->to ? displayAddresses(forParser(*data->to)) : std::string();
-    return *data->toText;
+    if (!data->toDecoded) {
+        const auto field = log().noted(HostFailure::Kind::Read, [&] { return store().toField(state(), *record_); });
+        data->to = field ? displayAddresses(forParser(*field)) : std::string();
+        data->toDecoded = true;
+    }
+    return *data->to;
 }
 
 bool MaildirMailItem::UnRead() {
@@ -273,14 +292,26 @@ private:
     std::vector<std::shared_ptr<host::AddressEntry>> entries_;
 };
 
+// The header block, read when its text is asked for: the purge mostly
+// asks only whether it names the user, which the store knows.
 class HeaderField : public host::Field {
 public:
-    explicit HeaderField(std::shared_ptr<const std::string> value) : value_(std::move(value)) {}
-    std::string Value() override { return *value_; }
-    std::shared_ptr<const std::string> SharedValue() override { return value_; }
+    HeaderField(std::shared_ptr<MaildirStore> store, std::shared_ptr<FolderState> folder,
+                std::shared_ptr<FileRecord> record, std::shared_ptr<FailureLog> log)
+        : store_(std::move(store)), folder_(std::move(folder)), record_(std::move(record)), log_(std::move(log)) {}
+    std::string Value() override { return *SharedValue(); }
+    std::shared_ptr<const std::string> SharedValue() override {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->rawHeaders(*folder_, *record_); });
+    }
+    std::optional<bool> Contains(std::string_view needle) override {
+        return log_->noted(HostFailure::Kind::Read, [&] { return store_->headersContain(*folder_, *record_, needle); });
+    }
 
 private:
-    std::shared_ptr<const std::string> value_;
+    std::shared_ptr<MaildirStore> store_;
+    std::shared_ptr<FolderState> folder_;
+    std::shared_ptr<FileRecord> record_;
+    std::shared_ptr<FailureLog> log_;
 };
 
 class MaildirMessage : public host::Message {
@@ -291,18 +322,19 @@ public:
 
     std::shared_ptr<host::AddressEntry> Sender() override {
         auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
-        if (!data->sender)
-            data->sender = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
-        if (!*data->sender)
+        if (!data->senderParsed) {
+            data->from = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
+            data->senderParsed = true;
+        }
+        if (!data->from)
             throw host::HostError("the message " + record_->unique + " names no sender mailbox");
-        return std::make_shared<Entry>(**data->sender);
+        return std::make_shared<Entry>(*data->from);
     }
 
     std::shared_ptr<host::Field> Fields(std::uint32_t propertyTag) override {
         if (propertyTag != host::prTransportMessageHeaders)
             return nullptr;
-        return std::make_shared<HeaderField>(
-            log_->noted(HostFailure::Kind::Read, [&] { return store_->rawHeaders(*folder_, *record_); }));
+        return std::make_shared<HeaderField>(store_, folder_, record_, log_);
     }
 
 private:
@@ -434,6 +466,8 @@ private:
 MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_shared<HostContext>()) {
     context_->store = std::make_shared<MaildirStore>(options.root);
     context_->address = options.address;
+    if (options.address) // as the add-in will look for it
+        context_->store->searchHeadersFor(toLowerAscii(*options.address));
     context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));

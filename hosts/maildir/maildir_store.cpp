@@ -64,7 +64,7 @@ bool isDirectoryAt(int parent, const char* name) {
 }
 
 
-std::uint64_t leadingSeconds(const std::string& unique) {
+std::uint64_t leadingSeconds(std::string_view unique) {
     std::uint64_t seconds = 0;
     for (std::size_t i = 0; i < unique.size() && i < 19 && unique[i] >= '0' && unique[i] <= '9'; ++i)
         seconds = seconds * 10 + static_cast<std::uint64_t>(unique[i] - '0');
@@ -125,8 +125,6 @@ void HeaderData::dropBodies() {
 HeaderData::~HeaderData() {
     if (!cache)
         return;
-    if (raw)
-        cache->rawBytes -= raw->size();
     dropBodies();
 }
 
@@ -321,7 +319,7 @@ void MaildirStore::readDirectories(FolderState& folder) {
             if (known == folder.index.end()) {
                 auto record = std::make_shared<FileRecord>();
                 record->unique = twin.empty() ? std::string(unique) : twin;
-                record->seconds = leadingSeconds(std::string(unique));
+                record->seconds = leadingSeconds(unique);
                 record->inode = entry->d_ino;
                 known = folder.index.emplace(record->unique, std::move(record)).first;
             }
@@ -523,10 +521,13 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     data->contentType = std::move(block.contentType);
     data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
-    data->to = std::move(block.to);
-    if (block.whole && cache_->rawBytes + block.raw.size() <= rawBudget) {
-        data->raw = std::make_shared<const std::string>(cleanUtf8(std::move(block.raw)));
-        cache_->rawBytes += data->raw->size();
+    // To is asked of the mail shown alone, and read again then.
+    if (block.whole && !searches_.empty()) {
+        const std::string text = cleanUtf8(std::move(block.raw));
+        for (std::size_t i = 0; i < searches_.size(); ++i)
+            if (searches_[i].second.foundIn(text))
+                data->found |= 1u << i;
+        data->searched = (1u << searches_.size()) - 1;
     }
     record.isMessage = data->isMessage;
     record.headers = data;
@@ -539,8 +540,6 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     auto data = headers(folder, record);
     if (!data->whole)
         throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
-    if (data->raw)
-        return data->raw;
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
@@ -551,6 +550,39 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     if (readBuffer_.capacity() > 4 * headerBlockChunk)
         std::string().swap(readBuffer_);
     return raw;
+}
+
+std::optional<std::string> MaildirStore::toField(FolderState& folder, FileRecord& record) {
+    FileDescriptor fd(open(folder, record));
+    try {
+        readHeaderBytes(fd.get(), readBuffer_);
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
+    }
+    auto to = scanHeaderBlock(readBuffer_).to;
+    if (readBuffer_.capacity() > 4 * headerBlockChunk)
+        std::string().swap(readBuffer_);
+    return to;
+}
+
+std::optional<bool> MaildirStore::headersContain(FolderState& folder, FileRecord& record, std::string_view needle) {
+    auto data = headers(folder, record);
+    const auto known = std::find_if(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; });
+    if (known == searches_.end()) {
+        searchHeadersFor(needle);
+        return std::nullopt;
+    }
+    const std::uint32_t bit = 1u << (known - searches_.begin());
+    if (!data->whole || !(data->searched & bit))
+        return std::nullopt;
+    return (data->found & bit) != 0;
+}
+
+void MaildirStore::searchHeadersFor(std::string_view needle) {
+    constexpr std::size_t mostSearches = 8;
+    if (searches_.size() < mostSearches &&
+        std::none_of(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; }))
+        searches_.emplace_back(std::string(needle), AsciiCaseInsensitiveSearch(needle));
 }
 
 std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {

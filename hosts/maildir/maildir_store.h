@@ -18,6 +18,7 @@
 #pragma once
 
 #include "addin/host/host.h"
+#include "filter/text.h"
 #include "hosts/maildir/message_file.h"
 
 #include <sys/stat.h>
@@ -48,7 +49,6 @@ struct HeaderData;
 // What the cached header blocks and bodies hold, shared by the store and
 // the header data (which may outlive the store).
 struct CacheUse {
-    std::size_t rawBytes = 0;
     std::size_t bodyBytes = 0;
     std::list<HeaderData*> bodiesByUse; // least recently used first
 };
@@ -65,18 +65,23 @@ struct HeaderData {
     // False when the header block was longer than headerBlockLimit: the
     // mail cannot be searched whole.
     bool whole = true;
-    // The header block as UTF-8-safe text; nothing when the cache was over
-    // its budget at reading time (then it is read again when asked).
-    std::shared_ptr<const std::string> raw;
+    // The header block is not kept (it is read again when asked): what the
+    // purge looks for in it is searched as it is read, one bit a text.
+    std::uint32_t searched = 0;
+    std::uint32_t found = 0;
+    // The fields as read; from, subject and to are each replaced by what
+    // they say when first asked (the flags tell), so a mail keeps one text
+    // a field: from by the sender's addr-spec (nothing when it names none),
+    // subject by its decoded text, to by the recipients in display form
+    // (to is not kept from the first reading: few mails are asked for it).
     std::optional<std::string> from;
     std::optional<std::string> subject;
     std::optional<std::string> to;
     std::optional<std::string> contentType;
     std::optional<std::string> transferEncoding;
-    // Interpreted on first use.
-    std::optional<std::optional<std::string>> sender;
-    std::optional<std::string> subjectText;
-    std::optional<std::string> toText;
+    bool senderParsed = false;
+    bool subjectDecoded = false;
+    bool toDecoded = false;
 
     // The decoded text bodies, kept for the run while the cache's budget
     // allows: a purge asks for the same bodies again.
@@ -84,7 +89,7 @@ struct HeaderData {
     std::size_t bodyBytes = 0;
     std::list<HeaderData*>::iterator bodyUse;
 
-    std::shared_ptr<CacheUse> cache; // what raw and bodies are counted in
+    std::shared_ptr<CacheUse> cache; // what the bodies are counted in
     void dropBodies();
     ~HeaderData();
 };
@@ -115,7 +120,8 @@ struct NameHash {
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
     std::string path;
-    std::unordered_map<std::string, std::shared_ptr<FileRecord>, NameHash, std::equal_to<>> index;
+    // Keyed by a view of the record's own unique name, which never changes.
+    std::unordered_map<std::string_view, std::shared_ptr<FileRecord>, NameHash, std::equal_to<>> index;
     // The records of the last reading, in walking order; gone ones are
     // dropped at the next walk.
     std::vector<std::shared_ptr<FileRecord>> listing;
@@ -170,8 +176,17 @@ public:
     // found again by its unique name; throws host::HostError when it has
     // gone or cannot be read.
     std::shared_ptr<HeaderData> headers(FolderState& folder, FileRecord& record);
-    // The header block as UTF-8-safe text (read again if not cached).
+    // The header block as UTF-8-safe text, read again.
     std::shared_ptr<const std::string> rawHeaders(FolderState& folder, FileRecord& record);
+    // The To field, unfolded, read again.
+    std::optional<std::string> toField(FolderState& folder, FileRecord& record);
+    // Whether rawHeaders holds needle, as AsciiCaseInsensitiveSearch finds
+    // it; nothing when the block was read before that text was first asked
+    // for, or is too large to be read whole. Header blocks read later are
+    // searched for it as they are read (for a few texts at most).
+    std::optional<bool> headersContain(FolderState& folder, FileRecord& record, std::string_view needle);
+    // Searches every header block read from now on for needle.
+    void searchHeadersFor(std::string_view needle);
     // The file's mtime: when the message was delivered.
     host::Date received(FolderState& folder, FileRecord& record);
     // The text bodies, read or parsed when not cached. The cache keeps the
@@ -194,8 +209,7 @@ public:
     bool isTrash(const FolderState& folder) const { return folder.dirName == trashDirName; }
 
     static constexpr const char* trashDirName = ".Trash";
-    static constexpr std::size_t rawBudget = 96u * 1024 * 1024;
-    static constexpr std::size_t bodyBudget = 32u * 1024 * 1024;
+    static constexpr std::size_t bodyBudget = 8u * 1024 * 1024;
 
 private:
     // Opens the record's file, scanning its folder again once when the name
@@ -230,6 +244,7 @@ private:
     std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
     std::shared_ptr<CacheUse> cache_ = std::make_shared<CacheUse>();
     std::string readBuffer_; // reused: most files are read only for their headers
+    std::vector<std::pair<std::string, AsciiCaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
 };
 

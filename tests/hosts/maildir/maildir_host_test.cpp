@@ -1,3 +1,4 @@
+#include "filter/text.h"
 #include "tests/hosts/maildir/maildir_fixture.h"
 
 #include <fcntl.h>
@@ -131,6 +132,11 @@ TEST_F(MaildirTest, SenderIsTheFirstFromMailboxOrFails) {
         {{"From: =?utf-8?q?J=C3=B6rg?= <joerg@example.de>"}, "joerg@example.de"},
         {{"From: \"D\xe9sir\xe9\x65\" <desiree@example.fr>"}, "desiree@example.fr"},
         {{"from:    folded@example.com", "\t(comment)"}, "folded@example.com"},
+        {{"From: \"Ann \\\"A\\\" B\" <q@example.org>"}, "q@example.org"},
+        {{"From: a@example.org <c@example.org>"}, "c@example.org"},
+        {{"From: ann@example.org (Ann)"}, "ann@example.org"},
+        {{"From: Ann <ann@xn--bcher-kva.example>"}, "ann@b\xc3\xbc" "cher.example"},
+        {{"From: Ann <ann@example.org.>"}, "ann@example.org"},
         {{"From: undisclosed-recipients:;"}, std::nullopt},
         {{"From: friends: a@example.org, b@example.org;"}, std::nullopt},
         {{"From: <>"}, std::nullopt},
@@ -168,6 +174,26 @@ TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
     auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
     EXPECT_EQ(headersOnly->Body(), "");
     EXPECT_EQ(headersOnly->Subject(), "no body");
+}
+
+// The store answers from what it searched while reading each header block;
+// its answers must be those of searching the text itself.
+TEST_F(MaildirTest, HeaderSearchesAgreeWithTheText) {
+    put("new", "1.named", mailText({"From: ann@example.org", "To: \"Me\" <ME@Example.ORG>"}, "body\n"));
+    put("new", "2.body-only", mailText({"From: ann@example.org", "To: list@example.net"}, "me@example.org\n"));
+    put("new", "3.junk", mailText({"From: ann@example.org", std::string("Cc: \xffme@example.org\x80")}, "x\n"));
+    put("new", "4.other", mailText({"From: ann@example.org", "Cc: you@example.net"}, "x\n"));
+    host("Me@example.org");
+    for (const char* id : {"1.named", "2.body-only", "3.junk", "4.other"})
+        for (const char* needle : {"me@example.org", "you@example.net", "me@example.org"}) {
+            auto field = message(id)->Fields(host::prTransportMessageHeaders);
+            const auto known = field->Contains(needle);
+            // A text first asked for is searched in the blocks read after.
+            if (std::string(needle) == "me@example.org" || std::string(id) != "1.named")
+                ASSERT_TRUE(known) << id << " " << needle;
+            if (known)
+                EXPECT_EQ(*known, AsciiCaseInsensitiveSearch(needle).foundIn(field->Value())) << id << " " << needle;
+        }
 }
 
 TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {

@@ -199,7 +199,9 @@ MailHost openMailHost(const MailOptions& options) {
             ::close(*fd);
         delete fd;
     });
-    if (*events < 0 || ::inotify_add_watch(*events, newDir.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+    // A mail is there once it was renamed in from tmp/ or, written in place by
+    // a careless deliverer, closed: its creation alone may show an empty file.
+    if (*events < 0 || ::inotify_add_watch(*events, newDir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0)
         mail.waitForMail = [newDir](int) -> bool { throw std::runtime_error("cannot watch " + newDir); };
     else
         mail.waitForMail = [events](int stopFd) { return waitForDelivery(*events, stopFd); };

@@ -431,7 +431,10 @@ struct HostContext {
 
     void setSeen(const std::string& entryID, bool seen) {
         flushMoves();
-        auto [folder, record] = find(entryID);
+        // Named, not bound: lambdas may not capture structured bindings in clang 14.
+        const auto found = find(entryID);
+        const auto& folder = found.first;
+        const auto& record = found.second;
         if (record->seen == seen)
             return;
         run([&] {

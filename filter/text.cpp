@@ -4,6 +4,24 @@
 
 namespace skerrow {
 
+void appendUtf8(std::string& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
 namespace {
 
 // A byte that is not part of well-formed UTF-8 stands for itself, marked so
@@ -68,24 +86,11 @@ unsigned char foldAscii(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-void appendUtf8(std::string& out, char32_t unit) {
-    if (unit & rawByte) {
+void appendUnit(std::string& out, char32_t unit) {
+    if (unit & rawByte)
         out += static_cast<char>(unit & 0xFF);
-    } else if (unit < 0x80) {
-        out += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-        out += static_cast<char>(0xC0 | (unit >> 6));
-        out += static_cast<char>(0x80 | (unit & 0x3F));
-    } else if (unit < 0x10000) {
-        out += static_cast<char>(0xE0 | (unit >> 12));
-        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (unit >> 18));
-        out += static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    else
+        appendUtf8(out, unit);
 }
 
 const unsigned char* bytesOf(std::string_view text) {
@@ -108,7 +113,7 @@ std::string_view trimSpacesView(std::string_view text) {
     return text.substr(first, end - first);
 }
 
-std::string toLowerAscii(std::string_view text) {
+std::string foldCase(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     const unsigned char* p = bytesOf(text);
@@ -119,17 +124,17 @@ std::string toLowerAscii(std::string_view text) {
             continue;
         }
         const Unit unit = decodeAt(p, end);
-        appendUtf8(out, fold(unit.value));
+        appendUnit(out, fold(unit.value));
         p += unit.length;
     }
     return out;
 }
 
-bool containsIgnoringAsciiCase(std::string_view haystack, std::string_view needle) {
-    return AsciiCaseInsensitiveSearch(needle).foundIn(haystack);
+bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
+    return CaseInsensitiveSearch(needle).foundIn(haystack);
 }
 
-AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) : needle_(needle) {
+CaseInsensitiveSearch::CaseInsensitiveSearch(std::string_view needle) : needle_(needle) {
     const unsigned char* p = bytesOf(needle);
     const unsigned char* const end = p + needle.size();
     while (p < end) {
@@ -151,7 +156,7 @@ AsciiCaseInsensitiveSearch::AsciiCaseInsensitiveSearch(std::string_view needle) 
 }
 
 // Whether the needle's units from unit on match the text from at.
-bool AsciiCaseInsensitiveSearch::matchesFrom(const unsigned char* at, const unsigned char* end,
+bool CaseInsensitiveSearch::matchesFrom(const unsigned char* at, const unsigned char* end,
                                              std::size_t unit) const {
     for (; unit < units_.size(); ++unit) {
         if (at == end)
@@ -172,7 +177,7 @@ bool AsciiCaseInsensitiveSearch::matchesFrom(const unsigned char* at, const unsi
 
 // Whether the needle's units before the anchor match the text that ends
 // right before at.
-bool AsciiCaseInsensitiveSearch::matchesBefore(const unsigned char* begin, const unsigned char* at) const {
+bool CaseInsensitiveSearch::matchesBefore(const unsigned char* begin, const unsigned char* at) const {
     for (std::size_t unit = anchor_; unit-- > 0;) {
         if (at == begin)
             return false;
@@ -190,7 +195,7 @@ bool AsciiCaseInsensitiveSearch::matchesBefore(const unsigned char* begin, const
     return true;
 }
 
-bool AsciiCaseInsensitiveSearch::foundIn(std::string_view haystack) const {
+bool CaseInsensitiveSearch::foundIn(std::string_view haystack) const {
     if (units_.empty())
         return true;
     if (haystack.size() < fewestBytes_)

@@ -15,19 +15,21 @@ std::string_view trimSpacesView(std::string_view text);
 char32_t simpleCaseFold(char32_t c);
 // UTF-8 text case-folded letter by letter (simple case folding, so "É"
 // gives "é" and "ẞ" gives "ß"); bytes that are not well-formed UTF-8 are
-// kept as they are. The name is older than the Unicode folding.
-std::string toLowerAscii(std::string_view text);
-// Finds needle in haystack ignoring letter case as toLowerAscii folds it;
+// kept as they are.
+std::string foldCase(std::string_view text);
+// Appends the code point encoded as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
+// Finds needle in haystack ignoring letter case as foldCase folds it;
 // an empty needle is found at once.
-bool containsIgnoringAsciiCase(std::string_view haystack, std::string_view needle);
+bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
 
 // A case-insensitive search prepared once for one needle and run over many
 // texts: the purge looks for the user's address in every mail. Both texts
 // are compared character by character after simple case folding; bytes
 // that are not well-formed UTF-8 only match the same bytes.
-class AsciiCaseInsensitiveSearch {
+class CaseInsensitiveSearch {
 public:
-    explicit AsciiCaseInsensitiveSearch(std::string_view needle);
+    explicit CaseInsensitiveSearch(std::string_view needle);
     bool foundIn(std::string_view haystack) const;
     const std::string& needle() const { return needle_; }
     // The most bytes a match can take in a haystack: a caller that joins

@@ -1,5 +1,7 @@
 #include "platform/posix/posix_platform.h"
 
+#include "filter/text.h"
+
 #include "platform/posix/settings_file.h"
 #include "resources/bitmaps.h"
 
@@ -484,24 +486,8 @@ std::string PosixPlatform::generalDate(std::chrono::system_clock::time_point whe
     const std::size_t length = wcsftime_l(wide, std::size(wide), L"%x %X", &local, locale);
     freelocale(locale);
     std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<char32_t>(wide[i]);
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (std::size_t i = 0; i < length; ++i)
+        appendUtf8(text, static_cast<char32_t>(wide[i]));
     return text;
 }
 

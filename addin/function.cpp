@@ -16,7 +16,7 @@ namespace {
 void findMoreOwnAddresses(Varient& v, const std::shared_ptr<host::Application>& application) {
     v.moreOwnAddresses.clear();
     auto keep = [&](const std::string& address) {
-        std::string lower = toLowerAscii(address);
+        std::string lower = foldCase(address);
         if (lower.find('@') != std::string::npos && lower != v.ownAddress &&
             std::find(v.moreOwnAddresses.begin(), v.moreOwnAddresses.end(), lower) == v.moreOwnAddresses.end())
             v.moreOwnAddresses.push_back(std::move(lower));
@@ -43,7 +43,7 @@ void initGlobals(Varient& v, const std::shared_ptr<host::Application>& applicati
     trap([&] { host::must(v.messagingSession)->Logon(sessionProfileName, "", false, false); });
     trap([&] {
         auto user = host::must(host::must(application)->GetNamespace("MAPI"))->CurrentUser();
-        v.ownAddress = toLowerAscii(host::must(user)->Address());
+        v.ownAddress = foldCase(host::must(user)->Address());
     });
     findMoreOwnAddresses(v, application);
     v.settingsRoot = platform::RegistryRoot::CurrentUser;

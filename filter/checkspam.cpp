@@ -11,7 +11,6 @@
 #include "addin/forms.h"
 #include "addin/lifecycle.h"
 
-#include <tuple>
 #include <unordered_set>
 #include <utility>
 
@@ -84,7 +83,7 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
     v.deletedThisPass = 0;
     // Only SMTP addresses can occur in a mail; with none known, the rule
     // deletes nothing.
-    std::vector<AsciiCaseInsensitiveSearch> ownAddresses;
+    std::vector<CaseInsensitiveSearch> ownAddresses;
     if (hasAt(v.ownAddress))
         ownAddresses.emplace_back(v.ownAddress);
     for (const std::string& address : v.moreOwnAddresses)
@@ -146,13 +145,12 @@ void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application
     auto inbox = defaultFolder(application, host::olFolderInbox);
     if (hasNonMailItems(v, application, inbox))
         return;
-    // Storing the purge's count may bring in lists another process stored.
-    const auto listsBefore = std::tuple(v.friendemail, v.frienddomain, v.enemyemail, v.enemydomain);
     std::vector<std::shared_ptr<host::MailItem>> kept;
     purge(v, application, &kept);
     if (countSuspects(v, application) > 0) {
-        if (std::tie(v.friendemail, v.frienddomain, v.enemyemail, v.enemydomain) == listsBefore)
-            v.keptByLastPurge = std::move(kept);
+        // The lists stay as they were: the window's first list need not
+        // judge these again.
+        v.keptByLastPurge = std::move(kept);
         trap([&] {
             CheckSpamFrm& review = v.forms().checkSpamFrm();
             review.checkFolder = inbox;

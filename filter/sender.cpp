@@ -54,7 +54,7 @@ std::string SessionMail::senderAddress() const {
         .value_or(fallbackSenderAddress);
 }
 
-std::optional<bool> SessionMail::textContains(const AsciiCaseInsensitiveSearch& search) const {
+std::optional<bool> SessionMail::textContains(const CaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
     // Asked for once: the host may answer without the text, else it gives it.
@@ -152,7 +152,7 @@ std::string getMailText(const std::shared_ptr<host::MailItem>& mail,
 
 std::optional<bool> mailTextContains(const std::shared_ptr<host::MailItem>& mail,
                                      const std::shared_ptr<host::MessagingSession>& session,
-                                     const AsciiCaseInsensitiveSearch& search) {
+                                     const CaseInsensitiveSearch& search) {
     return SessionMail(session, mail).textContains(search);
 }
 

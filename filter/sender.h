@@ -51,7 +51,7 @@ public:
     // As getSenderAddress.
     std::string senderAddress() const;
     // As mailTextContains.
-    std::optional<bool> textContains(const AsciiCaseInsensitiveSearch& search) const;
+    std::optional<bool> textContains(const CaseInsensitiveSearch& search) const;
 
 private:
     std::shared_ptr<host::MailItem> mail_;
@@ -64,7 +64,7 @@ private:
 // be judged.
 std::optional<bool> mailTextContains(const std::shared_ptr<host::MailItem>& mail,
                                      const std::shared_ptr<host::MessagingSession>& session,
-                                     const AsciiCaseInsensitiveSearch& search);
+                                     const CaseInsensitiveSearch& search);
 
 // True, after telling the user, when the folder holds items that are not mails.
 bool hasNonMailItems(Varient& v, const std::shared_ptr<host::Application>& application,

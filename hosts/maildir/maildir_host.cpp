@@ -467,7 +467,7 @@ MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_sha
     context_->store = std::make_shared<MaildirStore>(options.root);
     context_->address = options.address;
     if (options.address) // as the add-in will look for it
-        context_->store->searchHeadersFor(toLowerAscii(*options.address));
+        context_->store->searchHeadersFor(foldCase(*options.address));
     context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));

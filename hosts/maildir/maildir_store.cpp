@@ -582,7 +582,7 @@ void MaildirStore::searchHeadersFor(std::string_view needle) {
     constexpr std::size_t mostSearches = 8;
     if (searches_.size() < mostSearches &&
         std::none_of(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; }))
-        searches_.emplace_back(std::string(needle), AsciiCaseInsensitiveSearch(needle));
+        searches_.emplace_back(std::string(needle), CaseInsensitiveSearch(needle));
 }
 
 std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {

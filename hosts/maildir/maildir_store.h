@@ -180,7 +180,7 @@ public:
     std::shared_ptr<const std::string> rawHeaders(FolderState& folder, FileRecord& record);
     // The To field, unfolded, read again.
     std::optional<std::string> toField(FolderState& folder, FileRecord& record);
-    // Whether rawHeaders holds needle, as AsciiCaseInsensitiveSearch finds
+    // Whether rawHeaders holds needle, as CaseInsensitiveSearch finds
     // it; nothing when the block was read before that text was first asked
     // for, or is too large to be read whole. Header blocks read later are
     // searched for it as they are read (for a few texts at most).
@@ -244,7 +244,7 @@ private:
     std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
     std::shared_ptr<CacheUse> cache_ = std::make_shared<CacheUse>();
     std::string readBuffer_; // reused: most files are read only for their headers
-    std::vector<std::pair<std::string, AsciiCaseInsensitiveSearch>> searches_;
+    std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
 };
 

@@ -83,7 +83,7 @@ TEST(OwnAddressRule, IgnoresLetterCaseOverUnicode) {
     };
     for (const Case& c : cases) {
         World w;
-        w.v.ownAddress = toLowerAscii(c.user);
+        w.v.ownAddress = foldCase(c.user);
         auto mail = w.mail("s@x.com");
         mail->spec().headers = std::string("To: ") + c.to + "\r\n\r\n";
         mail->spec().body = "hi";

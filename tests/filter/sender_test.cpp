@@ -80,7 +80,7 @@ TEST(MailText, SearchIgnoresAsciiCaseAndFindsAddressesAcrossTheSeam) {
     auto mail = w.mail("a@x.com");
     mail->spec().headers = "To: John.Smith@Exa";
     mail->spec().body = "mple.com\r\n";
-    const AsciiCaseInsensitiveSearch search("john.smith@example.com");
+    const CaseInsensitiveSearch search("john.smith@example.com");
     EXPECT_EQ(mailTextContains(mail, w.v.messagingSession, search), std::optional<bool>(true));
     mail->spec().body = "nothing";
     EXPECT_EQ(mailTextContains(mail, w.v.messagingSession, search), std::optional<bool>(false));
@@ -127,7 +127,7 @@ TEST(MailText, SearchAgreesWithAPlainSearchOnRandomTexts) {
         }
         haystack += randomText(random() % 40);
         const bool expected = folded(haystack).find(folded(needle)) != std::string::npos;
-        EXPECT_EQ(AsciiCaseInsensitiveSearch(needle).foundIn(haystack), expected)
+        EXPECT_EQ(CaseInsensitiveSearch(needle).foundIn(haystack), expected)
             << "needle \"" << needle << "\" in \"" << haystack << "\"";
         found += expected;
     }

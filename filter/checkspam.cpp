@@ -61,6 +61,17 @@ bool deleteMail(const std::shared_ptr<host::MailItem>& mail) {
     return mail && trap([&] { mail->Delete(); });
 }
 
+// The deleted mails whose deletion the host could not complete after
+// Delete returned; all of them when it cannot say.
+std::optional<std::unordered_set<const host::MailItem*>> unsettled(const std::shared_ptr<host::Folder>& folder) {
+    if (!folder)
+        return std::unordered_set<const host::MailItem*>{};
+    return attempt([&] {
+        const auto failed = folder->settleDeletions();
+        return std::unordered_set<const host::MailItem*>(failed.begin(), failed.end());
+    });
+}
+
 } // namespace
 
 std::string checkSpamReport(std::int16_t deleted) {
@@ -90,7 +101,9 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
         if (hasAt(address) && address != v.ownAddress)
             ownAddresses.emplace_back(address);
     std::string senderDomain;
-    forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
+    std::vector<std::shared_ptr<host::MailItem>> deleted; // held: their addresses stay theirs
+    const auto inbox = defaultFolder(application, host::olFolderInbox);
+    forEachMail(inbox, [&](const std::shared_ptr<host::MailItem>& mail) {
         if (!keptBefore.empty() && keptBefore.contains(mail.get())) {
             if (kept)
                 kept->push_back(mail);
@@ -103,11 +116,8 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
             isInArray(v.enemyemail, sender) ||
             (isInArray(v.enemydomain, senderDomain) && !isInArray(v.friendemail, sender));
         if (blacklisted) {
-            // Only deletions that happened are counted.
-            if (deleteMail(mail)) {
-                bump(v.deletedThisPass);
-                bump(v.totalDeleted);
-            }
+            if (deleteMail(mail))
+                deleted.push_back(mail);
             return;
         }
         // A mail the session cannot open is left alone: with the session
@@ -121,6 +131,14 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
         else if (addressed && kept) // one that could not be read is judged again
             kept->push_back(mail);
     });
+    // Only deletions that happened are counted.
+    if (!deleted.empty())
+        if (const auto failed = unsettled(inbox))
+            for (const auto& mail : deleted)
+                if (!failed->contains(mail.get())) {
+                    bump(v.deletedThisPass);
+                    bump(v.totalDeleted);
+                }
     if (v.deletedThisPass != 0)
         storeChanges(v);
 }
@@ -179,7 +197,10 @@ void markIsSpam(Varient& v, const std::shared_ptr<host::Application>& applicatio
     }
     if (attempt([&] { return isDeletedItems(application, folder); }).value_or(true))
         return;
-    if (deleteMail(findMailByEntryID(v, application, folder, entryID)))
+    const auto mail = findMailByEntryID(v, application, folder, entryID);
+    if (!deleteMail(mail))
+        return;
+    if (const auto failed = unsettled(folder); failed && !failed->contains(mail.get()))
         bump(v.totalDeleted);
 }
 

@@ -129,6 +129,10 @@ public:
     // soon. A host that can start fetching what a walk reads of an item
     // does so; the item is not touched and nothing is reported.
     virtual void readAhead(const Item* /*item*/) noexcept {}
+    // A host may hold deletions back to send many in one command: this
+    // sends them and names the mails among them that could not be deleted
+    // after all (Delete having returned). A host that deletes at once has none.
+    virtual std::vector<const MailItem*> settleDeletions() { return {}; }
 };
 
 class Recipient : public Object {

@@ -11,9 +11,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -278,6 +280,83 @@ struct SetOwner {
     mailimap_set* set;
     ~SetOwner() { mailimap_set_free(set); }
 };
+
+// The parser gives up beyond some depth; a structure nested this deep is
+// read whole, as the parser reads it.
+constexpr int deepestTextPart = 8;
+
+bool hasBoundary(const mailimap_body_ext_mpart* extension) {
+    if (!extension || !extension->bd_parameter)
+        return false;
+    for (clistiter* it = clist_begin(extension->bd_parameter->pa_list); it; it = clist_next(it)) {
+        const auto* param = static_cast<mailimap_single_body_fld_param*>(clist_content(it));
+        if (param->pa_name && strcasecmp(param->pa_name, "boundary") == 0 && param->pa_value && *param->pa_value)
+            return true;
+    }
+    return false;
+}
+
+// Walks the parts in order as the body is taken from a parsed message;
+// false when the structure cannot be trusted to match that parse.
+bool findTextParts(const mailimap_body* body, const std::string& section, int depth, ImapClient::TextParts& out) {
+    if (!body || depth > deepestTextPart)
+        return false;
+    if (body->bd_type == MAILIMAP_BODY_MPART) {
+        const auto* multipart = body->bd_data.bd_body_mpart;
+        if (!multipart || !hasBoundary(multipart->bd_ext_mpart) || clist_isempty(multipart->bd_list))
+            return false;
+        int index = 0;
+        for (clistiter* it = clist_begin(multipart->bd_list); it; it = clist_next(it)) {
+            const std::string child = (section.empty() ? "" : section + ".") + std::to_string(++index);
+            if (!findTextParts(static_cast<mailimap_body*>(clist_content(it)), child, depth + 1, out))
+                return false;
+        }
+        return true;
+    }
+    const auto* part = body->bd_type == MAILIMAP_BODY_1PART ? body->bd_data.bd_body_1part : nullptr;
+    if (!part || section.empty())
+        return false;
+    // An attached message's text, and any part not text, is no body.
+    if (part->bd_type != MAILIMAP_BODY_TYPE_1PART_TEXT)
+        return part->bd_type == MAILIMAP_BODY_TYPE_1PART_MSG || part->bd_type == MAILIMAP_BODY_TYPE_1PART_BASIC;
+    if (!part->bd_ext_1part || !part->bd_data.bd_type_text)
+        return false; // without the disposition an attachment looks like text
+    const auto* disposition = part->bd_ext_1part->bd_disposition;
+    if (disposition && disposition->dsp_type && strcasecmp(disposition->dsp_type, "attachment") == 0)
+        return true;
+    const char* subtype = part->bd_data.bd_type_text->bd_media_text;
+    if (out.plain.empty() && strcasecmp(subtype, "plain") == 0)
+        out.plain = section;
+    else if (out.html.empty() && strcasecmp(subtype, "html") == 0)
+        out.html = section;
+    return true;
+}
+
+// "1.2" as a section part; nothing for no digits.
+mailimap_section_part* sectionPart(const std::string& name) {
+    clist* ids = clist_new();
+    for (std::size_t start = 0; start < name.size();) {
+        const auto dot = name.find('.', start);
+        auto* id = static_cast<std::uint32_t*>(std::malloc(sizeof(std::uint32_t)));
+        *id = static_cast<std::uint32_t>(std::stoul(name.substr(start, dot - start)));
+        clist_append(ids, id);
+        start = dot == std::string::npos ? name.size() : dot + 1;
+    }
+    return mailimap_section_part_new(ids);
+}
+
+// A fetched section's name as it was asked for: "1.2" or "1.2.MIME".
+std::string sectionName(const mailimap_section* section) {
+    if (!section || !section->sec_spec || section->sec_spec->sec_type != MAILIMAP_SECTION_SPEC_SECTION_PART ||
+        !section->sec_spec->sec_data.sec_part)
+        return {};
+    std::string name;
+    for (clistiter* it = clist_begin(section->sec_spec->sec_data.sec_part->sec_id); it; it = clist_next(it))
+        name += (name.empty() ? "" : ".") + std::to_string(*static_cast<std::uint32_t*>(clist_content(it)));
+    if (section->sec_spec->sec_text && section->sec_spec->sec_text->sec_type == MAILIMAP_SECTION_TEXT_MIME)
+        name += ".MIME";
+    return name;
+}
 
 } // namespace
 
@@ -589,7 +668,125 @@ std::vector<std::pair<std::uint32_t, std::string>> ImapClient::fetchWhole(const 
     return wholes;
 }
 
-void ImapClient::remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to) {
+std::vector<ImapClient::TextParts> ImapClient::textParts(const std::vector<std::uint32_t>& uids) {
+    if (!session_)
+        throw ConnectionLost("not connected to " + where(options_.url));
+    mailimap_set* set = setOf(uids);
+    SetOwner owner{set};
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_bodystructure());
+    clist* result = nullptr;
+    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
+    mailimap_fetch_type_free(type);
+    check(r, "UID FETCH");
+    std::vector<TextParts> found;
+    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        TextParts parts;
+        const mailimap_body* structure = nullptr;
+        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
+            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC)
+                continue;
+            auto* s = item->att_data.att_static;
+            if (s->att_type == MAILIMAP_MSG_ATT_UID)
+                parts.uid = s->att_data.att_uid;
+            else if (s->att_type == MAILIMAP_MSG_ATT_BODYSTRUCTURE)
+                structure = s->att_data.att_bodystructure;
+        }
+        if (parts.uid == 0 || !structure)
+            continue;
+        parts.readable = structure->bd_type == MAILIMAP_BODY_MPART && findTextParts(structure, "", 0, parts);
+        found.push_back(std::move(parts));
+    }
+    mailimap_fetch_list_free(result);
+    return found;
+}
+
+std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>>
+ImapClient::fetchSections(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& sections) {
+    if (!session_)
+        throw ConnectionLost("not connected to " + where(options_.url));
+    mailimap_set* set = setOf(uids);
+    SetOwner owner{set};
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
+    mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
+    for (const auto& section : sections) {
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_part_mime(sectionPart(section))));
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_part(sectionPart(section))));
+    }
+    clist* result = nullptr;
+    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
+    mailimap_fetch_type_free(type);
+    check(r, "UID FETCH");
+    std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>> fetched;
+    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        std::uint32_t uid = 0;
+        std::map<std::string, std::string> bytes;
+        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
+            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC)
+                continue;
+            auto* s = item->att_data.att_static;
+            if (s->att_type == MAILIMAP_MSG_ATT_UID)
+                uid = s->att_data.att_uid;
+            else if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section) {
+                const auto* section = s->att_data.att_body_section;
+                bytes[sectionName(section->sec_section)] =
+                    std::string(section->sec_body_part ? section->sec_body_part : "", section->sec_length);
+            }
+        }
+        if (uid != 0 && bytes.size() == 2 * sections.size())
+            fetched.emplace_back(uid, std::move(bytes));
+    }
+    mailimap_fetch_list_free(result);
+    return fetched;
+}
+
+namespace {
+
+std::vector<std::vector<std::uint32_t>> splitSets(const std::vector<std::uint32_t>& uids, std::size_t setOctets) {
+    std::vector<std::vector<std::uint32_t>> sets;
+    std::size_t length = setOctets;
+    for (std::size_t i = 0; i < uids.size(); ++i) {
+        const std::size_t digits = std::to_string(uids[i]).size();
+        std::size_t cost = digits + 1; // "uid," or ":uid" ending a run
+        if (i > 0 && uids[i] == uids[i - 1] + 1 && !sets.back().empty()) {
+            // The run's end moves on: only a longer number costs more.
+            const bool ranged = i > 1 && uids[i - 1] == uids[i - 2] + 1 && sets.back().size() > 1;
+            cost = ranged ? digits - std::to_string(uids[i - 1]).size() : cost;
+            if (length + cost <= setOctets) {
+                length += cost;
+                sets.back().push_back(uids[i]);
+                continue;
+            }
+            cost = digits + 1;
+        }
+        if (length + cost > setOctets) {
+            sets.emplace_back();
+            length = 0;
+        }
+        length += cost;
+        sets.back().push_back(uids[i]);
+    }
+    return sets;
+}
+
+// RFC 7162 asks servers to take command lines of 8192 octets at least.
+constexpr std::size_t shortSetOctets = 8000;
+
+} // namespace
+
+std::vector<std::vector<std::uint32_t>> ImapClient::commandSets(const std::vector<std::uint32_t>& uids) const {
+    return splitSets(uids, setOctets_);
+}
+
+std::vector<std::uint32_t> ImapClient::remove(const std::vector<std::uint32_t>& uids,
+                                              const std::optional<std::string>& to) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
     // Never a plain EXPUNGE: it would take other clients' deleted mail too.
@@ -597,22 +794,66 @@ void ImapClient::remove(const std::vector<std::uint32_t>& uids, const std::optio
         throw host::HostError(where(options_.url) + " offers neither MOVE nor UIDPLUS: a message cannot be "
                               "removed alone");
     if (uids.empty())
-        return;
+        return {};
+    try {
+        return removeSet(uids, to);
+    } catch (const host::HostError&) {
+        // Perhaps the line was too long for the server: later ones are not.
+        if (splitSets(uids, shortSetOctets).size() > 1)
+            setOctets_ = shortSetOctets;
+        throw;
+    }
+}
+
+std::vector<std::uint32_t> ImapClient::removeSet(const std::vector<std::uint32_t>& uids,
+                                                 const std::optional<std::string>& to) {
     mailimap_set* set = setOf(uids);
     SetOwner owner{set};
+    std::vector<std::uint32_t> moved;
+    // The source UIDs of a COPYUID answer, when there was one.
+    auto copied = [&](int result, mailimap_set* source, mailimap_set* destination, const char* what) {
+        SetOwner sourceOwner{source ? source : mailimap_set_new_empty()};
+        SetOwner destinationOwner{destination ? destination : mailimap_set_new_empty()};
+        check(result, what);
+        if (!source)
+            return false;
+        for (clistiter* it = clist_begin(source->set_list); it; it = clist_next(it)) {
+            const auto* item = static_cast<mailimap_set_item*>(clist_content(it));
+            for (std::uint32_t uid = item->set_first; uid != 0 && uid <= item->set_last; ++uid)
+                moved.push_back(uid);
+        }
+        return true;
+    };
     if (to && move_) {
-        check(mailimap_uid_move(session_->imap, set, to->c_str()), "UID MOVE");
-        return;
+        std::uint32_t validity = 0;
+        mailimap_set *source = nullptr, *destination = nullptr;
+        const int r = uidPlus_ ? mailimap_uidplus_uid_move(session_->imap, set, to->c_str(), &validity, &source,
+                                                           &destination)
+                               : mailimap_uid_move(session_->imap, set, to->c_str());
+        return copied(r, source, destination, "UID MOVE") ? moved : uids;
     }
-    if (to)
-        check(mailimap_uid_copy(session_->imap, set, to->c_str()), "UID COPY");
+    mailimap_set* expunge = set;
+    std::unique_ptr<mailimap_set, void (*)(mailimap_set*)> copiedSet(nullptr, mailimap_set_free);
+    if (to) {
+        std::uint32_t validity = 0;
+        mailimap_set *source = nullptr, *destination = nullptr;
+        const int r = mailimap_uidplus_uid_copy(session_->imap, set, to->c_str(), &validity, &source, &destination);
+        if (copied(r, source, destination, "UID COPY")) {
+            // Only what was copied is removed.
+            std::sort(moved.begin(), moved.end());
+            if (moved.empty())
+                return moved;
+            copiedSet.reset(expunge = setOf(moved));
+        }
+    }
     mailimap_flag_list* flags = mailimap_flag_list_new_empty();
     mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
     mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
-    const int r = mailimap_uid_store(session_->imap, set, store);
+    const int r = mailimap_uid_store(session_->imap, expunge, store);
     mailimap_store_att_flags_free(store);
     check(r, "UID STORE");
-    check(mailimap_uid_expunge(session_->imap, set), "UID EXPUNGE");
+    check(mailimap_uid_expunge(session_->imap, expunge), "UID EXPUNGE");
+    return expunge == set ? uids : moved;
 }
 
 void ImapClient::setSeen(const std::vector<std::uint32_t>& uids, bool seen) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,9 +96,32 @@ public:
     // BODY.PEEK[] of the messages, in one command: UID to the whole
     // message; messages that have gone are not in it.
     std::vector<std::pair<std::uint32_t, std::string>> fetchWhole(const std::vector<std::uint32_t>& uids);
+    // Where the body of a multipart message is read, by its BODYSTRUCTURE:
+    // the sections ("1", "2.1") of its first text/plain and first text/html
+    // part that are no attachment and not in an attached message ("" for
+    // none). Not readable when the structure leaves that in doubt (a server
+    // without the extension data, a multipart without a boundary, deep
+    // nesting): then only the whole message says.
+    struct TextParts {
+        std::uint32_t uid = 0;
+        bool readable = false;
+        std::string plain;
+        std::string html;
+    };
+    std::vector<TextParts> textParts(const std::vector<std::uint32_t>& uids);
+    // BODY.PEEK[s.MIME] and BODY.PEEK[s] of these sections of the messages,
+    // in one command: UID to section name ("1", "1.MIME") to its bytes.
+    std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>>
+    fetchSections(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& sections);
     // UID MOVE, or UID COPY, UID STORE +FLAGS.SILENT (\Deleted) and UID
     // EXPUNGE of exactly these messages; to = nothing removes them for good.
-    void remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
+    // Returns the UIDs moved: those the server's COPYUID names (a message
+    // another client removed meanwhile is not among them), else all.
+    std::vector<std::uint32_t> remove(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
+    // Sorted UIDs cut into runs whose set fits one command line (servers
+    // bound its length). A removal with a long line that fails makes the
+    // lines short from then on.
+    std::vector<std::vector<std::uint32_t>> commandSets(const std::vector<std::uint32_t>& uids) const;
     // UID STORE +FLAGS.SILENT (\Seen), or -FLAGS when unread.
     void setSeen(const std::vector<std::uint32_t>& uids, bool seen);
 
@@ -112,6 +136,7 @@ private:
     // Turns a libetpan result into an exception (ConnectionLost for the
     // stream, host::HostError for a refusal).
     void check(int result, const std::string& what);
+    std::vector<std::uint32_t> removeSet(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
 
     ConnectOptions options_;
     std::unique_ptr<Session> session_;
@@ -119,6 +144,9 @@ private:
     bool move_ = false;
     bool uidPlus_ = false;
     bool idle_ = false;
+    // Every removal costs Dovecot a pass over the mailbox: as few as its
+    // 64 KiB lines allow.
+    std::size_t setOctets_ = 60000;
 };
 
 // True for 127.0.0.0/8 and ::1 (and names that resolve only to them).

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 namespace skerrow::imap {
 
@@ -93,11 +94,12 @@ std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t valid
     return record;
 }
 
-// The text parts of a whole message: the bytes after the header block when
-// it is one plain or HTML text in UTF-8 or ASCII, GMime's parse otherwise.
-maildir::MessageBodies bodiesOf(const Record& record, const std::string& whole) {
+// The text parts of a whole message (or of one part with its MIME header):
+// the bytes after the header block when it is one plain or HTML text in
+// UTF-8 or ASCII, GMime's parse otherwise.
+maildir::MessageBodies bodiesOf(const maildir::HeaderBlock& fields, const std::string& whole) {
     maildir::MessageBodies bodies;
-    const auto shape = maildir::bodyShape(record.fields.contentType, record.fields.transferEncoding);
+    const auto shape = maildir::bodyShape(fields.contentType, fields.transferEncoding);
     if (shape != maildir::BodyShape::NeedsParse) {
         const auto block = maildir::scanHeaderBlock(whole);
         std::string text = block.bodyOffset == std::string::npos ? "" : whole.substr(block.bodyOffset);
@@ -119,20 +121,31 @@ maildir::MessageBodies bodiesOf(const Record& record, const std::string& whole) 
     return maildir::parseBodies(fd);
 }
 
+maildir::MessageBodies partBodies(std::map<std::string, std::string>& sections, const std::string& section) {
+    const std::string part = plainLineEnds(sections[section + ".MIME"] + sections[section]);
+    return bodiesOf(maildir::scanHeaderBlock(part), part);
+}
+
+bool isMultipart(const std::optional<std::string>& contentType) {
+    if (!contentType)
+        return false;
+    const auto start = contentType->find_first_not_of(" \t");
+    return start != std::string::npos && g_ascii_strncasecmp(contentType->c_str() + start, "multipart/", 10) == 0;
+}
+
 } // namespace
 
 // Deletions from one folder not yet sent: a purge deletes many mails in a
-// row, and one UID MOVE of them all costs the server one transaction
-// instead of one each.
+// row, and each UID MOVE costs the server a pass over the mailbox however
+// few messages it names.
 struct PendingMoves {
     std::shared_ptr<FolderState> folder;
     std::string to;
-    std::vector<std::shared_ptr<Record>> records;
+    std::vector<std::pair<std::shared_ptr<Record>, const host::MailItem*>> deletions;
 };
 
 // What the host's objects share.
 struct HostContext {
-    static constexpr std::size_t moveBatch = 1000;
     static constexpr std::size_t bodyBatch = 50;
 
     std::unique_ptr<ImapClient> client;
@@ -140,6 +153,9 @@ struct HostContext {
     std::optional<std::string> lost;
     std::optional<std::string> problem; // deletions that could not be made
     std::optional<PendingMoves> pending;
+    // Deleted mails that were not moved after all, since the last walk or
+    // settle(): named to the add-in, which counts only what was moved.
+    std::vector<const host::MailItem*> unsettled;
     std::uint64_t operations = 0; // server operations and deletions so far
     std::optional<std::string> trashMailbox;
     std::map<std::string, std::shared_ptr<FolderState>> states;
@@ -227,31 +243,64 @@ struct HostContext {
                                   " is no longer in its folder (its UIDVALIDITY changed or it moved)");
     }
 
-    // Sends the queued deletions. A failure leaves them in place and is
-    // kept for problem(): the add-in has already counted them.
+    // Sends the queued deletions, as few commands as the line length
+    // allows. A command that fails leaves its messages in place and is kept
+    // for problem(); a message another client removed meanwhile is not
+    // moved either. Both are named by settle().
     void flushMoves() noexcept {
         if (!pending)
             return;
         PendingMoves moves = std::move(*pending);
         pending.reset();
+        std::sort(moves.deletions.begin(), moves.deletions.end(),
+                  [](const auto& a, const auto& b) { return a.first->uid < b.first->uid; });
         std::vector<std::uint32_t> uids;
-        for (const auto& r : moves.records)
-            uids.push_back(r->uid);
-        std::sort(uids.begin(), uids.end());
-        try {
-            run([&] {
-                if (client->selected() != moves.folder->mailbox &&
-                    select(*moves.folder).uidValidity != moves.records.front()->validity)
-                    throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
-                client->remove(uids, moves.to);
-            });
-        } catch (const std::exception& e) {
-            for (const auto& r : moves.records)
-                r->gone = false;
-            if (!problem)
-                problem = std::string(e.what()) + " (" + std::to_string(uids.size()) +
-                          " deleted mails were left where they were)";
+        for (const auto& d : moves.deletions)
+            uids.push_back(d.first->uid);
+        std::vector<std::uint32_t> moved, failed;
+        std::string why;
+        struct Shorter {}; // the lines were made shorter: cut the set again
+        for (std::size_t done = 0; done < uids.size();) {
+            const auto set = client->commandSets({uids.begin() + static_cast<std::ptrdiff_t>(done), uids.end()}).front();
+            try {
+                run([&] {
+                    if (client->commandSets(set).size() > 1)
+                        throw Shorter{};
+                    if (client->selected() != moves.folder->mailbox &&
+                        select(*moves.folder).uidValidity != moves.deletions.front().first->validity)
+                        throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
+                    const auto removed = client->remove(set, moves.to);
+                    moved.insert(moved.end(), removed.begin(), removed.end());
+                });
+            } catch (const Shorter&) {
+                continue;
+            } catch (const std::exception& e) {
+                if (client->commandSets(set).size() > 1)
+                    continue;
+                failed.insert(failed.end(), set.begin(), set.end());
+                if (why.empty())
+                    why = e.what();
+            }
+            done += set.size();
         }
+        std::sort(moved.begin(), moved.end());
+        std::size_t left = 0;
+        for (const auto& [record, item] : moves.deletions) {
+            if (std::binary_search(moved.begin(), moved.end(), record->uid))
+                continue;
+            unsettled.push_back(item);
+            if (std::binary_search(failed.begin(), failed.end(), record->uid)) {
+                record->gone = false;
+                ++left;
+            }
+        }
+        if (left > 0 && !problem)
+            problem = why + " (" + std::to_string(left) + " deleted mails were left where they were)";
+    }
+
+    std::vector<const host::MailItem*> settle() {
+        flushMoves();
+        return std::exchange(unsettled, {});
     }
 
     // Known messages need only their flags; new ones their headers.
@@ -290,6 +339,9 @@ struct HostContext {
 
     const std::vector<std::shared_ptr<Record>>& scan(FolderState& folder) {
         flushMoves();
+        // A new snapshot's mails are other objects: what failed before it
+        // is no longer theirs to answer for.
+        unsettled.clear();
         if (folder.fetched && folder.freshAt == operations && std::chrono::steady_clock::now() < folder.freshUntil)
             return folder.listing;
         run([&] {
@@ -325,7 +377,8 @@ struct HostContext {
         return folder.listing;
     }
 
-    void remove(const std::shared_ptr<FolderState>& folder, const std::shared_ptr<Record>& record) {
+    void remove(const std::shared_ptr<FolderState>& folder, const std::shared_ptr<Record>& record,
+                const host::MailItem* item) {
         if (lost)
             throw host::HostError(*lost);
         if (record->gone || record->validity != folder->validity)
@@ -343,13 +396,11 @@ struct HostContext {
                 flushMoves();
             if (!pending)
                 pending = PendingMoves{folder, bin->mailbox, {}};
-            pending->records.push_back(record);
+            pending->deletions.emplace_back(record, item);
         }
         ++operations;
         record->gone = true;
         record->bodies.reset();
-        if (pending && pending->records.size() >= moveBatch)
-            flushMoves();
     }
 
     // Whether the own-address rule will ask for the body: the header block
@@ -380,17 +431,66 @@ struct HostContext {
             for (++it; it != folder.listing.end() && wanted.size() < bodyBatch; ++it)
                 if (!(*it)->gone && !(*it)->bodies && wantsBody(**it))
                     wanted.push_back(it->get());
-        std::vector<std::uint32_t> uids;
-        for (const auto* r : wanted)
-            uids.push_back(r->uid);
-        auto wholes = run([&] {
+        // A multipart message's text parts alone, never its attachments;
+        // any other message whole.
+        std::vector<std::uint32_t> multipart, whole;
+        std::map<std::uint32_t, Record*> byUid;
+        for (auto* r : wanted) {
+            (isMultipart(r->fields.contentType) ? multipart : whole).push_back(r->uid);
+            byUid.emplace(r->uid, r);
+        }
+        std::optional<std::string> failure; // record's own; another's is met when it is asked for
+        auto give = [&](std::uint32_t uid, auto&& make) {
+            const auto found = byUid.find(uid);
+            if (found == byUid.end() || found->second->bodies)
+                return;
+            try {
+                found->second->bodies = std::make_shared<const maildir::MessageBodies>(make(*found->second));
+            } catch (const std::exception& e) {
+                if (found->second == &record)
+                    failure = e.what();
+            }
+        };
+        run([&] {
             selectFor(folder, record);
-            return client->fetchWhole(uids);
+            auto wholes = whole;
+            if (!multipart.empty()) {
+                std::map<std::pair<std::string, std::string>, std::vector<std::uint32_t>> bySections;
+                for (const auto& parts : client->textParts(multipart))
+                    (parts.readable ? bySections[{parts.plain, parts.html}] : wholes).push_back(parts.uid);
+                // Named, not bound: lambdas may not capture structured bindings in clang 14.
+                for (auto& group : bySections) {
+                    const std::string& plain = group.first.first;
+                    const std::string& html = group.first.second;
+                    auto& uids = group.second;
+                    std::vector<std::string> names;
+                    for (const auto* name : {&plain, &html})
+                        if (!name->empty())
+                            names.push_back(*name);
+                    std::sort(uids.begin(), uids.end());
+                    if (names.empty()) {
+                        for (const auto uid : uids)
+                            give(uid, [](Record&) { return maildir::MessageBodies{}; });
+                        continue;
+                    }
+                    for (auto& fetched : client->fetchSections(uids, names))
+                        give(fetched.first, [&, &bytes = fetched.second](Record&) {
+                            maildir::MessageBodies bodies;
+                            if (!plain.empty())
+                                bodies.plain = partBodies(bytes, plain).plain;
+                            if (!html.empty())
+                                bodies.html = partBodies(bytes, html).html;
+                            return bodies;
+                        });
+                }
+            }
+            std::sort(wholes.begin(), wholes.end());
+            if (!wholes.empty())
+                for (auto& fetched : client->fetchWhole(wholes))
+                    give(fetched.first, [&](Record& r) { return bodiesOf(r.fields, plainLineEnds(std::move(fetched.second))); });
         });
-        for (auto& [uid, whole] : wholes)
-            for (auto* r : wanted)
-                if (r->uid == uid && !r->bodies)
-                    r->bodies = std::make_shared<const maildir::MessageBodies>(bodiesOf(*r, plainLineEnds(std::move(whole))));
+        if (failure)
+            throw host::HostError(*failure);
         if (!record.bodies)
             throw host::HostError("the message " + std::to_string(record.uid) + " is no longer in its folder");
         return record.bodies;
@@ -507,7 +607,7 @@ public:
         return !record_->seen;
     }
     host::Date ReceivedTime() override { return record_->received; }
-    void Delete() override { context_->remove(state_, record_); }
+    void Delete() override { context_->remove(state_, record_, this); }
 
 private:
     std::shared_ptr<HostContext> context_;
@@ -544,6 +644,7 @@ public:
     int ItemCount() override { return static_cast<int>(context_->scan(*state_).size()); }
     std::string Name() override { return displayName(*state_, delimiter_); }
     std::string StoreID() override { return context_->account; }
+    std::vector<const host::MailItem*> settleDeletions() override { return context_->settle(); }
 
 private:
     std::shared_ptr<HostContext> context_;

@@ -16,7 +16,8 @@
 //   deleted messages; in Deleted Items it removes the message for good, at
 //   once. Deletions from another folder are queued and sent together
 //   before anything else looks at the mailbox (the next walk, another
-//   folder, a wait, lost()) or when a thousand are queued. A mailbox whose
+//   folder, a wait, lost()) or when the add-in settles them; settling names
+//   the deleted mails that were not moved after all. A mailbox whose
 //   UIDVALIDITY changed since the walk moves nothing.
 // - A connection that breaks under an operation is opened again once for
 //   it; when that fails too the host stays disconnected and every later

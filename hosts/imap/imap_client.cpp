@@ -796,7 +796,16 @@ std::vector<std::uint32_t> ImapClient::remove(const std::vector<std::uint32_t>& 
     if (uids.empty())
         return {};
     try {
-        return removeSet(uids, to);
+        try {
+            return removeSet(uids, to);
+        } catch (const ConnectionLost&) {
+            throw;
+        } catch (const host::HostError&) {
+            // A message another client expunged fails the whole command
+            // until this session has heard of it; then it is passed over.
+            check(mailimap_noop(session_->imap), "NOOP");
+            return removeSet(uids, to);
+        }
     } catch (const host::HostError&) {
         // Perhaps the line was too long for the server: later ones are not.
         if (splitSets(uids, shortSetOctets).size() > 1)

@@ -10,6 +10,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -74,10 +75,21 @@ struct FolderState {
 // Servers speak CRLF; the text handed out has plain line ends, as files
 // in a Maildir do.
 std::string plainLineEnds(std::string text) {
+    // A line at a time: a whole folder's header blocks pass through here.
     std::size_t out = 0;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            text[out++] = text[i];
+    for (std::size_t i = 0; i < text.size();) {
+        const void* found = std::memchr(text.data() + i, '\r', text.size() - i);
+        const std::size_t cr = found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) : text.size();
+        if (out != i)
+            std::memmove(text.data() + out, text.data() + i, cr - i);
+        out += cr - i;
+        i = cr;
+        if (i < text.size()) {
+            if (i + 1 >= text.size() || text[i + 1] != '\n')
+                text[out++] = '\r';
+            ++i;
+        }
+    }
     text.resize(out);
     return text;
 }
@@ -405,14 +417,24 @@ struct HostContext {
 
     // Whether the own-address rule will ask for the body: the header block
     // does not name the address.
+    const std::string& foldedAddress() const {
+        if (foldedAddress_.empty() && address)
+            for (char c : *address)
+                foldedAddress_ += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        return foldedAddress_;
+    }
+    mutable std::string foldedAddress_;
+
     bool wantsBody(Record& record) const {
         if (!record.wantsBody) {
             static const std::string none;
             const std::string& raw = record.raw ? *record.raw : none;
-            record.wantsBody = address && !address->empty() &&
-                               std::search(raw.begin(), raw.end(), address->begin(), address->end(), [](char a, char b) {
-                                   return g_ascii_tolower(a) == g_ascii_tolower(b);
-                               }) == raw.end();
+            // On a lower-case copy: a comparison per character costs more
+            // than the rest of the walk.
+            std::string folded = raw;
+            for (auto& c : folded)
+                c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            record.wantsBody = address && !address->empty() && folded.find(foldedAddress()) == std::string::npos;
         }
         return *record.wantsBody;
     }

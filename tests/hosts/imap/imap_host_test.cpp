@@ -55,6 +55,7 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     server->put("", "1700000001.A.host", mail("amy@a.example", "unread", "Text for me@home.example\n"));
     server->put("", "1700000002.B.host", mail("bob@b.example", "read-flagged"), "FS");
     server->put("", "1700000003.C.host", mail("cat@c.example", "other-deleted"), "T");
+    server->put("", "1700000005.E.host", mail("eve@e.example", "vanishing"));
     server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "list"));
     server->imap({"SUBSCRIBE Lists"});
 
@@ -69,11 +70,12 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     for (const auto& folder : host.folders())
         names.push_back(folder->Name());
     EXPECT_EQ(names, (std::vector<std::string>{"Inbox", "Deleted Items", "Lists"}));
-    ASSERT_EQ(inbox->ItemCount(), 3);
+    ASSERT_EQ(inbox->ItemCount(), 4);
 
     auto unread = byId(*inbox, "unread");
     auto read = byId(*inbox, "read-flagged");
-    ASSERT_TRUE(unread && read);
+    auto vanishing = byId(*inbox, "vanishing");
+    ASSERT_TRUE(unread && read && vanishing);
     EXPECT_TRUE(unread->UnRead());
     EXPECT_FALSE(read->UnRead());
     EXPECT_EQ(unread->Body(), "Text for me@home.example\n");
@@ -90,8 +92,14 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
 
     unread->Delete();
     read->Delete();
+    vanishing->Delete();
     EXPECT_THROW(read->Delete(), host::HostError);
-    EXPECT_EQ(inbox->ItemCount(), 1); // the walk sends the deletions first
+    // Another client takes one away before the deletions are sent: it was not moved.
+    const std::string uid = vanishing->EntryID().substr(vanishing->EntryID().find('.') + 1);
+    server->imap({"SELECT INBOX", "UID COPY " + uid + " Lists", "UID STORE " + uid + " +FLAGS (\\Deleted)",
+                  "UID EXPUNGE " + uid});
+    EXPECT_EQ(inbox->settleDeletions(), std::vector<const host::MailItem*>{vanishing.get()});
+    EXPECT_EQ(inbox->ItemCount(), 1);
     EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<other-deleted@imap.test>", {"\\Deleted"}}}));
     EXPECT_EQ(server->mailbox(server->trash()),
               (std::map<std::string, Flags>{{"<unread@imap.test>", {}},
@@ -123,6 +131,7 @@ TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
     server->imap({"DELETE Lists", "CREATE Lists"});
     server->put(".Lists", "1700000009.N.host", mail("eve@e.example", "new"));
     old->Delete();
+    EXPECT_EQ(lists->settleDeletions(), std::vector<const host::MailItem*>{old.get()});
     const auto problem = host.lost();
     ASSERT_TRUE(problem);
     EXPECT_NE(problem->find("made anew"), std::string::npos) << *problem;

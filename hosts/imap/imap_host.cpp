@@ -158,7 +158,7 @@ struct PendingMoves {
 
 // What the host's objects share.
 struct HostContext {
-    static constexpr std::size_t bodyBatch = 50;
+    static constexpr std::size_t bodyBatch = 200;
 
     std::unique_ptr<ImapClient> client;
     std::string account;

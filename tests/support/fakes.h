@@ -51,7 +51,6 @@ public:
 
     std::vector<std::string> shown;   // "modal:name" or "modeless:name", in order
     std::vector<std::string> closedForms;
-    std::vector<ui::Window*> open;    // modeless windows on the screen
 
 private:
     std::map<std::string, std::deque<Script>> scripts_;

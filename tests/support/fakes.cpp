@@ -43,10 +43,6 @@ void FakeWindowManager::showModeless(ui::Window& window) {
     shown.push_back("modeless:" + window.formName());
 }
 
-void FakeWindowManager::closed(ui::Window& window) {
-    closedForms.push_back(window.formName());
-}
-
 void FakeWindowManager::onModal(const std::string& formName, Script script) {
     scripts_[formName].push_back(std::move(script));
 }

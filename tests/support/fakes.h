@@ -43,14 +43,13 @@ class FakeWindowManager : public ui::WindowManager {
 public:
     void showModal(ui::Window& window) override;
     void showModeless(ui::Window& window) override;
-    void closed(ui::Window& window) override;
+    void closed(ui::Window&) override {}
 
     using Script = std::function<void(ui::Window&)>;
     // Scripts for a form name, used in turn; the last one stays.
     void onModal(const std::string& formName, Script script);
 
     std::vector<std::string> shown;   // "modal:name" or "modeless:name", in order
-    std::vector<std::string> closedForms;
 
 private:
     std::map<std::string, std::deque<Script>> scripts_;

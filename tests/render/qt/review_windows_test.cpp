@@ -7,6 +7,7 @@
 #include "review/checkspamfrm.h"
 #include "review/mailbody.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
@@ -99,12 +100,14 @@ TEST_F(CheckSpamWindow, SpaceOrAClickOnTheBoxTicksAndAltNShowsTheRebuiltList) {
     screenshot(form, "CheckSpamFrm.png");
 }
 
-// Select All and its caption are the window's; that a closed window's
-// widgets go is the renderer's.
-TEST_F(CheckSpamWindow, EscClosesAndDestroysTheWindow) {
+// What Select All ticks is the window's; that the box shows its new caption
+// and a closed window's widgets go are the renderer's.
+TEST_F(CheckSpamWindow, SelectAllRelabelsTheBoxAndEscDestroysTheWindow) {
     mail("bob@spam.example", "Cheap pills");
     QWidget& view = open();
     QPointer<QWidget> shown(&view);
+    QTest::mouseClick(widget<QCheckBox>(form, "Check2"), Qt::LeftButton);
+    EXPECT_EQ(widget<QCheckBox>(form, "Check2")->text(), "Select None");
     press(view, Qt::Key_Escape);
     EXPECT_FALSE(form.isLoaded());
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); })) << "the dialog is not destroyed";

@@ -178,6 +178,7 @@ TEST(Purge, FailuresOfTheHostAreTrapped) {
     }
 }
 
+// A second run has neither suspects nor deletions: it shows nothing.
 TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
     World w;
     w.v.enemyemail = FilterList{"s@spam.com"};
@@ -187,14 +188,8 @@ TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
     checkSpam(w.v, w.app());
     EXPECT_EQ(w.dialogs.boxes, (std::vector<test::ShownBox>{{"\r\n  Deleted 2 spams.  \r\n\r\n", ui::Buttons::OK,
                                                               ui::Icon::Exclamation, " Check Spam "}}));
-    EXPECT_TRUE(w.windows.shown.empty());
-}
-
-TEST(CheckSpam, ShowsNothingWithoutSuspectsOrDeletions) {
-    World w;
-    w.mail("friend@x.com", "read", false);
     checkSpam(w.v, w.app());
-    EXPECT_TRUE(w.dialogs.boxes.empty());
+    EXPECT_EQ(w.dialogs.boxes.size(), 1u);
     EXPECT_TRUE(w.windows.shown.empty());
 }
 
@@ -262,8 +257,6 @@ TEST(Verdicts, NotSpamMakesAFriendAndLeavesTheMail) {
     markNotSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), "s@x.com");
     EXPECT_EQ(w.v.lists(), (FilterLists{{"s@x.com"}, {}, {}, {}}));
     EXPECT_TRUE(inInbox(w, mail));
-    markNotSpam(w.v, w.app(), w.host.inbox(), mail->EntryID(), "s@x.com");
-    EXPECT_EQ(w.v.lists(), (FilterLists{{"s@x.com"}, {}, {}, {}}));
 }
 
 TEST(Verdicts, NeverListTheFallbackAddress) {

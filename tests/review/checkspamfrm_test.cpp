@@ -58,6 +58,7 @@ TEST_F(CheckSpamFrmTest, ListsUnreadMailsOfNoFriendSortedBySenderAlsoAfterARebui
     open();
 
     // The dates and tooltips are checked as the renderer shows them.
+    EXPECT_EQ(form.caption, "Check Spam");
     EXPECT_EQ(senders(), (Texts{"amy@spam.com", "zed@spam.com"}));
     EXPECT_EQ(form.control("ListView1").rows.at(1).key, late->EntryID());
     EXPECT_EQ(column(0), (Texts{"early", "late"}));

@@ -131,10 +131,6 @@ TEST(ListOperations, AppendingManyAtOnceEqualsAppendingOneByOne) {
     EXPECT_EQ(addToArray(FilterList(), "b@x.com").entries(), std::vector<std::string>{"b@x.com"});
 }
 
-TEST(ListFile, FourEmptyListsAreFourLineEnds) {
-    EXPECT_EQ(formatListFile({}), "\r\n\r\n\r\n\r\n");
-}
-
 TEST(ListFile, ParsesShortLongAndOddFiles) {
     struct Case {
         std::string text;

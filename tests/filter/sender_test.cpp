@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -40,23 +39,19 @@ TEST(Domain, IsTheTrimmedTextAfterTheFirstAt) {
 // What the session reports is taken untouched; every failed step gives the
 // fallback.
 TEST(SenderAddress, IsWhatTheSessionReportsOrTheFallback) {
-    test::World odd;
-    EXPECT_EQ(getSenderAddress(odd.v.messagingSession, odd.mail(" Odd.Case@Example.COM ")), " Odd.Case@Example.COM ");
-    const char* faults[] = {"MailItem.EntryID", "MailItem.Parent", "Folder.StoreID", "Session.GetMessage",
-                            "Message.Sender", "AddressEntry.Address"};
-    for (const char* fault : faults) {
-        World w;
-        auto mail = w.mail("a@x.com");
-        w.host.faults().failAlways(fault);
-        EXPECT_EQ(getSenderAddress(w.v.messagingSession, mail), fallbackSenderAddress) << fault;
-    }
     World w;
+    EXPECT_EQ(getSenderAddress(w.v.messagingSession, w.mail(" Odd.Case@Example.COM ")), " Odd.Case@Example.COM ");
     auto unresolved = w.mail("a@x.com");
     unresolved->spec().senderResolvable = false;
     EXPECT_EQ(getSenderAddress(w.v.messagingSession, unresolved), fallbackSenderAddress);
     EXPECT_EQ(getSenderAddress(nullptr, w.mail("b@x.com")), fallbackSenderAddress);
-    const std::string fallback = fallbackSenderAddress;
-    EXPECT_EQ(std::count(fallback.begin(), fallback.end(), '@'), 1);
+    for (const char* fault : {"MailItem.EntryID", "MailItem.Parent", "Folder.StoreID", "Session.GetMessage",
+                              "Message.Sender", "AddressEntry.Address"}) {
+        World failing;
+        auto mail = failing.mail("a@x.com");
+        failing.host.faults().failAlways(fault);
+        EXPECT_EQ(getSenderAddress(failing.v.messagingSession, mail), fallbackSenderAddress) << fault;
+    }
 }
 
 TEST(MailText, IsHeadersThenHtmlOrElsePlainBody) {

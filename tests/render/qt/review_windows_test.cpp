@@ -68,8 +68,8 @@ protected:
 // Sorting and ticking are the window's; the renderer's are the dates in the
 // user's format, the tooltips, the picture, and the ticks and red drawn.
 TEST_F(CheckSpamWindow, ShowsTheSuspectsWithLocalDatesAndTooltips) {
-    mail("bob@spam.example", "Cheap pills", at(1, 9, 30));
-    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
+    mail("bob@spam.example", "Cheap pills")->spec().received = at(1, 9, 30);
+    mail("amy@unknown.example", "Hello again")->spec().received = at(2, 14, 5);
 
     open();
 
@@ -114,7 +114,7 @@ TEST_F(CheckSpamWindow, SelectAllRelabelsTheBoxAndEscDestroysTheWindow) {
 }
 
 TEST_F(CheckSpamWindow, DoubleClickShowsTheMailInTheViewerUntilEsc) {
-    mail("amy@unknown.example", "Hello [*] again", at(2, 14, 5));
+    mail("amy@unknown.example", "Hello [*] again");
     open();
     mailbody& viewer = v.forms().mailBodyViewer();
     whenModal(viewer, [&](QWidget& shown) {

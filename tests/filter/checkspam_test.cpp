@@ -2,8 +2,6 @@
 
 #include "filter/sender.h"
 #include "filter/text.h"
-#include "addin/forms.h"
-#include "review/checkspamfrm.h"
 #include "tests/support/world.h"
 
 #include <gtest/gtest.h>
@@ -191,15 +189,6 @@ TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
     checkSpam(w.v, w.app());
     EXPECT_EQ(w.dialogs.boxes.size(), 1u);
     EXPECT_TRUE(w.windows.shown.empty());
-}
-
-TEST(CheckSpam, OpensTheReviewWindowModelessOnTheInboxWhenThereAreSuspects) {
-    World w;
-    w.mail("stranger@x.com");
-    checkSpam(w.v, w.app());
-    EXPECT_EQ(w.windows.shown, std::vector<std::string>{"modeless:CheckSpamFrm"});
-    EXPECT_EQ(w.v.forms().checkSpamFrm().checkFolder, w.host.inbox());
-    EXPECT_TRUE(w.dialogs.boxes.empty());
 }
 
 TEST(CheckSpam, RefusesAnInboxHoldingOtherItemsBeforePurging) {

@@ -217,14 +217,16 @@ TEST(SaveFilter, NoDataFolderMeansNoListFileAnywhere) {
     EXPECT_TRUE(w.platform.files.empty());
 }
 
-TEST(SaveFilter, FailedWriteKeepsTheOldContent) {
+TEST(SaveFilter, FailedWriteKeepsTheOldContentAndTheChangesForTheNextSave) {
     World w;
     w.platform.files[w.listFile()] = "old\r\n\r\n\r\n\r\n";
     loadFilter(w.v);
     w.platform.faults().failOnce("Platform.replaceTextFile");
     w.v.friendemail = FilterList{"new@x.com"};
-    saveFilter(w.v);
+    EXPECT_FALSE(saveFilter(w.v));
     EXPECT_EQ(w.platform.files.at(w.listFile()), "old\r\n\r\n\r\n\r\n");
+    EXPECT_TRUE(saveFilter(w.v));
+    EXPECT_EQ(w.platform.files.at(w.listFile()), "new@x.com\r\n\r\n\r\n\r\n");
 }
 
 TEST(ListFilePath, FallsBackToTheSeparatorAndHundredXWhenTheSystemGivesNothing) {

@@ -3,20 +3,13 @@
 
 #include "addin/startload.h"
 #include "filter/settings.h"
-#include "hosts/memory/memory_host.h"
-#include "platform/memory/memory_platform.h"
-#include "tests/support/fakes.h"
 #include "tests/support/world.h"
 
 #include <memory>
 
 namespace skerrow::test {
 
-struct Client {
-    memory::MemoryHost host;
-    memory::MemoryPlatform platform;
-    FakeDialogs dialogs;
-    FakeWindowManager windows;
+struct Client : Parts<FakeDialogs, FakeWindowManager> {
     std::unique_ptr<startLoad> addin;
 
     Client() {
@@ -24,7 +17,7 @@ struct Client {
         restartAddin();
     }
 
-    void restartAddin() { addin = std::make_unique<startLoad>(Services{platform, host.objects(), host.clipboard(), dialogs, windows}); }
+    void restartAddin() { addin = std::make_unique<startLoad>(services()); }
 
     void connect() {
         IDTExtensibility2::CustomValues custom;
@@ -34,16 +27,8 @@ struct Client {
         IDTExtensibility2::CustomValues custom;
         addin->OnDisconnection(0, custom);
     }
-    // The client ends and starts again with a fresh add-in object.
-    void restart() {
-        disconnect();
-        host.endSession();
-        restartAddin();
-        connect();
-    }
 
     Varient& v() { return addin->state(); }
-    std::string listFile() const { return *platform.systemDir + "\\" + *platform.user; }
     std::string setting(const char* name) const {
         return platform.value(platform::RegistryRoot::CurrentUser, settingsKeyName, name).value_or("<missing>");
     }
@@ -52,10 +37,6 @@ struct Client {
     }
     // A client that has run the add-in before.
     void markInstalled() { setSetting("SetupComplete", "1"); }
-
-    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello") {
-        return unreadMail(host, sender, subject);
-    }
 };
 
 // An add-in that has run before, connected.

@@ -17,7 +17,9 @@ std::vector<std::shared_ptr<memory::MemoryCommandBar>> barsNamed(Client& c, cons
     return found;
 }
 
-TEST(Toolbar, LayoutAndPropertiesAreSetInOrder) {
+// Every control in order, with the properties set on it and the member
+// that holds it.
+TEST(Toolbar, LayoutPropertiesAndMembers) {
     Client c;
     c.connect();
     auto bars = barsNamed(c, "Corvalle");
@@ -25,73 +27,47 @@ TEST(Toolbar, LayoutAndPropertiesAreSetInOrder) {
     EXPECT_TRUE(bars[0]->Visible());
     EXPECT_EQ(bars[0]->Position(), 1);
 
-    const auto& controls = bars[0]->controls()->all();
-    ASSERT_EQ(controls.size(), 3u);
     struct Row {
         int type;
         std::vector<std::string> log;
-    } toolbar[] = {
-        {10, {"Caption= &Corvalle", "Visible=1", "Enabled=1"}},
+        std::shared_ptr<host::CommandBarButton> member;
+    };
+    const auto expect = [](const auto& controls, const std::vector<Row>& rows) {
+        ASSERT_EQ(controls.size(), rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(controls[i]->type(), rows[i].type) << i;
+            EXPECT_TRUE(controls[i]->temporary()) << i;
+            EXPECT_EQ(controls[i]->log(), rows[i].log) << i;
+            EXPECT_EQ(std::dynamic_pointer_cast<host::CommandBarButton>(controls[i]), rows[i].member) << i;
+        }
+    };
+    const auto& controls = bars[0]->controls()->all();
+    expect(controls, {
+        {10, {"Caption= &Corvalle", "Visible=1", "Enabled=1"}, nullptr},
         {1,
          {"Caption=Is &Spam", "TooltipText=Delete selected email,add email address to blacklist", "PasteFace", "Style=3",
-          "Visible=1", "Enabled=1"}},
+          "Visible=1", "Enabled=1"},
+         c.addin->cmdIsSpamToolButton},
         {1,
          {"Caption=A&dd Sender to Friends List", "TooltipText=Add sender email address to friends list", "PasteFace",
-          "Style=3", "Visible=1", "Enabled=1"}},
-    };
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(controls[i]->type(), toolbar[i].type) << i;
-        EXPECT_TRUE(controls[i]->temporary()) << i;
-        EXPECT_EQ(controls[i]->log(), toolbar[i].log) << i;
-    }
+          "Style=3", "Visible=1", "Enabled=1"},
+         c.addin->cmdAddFriendToolButton},
+    });
+    EXPECT_EQ(std::dynamic_pointer_cast<memory::MemoryButton>(controls[1])->face(), resources::bitmapResource(200));
+    EXPECT_EQ(std::dynamic_pointer_cast<memory::MemoryButton>(controls[2])->face(), resources::bitmapResource(400));
 
     auto popup = std::dynamic_pointer_cast<memory::MemoryPopup>(controls[0]);
     ASSERT_TRUE(popup);
-    const std::vector<std::vector<std::string>> menu = {
-        {"Caption=&Check Spam", "Style=1", "Visible=1"},
-        {"BeginGroup=1", "Caption=Add the Entire Domain to &Friends List", "Style=1", "Visible=1"},
-        {"Caption=Add the Entire Domain to &Blacklist", "Style=1", "Visible=1", "Enabled=1"},
-        {"BeginGroup=1", "Caption=&Options", "Style=1", "Enabled=1", "Visible=1"},
-        {"BeginGroup=1", "Caption=&Help", "Style=1", "Visible=1"},
-        {"Caption=&About Corvalle", "Style=1", "Visible=1"},
-    };
-    const auto& items = popup->controls()->all();
-    ASSERT_EQ(items.size(), menu.size());
-    for (std::size_t i = 0; i < menu.size(); ++i) {
-        EXPECT_EQ(items[i]->type(), 1);
-        EXPECT_TRUE(items[i]->temporary());
-        EXPECT_EQ(items[i]->log(), menu[i]) << i;
-    }
-}
-
-TEST(Toolbar, ButtonsCarryTheirFacesAndTheMembersHoldTheButtons) {
-    Client c;
-    c.connect();
-    auto controls = barsNamed(c, "Corvalle").at(0)->controls()->all();
-    auto isSpam = std::dynamic_pointer_cast<memory::MemoryButton>(controls[1]);
-    auto addFriend = std::dynamic_pointer_cast<memory::MemoryButton>(controls[2]);
-    EXPECT_EQ(isSpam->face(), resources::bitmapResource(200));
-    EXPECT_EQ(addFriend->face(), resources::bitmapResource(400));
-    EXPECT_EQ(c.host.clipboard().bitmap(), resources::bitmapResource(400));
-    EXPECT_EQ(c.addin->cmdIsSpamToolButton, isSpam);
-    EXPECT_EQ(c.addin->cmdAddFriendToolButton, addFriend);
-    auto popup = std::dynamic_pointer_cast<memory::MemoryPopup>(controls[0])->controls()->all();
-    EXPECT_EQ(c.addin->cmdCheckSpam, std::dynamic_pointer_cast<memory::MemoryButton>(popup[0]));
-    EXPECT_EQ(c.addin->cmdAddFriendDomain, std::dynamic_pointer_cast<memory::MemoryButton>(popup[1]));
-    EXPECT_EQ(c.addin->cmdAddEnemyDomain, std::dynamic_pointer_cast<memory::MemoryButton>(popup[2]));
-    EXPECT_EQ(c.addin->cmdOptions, std::dynamic_pointer_cast<memory::MemoryButton>(popup[3]));
-    EXPECT_EQ(c.addin->cmdHelp, std::dynamic_pointer_cast<memory::MemoryButton>(popup[4]));
-    EXPECT_EQ(c.addin->cmdAboutCorvalle, std::dynamic_pointer_cast<memory::MemoryButton>(popup[5]));
-}
-
-TEST(Toolbar, ExactlyOneToolbarAcrossRestarts) {
-    Client c;
-    c.connect();
-    c.restart();
-    c.restart();
-    auto bars = barsNamed(c, "Corvalle");
-    ASSERT_EQ(bars.size(), 1u);
-    EXPECT_EQ(bars[0]->controls()->all().size(), 3u);
+    expect(popup->controls()->all(), {
+        {1, {"Caption=&Check Spam", "Style=1", "Visible=1"}, c.addin->cmdCheckSpam},
+        {1, {"BeginGroup=1", "Caption=Add the Entire Domain to &Friends List", "Style=1", "Visible=1"},
+         c.addin->cmdAddFriendDomain},
+        {1, {"Caption=Add the Entire Domain to &Blacklist", "Style=1", "Visible=1", "Enabled=1"},
+         c.addin->cmdAddEnemyDomain},
+        {1, {"BeginGroup=1", "Caption=&Options", "Style=1", "Enabled=1", "Visible=1"}, c.addin->cmdOptions},
+        {1, {"BeginGroup=1", "Caption=&Help", "Style=1", "Visible=1"}, c.addin->cmdHelp},
+        {1, {"Caption=&About Corvalle", "Style=1", "Visible=1"}, c.addin->cmdAboutCorvalle},
+    });
 }
 
 TEST(Toolbar, OnlyEmptyBarsNamedExactlyCorvalleAreRemoved) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -37,28 +36,22 @@ TEST(Domain, IsTheTrimmedTextAfterTheFirstAt) {
     EXPECT_FALSE(hasAt("example.com"));
 }
 
-TEST(SenderAddress, IsWhatTheSessionReportsUntouched) {
+// What the session reports is taken untouched; every failed step gives the
+// fallback.
+TEST(SenderAddress, IsWhatTheSessionReportsOrTheFallback) {
     World w;
-    auto mail = w.mail(" Odd.Case@Example.COM ");
-    EXPECT_EQ(getSenderAddress(w.v.messagingSession, mail), " Odd.Case@Example.COM ");
-}
-
-TEST(SenderAddress, EveryFailedStepGivesTheFallback) {
-    const char* faults[] = {"MailItem.EntryID", "MailItem.Parent", "Folder.StoreID", "Session.GetMessage",
-                            "Message.Sender", "AddressEntry.Address"};
-    for (const char* fault : faults) {
-        World w;
-        auto mail = w.mail("a@x.com");
-        w.host.faults().failAlways(fault);
-        EXPECT_EQ(getSenderAddress(w.v.messagingSession, mail), fallbackSenderAddress) << fault;
-    }
-    World w;
+    EXPECT_EQ(getSenderAddress(w.v.messagingSession, w.mail(" Odd.Case@Example.COM ")), " Odd.Case@Example.COM ");
     auto unresolved = w.mail("a@x.com");
     unresolved->spec().senderResolvable = false;
     EXPECT_EQ(getSenderAddress(w.v.messagingSession, unresolved), fallbackSenderAddress);
     EXPECT_EQ(getSenderAddress(nullptr, w.mail("b@x.com")), fallbackSenderAddress);
-    const std::string fallback = fallbackSenderAddress;
-    EXPECT_EQ(std::count(fallback.begin(), fallback.end(), '@'), 1);
+    for (const char* fault : {"MailItem.EntryID", "MailItem.Parent", "Folder.StoreID", "Session.GetMessage",
+                              "Message.Sender", "AddressEntry.Address"}) {
+        World failing;
+        auto mail = failing.mail("a@x.com");
+        failing.host.faults().failAlways(fault);
+        EXPECT_EQ(getSenderAddress(failing.v.messagingSession, mail), fallbackSenderAddress) << fault;
+    }
 }
 
 TEST(MailText, IsHeadersThenHtmlOrElsePlainBody) {
@@ -142,10 +135,8 @@ TEST(NonMailItems, AreReportedOnceAndAnEmptyOrMailOnlyFolderIsNot) {
     EXPECT_TRUE(w.dialogs.boxes.empty());
     w.host.inbox()->addOther("MeetingItem");
     EXPECT_TRUE(hasNonMailItems(w.v, w.app(), w.host.inbox()));
-    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(w.dialogs.boxes[0].text, "there are invail email in Inbox.Please delete it .");
-    EXPECT_EQ(w.dialogs.boxes[0].icon, ui::Icon::None);
-    EXPECT_EQ(w.dialogs.boxes[0].title, "Skerrow");
+    EXPECT_EQ(w.dialogs.boxes, (std::vector<test::ShownBox>{{"there are invail email in Inbox.Please delete it .",
+                                                              ui::Buttons::OK, ui::Icon::None, "Skerrow"}}));
     w.host.faults().failOnce("Folder.ItemCount");
     EXPECT_FALSE(hasNonMailItems(w.v, w.app(), w.host.inbox()));
 }

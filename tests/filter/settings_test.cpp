@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 namespace skerrow {
 namespace {
 
@@ -29,20 +32,18 @@ TEST(Settings, ReadStopsAtTheFirstNulAndFailuresOrAMissingKeyReadEmptyAndWriteNo
 
 TEST(UserName, IsTrimmedKeptWholeAtNinetyNineAndHundredXWhenMissingOrLonger) {
     World w;
-    w.platform.user = "  jsmith ";
-    EXPECT_EQ(getUserName(w.platform), "jsmith");
-    w.platform.user = std::string(99, 'u');
-    EXPECT_EQ(getUserName(w.platform), std::string(99, 'u'));
+    const std::string none(100, 'X');
     // Longer than the system's buffer: no name, never a cut one.
-    for (const std::size_t size : {100, 150}) {
-        w.platform.user = std::string(size, 'u');
-        EXPECT_EQ(getUserName(w.platform), std::string(100, 'X')) << size;
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {"  jsmith ", "jsmith"}, {std::string(99, 'u'), std::string(99, 'u')}, {std::string(100, 'u'), none},
+        {std::string(150, 'u'), none}, {std::nullopt, none}};
+    for (const auto& [user, expected] : cases) {
+        w.platform.user = user;
+        EXPECT_EQ(getUserName(w.platform), expected) << user.value_or("<none>");
     }
-    w.platform.user.reset();
-    EXPECT_EQ(getUserName(w.platform), std::string(100, 'X'));
     w.platform.user = "jsmith";
     w.platform.faults().failOnce("Platform.userName");
-    EXPECT_EQ(getUserName(w.platform), std::string(100, 'X'));
+    EXPECT_EQ(getUserName(w.platform), none);
 }
 
 TEST(SystemDir, EmptyWhenTheSystemGivesNoneOrFails) {
@@ -54,10 +55,10 @@ TEST(SystemDir, EmptyWhenTheSystemGivesNoneOrFails) {
     EXPECT_EQ(getSystemDir(w.platform), "");
 }
 
-TEST(ShellOpen, PassesTheTargetAndSwallowsFailures) {
+// The target reaching the system is the Help command's test.
+TEST(ShellOpen, SwallowsFailures) {
     World w;
     EXPECT_GT(shellOpen(w.platform, "C:\\appskerrow.chm"), 32);
-    EXPECT_EQ(w.platform.opened, std::vector<std::string>{"C:\\appskerrow.chm"});
     w.platform.faults().failOnce("Platform.shellOpen");
     EXPECT_LE(shellOpen(w.platform, "x"), 32);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace skerrow {
 namespace {
@@ -44,24 +45,11 @@ TEST(FilterBackup, RoundTripGivesBackTheListsExactly) {
 
         EXPECT_EQ(c.w.v.lists(), lists) << file;
         EXPECT_EQ(c.w.dialogs.filters, (std::vector<std::string>{filter, filter}));
-        ASSERT_EQ(c.w.dialogs.boxes.size(), 2u);
-        EXPECT_EQ(c.w.dialogs.boxes[0].text, "User data backed up successfully");
-        EXPECT_EQ(c.w.dialogs.boxes[0].title, " Backup Settings to File ");
-        EXPECT_EQ(c.w.dialogs.boxes[1].text, "User data restored successfully");
-        EXPECT_EQ(c.w.dialogs.boxes[1].title, " Restore Settings ");
-        for (const test::ShownBox& box : c.w.dialogs.boxes) {
-            EXPECT_EQ(box.icon, ui::Icon::Exclamation);
-            EXPECT_EQ(box.buttons, ui::Buttons::OK);
-        }
+        EXPECT_EQ(c.w.dialogs.boxes,
+                  (std::vector<test::ShownBox>{
+                      {"User data backed up successfully", ui::Buttons::OK, ui::Icon::Exclamation, " Backup Settings to File "},
+                      {"User data restored successfully", ui::Buttons::OK, ui::Icon::Exclamation, " Restore Settings "}}));
     }
-}
-
-TEST(FilterBackup, RestoreTakesAnyFileAndMissingLinesEmptyTheirLists) {
-    Connected c("a@x.com\r\n*@x.com\r\nb@y.com\r\n*@y.com\r\n");
-    c.w.platform.files["C:\\two lines.txt"] = "new@x.com;other@x.com\r\n\r\n";
-    c.w.dialogs.openAnswers = {"C:\\two lines.txt"};
-    EXPECT_TRUE(c.o.restoreFilter());
-    EXPECT_EQ(c.w.v.lists(), (FilterLists{{"new@x.com", "other@x.com"}, {}, {}, {}}));
 }
 
 TEST(FilterBackup, BackupHoldsTheCommittedListsNotUnappliedEdits) {
@@ -73,44 +61,43 @@ TEST(FilterBackup, BackupHoldsTheCommittedListsNotUnappliedEdits) {
     EXPECT_EQ(c.w.platform.files.at("C:\\typed without extension"), "a@x.com\r\n\r\n\r\n\r\n");
 }
 
-TEST(FilterBackup, CancelledDialogsReportSuccessAndDoNothing) {
-    Connected c("a@x.com\r\n\r\n\r\n\r\n");
-    c.w.v.friendemail = {"changed@x.com"};
-    const auto files = c.w.platform.files;
-    EXPECT_TRUE(c.o.backupFilter());
-    EXPECT_TRUE(c.o.restoreFilter());
-    EXPECT_EQ(c.w.platform.files, files) << "not even saved";
-    EXPECT_EQ(c.w.v.friendemail, FilterList{"changed@x.com"});
-    EXPECT_TRUE(c.w.dialogs.boxes.empty());
-}
+// A cancelled dialog reports success, a failure does not; neither shows a
+// box, and both leave the files and the lists as they were. Only a backup
+// stores the lists, before its copy.
+TEST(FilterBackup, CancelsAndFailuresChangeNothing) {
+    const struct {
+        const char* what;
+        bool backup;
+        std::optional<std::string> answer;
+        const char* fault;
+        bool noDataFolder, result, saved;
+    } cases[] = {
+        {"backup cancelled", true, std::nullopt, nullptr, false, true, false},
+        {"restore cancelled", false, std::nullopt, nullptr, false, true, false},
+        {"backup copy failed", true, chosen, "Platform.copyFile", false, false, true},
+        {"restore copy failed", false, chosen, "Platform.copyFile", false, false, false},
+        {"restore of a missing file", false, "C:\\missing.flt", nullptr, false, false, false},
+        {"backup without a data folder", true, chosen, nullptr, true, false, false},
+        {"restore without a data folder", false, chosen, nullptr, true, false, false},
+    };
+    for (const auto& k : cases) {
+        Connected c("a@x.com\r\n*@x.com\r\n\r\n\r\n");
+        c.w.v.friendemail = {"changed@x.com"};
+        c.w.platform.files[chosen] = "b@x.com\r\n\r\n\r\n\r\n";
+        if (k.fault)
+            c.w.platform.faults().failAlways(k.fault);
+        if (k.noDataFolder)
+            c.w.platform.systemDir.reset();
+        (k.backup ? c.w.dialogs.saveAnswers : c.w.dialogs.openAnswers) = {k.answer};
+        auto files = c.w.platform.files;
+        if (k.saved)
+            files[c.w.listFile()] = "changed@x.com\r\n*@x.com\r\n\r\n\r\n";
 
-TEST(FilterBackup, AFailedRestoreCopyLeavesListFileAndListsAsTheyWere) {
-    for (const bool chosenExists : {true, false}) {
-        const std::string listFile = "a@x.com\r\n*@x.com\r\n\r\n\r\n";
-        Connected c(listFile);
-        if (chosenExists) {
-            c.w.platform.files[chosen] = "\r\n\r\n\r\n\r\n";
-            c.w.platform.faults().failAlways("Platform.copyFile");
-        }
-        c.w.dialogs.openAnswers = {chosen};
-
-        EXPECT_FALSE(c.o.restoreFilter());
-        EXPECT_EQ(c.w.platform.files.at(c.w.listFile()), listFile);
-        EXPECT_EQ(c.w.v.lists(), (FilterLists{{"a@x.com"}, {"*@x.com"}, {}, {}}));
-        EXPECT_TRUE(c.w.dialogs.boxes.empty());
+        EXPECT_EQ(k.backup ? c.o.backupFilter() : c.o.restoreFilter(), k.result) << k.what;
+        EXPECT_EQ(c.w.platform.files, files) << k.what;
+        EXPECT_EQ(c.w.v.lists(), (FilterLists{{"changed@x.com"}, {"*@x.com"}, {}, {}})) << k.what;
+        EXPECT_TRUE(c.w.dialogs.boxes.empty()) << k.what;
     }
-}
-
-TEST(FilterBackup, WithoutADataFolderNothingIsCopiedEitherWay) {
-    Connected c("a@x.com\r\n\r\n\r\n\r\n");
-    c.w.platform.systemDir.reset();
-    c.w.platform.files[chosen] = "b@x.com\r\n\r\n\r\n\r\n";
-    c.w.dialogs.openAnswers = {chosen};
-    c.w.dialogs.saveAnswers = {"C:\\backup.flt"};
-    const auto files = c.w.platform.files;
-    EXPECT_FALSE(c.o.restoreFilter());
-    EXPECT_FALSE(c.o.backupFilter());
-    EXPECT_EQ(c.w.platform.files, files);
 }
 
 TEST(FilterBackup, ARestoredFileThatCannotBeReadIsAFailure) {
@@ -120,18 +107,6 @@ TEST(FilterBackup, ARestoredFileThatCannotBeReadIsAFailure) {
     c.w.dialogs.openAnswers = {chosen};
     EXPECT_FALSE(c.o.restoreFilter());
     EXPECT_TRUE(c.w.dialogs.boxes.empty());
-}
-
-TEST(FilterBackup, AFailedBackupLeavesNoFileUnderTheChosenName) {
-    Connected c("a@x.com\r\n\r\n\r\n\r\n");
-    c.w.v.friendemail = {"a@x.com", "b@x.com"};
-    c.w.platform.faults().failAlwaysFor("Platform.copyFile", chosen);
-    c.w.dialogs.saveAnswers = {chosen};
-
-    EXPECT_FALSE(c.o.backupFilter());
-    EXPECT_FALSE(c.w.platform.files.contains(chosen));
-    EXPECT_TRUE(c.w.dialogs.boxes.empty());
-    EXPECT_EQ(c.w.platform.files.at(c.w.listFile()), "a@x.com;b@x.com\r\n\r\n\r\n\r\n") << "saved before the copy";
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "tests/support/fakes.h"
 
-#include <algorithm>
-
 namespace skerrow::test {
 
 ui::Answer FakeDialogs::messageBox(const std::string& text, ui::Buttons buttons, ui::Icon icon,
@@ -43,13 +41,6 @@ void FakeWindowManager::showModal(ui::Window& window) {
 
 void FakeWindowManager::showModeless(ui::Window& window) {
     shown.push_back("modeless:" + window.formName());
-    if (std::find(open.begin(), open.end(), &window) == open.end())
-        open.push_back(&window);
-}
-
-void FakeWindowManager::closed(ui::Window& window) {
-    closedForms.push_back(window.formName());
-    open.erase(std::remove(open.begin(), open.end(), &window), open.end());
 }
 
 void FakeWindowManager::onModal(const std::string& formName, Script script) {

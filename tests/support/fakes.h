@@ -19,6 +19,7 @@ struct ShownBox {
     ui::Buttons buttons;
     ui::Icon icon;
     std::string title;
+    friend bool operator==(const ShownBox&, const ShownBox&) = default;
 };
 
 class FakeDialogs : public ui::Dialogs {
@@ -42,15 +43,13 @@ class FakeWindowManager : public ui::WindowManager {
 public:
     void showModal(ui::Window& window) override;
     void showModeless(ui::Window& window) override;
-    void closed(ui::Window& window) override;
+    void closed(ui::Window&) override {}
 
     using Script = std::function<void(ui::Window&)>;
     // Scripts for a form name, used in turn; the last one stays.
     void onModal(const std::string& formName, Script script);
 
     std::vector<std::string> shown;   // "modal:name" or "modeless:name", in order
-    std::vector<std::string> closedForms;
-    std::vector<ui::Window*> open;    // modeless windows on the screen
 
 private:
     std::map<std::string, std::deque<Script>> scripts_;

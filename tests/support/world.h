@@ -23,16 +23,15 @@ std::shared_ptr<memory::MemoryMailItem> unreadMail(memory::MemoryHost& host, con
 // application, a logged-on session and the user's address.
 void connectInMemory(Varient& v, memory::MemoryHost& host, memory::MemoryPlatform& platform);
 
+// The host, the platform, dialogs and windows: what an add-in is handed.
 template <typename Dialogs, typename Windows>
-struct Wiring {
+struct Parts {
     memory::MemoryHost host;
     memory::MemoryPlatform platform;
     Dialogs dialogs;
     Windows windows;
-    Varient v{Services{platform, host.objects(), host.clipboard(), dialogs, windows}};
 
-    Wiring() { connectInMemory(v, host, platform); }
-
+    Services services() { return Services{platform, host.objects(), host.clipboard(), dialogs, windows}; }
     std::shared_ptr<host::Application> app() const { return host.application(); }
     std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject = "hello",
                                                  bool unread = true) {
@@ -42,6 +41,14 @@ struct Wiring {
     }
     // The path of the list file on the memory platform.
     std::string listFile() const { return *platform.systemDir + "\\" + *platform.user; }
+};
+
+// The parts and the add-in-wide state over them, connected.
+template <typename Dialogs, typename Windows>
+struct Wiring : Parts<Dialogs, Windows> {
+    Varient v{this->services()};
+
+    Wiring() { connectInMemory(v, this->host, this->platform); }
 };
 
 using World = Wiring<FakeDialogs, FakeWindowManager>;

@@ -38,13 +38,6 @@ class QtWindowTest : public ::testing::Test, protected Wiring<qt::QtDialogs, qt:
 protected:
     void TearDown() override;
 
-    std::shared_ptr<memory::MemoryMailItem> mail(const std::string& sender, const std::string& subject,
-                                                 host::Date received = {}) {
-        auto made = unreadMail(host, sender, subject);
-        made->spec().received = received;
-        return made;
-    }
-
     // A widget of a window on the screen, by control name ("Option1(2)" for
     // an element of an array); fails the test when there is none.
     template <typename W>

@@ -65,73 +65,56 @@ protected:
     }
 };
 
-TEST_F(CheckSpamWindow, ShowsTheSuspectsSortedBySenderWithLocalDatesAndTooltips) {
-    mail("bob@spam.example", "Cheap pills", at(1, 9, 30));
-    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
+// Sorting and ticking are the window's; the renderer's are the dates in the
+// user's format, the tooltips, the picture, and the ticks and red drawn.
+TEST_F(CheckSpamWindow, ShowsTheSuspectsWithLocalDatesAndTooltips) {
+    mail("bob@spam.example", "Cheap pills")->spec().received = at(1, 9, 30);
+    mail("amy@unknown.example", "Hello again")->spec().received = at(2, 14, 5);
 
     open();
 
-    QWidget& view = *windows.view(form);
-    EXPECT_EQ(view.windowTitle(), "Check Spam");
-    EXPECT_EQ(widget<QLabel>(form, "Label1")->text(), "Deleted 0 spams.");
     EXPECT_FALSE(widget<QLabel>(form, "Picture1")->pixmap().isNull());
     EXPECT_EQ(list().headerItem()->text(2), "Received");
-    EXPECT_EQ(column(0), QStringList({"Hello again", "Cheap pills"}));
-    EXPECT_EQ(column(1), QStringList({"amy@unknown.example", "bob@spam.example"}));
     EXPECT_EQ(column(2), QStringList({shownDate(at(2, 14, 5)), shownDate(at(1, 9, 30))}));
     EXPECT_EQ(list().topLevelItem(0)->toolTip(1), "Sender address");
     EXPECT_EQ(list().topLevelItem(0)->toolTip(2), "Received time");
     EXPECT_EQ(shownTicks(), "- - ");
 }
 
-TEST_F(CheckSpamWindow, TickingARowShowsTheSendersRowsTickedInRedAndIsSpamTheRebuiltList) {
-    mail("bob@spam.example", "Cheap pills", at(1, 9, 30));
-    mail("amy@unknown.example", "Hello again", at(2, 14, 5));
-    mail("bob@spam.example", "More pills", at(3, 7, 45));
-    open();
-
-    clickCheckBox(list(), 1);
-    EXPECT_EQ(shownTicks(), "- xr xr ");
-    screenshot(form, "CheckSpamFrm.png");
-
-    QTest::mouseClick(widget<QPushButton>(form, "Command1"), Qt::LeftButton);
-    EXPECT_EQ(column(0), QStringList({"Hello again"})) << "the rebuilt list is shown";
-}
-
-TEST_F(CheckSpamWindow, SelectAllRelabelsTheBoxAndEscClosesTheWindow) {
+TEST_F(CheckSpamWindow, SpaceOrAClickOnTheBoxTicksAndAltNShowsTheRebuiltList) {
     mail("bob@spam.example", "Cheap pills");
     mail("amy@unknown.example", "Hello again");
-    QWidget& view = open();
-    QPointer<QWidget> shown(&view);
-
-    QTest::mouseClick(widget<QCheckBox>(form, "Check2"), Qt::LeftButton);
-    EXPECT_EQ(shownTicks(), "x x ");
-    EXPECT_EQ(widget<QCheckBox>(form, "Check2")->text(), "Select None");
-
-    press(view, Qt::Key_Escape);
-    EXPECT_FALSE(form.isLoaded());
-    EXPECT_FALSE(v.newMailPending);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); })) << "the dialog is not destroyed";
-}
-
-TEST_F(CheckSpamWindow, SpaceTicksTheCurrentRowAndAltNDeclaresItWanted) {
-    mail("bob@spam.example", "Cheap pills");
-    mail("amy@unknown.example", "Hello again");
+    mail("bob@spam.example", "More pills");
     QWidget& view = open();
 
     clickRow(list(), 0);
     EXPECT_EQ(form.control("ListView1").selectedRow, 0);
     press(view, Qt::Key_Space);
-    EXPECT_EQ(shownTicks(), "xr - ");
+    EXPECT_EQ(shownTicks(), "xr - - ");
     press(view, Qt::Key_N, Qt::AltModifier);
 
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list().topLevelItemCount() == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list().topLevelItemCount() == 2; }));
     EXPECT_EQ(v.friendemail.entries(), Entries({"amy@unknown.example"}));
-    EXPECT_EQ(column(1), QStringList({"bob@spam.example"}));
+    clickCheckBox(list(), 1);
+    EXPECT_EQ(shownTicks(), "xr xr ");
+    screenshot(form, "CheckSpamFrm.png");
+}
+
+// What Select All ticks is the window's; that the box shows its new caption
+// and a closed window's widgets go are the renderer's.
+TEST_F(CheckSpamWindow, SelectAllRelabelsTheBoxAndEscDestroysTheWindow) {
+    mail("bob@spam.example", "Cheap pills");
+    QWidget& view = open();
+    QPointer<QWidget> shown(&view);
+    QTest::mouseClick(widget<QCheckBox>(form, "Check2"), Qt::LeftButton);
+    EXPECT_EQ(widget<QCheckBox>(form, "Check2")->text(), "Select None");
+    press(view, Qt::Key_Escape);
+    EXPECT_FALSE(form.isLoaded());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); })) << "the dialog is not destroyed";
 }
 
 TEST_F(CheckSpamWindow, DoubleClickShowsTheMailInTheViewerUntilEsc) {
-    mail("amy@unknown.example", "Hello [*] again", at(2, 14, 5));
+    mail("amy@unknown.example", "Hello [*] again");
     open();
     mailbody& viewer = v.forms().mailBodyViewer();
     whenModal(viewer, [&](QWidget& shown) {

@@ -252,16 +252,6 @@ TEST(Verdicts, NotSpamMakesAFriendAndLeavesTheMail) {
     EXPECT_TRUE(inInbox(w, mail));
 }
 
-TEST(HostNotices, AreDeletedByCaseSensitiveSubjectWithoutCounting) {
-    World w;
-    auto notice = w.mail("outlook@x.com", "Welcome to Microsoft Outlook!");
-    auto other = w.mail("a@x.com", "microsoft outlook tips");
-    purgeHostNotices(w.v, w.app());
-    EXPECT_FALSE(inInbox(w, notice));
-    EXPECT_TRUE(inInbox(w, other));
-    EXPECT_EQ(w.v.totalDeleted, 0);
-}
-
 TEST(FindMail, ByExactEntryIdOrNothing) {
     World w;
     auto a = w.mail("a@x.com");

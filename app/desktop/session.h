@@ -19,8 +19,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QFileSystemWatcher;
@@ -133,7 +133,7 @@ public:
 private:
     void checkNewMail();
     void mailNoticed(bool arrived);
-    std::set<std::string> newMailNames() const;
+    std::unordered_set<std::string> newMailNames() const;
     void refreshAll();
     void end();
 
@@ -148,7 +148,7 @@ private:
     std::unique_ptr<qt::QtDialogs> dialogs_;
     std::unique_ptr<qt::QtWindowManager> windowManager_;
     std::unique_ptr<QFileSystemWatcher> inboxWatcher_;
-    std::set<std::string> seenInNew_;
+    std::unordered_set<std::string> seenInNew_;
     // Idles on the IMAP Inbox; hands what it notices to the GUI thread
     // through the context, which goes after it.
     std::unique_ptr<QObject> noticeContext_;

@@ -4,6 +4,7 @@
 #include "render/qt/qt_window_manager.h"
 #include "resources/bitmaps.h"
 
+#include <QAbstractTableModel>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,6 +12,7 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,8 +26,6 @@
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QAbstractTableModel>
-#include <QItemSelectionModel>
 #include <QTreeView>
 
 #include <algorithm>

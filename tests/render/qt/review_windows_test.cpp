@@ -53,8 +53,7 @@ protected:
         for (int i = 0; i < list().model()->rowCount(); ++i) {
             const QModelIndex item = list().model()->index(i, 0);
             marks += item.data(Qt::CheckStateRole).toInt() == Qt::Checked ? "x" : "-";
-            const QColor colour = item.siblingAtColumn(1).data(Qt::ForegroundRole).value<QBrush>().color();
-            marks += colour == QColor(255, 0, 0) ? "r " : " ";
+            marks += item.siblingAtColumn(1).data(Qt::ForegroundRole) == QBrush(QColor(255, 0, 0)) ? "r " : " ";
         }
         return marks;
     }

@@ -19,7 +19,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -133,7 +132,8 @@ public:
 private:
     void checkNewMail();
     void mailNoticed(bool arrived);
-    std::set<std::string> newMailNames() const;
+    // The hashes of the names of the files in new/, sorted.
+    std::vector<std::size_t> newMailNames() const;
     void refreshAll();
     void end();
 
@@ -148,7 +148,7 @@ private:
     std::unique_ptr<qt::QtDialogs> dialogs_;
     std::unique_ptr<qt::QtWindowManager> windowManager_;
     std::unique_ptr<QFileSystemWatcher> inboxWatcher_;
-    std::set<std::string> seenInNew_;
+    std::vector<std::size_t> seenInNew_;
     // Idles on the IMAP Inbox; hands what it notices to the GUI thread
     // through the context, which goes after it.
     std::unique_ptr<QObject> noticeContext_;

@@ -665,6 +665,11 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
 }
 
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {
+    // A purge moves more files than the kernel queues events for: read
+    // them as it goes, so that the queue does not overflow into a reading
+    // of every directory at the next walk.
+    if (++removals_ % eventDrainInterval == 0)
+        takeEvents();
     auto forget = [&] {
         if (record.headers) // not asked for again
             record.headers->dropBodies();

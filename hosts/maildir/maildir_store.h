@@ -246,6 +246,9 @@ private:
     std::string readBuffer_; // reused: most files are read only for their headers
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
+    // Well below the kernel's default queue of 16384 events.
+    static constexpr std::uint64_t eventDrainInterval = 1024;
+    std::uint64_t removals_ = 0;
 };
 
 } // namespace skerrow::maildir

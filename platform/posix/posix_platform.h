@@ -6,6 +6,7 @@
 #include "addin/host/platform.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -69,6 +70,10 @@ private:
 
     std::optional<std::string> configDir_;
     std::optional<std::string> dataDir_;
+    // The locale generalDate last opened (a locale_t), and the environment
+    // it was opened for: a long list of dates opens it once.
+    std::shared_ptr<void> dateLocale_;
+    std::string dateLocaleKey_;
 };
 
 } // namespace skerrow::posix

@@ -4,6 +4,7 @@
 #include "render/qt/qt_window_manager.h"
 #include "resources/bitmaps.h"
 
+#include <QAbstractTableModel>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -11,6 +12,7 @@
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,7 +26,7 @@
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <chrono>
@@ -88,13 +90,104 @@ bool takesFocus(ui::ControlKind kind) {
            kind == ControlKind::OptionButton || kind == ControlKind::ListView || kind == ControlKind::TabStrip;
 }
 
+// The rows of a list view, read from the window's control as the view
+// asks for them, so that a list of tens of thousands of rows costs only the
+// rows on the screen. The count is the one drawn last: rows the window has
+// dropped since read as empty until the next redraw.
+class RowModel : public QAbstractTableModel {
+public:
+    RowModel(std::function<const ui::Control*()> control, QObject* parent)
+        : QAbstractTableModel(parent), control_(std::move(control)) {}
+
+    // The user ticked or unticked a row.
+    std::function<void(int row, bool checked)> onCheck;
+
+    void setColumns(QStringList captions) {
+        beginResetModel();
+        captions_ = std::move(captions);
+        endResetModel();
+    }
+    // Rows came or went at the end, and any row may have changed.
+    void redraw(int count) {
+        if (count < count_) {
+            beginRemoveRows({}, count, count_ - 1);
+            count_ = count;
+            endRemoveRows();
+        } else if (count > count_) {
+            beginInsertRows({}, count_, count - 1);
+            count_ = count;
+            endInsertRows();
+        }
+        if (count_ > 0)
+            emit dataChanged(index(0, 0), index(count_ - 1, columnCount() - 1));
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : count_; }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : std::max<int>(1, int(captions_.size()));
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < captions_.size())
+            return captions_[section];
+        return {};
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+        const ui::Control* control = index.isValid() ? control_() : nullptr;
+        if (control && control->checkBoxes)
+            flags |= Qt::ItemIsUserCheckable;
+        return flags;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        const ui::ListRow* row = rowAt(index);
+        if (!row)
+            return {};
+        const auto cell = static_cast<std::size_t>(index.column());
+        switch (role) {
+        case Qt::DisplayRole:
+            return cell < row->cells.size() ? cellText(row->cells[cell]) : QString();
+        case Qt::ToolTipRole:
+            return cell < row->cells.size() ? q(row->cells[cell].tooltip) : QString();
+        case Qt::ForegroundRole:
+            return QBrush(QColor(row->colour.red, row->colour.green, row->colour.blue));
+        case Qt::CheckStateRole:
+            if (index.column() == 0 && control_()->checkBoxes)
+                return row->checked ? Qt::Checked : Qt::Unchecked;
+            return {};
+        default:
+            return {};
+        }
+    }
+    // The window decides: what it makes of the tick is drawn next.
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (role != Qt::CheckStateRole || index.column() != 0 || !rowAt(index) || !onCheck)
+            return false;
+        onCheck(index.row(), value.toInt() == Qt::Checked);
+        return true;
+    }
+
+private:
+    const ui::ListRow* rowAt(const QModelIndex& index) const {
+        const ui::Control* control = index.isValid() ? control_() : nullptr;
+        if (!control || index.row() >= int(control->rows.size()))
+            return nullptr;
+        return &control->rows[static_cast<std::size_t>(index.row())];
+    }
+
+    std::function<const ui::Control*()> control_;
+    QStringList captions_;
+    int count_ = 0;
+};
+
 // Reports a click once the mouse button is released (so a press that ticks
 // a box or starts a double click is not a click of its own). A selection
 // moved with the keyboard is no click: it only moves the selection.
-class ListView : public QTreeWidget {
+class ListView : public QTreeView {
 public:
-    explicit ListView(QWidget* parent) : QTreeWidget(parent) {
-        connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+    ListView(std::function<const ui::Control*()> control, QWidget* parent)
+        : QTreeView(parent), rows_(new RowModel(std::move(control), this)) {
+        setModel(rows_);
+        connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
             if (!pressed_ && onMove)
                 onMove();
         });
@@ -102,38 +195,41 @@ public:
 
     std::function<void()> onClick;
     std::function<void()> onMove;
+    RowModel& rows() const { return *rows_; }
 
     int selectedRow() const {
-        const QList<QTreeWidgetItem*> items = selectedItems();
-        return items.isEmpty() ? -1 : indexOfTopLevelItem(items.first());
+        const QModelIndexList selected = selectionModel()->selectedRows();
+        return selected.isEmpty() ? -1 : selected.first().row();
     }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override {
         pressed_ = true;
-        QTreeWidget::mousePressEvent(event);
+        QTreeView::mousePressEvent(event);
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
-        QTreeWidget::mouseReleaseEvent(event);
+        QTreeView::mouseReleaseEvent(event);
         if (std::exchange(pressed_, false) && onClick)
             onClick();
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
-        QTreeWidget::mouseDoubleClickEvent(event);
+        QTreeView::mouseDoubleClickEvent(event);
         pressed_ = false;
     }
     // Space ticks the current row, whichever of its cells is current.
     void keyPressEvent(QKeyEvent* event) override {
-        QTreeWidgetItem* item = currentItem();
-        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && item &&
-            (item->flags() & Qt::ItemIsUserCheckable)) {
-            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        const QModelIndex current = currentIndex().siblingAtColumn(0);
+        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && current.isValid() &&
+            (rows_->flags(current) & Qt::ItemIsUserCheckable)) {
+            const bool ticked = current.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+            rows_->setData(current, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
             return;
         }
-        QTreeWidget::keyPressEvent(event);
+        QTreeView::keyPressEvent(event);
     }
 
 private:
+    RowModel* rows_;
     bool pressed_ = false;
 };
 
@@ -281,7 +377,18 @@ QWidget* WindowView::create(const ui::Control& control, QWidget* parent) {
         b.widget = new QGroupBox(parent);
         break;
     case ControlKind::ListView: {
-        auto* list = new ListView(parent);
+        const std::string name = control.name;
+        const int index = control.index;
+        auto* list = new ListView(
+            [this, name, index]() -> const ui::Control* {
+                if (!window_.isLoaded())
+                    return nullptr;
+                for (const ui::Control& each : window_.controls())
+                    if (each.name == name && each.index == index)
+                        return &each;
+                return nullptr;
+            },
+            parent);
         list->setRootIsDecorated(false);
         list->setUniformRowHeights(true);
         list->setItemsExpandable(false);
@@ -292,13 +399,12 @@ QWidget* WindowView::create(const ui::Control& control, QWidget* parent) {
         list->header()->setStretchLastSection(false);
         list->header()->setSectionsMovable(false);
         if (control.columns.empty()) {
-            list->setColumnCount(1);
             list->setHeaderHidden(true);
         } else {
             QStringList captions;
             for (const ui::ListColumn& column : control.columns)
                 captions << q(column.caption);
-            list->setHeaderLabels(captions);
+            list->rows().setColumns(captions);
             for (int i = 0; i < int(control.columns.size()); ++i)
                 list->header()->resizeSection(i, px(control.columns[static_cast<std::size_t>(i)].width));
         }
@@ -383,19 +489,15 @@ void WindowView::wire(const ui::Control& control, QWidget* widget) {
                 }
             });
         };
-        connect(list, &QTreeWidget::itemDoubleClicked, this,
+        connect(list, &QAbstractItemView::doubleClicked, this,
                 [this, name] { report([&] { window_.userDoubleClick(name); }); });
-        connect(list, &QTreeWidget::itemChanged, this, [this, name, list](QTreeWidgetItem* item, int column) {
-            if (column != 0 || !(item->flags() & Qt::ItemIsUserCheckable))
-                return;
-            const int row = list->indexOfTopLevelItem(item);
-            const bool checked = item->checkState(0) == Qt::Checked;
+        list->rows().onCheck = [this, name](int row, bool checked) {
             report([&] {
                 const auto& rows = window_.control(name).rows;
                 if (row >= 0 && row < int(rows.size()) && rows[static_cast<std::size_t>(row)].checked != checked)
                     window_.userCheckRow(name, row, checked);
             });
-        });
+        };
         break;
     }
     case ControlKind::TabStrip: {
@@ -530,45 +632,9 @@ void WindowView::syncControl(Bound& b, const ui::Control& control) {
 }
 
 void WindowView::syncList(Bound& b, const ui::Control& control) {
-    auto* list = static_cast<ListView*>(b.widget);
-    const int count = int(control.rows.size());
-    while (list->topLevelItemCount() > count)
-        delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
-
-    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    if (control.checkBoxes)
-        flags |= Qt::ItemIsUserCheckable;
-    // Items only change where the model did: setting an equal value is a
-    // no-op, so scrolling and the current item survive a redraw. New rows
-    // join the list in one go, which keeps a long list quick to fill.
-    const int kept = list->topLevelItemCount();
-    QList<QTreeWidgetItem*> added;
-    for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* item = i < kept ? list->topLevelItem(i) : new QTreeWidgetItem;
-        if (i >= kept)
-            added.push_back(item);
-        const ui::ListRow& row = control.rows[static_cast<std::size_t>(i)];
-        // Each change of an item in the list looks the item up among all
-        // rows: only what differs is set.
-        if (item->flags() != flags)
-            item->setFlags(flags);
-        const QBrush colour(QColor(row.colour.red, row.colour.green, row.colour.blue));
-        for (int column = 0; column < list->columnCount(); ++column) {
-            const auto cell = static_cast<std::size_t>(column);
-            const QString text = cell < row.cells.size() ? cellText(row.cells[cell]) : QString();
-            const QString tip = cell < row.cells.size() ? q(row.cells[cell].tooltip) : QString();
-            if (item->text(column) != text)
-                item->setText(column, text);
-            if (item->toolTip(column) != tip)
-                item->setToolTip(column, tip);
-            if (item->foreground(column) != colour)
-                item->setForeground(column, colour);
-        }
-        const Qt::CheckState check = row.checked ? Qt::Checked : Qt::Unchecked;
-        if (control.checkBoxes && (i >= kept || item->checkState(0) != check))
-            item->setCheckState(0, check);
-    }
-    list->addTopLevelItems(added);
+    // Rows are read when shown; the current row and the scrolling survive
+    // a redraw, as no row is made afresh.
+    static_cast<ListView*>(b.widget)->rows().redraw(int(control.rows.size()));
     b.hideSelection = control.hideSelection;
     showSelection(b);
 }
@@ -577,21 +643,21 @@ void WindowView::syncList(Bound& b, const ui::Control& control) {
 // when the list hides its selection then.
 void WindowView::showSelection(const Bound& b) {
     auto* list = static_cast<ListView*>(b.widget);
-    const QSignalBlocker blocker(list);
+    const QSignalBlocker blocker(list->selectionModel());
     int row = -1;
     for (const ui::Control& control : window_.controls())
         if (control.name == b.name && control.index == b.index)
             row = control.selectedRow;
-    QTreeWidgetItem* item = row >= 0 && row < list->topLevelItemCount() ? list->topLevelItem(row) : nullptr;
-    if (item && (!b.hideSelection || list->hasFocus())) {
-        if (list->currentItem() != item || !item->isSelected())
-            list->setCurrentItem(item);
+    const QModelIndex item = row >= 0 && row < list->rows().rowCount() ? list->rows().index(row, 0) : QModelIndex();
+    if (item.isValid() && (!b.hideSelection || list->hasFocus())) {
+        if (list->currentIndex().row() != row || !list->selectionModel()->isRowSelected(row))
+            list->setCurrentIndex(item);
         return;
     }
-    if (!list->selectedItems().isEmpty())
+    if (list->selectionModel()->hasSelection())
         list->selectionModel()->clearSelection();
-    if (!item && list->currentItem())
-        list->setCurrentItem(nullptr);
+    if (!item.isValid() && list->currentIndex().isValid())
+        list->setCurrentIndex({});
 }
 
 void WindowView::syncFocus() {

@@ -18,18 +18,18 @@ namespace {
 
 // The check box of the row under the keyboard focus, ticked as the user
 // does: click the row, press Space.
-void tick(QTreeWidget& list, int row) {
-    QTreeWidgetItem* item = list.topLevelItem(row);
-    ASSERT_NE(item, nullptr);
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(item).center());
+void tick(QTreeView& list, int row) {
+    const QModelIndex item = list.model()->index(row, 0);
+    ASSERT_TRUE(item.isValid());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(item).center());
     QTest::keyClick(&list, Qt::Key_Space);
 }
 
-std::vector<std::string> reviewRows(QTreeWidget& list) {
+std::vector<std::string> reviewRows(QTreeView& list) {
     std::vector<std::string> rows;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        rows.push_back(list.topLevelItem(i)->text(0).toStdString() + " | " +
-                       list.topLevelItem(i)->text(1).toStdString());
+    for (int i = 0; i < list.model()->rowCount(); ++i)
+        rows.push_back(list.model()->index(i, 0).data().toString().toStdString() + " | " +
+                       list.model()->index(i, 1).data().toString().toStdString());
     return rows;
 }
 
@@ -56,7 +56,7 @@ TEST_F(DesktopTest, FullSessionKeepsTheVerdictsAndTheTotalAcrossARestart) {
     clickRow(window(), "Lunch on Friday?");
     ASSERT_TRUE(waitFor([&] { return checkSpamView() != nullptr; })) << "the Check Spam window did not open";
     QWidget* review = checkSpamView();
-    auto* list = review->findChild<QTreeWidget*>("ListView1");
+    auto* list = review->findChild<QTreeView*>("ListView1");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(review->windowTitle(), "Check Spam");
     EXPECT_EQ(review->findChild<QLabel*>("Label1")->text(), "Deleted 1 spams.");
@@ -70,7 +70,7 @@ TEST_F(DesktopTest, FullSessionKeepsTheVerdictsAndTheTotalAcrossARestart) {
 
     // Tick the newsletter, Is Spam: its sender is blacklisted, the mail goes.
     tick(*list, 1);
-    ASSERT_EQ(list->topLevelItem(1)->checkState(0), Qt::Checked);
+    ASSERT_EQ(list->model()->index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
     QTest::mouseClick(review->findChild<QPushButton*>("Command1"), Qt::LeftButton);
     EXPECT_EQ(reviewRows(*list), (std::vector<std::string>{"Meeting notes | colleague@partner.example"}));
     EXPECT_EQ(addin().totalDeleted, 2);

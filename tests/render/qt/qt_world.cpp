@@ -10,7 +10,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cmath>
 
@@ -62,20 +62,20 @@ void QtWindowTest::clickTab(QWidget& tabs, int tab) {
     QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(tab).center());
 }
 
-void QtWindowTest::clickRow(QTreeWidget& list, int row) {
-    const QRect rect = list.visualItemRect(list.topLevelItem(row));
+void QtWindowTest::clickRow(QTreeView& list, int row) {
+    const QRect rect = list.visualRect(list.model()->index(row, 0));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
 }
 
-void QtWindowTest::clickCheckBox(QTreeWidget& list, int row) {
+void QtWindowTest::clickCheckBox(QTreeView& list, int row) {
     // Where the style draws the box of the row's first cell.
-    QTreeWidgetItem* item = list.topLevelItem(row);
+    const QModelIndex item = list.model()->index(row, 0);
     QStyleOptionViewItem option;
     option.initFrom(list.viewport());
-    option.rect = list.visualRect(list.indexFromItem(item, 0));
+    option.rect = list.visualRect(item);
     option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-    option.checkState = item->checkState(0);
-    option.text = item->text(0);
+    option.checkState = item.data(Qt::CheckStateRole).value<Qt::CheckState>();
+    option.text = item.data().toString();
     option.font = list.font();
     option.fontMetrics = list.fontMetrics();
     option.decorationSize = list.iconSize();

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-class QTreeWidget;
+class QTreeView;
 
 namespace skerrow::test {
 
@@ -66,8 +66,8 @@ protected:
     // A key as the user types it: to the widget with the focus.
     static void press(QWidget& view, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     static void clickTab(QWidget& tabs, int tab);
-    static void clickRow(QTreeWidget& list, int row);
-    static void clickCheckBox(QTreeWidget& list, int row);
+    static void clickRow(QTreeView& list, int row);
+    static void clickCheckBox(QTreeView& list, int row);
     // Writes the window as the user sees it to the screenshot folder.
     void screenshot(const ui::Window& window, const std::string& file);
 

@@ -340,12 +340,6 @@ int FakeObject::sinkCount(const IID& events) const {
     return 0;
 }
 
-const Arguments& FakeObject::lastArguments(const std::string& name) const {
-    static const Arguments none;
-    auto found = lastArguments_.find(lower(name));
-    return found == lastArguments_.end() ? none : found->second;
-}
-
 HRESULT FakeObject::QueryInterface(REFIID iid, void** out) {
     if (!out)
         return E_POINTER;
@@ -416,7 +410,6 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     if (!put && named > 0)
         return DISP_E_NONAMEDARGS;
     calls_.push_back(put ? member.name + "=" + arguments.back().text() : member.name);
-    lastArguments_[key] = arguments;
     auto failure = failures_.find(key);
     HRESULT failed = failure != failures_.end() ? failure->second : S_OK;
     try {
@@ -460,22 +453,6 @@ HRESULT FakeObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
         }
     }
     return CONNECT_E_NOCONNECTION;
-}
-
-VARIANT objectArgument(IDispatch* object) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = object;
-    return v;
-}
-
-VARIANT flagByReference(VARIANT_BOOL* flag) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_BOOL | VT_BYREF;
-    v.pboolVal = flag;
-    return v;
 }
 
 class RegisteredClass::Factory : public IClassFactory {

@@ -110,8 +110,6 @@ public:
     // Every member called, in order: "Name" for a get or a call, "Name="
     // and the value's text for a put.
     const std::vector<std::string>& calls() const { return calls_; }
-    // The arguments of the latest call of a member.
-    const Arguments& lastArguments(const std::string& name) const;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -148,13 +146,7 @@ private:
     std::vector<Point*> points_;
     std::map<std::string, HRESULT> failures_;
     std::vector<std::string> calls_;
-    std::map<std::string, Arguments> lastArguments_;
 };
-
-// A VARIANT argument for raise: an object (not owned: the caller keeps it
-// alive) or a Boolean by reference.
-VARIANT objectArgument(IDispatch* object);
-VARIANT flagByReference(VARIANT_BOOL* flag);
 
 // A class object that makes instances with make, registered for the
 // process (CoRegisterClassObject) and under a ProgID of the machine's

@@ -1,6 +1,7 @@
 #include "tests/hosts/outlook/fake/fake_outlook.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace skerrow::fake {
 
@@ -59,7 +60,6 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
     namespace_->method("GetDefaultFolder", [this](const Arguments& a) {
         switch (a.at(0).number()) {
         case 3: return Value(folderObject(deletedItems).dispatch());
-        case 5: return Value(folderObject(sentItems).dispatch());
         case 6: return Value(folderObject(inbox).dispatch());
         default: throw Failure{E_INVALIDARG};
         }
@@ -79,23 +79,8 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
         return Value(makeCollection([this] { return static_cast<int>(addressLists.size()); }, list).dispatch());
     });
 
-    commandBars_ = FakeObject::make("_CommandBars");
-    auto liveBars = [this] {
-        std::vector<Bar> live;
-        for (const Bar& b : bars)
-            if (!b->deleted)
-                live.push_back(b);
-        return live;
-    };
-    commandBars_->property("Count",
-                           [liveBars](const Arguments&) { return Value(static_cast<int>(liveBars().size())); });
-    commandBars_->method("Item", [this, liveBars](const Arguments& a) {
-        const auto live = liveBars();
-        const long i = a.at(0).number();
-        if (i < 1 || i > static_cast<long>(live.size()))
-            throw Failure{DISP_E_BADINDEX};
-        return Value(barObject(live[static_cast<std::size_t>(i - 1)]).dispatch());
-    });
+    commandBars_ = makeCollection([this] { return static_cast<int>(bars.size()); },
+                                  [this](int i) { return Value(barObject(bars.at(static_cast<std::size_t>(i))).dispatch()); });
     // Add(Name, Position, MenuBar, Temporary)
     commandBars_->method("Add", [this](const Arguments& a) {
         auto bar = std::make_shared<BarData>();
@@ -134,14 +119,6 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
         if (a.at(0).text() != "MAPI")
             throw Failure{E_INVALIDARG};
         return Value(namespace_.dispatch());
-    });
-    application_->method("CreateItem", [this](const Arguments& a) {
-        if (a.at(0).number() != 0)
-            throw Failure{E_NOTIMPL};
-        auto mail = std::make_shared<MailData>();
-        mail->entryID = "new-" + std::to_string(nextEntry_++);
-        created.push_back(mail);
-        return Value(mailObject(mail).dispatch());
     });
 }
 
@@ -241,7 +218,7 @@ Mail FakeOutlook::addMail(FolderData& folder, MailData data) {
 }
 
 Mail FakeOutlook::findMail(const std::string& entryID) const {
-    for (const FolderData* folder : {&inbox, &deletedItems, &sentItems})
+    for (const FolderData* folder : {&inbox, &deletedItems})
         for (const Mail& mail : folder->items)
             if (mail->entryID == entryID)
                 return mail;
@@ -294,7 +271,6 @@ Ref FakeOutlook::barObject(const Bar& bar) {
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Bar b = alive(weak);
-        b->deleted = true;
         bars.erase(std::remove(bars.begin(), bars.end(), b), bars.end());
         return Value();
     });
@@ -324,43 +300,30 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
     const bool button = control->type == 1;
     Ref object = FakeObject::make(button ? "_CommandBarButton" : "CommandBarPopup");
     std::weak_ptr<ControlData> weak = control;
-    auto text = [weak](const char* name, std::string ControlData::*field) {
-        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
-                         [weak, field, name](const Value& v) {
-                             auto c = alive(weak);
-                             c.get()->*field = v.text();
-                             c->log.push_back(std::string(name) + "=" + v.text());
-                         }};
+    // Every property put is logged: "Caption=&Options", "Enabled=0", "Style=1".
+    auto logged = [&object, weak](const char* name, auto ControlData::*field) {
+        object->property(
+            name, [weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
+            [weak, field, name](const Value& v) {
+                auto c = alive(weak);
+                auto& value = c.get()->*field;
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>) {
+                    value = v.text();
+                    c->log.push_back(std::string(name) + "=" + value);
+                } else {
+                    value = static_cast<std::remove_reference_t<decltype(value)>>(v.number());
+                    c->log.push_back(std::string(name) + "=" + std::to_string(value));
+                }
+            });
     };
-    auto flag = [weak](const char* name, bool ControlData::*field) {
-        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
-                         [weak, field, name](const Value& v) {
-                             auto c = alive(weak);
-                             c.get()->*field = v.flag();
-                             c->log.push_back(std::string(name) + "=" + (v.flag() ? "1" : "0"));
-                         }};
-    };
-    for (auto [name, field] :
-         {std::pair{"Caption", &ControlData::caption}, std::pair{"TooltipText", &ControlData::tooltip}}) {
-        auto [get, set] = text(name, field);
-        object->property(name, get, set);
-    }
-    for (auto [name, field] :
-         {std::pair{"BeginGroup", &ControlData::beginGroup}, std::pair{"Enabled", &ControlData::enabled},
-          std::pair{"Visible", &ControlData::visible}}) {
-        auto [get, set] = flag(name, field);
-        object->property(name, get, set);
-    }
-    object->property("Type", [weak](const Arguments&) { return Value(alive(weak)->type); });
+    logged("Caption", &ControlData::caption);
+    logged("TooltipText", &ControlData::tooltip);
+    logged("BeginGroup", &ControlData::beginGroup);
+    logged("Enabled", &ControlData::enabled);
+    logged("Visible", &ControlData::visible);
     if (button) {
         object->raises(published::buttonEvents);
-        object->property(
-            "Style", [weak](const Arguments&) { return Value(alive(weak)->style); },
-            [weak](const Value& v) {
-                auto c = alive(weak);
-                c->style = static_cast<int>(v.number());
-                c->log.push_back("Style=" + std::to_string(c->style));
-            });
+        logged("Style", &ControlData::style);
         object->method("PasteFace", [weak](const Arguments&) {
             auto c = alive(weak);
             // The face comes from the clipboard's bitmap.
@@ -420,13 +383,6 @@ Control FakeOutlook::control(const std::string& caption) const {
     return nullptr;
 }
 
-void FakeOutlook::dropTemporaryControls() {
-    for (const Bar& b : bars)
-        b->controls.erase(
-            std::remove_if(b->controls.begin(), b->controls.end(), [](const Control& c) { return c->temporary; }),
-            b->controls.end());
-}
-
 std::vector<HRESULT> FakeOutlook::newMail() {
     return application_->raise(published::applicationEvents, published::newMail);
 }
@@ -446,9 +402,15 @@ std::vector<HRESULT> FakeOutlook::click(const std::string& caption, VARIANT_BOOL
     if (!button || !button->object)
         return {};
     VARIANT_BOOL ignored = VARIANT_FALSE;
-    return button->object->raise(
-        published::buttonEvents, published::click,
-        {objectArgument(button->object.dispatch()), flagByReference(cancelDefault ? cancelDefault : &ignored)});
+    // Click(Ctrl, CancelDefault): the button (kept alive by its control) and a Boolean by reference.
+    VARIANT ctrl, cancel;
+    ::VariantInit(&ctrl);
+    ::VariantInit(&cancel);
+    ctrl.vt = VT_DISPATCH;
+    ctrl.pdispVal = button->object.dispatch();
+    cancel.vt = VT_BOOL | VT_BYREF;
+    cancel.pboolVal = cancelDefault ? cancelDefault : &ignored;
+    return button->object->raise(published::buttonEvents, published::click, {ctrl, cancel});
 }
 
 Ref FakeOutlook::makeSession() {
@@ -475,12 +437,8 @@ Ref FakeOutlook::makeSession() {
             throw Failure{notFound};
         std::weak_ptr<MailData> weak = mail;
         Ref message = FakeObject::make("Message");
-        message->property("Sender", [weak](const Arguments&) {
-            Ref sender = FakeObject::make("AddressEntry");
-            const std::string address = alive(weak)->sender;
-            sender->property("Address", [address](const Arguments&) { return Value(address); });
-            return Value(sender.dispatch());
-        });
+        message->property("Sender",
+                          [this, weak](const Arguments&) { return Value(addressEntry(alive(weak)->sender).dispatch()); });
         message->property("Fields", [weak](const Arguments&) {
             Ref fields = FakeObject::make("Fields");
             fields->method("Item", [weak](const Arguments& f) {

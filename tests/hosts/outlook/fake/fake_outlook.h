@@ -89,7 +89,6 @@ struct BarData {
     std::string name;
     bool visible = false;
     int position = 0;
-    bool deleted = false;
     std::vector<Control> controls;
     Ref object;
 };
@@ -115,9 +114,6 @@ public:
     std::vector<std::vector<std::string>> addressLists;
     FolderData inbox{"Inbox", "store-1", {}, {}};
     FolderData deletedItems{"Deleted Items", "store-1", {}, {}};
-    FolderData sentItems{"Sent Items", "store-1", {}, {}};
-    // Items made by CreateItem, in no folder yet.
-    std::vector<Mail> created;
     std::vector<Bar> bars;
     std::vector<Mail> selection;
     bool selectionIsNothing = false;
@@ -136,8 +132,6 @@ public:
     // The first control with that caption, searched through popups too.
     Control control(const std::string& caption) const;
     int barsNamed(const std::string& name) const;
-    // What the host does when it ends: the temporary controls go.
-    void dropTemporaryControls();
 
     // The objects the add-in is handed and reaches.
     IDispatch* application() const { return application_.dispatch(); }

@@ -108,7 +108,7 @@ TEST_F(OutlookHost, AnItemsTypeNameComesFromItsTypeInformationElseFromItsClass) 
         {"", 43, "MailItem"},
         {"", 53, "MeetingItem"},
         {"", 46, "ReportItem"},
-        {"_ContactItem", 40, "ContactItem"},
+        {"_ContactItem", 43, "ContactItem"}, // the type information wins over the class
         {"", 26, "AppointmentItem"},
         {"", 999, "Object"},
     };

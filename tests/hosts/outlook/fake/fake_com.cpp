@@ -8,73 +8,6 @@
 
 namespace skerrow::fake {
 
-namespace {
-
-// Type information that knows only its own name, which is all the adapter
-// asks of it.
-class NamedTypeInfo : public ITypeInfo {
-public:
-    explicit NamedTypeInfo(std::wstring name) : name_(std::move(name)) {}
-    virtual ~NamedTypeInfo() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
-            *out = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* context,
-                                               BSTR* helpFile) override {
-        if (id != MEMBERID_NIL)
-            return TYPE_E_ELEMENTNOTFOUND;
-        if (name)
-            *name = ::SysAllocString(name_.c_str());
-        if (doc)
-            *doc = nullptr;
-        if (context)
-            *context = 0;
-        if (helpFile)
-            *helpFile = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT, FUNCDESC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNames(MEMBERID, BSTR*, UINT, UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT, HREFTYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib**, UINT*) override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR*) override {}
-    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC*) override {}
-    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
-
-private:
-    std::wstring name_;
-    long references_ = 1;
-};
-
-} // namespace
-
 std::wstring wide(const std::string& utf8) {
     if (utf8.empty())
         return {};
@@ -372,8 +305,21 @@ HRESULT FakeObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     *info = nullptr;
     if (typeName_.empty() || index != 0)
         return DISP_E_BADINDEX;
-    *info = new NamedTypeInfo(wide(typeName_));
-    return S_OK;
+    // Type information of a type library made on the spot, as OLE
+    // Automation makes it: only its name matters here.
+    ICreateTypeLib2* library = nullptr;
+    HRESULT result = ::CreateTypeLib2(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, L"fake.tlb", &library);
+    if (FAILED(result))
+        return result;
+    std::wstring name = wide(typeName_);
+    ICreateTypeInfo* made = nullptr;
+    result = library->CreateTypeInfo(name.data(), TKIND_DISPATCH, &made);
+    if (SUCCEEDED(result)) {
+        result = made->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(info));
+        made->Release();
+    }
+    library->Release();
+    return result;
 }
 
 HRESULT FakeObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {

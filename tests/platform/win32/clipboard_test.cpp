@@ -116,19 +116,15 @@ TEST(Win32Clipboard, AUsersPictureComesBackToo) {
     EXPECT_EQ(after->centre, before->centre);
 }
 
-TEST(Win32Clipboard, RestoringWithNothingKeptLeavesTheClipboardAlone) {
-    copyText(L"later copy");
-    Win32Clipboard clipboard;
-    clipboard.restore();
-    EXPECT_EQ(clipboardText(), L"later copy");
-}
-
-TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStays) {
+TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStaysAlsoAfterARestore) {
     copyText(L"keep me");
     Win32Clipboard clipboard;
     EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
     EXPECT_EQ(clipboardText(), L"keep me");
     EXPECT_FALSE(clipboard.hasKeptContent());
+    // With nothing kept, restoring leaves the clipboard alone.
+    clipboard.restore();
+    EXPECT_EQ(clipboardText(), L"keep me");
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,52 +21,34 @@ using skerrow::win32::Win32Platform;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A fresh folder under the temporary folder, removed with its files.
 class TempFolder {
 public:
     TempFolder() {
-        char base[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, base);
         static int counter = 0;
-        path_ = std::string(base) + "skerrow-platform-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(counter++);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
+        path_ = (fs::temp_directory_path() / ("skerrow-platform-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                               std::to_string(counter++)))
+                    .string();
+        fs::create_directory(path_);
     }
     ~TempFolder() {
-        std::wstring from = std::wstring(path_.begin(), path_.end()) + L'\0' + L'\0';
-        SHFILEOPSTRUCTW op{};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NO_UI;
         // Read-only files would stop the removal.
-        clearReadOnly(path_);
-        ::SHFileOperationW(&op);
+        for (const auto& entry : fs::recursive_directory_iterator(path_))
+            ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
     }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
 
 private:
-    static void clearReadOnly(const std::string& folder) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return;
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            ::SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                clearReadOnly(folder + "\\" + name);
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
     std::string path_;
 };
 
 void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string readBytes(const std::string& path) {
@@ -76,18 +60,9 @@ bool exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int filesIn(const std::string& folder) {
-    int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ++count;
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    return count;
+long filesIn(const std::string& folder) {
+    const fs::directory_iterator all(folder);
+    return std::count_if(fs::begin(all), fs::end(all), [](const fs::directory_entry& e) { return e.is_regular_file(); });
 }
 
 // A registry key of the test's own under HKEY_CURRENT_USER, removed after.
@@ -262,7 +237,7 @@ TEST(Win32ListFileFolder, FollowsWhatTheFoldersAllow) {
     }
 }
 
-TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePage) {
+TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePageWithQuestionMarksForTheRest) {
     ASSERT_EQ(::GetACP(), 1252u);
     TempFolder folder;
     Win32Platform platform;
@@ -270,13 +245,9 @@ TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePage) {
     platform.replaceTextFile(path, "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
     EXPECT_EQ(readBytes(path), "jos\xe9@example.com;a@b.c\r\n\r\n\r\n\r\n");
     EXPECT_EQ(platform.readTextFile(path), "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
-}
-
-TEST(Win32Files, CharactersOutsideTheCodePageAreWrittenAsQuestionMarks) {
-    TempFolder folder;
-    Win32Platform platform;
-    platform.replaceTextFile(folder / "user", "ивan@example.com");
-    EXPECT_EQ(readBytes(folder / "user"), "??an@example.com");
+    // Characters outside the code page are written as question marks.
+    platform.replaceTextFile(path, "ивan@example.com");
+    EXPECT_EQ(readBytes(path), "??an@example.com");
 }
 
 TEST(Win32Files, ReplacingAFileThatCannotBeWrittenKeepsItAndLeavesNoTemporaryFile) {

@@ -30,6 +30,11 @@ protected:
         return application;
     }
     std::shared_ptr<host::Namespace> mapi() { return connect()->GetNamespace("MAPI"); }
+    // A temporary button on a new "Corvalle" bar.
+    static std::shared_ptr<host::CommandBarButton> newButton(host::Application& application) {
+        auto bar = application.ActiveExplorer()->GetCommandBars()->Add("Corvalle");
+        return std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    }
 
     FakeOutlook client;
 };
@@ -87,12 +92,7 @@ TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {
 
     SYSTEMTIME universal;
     ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal);
-    std::tm expected{};
-    expected.tm_year = universal.wYear - 1900;
-    expected.tm_mon = universal.wMonth - 1;
-    expected.tm_mday = universal.wDay;
-    expected.tm_hour = universal.wHour;
-    expected.tm_min = universal.wMinute;
+    std::tm expected{0, universal.wMinute, universal.wHour, universal.wDay, universal.wMonth - 1, universal.wYear - 1900};
     EXPECT_EQ(std::chrono::system_clock::to_time_t(mail->ReceivedTime()), _mkgmtime(&expected));
 }
 
@@ -206,8 +206,7 @@ TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFai
     int hooks = 0;
     outlook::HostOptions options;
     options.afterPasteFace = [&] { ++hooks; };
-    auto bar = connect(options)->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(*connect(options));
     // Office 2000's buttons take no picture.
     EXPECT_FALSE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
     ASSERT_TRUE(::OpenClipboard(nullptr));
@@ -219,9 +218,8 @@ TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFai
 
 TEST_F(OutlookHost, AButtonThatTakesAPictureGetsTheFaceWithoutTheClipboard) {
     FakeOutlook later(/*office2000=*/false);
-    auto application = std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application()));
-    auto bar = application->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(
+        *std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application())));
     button->setCaption("Is &Spam");
     EXPECT_TRUE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
     EXPECT_TRUE(later.control("Is &Spam")->pictureSet);
@@ -281,8 +279,7 @@ TEST_F(OutlookHost, AFailingHandlerFailsTheEventForTheClient) {
 }
 
 TEST_F(OutlookHost, AClickGivesTheButtonAndCarriesTheCancelFlagBothWays) {
-    auto bar = connect()->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(*connect());
     button->setCaption("Is &Spam");
     std::string clicked;
     bool seenCancel = true;

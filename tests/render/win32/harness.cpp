@@ -1,11 +1,8 @@
 #include "tests/render/win32/harness.h"
 
-#include "render/win32/win32_text.h"
-
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace skerrow::test {
@@ -331,33 +328,6 @@ Capture capture(HWND window) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return c;
-}
-
-void saveScreenshot(const Capture& picture, const std::string& name) {
-    const char* folder = std::getenv("SKERROW_SCREENSHOTS");
-    if (!folder || !*folder || picture.bgr.empty())
-        return;
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = picture.width;
-    info.biHeight = picture.height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    info.biSizeImage = static_cast<DWORD>(picture.bgr.size());
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + info.biSizeImage;
-    const std::wstring path = win32::widen(std::string(folder) + "\\" + name + ".bmp");
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    const bool written = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                         std::fwrite(&info, sizeof info, 1, out) == 1 &&
-                         std::fwrite(picture.bgr.data(), picture.bgr.size(), 1, out) == 1;
-    if (out)
-        std::fclose(out);
-    if (!written)
-        std::printf("  could not write the screenshot %s\n", name.c_str());
 }
 
 } // namespace skerrow::test

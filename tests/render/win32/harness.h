@@ -78,7 +78,7 @@ std::wstring boxMessage(HWND box);
 bool boxHasIcon(HWND box);
 void pressBoxButton(HWND box, int id);
 
-// A copy of what the screen shows of a window, for pixels and files.
+// A copy of what the screen shows of a window, for its pixels.
 struct Capture {
     int left = 0;
     int top = 0;
@@ -90,8 +90,5 @@ struct Capture {
     int count(const RECT& screen, COLORREF colour, int tolerance = 60) const;
 };
 Capture capture(HWND window);
-// Saves the capture as a BMP file in the folder named by
-// SKERROW_SCREENSHOTS; does nothing when it is not set.
-void saveScreenshot(const Capture& picture, const std::string& name);
 
 } // namespace skerrow::test

@@ -68,9 +68,10 @@ DWORD regsvr32(const std::wstring& options, bool other = false) {
     return code;
 }
 
-bool keyExists(HKEY root, const std::wstring& key) {
+// view: 0 for this program's view of the registry, else KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+bool keyExists(HKEY root, const std::wstring& key, REGSAM view = 0) {
     HKEY opened;
-    if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
         return false;
     ::RegCloseKey(opened);
     return true;
@@ -214,21 +215,14 @@ TEST_F(Registration, The32And64BitRegistrationsLeaveEachOthersKeys) {
         GTEST_SKIP() << "the other bitness is not built";
     // The ProgID key is one for both views; the add-in entry is the other's.
     const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    auto present = [&](const std::wstring& key, REGSAM view) {
-        HKEY opened;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
-            return false;
-        ::RegCloseKey(opened);
-        return true;
-    };
     const std::wstring progIDKey = std::wstring(L"Software\\Classes\\") + progID;
     ASSERT_EQ(regsvr32(L"/n /i:machine", true), 0u);
     ASSERT_EQ(regsvr32(L"/n /i:machine"), 0u);
     ASSERT_EQ(regsvr32(L"/u /n /i:machine"), 0u);
-    EXPECT_TRUE(present(progIDKey, 0));
-    EXPECT_TRUE(present(addinKey, otherView));
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, progIDKey));
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, addinKey, otherView));
     ASSERT_EQ(regsvr32(L"/u /n /i:machine", true), 0u);
-    EXPECT_FALSE(present(addinKey, otherView));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, addinKey, otherView));
 }
 
 TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {

@@ -99,26 +99,18 @@ private:
 };
 
 // The add-in names its key with a trailing backslash.
-TEST(Win32Settings, WritingCreatesTheKeyAndAStringValueEndedByNulAndReadingCreatesNothing) {
-    TestKey key;
-    Win32Platform platform;
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
-    EXPECT_FALSE(key.keyExists("Missing"));
-    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount", "43");
-    EXPECT_EQ(key.raw("Addins\\Skerrow", "HaveAutoDeleteCount"), (std::pair<DWORD, std::string>{REG_SZ, {"43\0", 3}}));
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount"),
-              "43");
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "AppPath"),
-              std::nullopt);
-}
-
-TEST(Win32Settings, TextCrossesInTheAnsiCodePage) {
+TEST(Win32Settings, WritingCreatesTheKeyAndAStringInTheAnsiCodePageEndedByNulAndReadingCreatesNothing) {
     ASSERT_EQ(::GetACP(), 1252u) << "the expected bytes below are those of code page 1252";
     TestKey key;
     Win32Platform platform;
-    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath", "C:\\Programme\\Café\\");
-    EXPECT_EQ(key.raw("S", "AppPath").second, std::string("C:\\Programme\\Caf\xe9\\\0", 19));
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath"), "C:\\Programme\\Café\\");
+    const std::string skerrow = key.name() + "\\Addins\\Skerrow\\";
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
+    EXPECT_FALSE(key.keyExists("Missing"));
+    platform.writeValue(RegistryRoot::CurrentUser, skerrow, "AppPath", "C:\\Programme\\Café\\");
+    EXPECT_EQ(key.raw("Addins\\Skerrow", "AppPath"),
+              (std::pair<DWORD, std::string>{REG_SZ, {"C:\\Programme\\Caf\xe9\\\0", 19}}));
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, skerrow, "AppPath"), "C:\\Programme\\Café\\");
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, skerrow, "HaveAutoDeleteCount"), std::nullopt);
 }
 
 TEST(Win32Settings, AStoredTextEndsAtItsFirstNul) {

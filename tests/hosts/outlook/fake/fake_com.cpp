@@ -70,6 +70,8 @@ Value::Value(const std::string& text) {
     v_.bstrVal = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
 }
 
+Value::Value(const Ref& object) : Value(object.dispatch()) {}
+
 Value::Value(IDispatch* object) {
     ::VariantInit(&v_);
     v_.vt = VT_DISPATCH;
@@ -85,32 +87,28 @@ Value Value::date(double variantTime) {
     return value;
 }
 
+Value Value::as(VARTYPE type) const {
+    Value converted;
+    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), 0, type)))
+        throw Failure{DISP_E_TYPEMISMATCH};
+    return converted;
+}
+
 std::string Value::text() const {
-    if (v_.vt == VT_BSTR)
-        return utf8(v_.bstrVal, static_cast<int>(::SysStringLen(v_.bstrVal)));
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BSTR)))
+    try {
+        const Value converted = as(VT_BSTR);
+        return utf8(converted.v_.bstrVal, static_cast<int>(::SysStringLen(converted.v_.bstrVal)));
+    } catch (const Failure&) {
         return "<type " + std::to_string(v_.vt) + ">";
-    std::string result = utf8(converted.bstrVal, static_cast<int>(::SysStringLen(converted.bstrVal)));
-    ::VariantClear(&converted);
-    return result;
+    }
 }
 
 long Value::number() const {
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_I4)))
-        throw Failure{DISP_E_TYPEMISMATCH};
-    return converted.lVal;
+    return as(VT_I4).v_.lVal;
 }
 
 bool Value::flag() const {
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BOOL)))
-        throw Failure{DISP_E_TYPEMISMATCH};
-    return converted.boolVal != VARIANT_FALSE;
+    return as(VT_BOOL).v_.boolVal != VARIANT_FALSE;
 }
 
 void Value::moveTo(VARIANT* out) {
@@ -153,15 +151,9 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
 
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
-        *iid = events_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
-        *out = &owner_;
-        owner_.AddRef();
-        return S_OK;
-    }
+    // Neither the add-in nor the host asks these.
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
     // As Office does, the sink is asked for the event interface itself.
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
         if (!sink || !cookie)
@@ -241,17 +233,7 @@ std::string FakeObject::lower(const std::string& name) {
     return result;
 }
 
-void FakeObject::method(const std::string& name, Getter call) {
-    property(name, std::move(call));
-}
-
 void FakeObject::property(const std::string& name, Getter get, Setter set) {
-    for (Member& member : members_) {
-        if (lower(member.name) == lower(name)) {
-            member = {name, std::move(get), std::move(set)};
-            return;
-        }
-    }
     members_.push_back({name, std::move(get), std::move(set)});
 }
 
@@ -259,18 +241,21 @@ void FakeObject::raises(const IID& events) {
     points_.push_back(new Point(*this, events));
 }
 
-std::vector<HRESULT> FakeObject::raise(const IID& events, DISPID dispid, std::vector<VARIANT> arguments) {
+FakeObject::Point* FakeObject::point(const IID& events) const {
     for (Point* point : points_)
         if (IsEqualIID(point->events(), events))
-            return point->raise(dispid, arguments);
-    throw std::logic_error("the object raises no such events");
+            return point;
+    return nullptr;
+}
+
+std::vector<HRESULT> FakeObject::raise(const IID& events, DISPID dispid, std::vector<VARIANT> arguments) {
+    if (!point(events))
+        throw std::logic_error("the object raises no such events");
+    return point(events)->raise(dispid, arguments);
 }
 
 int FakeObject::sinkCount(const IID& events) const {
-    for (const Point* point : points_)
-        if (IsEqualIID(point->events(), events))
-            return point->count();
-    return 0;
+    return point(events) ? point(events)->count() : 0;
 }
 
 HRESULT FakeObject::QueryInterface(REFIID iid, void** out) {
@@ -356,21 +341,16 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     if (!put && named > 0)
         return DISP_E_NONAMEDARGS;
     calls_.push_back(put ? member.name + "=" + arguments.back().text() : member.name);
-    auto failure = failures_.find(key);
-    HRESULT failed = failure != failures_.end() ? failure->second : S_OK;
+    if (put ? !member.set : !member.get)
+        return DISP_E_MEMBERNOTFOUND;
+    HRESULT failed = failures_.count(key) ? failures_[key] : S_OK;
     try {
         if (FAILED(failed))
             throw Failure{failed};
-        if (put) {
-            if (!member.set)
-                return DISP_E_MEMBERNOTFOUND;
+        if (put)
             member.set(arguments.back());
-        } else {
-            if (!member.get)
-                return DISP_E_MEMBERNOTFOUND;
-            Value value = member.get(arguments);
-            value.moveTo(result);
-        }
+        else
+            member.get(arguments).moveTo(result);
         return S_OK;
     } catch (const Failure& f) {
         failed = f.result;
@@ -390,15 +370,11 @@ HRESULT FakeObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
 }
 
 HRESULT FakeObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
-    *out = nullptr;
-    for (Point* point : points_) {
-        if (IsEqualIID(point->events(), iid)) {
-            *out = point;
-            point->AddRef();
-            return S_OK;
-        }
-    }
-    return CONNECT_E_NOCONNECTION;
+    *out = point(iid);
+    if (!*out)
+        return CONNECT_E_NOCONNECTION;
+    (*out)->AddRef();
+    return S_OK;
 }
 
 class RegisteredClass::Factory : public IClassFactory {

@@ -17,6 +17,8 @@
 
 namespace skerrow::fake {
 
+class Ref;
+
 // A VARIANT that clears itself, for the fake's own use.
 class Value {
 public:
@@ -34,6 +36,7 @@ public:
     Value(const std::string& utf8);
     Value(const char* utf8) : Value(std::string(utf8)) {}
     Value(IDispatch* object);
+    Value(const Ref& object);
     static Value date(double variantTime);
 
     VARTYPE type() const { return v_.vt; }
@@ -48,6 +51,8 @@ public:
     void moveTo(VARIANT* out);
 
 private:
+    // Throws a type mismatch when the value has no such form.
+    Value as(VARTYPE type) const;
     VARIANT v_;
 };
 
@@ -94,7 +99,7 @@ public:
     // for an object with none.
     static Ref make(std::string typeName = {});
 
-    void method(const std::string& name, Getter call);
+    void method(const std::string& name, Getter call) { property(name, std::move(call)); }
     void property(const std::string& name, Getter get, Setter set = {});
     // An interface id the object also answers (as IDispatch).
     void answers(const IID& iid) { extra_.push_back(iid); }
@@ -138,6 +143,7 @@ private:
         Setter set;
     };
     class Point;
+    Point* point(const IID& events) const;
 
     long references_ = 1;
     std::string typeName_;

@@ -18,6 +18,32 @@ const char* yesNo(bool flag) {
     return flag ? "True" : "False";
 }
 
+Ref makeCollection(std::function<int()> count, std::function<Value(int)> item) {
+    Ref collection = FakeObject::make();
+    collection->property("Count", [count](const Arguments&) { return Value(count()); });
+    collection->method("Item", [count, item](const Arguments& a) {
+        const long i = a.at(0).number();
+        if (i < 1 || i > count())
+            throw Failure{DISP_E_BADINDEX};
+        return item(static_cast<int>(i - 1));
+    });
+    return collection;
+}
+
+// A collection over a list of the scene, which it reads when asked.
+template <class T, class Make> Ref listOf(const std::vector<T>& items, Make make) {
+    return makeCollection([&items] { return static_cast<int>(items.size()); },
+                          [&items, make](int i) { return Value(make(items.at(static_cast<std::size_t>(i)))); });
+}
+
+// An object with constant text properties.
+Ref withTexts(const std::string& typeName, std::initializer_list<std::pair<const char*, std::string>> texts) {
+    Ref object = FakeObject::make(typeName);
+    for (const auto& [name, text] : texts)
+        object->property(name, [text](const Arguments&) { return Value(text); });
+    return object;
+}
+
 template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
     auto strong = weak.lock();
     if (!strong)
@@ -30,111 +56,79 @@ template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
 FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
     namespace_ = FakeObject::make("_NameSpace");
     namespace_->property("CurrentUser", [this](const Arguments&) {
-        Ref recipient = FakeObject::make("Recipient");
         const std::string address = currentUser;
-        recipient->property("Address", [address](const Arguments&) { return Value(address); });
+        Ref recipient = withTexts("Recipient", {{"Address", address}});
         if (!office2000_)
             recipient->property("AddressEntry",
-                                [this, address](const Arguments&) { return Value(addressEntry(address).dispatch()); });
-        return Value(recipient.dispatch());
+                                [this, address](const Arguments&) { return Value(addressEntry(address)); });
+        return Value(recipient);
     });
     namespace_->method("GetItemFromID", [this](const Arguments& a) {
         Mail mail = findMail(a.at(0).text());
         if (!mail || (a.size() >= 2 && !a[1].isMissing() && (!mail->folder || a[1].text() != mail->folder->storeID)))
             throw Failure{notFound};
-        return Value(mailObject(mail).dispatch());
+        return Value(mailObject(mail));
     });
     if (!office2000_) {
         namespace_->property("Accounts", [this](const Arguments&) {
-            return Value(makeCollection([this] { return static_cast<int>(accounts.size()); },
-                                        [this](int i) {
-                                            Ref account = FakeObject::make("_Account");
-                                            const std::string smtp = accounts.at(static_cast<std::size_t>(i));
-                                            account->property("SmtpAddress",
-                                                              [smtp](const Arguments&) { return Value(smtp); });
-                                            return Value(account.dispatch());
-                                        })
-                             .dispatch());
+            return Value(
+                listOf(accounts, [](const std::string& smtp) { return withTexts("_Account", {{"SmtpAddress", smtp}}); }));
         });
     }
     namespace_->method("GetDefaultFolder", [this](const Arguments& a) {
         switch (a.at(0).number()) {
-        case 3: return Value(folderObject(deletedItems).dispatch());
-        case 6: return Value(folderObject(inbox).dispatch());
+        case 3: return Value(folderObject(deletedItems));
+        case 6: return Value(folderObject(inbox));
         default: throw Failure{E_INVALIDARG};
         }
     });
     namespace_->property("AddressLists", [this](const Arguments&) {
-        auto list = [this](int i) {
-            const std::vector<std::string> entries = addressLists.at(static_cast<std::size_t>(i));
+        return Value(listOf(addressLists, [this](const std::vector<std::string>& entries) {
             Ref list = FakeObject::make("AddressList");
-            list->property("AddressEntries", [this, entries](const Arguments&) {
-                auto entry = [this, entries](int e) {
-                    return Value(addressEntry(entries.at(static_cast<std::size_t>(e))).dispatch());
-                };
-                return Value(makeCollection([entries] { return static_cast<int>(entries.size()); }, entry).dispatch());
+            list->property("AddressEntries", [this, &entries](const Arguments&) {
+                return Value(listOf(entries, [this](const std::string& entry) { return addressEntry(entry); }));
             });
-            return Value(list.dispatch());
-        };
-        return Value(makeCollection([this] { return static_cast<int>(addressLists.size()); }, list).dispatch());
+            return list;
+        }));
     });
 
-    commandBars_ = makeCollection([this] { return static_cast<int>(bars.size()); },
-                                  [this](int i) { return Value(barObject(bars.at(static_cast<std::size_t>(i))).dispatch()); });
+    commandBars_ = listOf(bars, [this](const Bar& bar) { return barObject(bar); });
     // Add(Name, Position, MenuBar, Temporary)
     commandBars_->method("Add", [this](const Arguments& a) {
         auto bar = std::make_shared<BarData>();
         bar->name = a.empty() || a[0].isMissing() ? "Custom" : a[0].text();
         bars.push_back(bar);
-        return Value(barObject(bar).dispatch());
+        return Value(barObject(bar));
     });
 
     explorer_ = FakeObject::make("_Explorer");
     explorer_->raises(published::explorerEvents);
-    explorer_->property("CommandBars", [this](const Arguments&) { return Value(commandBars_.dispatch()); });
+    explorer_->property("CommandBars", [this](const Arguments&) { return Value(commandBars_); });
     explorer_->property("Selection", [this](const Arguments&) {
         if (selectionIsNothing)
             return nothing();
-        return Value(makeCollection([this] { return static_cast<int>(selection.size()); },
-                                    [this](int i) {
-                                        return Value(mailObject(selection.at(static_cast<std::size_t>(i))).dispatch());
-                                    })
-                         .dispatch());
+        return Value(listOf(selection, [this](const Mail& mail) { return mailObject(mail); }));
     });
     explorer_->property("CurrentFolder", [this](const Arguments&) {
-        return currentFolder ? Value(folderObject(*currentFolder).dispatch()) : nothing();
+        return currentFolder ? Value(folderObject(*currentFolder)) : nothing();
     });
 
     application_ = FakeObject::make("_Application");
     application_->answers(published::outlookApplication);
     application_->raises(published::applicationEvents);
     application_->method("ActiveExplorer",
-                         [this](const Arguments&) { return hasExplorer ? Value(explorer_.dispatch()) : nothing(); });
+                         [this](const Arguments&) { return hasExplorer ? Value(explorer_) : nothing(); });
     application_->property("Explorers", [this](const Arguments&) {
-        return Value(makeCollection([this] { return explorers; },
-                                    [this](int) { return Value(explorer_.dispatch()); })
-                         .dispatch());
+        return Value(makeCollection([this] { return explorers; }, [this](int) { return Value(explorer_); }));
     });
     application_->method("GetNamespace", [this](const Arguments& a) {
         if (a.at(0).text() != "MAPI")
             throw Failure{E_INVALIDARG};
-        return Value(namespace_.dispatch());
+        return Value(namespace_);
     });
 }
 
 FakeOutlook::~FakeOutlook() = default;
-
-Ref FakeOutlook::makeCollection(std::function<int()> count, std::function<Value(int)> item) {
-    Ref collection = FakeObject::make();
-    collection->property("Count", [count](const Arguments&) { return Value(count()); });
-    collection->method("Item", [count, item](const Arguments& a) {
-        const long i = a.at(0).number();
-        if (i < 1 || i > count())
-            throw Failure{DISP_E_BADINDEX};
-        return item(static_cast<int>(i - 1));
-    });
-    return collection;
-}
 
 Ref FakeOutlook::folderObject(FolderData& folder) {
     if (folder.object)
@@ -144,11 +138,7 @@ Ref FakeOutlook::folderObject(FolderData& folder) {
     object->property("Name", [f](const Arguments&) { return Value(f->name); });
     object->property("StoreID", [f](const Arguments&) { return Value(f->storeID); });
     object->property("Items", [this, f](const Arguments&) {
-        return Value(makeCollection([f] { return static_cast<int>(f->items.size()); },
-                                    [this, f](int i) {
-                                        return Value(mailObject(f->items.at(static_cast<std::size_t>(i))).dispatch());
-                                    })
-                         .dispatch());
+        return Value(listOf(f->items, [this](const Mail& mail) { return mailObject(mail); }));
     });
     folder.object = object;
     return object;
@@ -176,14 +166,14 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
         object->property("SenderEmailAddress", text(&MailData::sender));
         object->property("SenderEmailType", text(&MailData::senderType));
         object->property("Sender", [this, weak](const Arguments&) {
-            return Value(addressEntry(alive(weak)->sender).dispatch());
+            return Value(addressEntry(alive(weak)->sender));
         });
         object->property("PropertyAccessor",
-                         [this, weak](const Arguments&) { return Value(propertyAccessor(weak).dispatch()); });
+                         [this, weak](const Arguments&) { return Value(propertyAccessor(weak)); });
     }
     object->property("Parent", [this, weak](const Arguments&) {
         FolderData* folder = alive(weak)->folder;
-        return folder ? Value(folderObject(*folder).dispatch()) : nothing();
+        return folder ? Value(folderObject(*folder)) : nothing();
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Mail m = alive(weak);
@@ -226,17 +216,13 @@ Mail FakeOutlook::findMail(const std::string& entryID) const {
 }
 
 Ref FakeOutlook::addressEntry(const std::string& address) {
-    Ref entry = FakeObject::make("AddressEntry");
-    entry->property("Address", [address](const Arguments&) { return Value(address); });
+    Ref entry = withTexts("AddressEntry", {{"Address", address}});
     if (!office2000_) {
         entry->method("GetExchangeUser", [this, address](const Arguments&) {
             auto found = directory.find(address);
             if (found == directory.end())
                 return nothing();
-            Ref user = FakeObject::make("_ExchangeUser");
-            const std::string smtp = found->second;
-            user->property("PrimarySmtpAddress", [smtp](const Arguments&) { return Value(smtp); });
-            return Value(user.dispatch());
+            return Value(withTexts("_ExchangeUser", {{"PrimarySmtpAddress", found->second}}));
         });
     }
     return entry;
@@ -267,7 +253,7 @@ Ref FakeOutlook::barObject(const Bar& bar) {
         "Position", [weak](const Arguments&) { return Value(alive(weak)->position); },
         [weak](const Value& v) { alive(weak)->position = v.number(); });
     object->property("Controls", [this, weak](const Arguments&) {
-        return Value(controlsObject(alive(weak)->controls).dispatch());
+        return Value(controlsObject(alive(weak)->controls));
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Bar b = alive(weak);
@@ -280,16 +266,14 @@ Ref FakeOutlook::barObject(const Bar& bar) {
 
 Ref FakeOutlook::controlsObject(std::vector<Control>& controls) {
     std::vector<Control>* list = &controls;
-    Ref object = makeCollection(
-        [list] { return static_cast<int>(list->size()); },
-        [this, list](int i) { return Value(controlObjectFor(list->at(static_cast<std::size_t>(i))).dispatch()); });
+    Ref object = listOf(controls, [this](const Control& control) { return controlObjectFor(control); });
     // Add(Type, Id, Parameter, Before, Temporary)
     object->method("Add", [this, list](const Arguments& a) {
         auto control = std::make_shared<ControlData>();
         control->type = a.empty() || a[0].isMissing() ? 1 : static_cast<int>(a[0].number());
         control->temporary = a.size() >= 5 && !a[4].isMissing() && a[4].flag();
         list->push_back(control);
-        return Value(controlObjectFor(control).dispatch());
+        return Value(controlObjectFor(control));
     });
     return object;
 }
@@ -349,7 +333,7 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
         }
     } else {
         object->property("Controls", [this, weak](const Arguments&) {
-            return Value(controlsObject(alive(weak)->controls).dispatch());
+            return Value(controlsObject(alive(weak)->controls));
         });
     }
     control->object = object;
@@ -438,21 +422,18 @@ Ref FakeOutlook::makeSession() {
         std::weak_ptr<MailData> weak = mail;
         Ref message = FakeObject::make("Message");
         message->property("Sender",
-                          [this, weak](const Arguments&) { return Value(addressEntry(alive(weak)->sender).dispatch()); });
+                          [this, weak](const Arguments&) { return Value(addressEntry(alive(weak)->sender)); });
         message->property("Fields", [weak](const Arguments&) {
             Ref fields = FakeObject::make("Fields");
             fields->method("Item", [weak](const Arguments& f) {
                 auto m = alive(weak);
                 if (f.at(0).number() != transportHeaders || !m->headers)
                     throw Failure{notFound};
-                Ref field = FakeObject::make("Field");
-                const std::string value = *m->headers;
-                field->property("Value", [value](const Arguments&) { return Value(value); });
-                return Value(field.dispatch());
+                return Value(withTexts("Field", {{"Value", *m->headers}}));
             });
-            return Value(fields.dispatch());
+            return Value(fields);
         });
-        return Value(message.dispatch());
+        return Value(message);
     });
     return session;
 }

@@ -32,20 +32,12 @@ const wchar_t* const addinsKey = L"Software\\Microsoft\\Office\\Outlook\\Addins"
 const wchar_t* const addinKey = L"Software\\Microsoft\\Office\\Outlook\\Addins\\Skerrow.startLoad";
 const wchar_t* const settingsKey = L"Software\\Corvalle\\Addins\\Skerrow";
 
-std::wstring programFolder() {
+// The DLL next to this program, or the other bitness's, built beside this one's folder.
+std::wstring dllPath(bool other = false) {
     wchar_t path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
-
-std::wstring dllPath() {
-    return programFolder() + L"\\skerrow.dll";
-}
-
-// The DLL of the other bitness, built beside this one's folder.
-std::wstring otherDllPath() {
-    return programFolder() + (sizeof(void*) == 8 ? L"\\..\\i686\\skerrow.dll" : L"\\..\\x86_64\\skerrow.dll");
+    std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+    folder.erase(folder.find_last_of(L'\\'));
+    return folder + (!other ? L"" : sizeof(void*) == 8 ? L"\\..\\i686" : L"\\..\\x86_64") + L"\\skerrow.dll";
 }
 
 // regsvr32's exit code for the DLL next to this program, or for the other
@@ -54,18 +46,7 @@ DWORD regsvr32(const std::wstring& options, bool other = false) {
     const wchar_t* program = !other ? L"regsvr32.exe"
                              : sizeof(void*) == 8 ? L"C:\\windows\\syswow64\\regsvr32.exe"
                                                   : L"C:\\windows\\sysnative\\regsvr32.exe";
-    std::wstring command = program + (L" /s " + options) + L" \"" + (other ? otherDllPath() : dllPath()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return static_cast<DWORD>(-1);
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = static_cast<DWORD>(-1);
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return code;
+    return static_cast<DWORD>(::_wsystem((program + (L" /s " + options) + L" \"" + dllPath(other) + L"\"").c_str()));
 }
 
 // view: 0 for this program's view of the registry, else KEY_WOW64_32KEY or KEY_WOW64_64KEY.
@@ -86,18 +67,6 @@ std::optional<std::wstring> readString(HKEY root, const std::wstring& key, const
     return std::wstring(data);
 }
 
-void writeString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    ::RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-std::optional<std::string> setting(const wchar_t* name) {
-    auto value = readString(HKEY_CURRENT_USER, settingsKey, name);
-    if (!value)
-        return std::nullopt;
-    return fake::utf8(value->c_str());
-}
-
 std::string listFilePath() {
     char folder[MAX_PATH];
     ::GetSystemDirectoryA(folder, MAX_PATH);
@@ -112,10 +81,6 @@ std::optional<std::string> listFile() {
     if (!in)
         return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeListFile(const std::string& bytes) {
-    std::ofstream(listFilePath(), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Lets the add-in's windows handle what is waiting for them.
@@ -149,10 +114,11 @@ protected:
         // A run that stopped midway may have left a registration behind.
         regsvr32(L"/u");
         regsvr32(L"/u /n /i:machine");
-        if (::GetFileAttributesW(otherDllPath().c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (::GetFileAttributesW(dllPath(true).c_str()) != INVALID_FILE_ATTRIBUTES)
             regsvr32(L"/u /n /i:machine", true);
         // Another add-in's entry, which unregistering must leave alone.
-        writeString(HKEY_CURRENT_USER, std::wstring(addinsKey) + L"\\Other.Addin", L"FriendlyName", L"Other");
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, (std::wstring(addinsKey) + L"\\Other.Addin").c_str(), L"FriendlyName",
+                          REG_SZ, L"Other", sizeof L"Other");
     }
     void TearDown() override {
         EXPECT_EQ(readString(HKEY_CURRENT_USER, std::wstring(addinsKey) + L"\\Other.Addin", L"FriendlyName"), L"Other");
@@ -211,7 +177,7 @@ TEST_F(Registration, WritesTheClassAndTheAddinEntryForTheScopeAndUnregisteringRe
 
 // 64-bit Windows shares some of the keys between its 32- and 64-bit views.
 TEST_F(Registration, The32And64BitRegistrationsLeaveEachOthersKeys) {
-    if (::GetFileAttributesW(otherDllPath().c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (::GetFileAttributesW(dllPath(true).c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "the other bitness is not built";
     // The ProgID key is one for both views; the add-in entry is the other's.
     const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
@@ -289,7 +255,7 @@ protected:
     void stock() {
         client.addressLists = {{"friend@pals.example", "josé@example.com"},
                                {"friend@pals.example", "boss@work.example"}};
-        writeListFile("\r\n\r\n\r\n*@spam.example\r\n");
+        std::ofstream(listFilePath(), std::ios::binary) << "\r\n\r\n\r\n*@spam.example\r\n";
         client.addMail(client.inbox, MailData{.entryID = "notice",
                                               .subject = "Microsoft Outlook Test Message",
                                               .sender = "outlook@home.example"});
@@ -422,7 +388,7 @@ TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndWhatChangedIsStored) {
     addin = {};
     EXPECT_EQ(canUnload(), S_OK);
     EXPECT_NE(listFile()->find("junk@junk.example"), std::string::npos);
-    EXPECT_EQ(setting(L"HaveAutoDeleteCount"), "1");
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, settingsKey, L"HaveAutoDeleteCount"), L"1");
 }
 
 // On Exchange the user's own address and a colleague's are directory

@@ -96,18 +96,6 @@ void pump(DWORD milliseconds = 100) {
     } while (static_cast<LONG>(end - ::GetTickCount()) > 0);
 }
 
-// A visible top-level window with that caption.
-HWND shownWindow(const wchar_t* caption) {
-    HWND window = ::FindWindowW(nullptr, caption);
-    return window && ::IsWindowVisible(window) ? window : nullptr;
-}
-
-IID extensibilityIID() {
-    IID iid;
-    ::IIDFromString(L"{B65AD801-ABAF-11D0-BB8B-00A0C90F2744}", &iid);
-    return iid;
-}
-
 class Registration : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -218,6 +206,7 @@ protected:
     }
     static bool cdo() { return GetParam() == Client::Outlook2000; }
     void TearDown() override {
+        ::SafeArrayDestroy(custom);
         addin = {};
         session.reset();
         ::CoFreeUnusedLibraries();
@@ -228,26 +217,19 @@ protected:
 
     ComPtr<com::IDTExtensibility2> create() {
         CLSID clsid;
+        IID extensibility;
         EXPECT_EQ(::CLSIDFromProgID(progID, &clsid), S_OK);
+        ::IIDFromString(L"{B65AD801-ABAF-11D0-BB8B-00A0C90F2744}", &extensibility);
         ComPtr<com::IDTExtensibility2> created;
-        EXPECT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, extensibilityIID(), created.putVoid()),
-                  S_OK);
+        EXPECT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, extensibility, created.putVoid()), S_OK);
         return created;
     }
     HRESULT connect() {
         if (!addin)
             addin = create();
-        SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        const HRESULT result = addin->OnConnection(client.application(), com::ext_cm_Startup, nullptr, &custom);
-        ::SafeArrayDestroy(custom);
-        return result;
+        return addin->OnConnection(client.application(), com::ext_cm_Startup, nullptr, &custom);
     }
-    HRESULT disconnect() {
-        SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        const HRESULT result = addin->OnDisconnection(com::ext_dm_HostShutdown, &custom);
-        ::SafeArrayDestroy(custom);
-        return result;
-    }
+    HRESULT disconnect() { return addin->OnDisconnection(com::ext_dm_HostShutdown, &custom); }
 
     // The user's world before the first start: two address books, a list
     // file that already blacklists a domain, the client's own notice and a
@@ -284,6 +266,7 @@ protected:
     std::unique_ptr<fake::RegisteredClass> session;
     ComPtr<com::IDTExtensibility2> addin;
     fake::Mail friendMail;
+    SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
 };
 
 TEST_P(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithItsFaces) {
@@ -335,8 +318,8 @@ TEST_P(AddIn, TheCheckSpamWindowStoresAVerdictAtOnceAndGoesWithTheExplorersWindo
     // Two sinks hear the explorer: the one for Close lets the event pass.
     EXPECT_EQ(client.selectionChange(), (std::vector<HRESULT>{S_OK, S_OK}));
     pump();
-    HWND review = shownWindow(L"Check Spam");
-    ASSERT_NE(review, nullptr);
+    HWND review = ::FindWindowW(nullptr, L"Check Spam");
+    ASSERT_TRUE(review && ::IsWindowVisible(review));
     EXPECT_EQ(::GetWindow(review, GW_OWNER), explorer);
     ListView_SetCheckState(::FindWindowExW(review, nullptr, WC_LISTVIEWW, nullptr), 0, TRUE);
     ::SendMessageW(::FindWindowExW(review, nullptr, L"Button", L"&Not Spam"), BM_CLICK, 0, 0);
@@ -438,7 +421,6 @@ TEST_P(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
     EXPECT_FALSE(late.has("Connect"));
 
     // The custom values come by reference, as the client passes them.
-    SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
     outlook::Variant values;
     values.get()->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
     values.get()->pparray = &custom;
@@ -451,7 +433,6 @@ TEST_P(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
     late.call("OnDisconnection", {static_cast<int>(com::ext_dm_UserClosed), values});
     EXPECT_EQ(client.barsNamed("Corvalle"), 0);
     EXPECT_EQ(client.sessionLog.size(), cdo() ? 2u : 0u);
-    ::SafeArrayDestroy(custom);
 }
 
 INSTANTIATE_TEST_SUITE_P(Clients, AddIn, ::testing::Values(Client::Outlook2000, Client::Today),

@@ -314,14 +314,6 @@ protected:
     std::unique_ptr<fake::RegisteredClass> registered;
 };
 
-TEST_F(MessagingSession, IsCreatedByItsClassNameAndLogsOnWithTheGivenArguments) {
-    auto session = create();
-    ASSERT_NE(session, nullptr);
-    session->Logon("mspr", "", false, false);
-    session->Logoff();
-    EXPECT_EQ(client.sessionLog, (std::vector<std::string>{"Logon(mspr,,False,False)", "Logoff"}));
-}
-
 TEST_F(MessagingSession, OpensAMailAsAMessageWithItsSenderAndHeaders) {
     client.addMail(client.inbox,
                    MailData{.entryID = "E1", .sender = "josé@example.com", .headers = "To: me@home.example"});

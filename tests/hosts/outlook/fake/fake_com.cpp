@@ -28,8 +28,7 @@ std::string utf8(const wchar_t* text, int length) {
     return result;
 }
 
-Value::Value(const Value& other) {
-    ::VariantInit(&v_);
+Value::Value(const Value& other) : Value() {
     ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
 }
 
@@ -49,22 +48,19 @@ Value Value::of(const VARIANT& v) {
     return value;
 }
 
-Value::Value(bool b) {
-    ::VariantInit(&v_);
+Value::Value(bool b) : Value() {
     v_.vt = VT_BOOL;
     v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 Value::Value(int n) : Value(static_cast<long>(n)) {}
 
-Value::Value(long n) {
-    ::VariantInit(&v_);
+Value::Value(long n) : Value() {
     v_.vt = VT_I4;
     v_.lVal = n;
 }
 
-Value::Value(const std::string& text) {
-    ::VariantInit(&v_);
+Value::Value(const std::string& text) : Value() {
     const std::wstring w = wide(text);
     v_.vt = VT_BSTR;
     v_.bstrVal = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
@@ -72,8 +68,7 @@ Value::Value(const std::string& text) {
 
 Value::Value(const Ref& object) : Value(object.dispatch()) {}
 
-Value::Value(IDispatch* object) {
-    ::VariantInit(&v_);
+Value::Value(IDispatch* object) : Value() {
     v_.vt = VT_DISPATCH;
     v_.pdispVal = object;
     if (object)
@@ -281,11 +276,6 @@ ULONG FakeObject::Release() {
     return static_cast<ULONG>(left);
 }
 
-HRESULT FakeObject::GetTypeInfoCount(UINT* count) {
-    *count = typeName_.empty() ? 0 : 1;
-    return S_OK;
-}
-
 HRESULT FakeObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     *info = nullptr;
     if (typeName_.empty() || index != 0)
@@ -364,11 +354,6 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     return DISP_E_EXCEPTION;
 }
 
-HRESULT FakeObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
-    *out = nullptr;
-    return E_NOTIMPL;
-}
-
 HRESULT FakeObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
     *out = point(iid);
     if (!*out)
@@ -390,13 +375,9 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
+    // The factory lives as long as its registration.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer)
@@ -408,7 +389,6 @@ public:
 
 private:
     std::function<Ref()> make_;
-    long references_ = 1;
 };
 
 RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID, std::function<Ref()> make)
@@ -429,7 +409,7 @@ RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID,
 RegisteredClass::~RegisteredClass() {
     ::CoRevokeClassObject(cookie_);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progID_).c_str());
-    factory_->Release();
+    delete factory_;
 }
 
 } // namespace skerrow::fake

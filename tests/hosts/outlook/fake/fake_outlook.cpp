@@ -14,10 +14,6 @@ Value nothing() {
     return Value(static_cast<IDispatch*>(nullptr));
 }
 
-const char* yesNo(bool flag) {
-    return flag ? "True" : "False";
-}
-
 Ref makeCollection(std::function<int()> count, std::function<Value(int)> item) {
     Ref collection = FakeObject::make();
     collection->property("Count", [count](const Arguments&) { return Value(count()); });
@@ -177,7 +173,9 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Mail m = alive(weak);
-        remove(m);
+        if (m->folder)
+            std::erase(m->folder->items, m);
+        std::erase(selection, m);
         if (m->folder != &deletedItems) {
             m->folder = &deletedItems;
             deletedItems.items.push_back(m);
@@ -188,14 +186,6 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
     });
     mail->object = object;
     return object;
-}
-
-void FakeOutlook::remove(const Mail& mail) {
-    if (!mail->folder)
-        return;
-    auto& items = mail->folder->items;
-    items.erase(std::remove(items.begin(), items.end(), mail), items.end());
-    selection.erase(std::remove(selection.begin(), selection.end(), mail), selection.end());
 }
 
 Mail FakeOutlook::addMail(FolderData& folder, MailData data) {
@@ -386,15 +376,12 @@ std::vector<HRESULT> FakeOutlook::click(const std::string& caption, VARIANT_BOOL
     if (!button || !button->object)
         return {};
     VARIANT_BOOL ignored = VARIANT_FALSE;
-    // Click(Ctrl, CancelDefault): the button (kept alive by its control) and a Boolean by reference.
-    VARIANT ctrl, cancel;
-    ::VariantInit(&ctrl);
-    ::VariantInit(&cancel);
-    ctrl.vt = VT_DISPATCH;
-    ctrl.pdispVal = button->object.dispatch();
+    // Click(Ctrl, CancelDefault): the button and a Boolean by reference.
+    const Value ctrl(button->object);
+    VARIANT cancel{};
     cancel.vt = VT_BOOL | VT_BYREF;
     cancel.pboolVal = cancelDefault ? cancelDefault : &ignored;
-    return button->object->raise(published::buttonEvents, published::click, {ctrl, cancel});
+    return button->object->raise(published::buttonEvents, published::click, {ctrl.get(), cancel});
 }
 
 Ref FakeOutlook::makeSession() {
@@ -404,7 +391,7 @@ Ref FakeOutlook::makeSession() {
         for (std::size_t i = 0; i < a.size(); ++i) {
             if (i)
                 entry += ",";
-            entry += a[i].type() == VT_BOOL ? yesNo(a[i].flag()) : a[i].text();
+            entry += a[i].type() != VT_BOOL ? a[i].text() : a[i].flag() ? "True" : "False";
         }
         sessionLog.push_back(entry + ")");
         return Value();

@@ -158,7 +158,6 @@ private:
     Ref controlsObject(std::vector<Control>& controls);
     Ref controlObjectFor(const Control& control);
     Ref barObject(const Bar& bar);
-    void remove(const Mail& mail);
 
     bool office2000_;
     Ref application_;

@@ -366,7 +366,7 @@ TEST_P(AddIn, ClosingTheLastExplorerLetsGoOfTheClientAndWhatChangedIsStored) {
     EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
     EXPECT_EQ(client.explorerObject().sinkCount(fake::published::explorerEvents), 0);
     EXPECT_EQ(client.applicationObject().sinkCount(fake::published::applicationEvents), 0);
-    EXPECT_EQ(client.controlObject(button)->sinkCount(fake::published::buttonEvents), 0);
+    EXPECT_EQ(button->object->sinkCount(fake::published::buttonEvents), 0);
     EXPECT_EQ(client.applicationObject().references(), held);
     addin = {};
     EXPECT_EQ(canUnload(), S_OK);

@@ -56,10 +56,6 @@ std::string readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool exists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 long filesIn(const std::string& folder) {
     const fs::directory_iterator all(folder);
     return std::count_if(fs::begin(all), fs::end(all), [](const fs::directory_entry& e) { return e.is_regular_file(); });
@@ -205,7 +201,7 @@ TEST(Win32ListFileFolder, FollowsWhatTheFoldersAllow) {
         if (c.fallbackContent) {
             EXPECT_EQ(readBytes(fallback + "\\" + name), c.fallbackContent);
         } else {
-            EXPECT_FALSE(exists(fallback + "\\" + name));
+            EXPECT_FALSE(fs::exists(fallback + "\\" + name));
         }
         // The probe leaves nothing behind.
         if (c.system != SystemFolder::NotAFolder) {

@@ -13,6 +13,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <deque>
@@ -96,9 +97,8 @@ private:
         if (script->steps_.empty()) {
             // A modal window still open this long after its last step is a failure.
             if (++script->idleTicks_ > 160) {
-                if (!script->overdue_)
-                    ADD_FAILURE() << "a window stayed open after the last step";
-                script->overdue_ = true;
+                ADD_FAILURE() << "a window stayed open after the last step";
+                script->idleTicks_ = 0;
                 if (HWND box = foreignDialog())
                     PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
                 else if (HWND active = GetActiveWindow())
@@ -119,7 +119,6 @@ private:
     int running_ = 0; // steps under way, nested
     int waiting_ = 0; // of them, those waiting for the window they opened
     int idleTicks_ = 0;
-    bool overdue_ = false;
 };
 
 std::wstring text(HWND window) {
@@ -325,7 +324,7 @@ void checkLabelsFit(HWND window) {
         RECT box{};
         GetClientRect(label, &box);
         HDC dc = GetDC(label);
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        SelectObject(dc, GetWindowFont(label));
         RECT needed{0, 0, box.right, 0};
         DrawTextW(dc, caption.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
         ReleaseDC(label, dc);
@@ -572,10 +571,8 @@ TEST(Win32Windows, aboutBoxLinksLeaveItOpenAndItsTitleIsBoldAndLarger) {
         EXPECT_EQ(text(s.control(box, "Label4")), std::wstring(L"Skerrow  Version 1.3"));
         LOGFONTW title{};
         LOGFONTW line{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label4"), WM_GETFONT, 0, 0)), sizeof title,
-                   &title);
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label5"), WM_GETFONT, 0, 0)), sizeof line,
-                   &line);
+        GetObjectW(GetWindowFont(s.control(box, "Label4")), sizeof title, &title);
+        GetObjectW(GetWindowFont(s.control(box, "Label5")), sizeof line, &line);
         EXPECT_TRUE(title.lfWeight >= FW_BOLD);
         EXPECT_TRUE(std::abs(title.lfHeight) > std::abs(line.lfHeight));
         HWND banner = s.control(box, "Picture2");

@@ -53,9 +53,7 @@ Value::Value(bool b) : Value() {
     v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
-Value::Value(int n) : Value(static_cast<long>(n)) {}
-
-Value::Value(long n) : Value() {
+Value::Value(int n) : Value() {
     v_.vt = VT_I4;
     v_.lVal = n;
 }

@@ -32,7 +32,6 @@ public:
 
     Value(bool b);
     Value(int n);
-    Value(long n);
     Value(const std::string& utf8);
     Value(const char* utf8) : Value(std::string(utf8)) {}
     Value(IDispatch* object);

@@ -137,7 +137,6 @@ public:
     IDispatch* application() const { return application_.dispatch(); }
     FakeObject& applicationObject() const { return *application_.get(); }
     FakeObject& explorerObject() const { return *explorer_.get(); }
-    FakeObject* controlObject(const Control& control) const { return control->object.get(); }
 
     // Events as the client raises them; the sinks' results.
     std::vector<HRESULT> newMail();

@@ -21,14 +21,6 @@ void emptyClipboard() {
     ::CloseClipboard();
 }
 
-int formatCount() {
-    if (!openClipboard())
-        return -1;
-    const int count = ::CountClipboardFormats();
-    ::CloseClipboard();
-    return count;
-}
-
 struct Picture {
     LONG width = 0;
     LONG height = 0;
@@ -75,7 +67,9 @@ TEST(Win32Clipboard, TheFaceIsOfferedInBitmapFormatAndAnEmptyClipboardIsLeftEmpt
     EXPECT_EQ(picture->height, 32);
     EXPECT_EQ(picture->centre, centreOf(face));
     clipboard.restore();
-    EXPECT_EQ(formatCount(), 0);
+    ASSERT_TRUE(openClipboard());
+    EXPECT_EQ(::CountClipboardFormats(), 0);
+    ::CloseClipboard();
 }
 
 TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {

@@ -303,7 +303,6 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
             // The face comes from the clipboard's bitmap.
             if (!::IsClipboardFormatAvailable(CF_BITMAP))
                 throw Failure{E_FAIL};
-            c->facePasted = true;
             c->log.push_back("PasteFace");
             return Value();
         });
@@ -317,8 +316,7 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
                         FAILED(v.object()->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&picture))))
                         throw Failure{DISP_E_TYPEMISMATCH};
                     picture->Release();
-                    c->pictureSet = true;
-                    c->log.push_back("Picture");
+                            c->log.push_back("Picture");
                 });
         }
     } else {

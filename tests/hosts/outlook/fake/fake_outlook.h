@@ -76,10 +76,9 @@ struct ControlData {
     bool enabled = true;
     bool visible = true;
     int style = 0;
-    bool facePasted = false;                            // PasteFace took the clipboard's bitmap
-    bool pictureSet = false;                            // set through Picture, where offered
     std::vector<std::shared_ptr<ControlData>> controls; // a popup's
-    // Every property set, in order: "Caption= &Corvalle", "Style=3", "PasteFace".
+    // Every property set, in order: "Caption= &Corvalle", "Style=3", and
+    // "PasteFace" when it took the clipboard's bitmap, "Picture" when set.
     std::vector<std::string> log;
     Ref object;
 };

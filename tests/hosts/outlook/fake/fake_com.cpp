@@ -129,7 +129,10 @@ IDispatch* Ref::dispatch() const {
 class FakeObject::Point : public IConnectionPoint {
 public:
     Point(FakeObject& owner, const IID& events) : owner_(owner), events_(events) {}
-    virtual ~Point() = default;
+    virtual ~Point() {
+        for (auto& [cookie, sink] : sinks_)
+            sink->Release();
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
@@ -155,11 +158,11 @@ public:
         if (FAILED(sink->QueryInterface(events_, reinterpret_cast<void**>(&events))) || !events)
             return CONNECT_E_CANNOTCONNECT;
         *cookie = ++lastCookie_;
-        sinks_.push_back({*cookie, events});
+        sinks_[*cookie] = events;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-        auto found = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+        auto found = sinks_.find(cookie);
         if (found == sinks_.end())
             return CONNECT_E_NOCONNECTION;
         IDispatch* sink = found->second;
@@ -177,8 +180,7 @@ public:
         const auto snapshot = sinks_;
         std::vector<HRESULT> results;
         for (const auto& [cookie, sink] : snapshot) {
-            auto still = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
-            if (still == sinks_.end())
+            if (!sinks_.count(cookie))
                 continue;
             sink->AddRef();
             std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
@@ -192,28 +194,18 @@ public:
         }
         return results;
     }
-    void dropAll() {
-        for (auto& [cookie, sink] : sinks_)
-            sink->Release();
-        sinks_.clear();
-    }
 
 private:
     FakeObject& owner_;
     IID events_;
-    std::vector<std::pair<DWORD, IDispatch*>> sinks_;
+    std::map<DWORD, IDispatch*> sinks_; // by cookie, so in the order advised
     DWORD lastCookie_ = 0;
 };
 
 FakeObject::FakeObject(std::string typeName) : typeName_(std::move(typeName)) {
 }
 
-FakeObject::~FakeObject() {
-    for (Point* point : points_) {
-        point->dropAll();
-        delete point;
-    }
-}
+FakeObject::~FakeObject() = default;
 
 Ref FakeObject::make(std::string typeName) {
     return Ref(new FakeObject(std::move(typeName)));
@@ -231,13 +223,13 @@ void FakeObject::property(const std::string& name, Getter get, Setter set) {
 }
 
 void FakeObject::raises(const IID& events) {
-    points_.push_back(new Point(*this, events));
+    points_.push_back(std::make_unique<Point>(*this, events));
 }
 
 FakeObject::Point* FakeObject::point(const IID& events) const {
-    for (Point* point : points_)
+    for (const auto& point : points_)
         if (IsEqualIID(point->events(), events))
-            return point;
+            return point.get();
     return nullptr;
 }
 

@@ -151,7 +151,7 @@ private:
     std::string typeName_;
     std::vector<Member> members_; // dispid = position + 1
     std::vector<IID> extra_;
-    std::vector<Point*> points_;
+    std::vector<std::unique_ptr<Point>> points_;
     std::map<std::string, HRESULT> failures_;
     std::vector<std::string> calls_;
 };

@@ -124,8 +124,6 @@ FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
     });
 }
 
-FakeOutlook::~FakeOutlook() = default;
-
 Ref FakeOutlook::folderObject(FolderData& folder) {
     if (folder.object)
         return folder.object;
@@ -164,8 +162,17 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
         object->property("Sender", [this, weak](const Arguments&) {
             return Value(addressEntry(alive(weak)->sender));
         });
-        object->property("PropertyAccessor",
-                         [this, weak](const Arguments&) { return Value(propertyAccessor(weak)); });
+        // The headers only under the Unicode tag, as today's stores keep them.
+        object->property("PropertyAccessor", [weak](const Arguments&) {
+            Ref accessor = FakeObject::make("_PropertyAccessor");
+            accessor->method("GetProperty", [weak](const Arguments& a) {
+                auto mail = alive(weak);
+                if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
+                    throw Failure{notFound};
+                return Value(*mail->headers);
+            });
+            return Value(accessor);
+        });
     }
     object->property("Parent", [this, weak](const Arguments&) {
         FolderData* folder = alive(weak)->folder;
@@ -216,18 +223,6 @@ Ref FakeOutlook::addressEntry(const std::string& address) {
         });
     }
     return entry;
-}
-
-// The headers only under the Unicode tag, as today's stores keep them.
-Ref FakeOutlook::propertyAccessor(const std::weak_ptr<MailData>& weak) {
-    Ref accessor = FakeObject::make("_PropertyAccessor");
-    accessor->method("GetProperty", [weak](const Arguments& a) {
-        auto mail = alive(weak);
-        if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
-            throw Failure{notFound};
-        return Value(*mail->headers);
-    });
-    return accessor;
 }
 
 Ref FakeOutlook::barObject(const Bar& bar) {
@@ -353,14 +348,6 @@ Control FakeOutlook::control(const std::string& caption) const {
         if (Control found = search(b->controls))
             return found;
     return nullptr;
-}
-
-std::vector<HRESULT> FakeOutlook::newMail() {
-    return application_->raise(published::applicationEvents, published::newMail);
-}
-
-std::vector<HRESULT> FakeOutlook::selectionChange() {
-    return explorer_->raise(published::explorerEvents, published::selectionChange);
 }
 
 std::vector<HRESULT> FakeOutlook::closeExplorer() {

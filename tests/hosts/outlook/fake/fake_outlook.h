@@ -98,7 +98,6 @@ public:
     // office2000: Outlook 2000, its buttons without a Picture property;
     // otherwise today's Outlook.
     explicit FakeOutlook(bool office2000 = true);
-    ~FakeOutlook();
     FakeOutlook(const FakeOutlook&) = delete;
     FakeOutlook& operator=(const FakeOutlook&) = delete;
 
@@ -138,8 +137,10 @@ public:
     FakeObject& explorerObject() const { return *explorer_.get(); }
 
     // Events as the client raises them; the sinks' results.
-    std::vector<HRESULT> newMail();
-    std::vector<HRESULT> selectionChange();
+    std::vector<HRESULT> newMail() { return application_->raise(published::applicationEvents, published::newMail); }
+    std::vector<HRESULT> selectionChange() {
+        return explorer_->raise(published::explorerEvents, published::selectionChange);
+    }
     std::vector<HRESULT> closeExplorer();
     // Click(Ctrl, CancelDefault) on the button with that caption.
     std::vector<HRESULT> click(const std::string& caption, VARIANT_BOOL* cancelDefault = nullptr);
@@ -151,7 +152,6 @@ private:
     Ref folderObject(FolderData& folder);
     // An address entry; today's answers GetExchangeUser for directory names.
     Ref addressEntry(const std::string& address);
-    Ref propertyAccessor(const std::weak_ptr<MailData>& mail);
     Ref mailObject(const Mail& mail);
     Ref controlsObject(std::vector<Control>& controls);
     Ref controlObjectFor(const Control& control);

@@ -44,7 +44,7 @@ TEST_F(OutlookHost, OnlyTheMailClientsApplicationIsAnApplication) {
               nullptr);
     // Another program's object, with no Outlook interface behind it.
     fake::Ref other = fake::FakeObject::make("_Application");
-    auto object = outlook::wrapConnectionObject(other.dispatch());
+    auto object = outlook::wrapConnectionObject(other.get());
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(std::dynamic_pointer_cast<host::Application>(object), nullptr);
     EXPECT_EQ(outlook::wrapConnectionObject(nullptr), nullptr);

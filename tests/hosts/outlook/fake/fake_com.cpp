@@ -64,7 +64,7 @@ Value::Value(const std::string& text) : Value() {
     v_.bstrVal = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
 }
 
-Value::Value(const Ref& object) : Value(object.dispatch()) {}
+Value::Value(const Ref& object) : Value(static_cast<IDispatch*>(object.get())) {}
 
 Value::Value(IDispatch* object) : Value() {
     v_.vt = VT_DISPATCH;
@@ -109,20 +109,6 @@ void Value::moveTo(VARIANT* out) {
         return;
     *out = v_;
     ::VariantInit(&v_);
-}
-
-Ref::Ref(const Ref& other) : p_(other.p_) {
-    if (p_)
-        p_->AddRef();
-}
-
-Ref::~Ref() {
-    if (p_)
-        p_->Release();
-}
-
-IDispatch* Ref::dispatch() const {
-    return static_cast<IDispatch*>(p_);
 }
 
 // One connection point: the sinks advised for one event interface.
@@ -208,7 +194,7 @@ FakeObject::FakeObject(std::string typeName) : typeName_(std::move(typeName)) {
 FakeObject::~FakeObject() = default;
 
 Ref FakeObject::make(std::string typeName) {
-    return Ref(new FakeObject(std::move(typeName)));
+    return Ref(new FakeObject(std::move(typeName)), [](FakeObject* object) { object->Release(); });
 }
 
 std::string FakeObject::lower(const std::string& name) {

@@ -17,7 +17,9 @@
 
 namespace skerrow::fake {
 
-class Ref;
+class FakeObject;
+// Owning pointer to a fake object: its copies share one reference.
+using Ref = std::shared_ptr<FakeObject>;
 
 // A VARIANT that clears itself, for the fake's own use.
 class Value {
@@ -64,28 +66,6 @@ struct Failure {
 };
 
 using Arguments = std::vector<Value>;
-
-class FakeObject;
-// Owning pointer to a fake object.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(FakeObject* adopted) : p_(adopted) {}
-    Ref(const Ref& other);
-    Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Ref& operator=(Ref other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~Ref();
-    FakeObject* get() const { return p_; }
-    FakeObject* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    IDispatch* dispatch() const;
-
-private:
-    FakeObject* p_ = nullptr;
-};
 
 // An object whose members are functions. Names are matched without regard
 // to case, as Visual Basic's late binding does.

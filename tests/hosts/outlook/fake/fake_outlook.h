@@ -132,7 +132,7 @@ public:
     int barsNamed(const std::string& name) const;
 
     // The objects the add-in is handed and reaches.
-    IDispatch* application() const { return application_.dispatch(); }
+    IDispatch* application() const { return application_.get(); }
     FakeObject& applicationObject() const { return *application_.get(); }
     FakeObject& explorerObject() const { return *explorer_.get(); }
 

@@ -25,6 +25,7 @@ struct Picture {
     LONG width = 0;
     LONG height = 0;
     COLORREF centre = CLR_INVALID;
+    bool operator==(const Picture&) const = default;
 };
 
 // The clipboard's picture in bitmap format, as a command bar takes it.
@@ -61,11 +62,7 @@ TEST(Win32Clipboard, TheFaceIsOfferedInBitmapFormatAndAnEmptyClipboardIsLeftEmpt
     Win32Clipboard clipboard;
     const auto face = skerrow::resources::bitmapResource(skerrow::resources::isSpamFace);
     clipboard.setBitmap(face);
-    const auto picture = clipboardBitmap();
-    ASSERT_TRUE(picture.has_value());
-    EXPECT_EQ(picture->width, 32);
-    EXPECT_EQ(picture->height, 32);
-    EXPECT_EQ(picture->centre, centreOf(face));
+    EXPECT_EQ(clipboardBitmap(), (Picture{32, 32, centreOf(face)}));
     clipboard.restore();
     ASSERT_TRUE(openClipboard());
     EXPECT_EQ(::CountClipboardFormats(), 0);
@@ -88,19 +85,14 @@ TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
 TEST(Win32Clipboard, AUsersPictureComesBackToo) {
     emptyClipboard();
     Win32Clipboard mine;
-    const auto userPicture = skerrow::resources::bitmapResource(skerrow::resources::makerBanner);
-    mine.setBitmap(userPicture);
+    mine.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::makerBanner));
     const auto before = clipboardBitmap();
     ASSERT_TRUE(before.has_value());
 
     Win32Clipboard clipboard;
     clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
     clipboard.restore();
-    const auto after = clipboardBitmap();
-    ASSERT_TRUE(after.has_value());
-    EXPECT_EQ(after->width, before->width);
-    EXPECT_EQ(after->height, before->height);
-    EXPECT_EQ(after->centre, before->centre);
+    EXPECT_EQ(clipboardBitmap(), before);
 }
 
 TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStaysAlsoAfterARestore) {

@@ -89,7 +89,6 @@ foreach(arch i686 x86_64)
     set_tests_properties(wine_${arch}_${program} PROPERTIES
       RESOURCE_LOCK skerrow_wine_prefix
       TIMEOUT 600
-      LABELS windows
-      ENVIRONMENT "SKERROW_SCREENSHOTS=${CMAKE_BINARY_DIR}/screenshots/${arch}")
+      LABELS windows)
   endforeach()
 endforeach()

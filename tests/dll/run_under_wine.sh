@@ -4,9 +4,6 @@
 # PREFIX is a private Wine prefix, made on first use and kept for later
 # runs. The Wine server is stopped before the run (one started without a
 # display cannot make windows) and after it, so nothing is left running.
-# With SKERROW_SCREENSHOTS naming a folder, the program saves its
-# screenshots there (as BMP files, converted to PNG afterwards when
-# ImageMagick is there).
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -44,14 +41,6 @@ mkdir -p "$(dirname "$prefix")"
   fi
 ) 9>"$prefix.lock"
 
-screenshots=${SKERROW_SCREENSHOTS:-}
-if [ -n "$screenshots" ]; then
-  mkdir -p "$screenshots"
-  # Wine maps / to drive Z:.
-  export SKERROW_SCREENSHOTS
-  SKERROW_SCREENSHOTS=$(printf 'Z:%s' "$(cd "$screenshots" && pwd)" | tr / '\\')
-fi
-
 stop_server() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
 stop_server
 trap stop_server EXIT
@@ -64,11 +53,5 @@ timeout --kill-after=10 "${SKERROW_WINE_TIMEOUT:-300}" \
   bash -c 'wine "$@"; status=$?; wineserver -k >/dev/null 2>&1; exit $status' wine "$program" "$@" || status=$?
 if [ $status -eq 124 ]; then
   echo "run_under_wine: $program timed out" >&2
-fi
-
-if [ -n "$screenshots" ] && command -v convert >/dev/null 2>&1; then
-  for bitmap in "$screenshots"/*.bmp; do
-    [ -f "$bitmap" ] && convert "$bitmap" "${bitmap%.bmp}.png" || true
-  done
 fi
 exit $status

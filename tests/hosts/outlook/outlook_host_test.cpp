@@ -30,6 +30,11 @@ protected:
         return application;
     }
     std::shared_ptr<host::Namespace> mapi() { return connect()->GetNamespace("MAPI"); }
+    // A temporary button on a new "Corvalle" bar.
+    static std::shared_ptr<host::CommandBarButton> newButton(host::Application& application) {
+        auto bar = application.ActiveExplorer()->GetCommandBars()->Add("Corvalle");
+        return std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    }
 
     FakeOutlook client;
 };
@@ -39,7 +44,7 @@ TEST_F(OutlookHost, OnlyTheMailClientsApplicationIsAnApplication) {
               nullptr);
     // Another program's object, with no Outlook interface behind it.
     fake::Ref other = fake::FakeObject::make("_Application");
-    auto object = outlook::wrapConnectionObject(other.dispatch());
+    auto object = outlook::wrapConnectionObject(other.get());
     ASSERT_NE(object, nullptr);
     EXPECT_EQ(std::dynamic_pointer_cast<host::Application>(object), nullptr);
     EXPECT_EQ(outlook::wrapConnectionObject(nullptr), nullptr);
@@ -59,7 +64,6 @@ TEST_F(OutlookHost, TheNamespaceGivesTheUserTheDefaultFoldersAndEveryAddressBook
             read.back().push_back(entry->Address());
     }
     EXPECT_EQ(read, client.addressLists);
-    EXPECT_EQ(client.applicationObject().lastArguments("GetNamespace").at(0).text(), "MAPI");
 }
 
 TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {
@@ -88,12 +92,7 @@ TEST_F(OutlookHost, AMailReadsWholeInUtf8AndItsDateInUniversalTime) {
 
     SYSTEMTIME universal;
     ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal);
-    std::tm expected{};
-    expected.tm_year = universal.wYear - 1900;
-    expected.tm_mon = universal.wMonth - 1;
-    expected.tm_mday = universal.wDay;
-    expected.tm_hour = universal.wHour;
-    expected.tm_min = universal.wMinute;
+    std::tm expected{0, universal.wMinute, universal.wHour, universal.wDay, universal.wMonth - 1, universal.wYear - 1900};
     EXPECT_EQ(std::chrono::system_clock::to_time_t(mail->ReceivedTime()), _mkgmtime(&expected));
 }
 
@@ -109,7 +108,7 @@ TEST_F(OutlookHost, AnItemsTypeNameComesFromItsTypeInformationElseFromItsClass) 
         {"", 43, "MailItem"},
         {"", 53, "MeetingItem"},
         {"", 46, "ReportItem"},
-        {"_ContactItem", 40, "ContactItem"},
+        {"_ContactItem", 43, "ContactItem"}, // the type information wins over the class
         {"", 26, "AppointmentItem"},
         {"", 999, "Object"},
     };
@@ -199,11 +198,6 @@ TEST_F(OutlookHost, CommandBarsAreAddedByNameAndControlsAsTemporaryByPosition) {
     EXPECT_TRUE(added[0]->controls[0]->temporary);
     EXPECT_EQ(added[0]->controls[0]->log, (std::vector<std::string>{"BeginGroup=1", "Caption=&Options", "Style=1",
                                                                     "Enabled=0", "TooltipText=tip"}));
-    EXPECT_EQ(item->Caption(), "&Options");
-    EXPECT_TRUE(item->BeginGroup());
-    EXPECT_FALSE(item->Enabled());
-    EXPECT_EQ(item->Style(), 1);
-
     bar->Delete();
     EXPECT_EQ(bars->Count(), 0);
 }
@@ -212,8 +206,7 @@ TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFai
     int hooks = 0;
     outlook::HostOptions options;
     options.afterPasteFace = [&] { ++hooks; };
-    auto bar = connect(options)->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(*connect(options));
     // Office 2000's buttons take no picture.
     EXPECT_FALSE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
     ASSERT_TRUE(::OpenClipboard(nullptr));
@@ -225,12 +218,11 @@ TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFai
 
 TEST_F(OutlookHost, AButtonThatTakesAPictureGetsTheFaceWithoutTheClipboard) {
     FakeOutlook later(/*office2000=*/false);
-    auto application = std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application()));
-    auto bar = application->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(
+        *std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application())));
     button->setCaption("Is &Spam");
     EXPECT_TRUE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
-    EXPECT_TRUE(later.control("Is &Spam")->pictureSet);
+    EXPECT_EQ(later.control("Is &Spam")->log.back(), "Picture");
     // Bytes that make no picture leave the clipboard route to the caller.
     EXPECT_FALSE(button->setPicture({'x'}));
 }
@@ -264,31 +256,25 @@ TEST_F(OutlookHost, EventsReachTheHandlersUntilTheSubscriptionGoes) {
     EXPECT_EQ(selections, 2);
 }
 
-TEST_F(OutlookHost, AHandlerMayDropItsOwnSubscription) {
+TEST_F(OutlookHost, AFailingHandlerFailsTheEventForTheClientAndMayDropItsOwnSubscription) {
     auto explorer = connect()->ActiveExplorer();
+    auto onSelection = explorer->onSelectionChange([] { throw outlook::ComError("failed", E_ACCESSDENIED); });
     host::Subscription onClose;
     int closes = 0;
     onClose = explorer->onClose([&] {
         ++closes;
         onClose.reset();
+        throw std::runtime_error("failed");
     });
-    EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
-    client.closeExplorer();
-    EXPECT_EQ(closes, 1);
-}
-
-TEST_F(OutlookHost, AFailingHandlerFailsTheEventForTheClient) {
-    auto explorer = connect()->ActiveExplorer();
-    auto onSelection = explorer->onSelectionChange([] { throw outlook::ComError("failed", E_ACCESSDENIED); });
-    auto onClose = explorer->onClose([] { throw std::runtime_error("failed"); });
     // Each sink answers for its own member and lets the other pass.
     EXPECT_EQ(client.selectionChange(), (std::vector<HRESULT>{E_ACCESSDENIED, S_OK}));
     EXPECT_EQ(client.closeExplorer(), (std::vector<HRESULT>{S_OK, E_FAIL}));
+    EXPECT_EQ(client.closeExplorer(), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(closes, 1);
 }
 
 TEST_F(OutlookHost, AClickGivesTheButtonAndCarriesTheCancelFlagBothWays) {
-    auto bar = connect()->ActiveExplorer()->GetCommandBars()->Add("Corvalle");
-    auto button = std::dynamic_pointer_cast<host::CommandBarButton>(bar->Controls()->Add(host::msoControlButton, true));
+    auto button = newButton(*connect());
     button->setCaption("Is &Spam");
     std::string clicked;
     bool seenCancel = true;
@@ -304,50 +290,26 @@ TEST_F(OutlookHost, AClickGivesTheButtonAndCarriesTheCancelFlagBothWays) {
     EXPECT_EQ(cancel, VARIANT_TRUE);
 }
 
-class MessagingSession : public OutlookHost {
-protected:
-    void SetUp() override {
-        OutlookHost::SetUp();
-        registered = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
-                                                             [this] { return client.makeSession(); });
-    }
-    void TearDown() override {
-        registered.reset();
-        OutlookHost::TearDown();
-    }
-    std::shared_ptr<host::MessagingSession> create() {
-        return std::dynamic_pointer_cast<host::MessagingSession>(factory.CreateObject("MAPI.Session"));
-    }
-
-    outlook::ComObjectFactory factory;
-    std::unique_ptr<fake::RegisteredClass> registered;
-};
-
-TEST_F(MessagingSession, IsCreatedByItsClassNameAndLogsOnWithTheGivenArguments) {
-    auto session = create();
-    ASSERT_NE(session, nullptr);
-    session->Logon("mspr", "", false, false);
-    session->Logoff();
-    EXPECT_EQ(client.sessionLog, (std::vector<std::string>{"Logon(mspr,,False,False)", "Logoff"}));
-}
-
-TEST_F(MessagingSession, OpensAMailAsAMessageWithItsSenderAndHeaders) {
+// CDO's session, created by its class name as the add-in creates it.
+TEST_F(OutlookHost, TheMessagingSessionOpensAMailAsAMessageWithItsSenderAndHeadersOnlyWhileRegistered) {
     client.addMail(client.inbox,
                    MailData{.entryID = "E1", .sender = "josé@example.com", .headers = "To: me@home.example"});
     client.addMail(client.inbox, MailData{.entryID = "E2", .sender = "x@y.example"});
-    auto session = create();
+    outlook::ComObjectFactory factory;
+    EXPECT_EQ(factory.CreateObject("Skerrow.NoSuchClass"), nullptr);
+    auto registered = std::make_unique<fake::RegisteredClass>(fake::fakeSessionClass, L"MAPI.Session",
+                                                              [this] { return client.makeSession(); });
+    auto session = std::dynamic_pointer_cast<host::MessagingSession>(factory.CreateObject("MAPI.Session"));
+    ASSERT_NE(session, nullptr);
     auto message = session->GetMessage("E1", "store-1");
     EXPECT_EQ(message->Sender()->Address(), "josé@example.com");
     EXPECT_EQ(message->Fields(host::prTransportMessageHeaders)->Value(), "To: me@home.example");
     // A message without the field has nothing there, rather than failing.
     EXPECT_EQ(session->GetMessage("E2", "store-1")->Fields(host::prTransportMessageHeaders), nullptr);
     EXPECT_THROW(session->GetMessage("E1", "another store"), host::HostError);
-}
-
-TEST_F(MessagingSession, AClassThatIsNotRegisteredGivesNothing) {
-    EXPECT_EQ(factory.CreateObject("Skerrow.NoSuchClass"), nullptr);
+    session.reset();
     registered.reset();
-    EXPECT_EQ(create(), nullptr);
+    EXPECT_EQ(factory.CreateObject("MAPI.Session"), nullptr);
 }
 
 } // namespace

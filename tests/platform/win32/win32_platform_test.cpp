@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,52 +21,34 @@ using skerrow::win32::Win32Platform;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A fresh folder under the temporary folder, removed with its files.
 class TempFolder {
 public:
     TempFolder() {
-        char base[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, base);
         static int counter = 0;
-        path_ = std::string(base) + "skerrow-platform-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(counter++);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
+        path_ = (fs::temp_directory_path() / ("skerrow-platform-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                               std::to_string(counter++)))
+                    .string();
+        fs::create_directory(path_);
     }
     ~TempFolder() {
-        std::wstring from = std::wstring(path_.begin(), path_.end()) + L'\0' + L'\0';
-        SHFILEOPSTRUCTW op{};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NO_UI;
         // Read-only files would stop the removal.
-        clearReadOnly(path_);
-        ::SHFileOperationW(&op);
+        for (const auto& entry : fs::recursive_directory_iterator(path_))
+            ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
     }
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
 
 private:
-    static void clearReadOnly(const std::string& folder) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return;
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            ::SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                clearReadOnly(folder + "\\" + name);
-        } while (::FindNextFileA(search, &found));
-        ::FindClose(search);
-    }
     std::string path_;
 };
 
 void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string readBytes(const std::string& path) {
@@ -72,22 +56,9 @@ std::string readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-bool exists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-int filesIn(const std::string& folder) {
-    int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ++count;
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
-    return count;
+long filesIn(const std::string& folder) {
+    const fs::directory_iterator all(folder);
+    return std::count_if(fs::begin(all), fs::end(all), [](const fs::directory_entry& e) { return e.is_regular_file(); });
 }
 
 // A registry key of the test's own under HKEY_CURRENT_USER, removed after.
@@ -111,51 +82,30 @@ public:
             return {REG_NONE, "<no value>"};
         return {type, std::string(data, size)};
     }
-    bool keyExists(const std::string& subKey) const {
-        HKEY key;
-        if (::RegOpenKeyExA(HKEY_CURRENT_USER, (name_ + "\\" + subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        ::RegCloseKey(key);
-        return true;
-    }
 
 private:
     std::string name_;
 };
 
 // The add-in names its key with a trailing backslash.
-TEST(Win32Settings, WritingCreatesTheKeyAndAStringValueEndedByNulAndReadingCreatesNothing) {
-    TestKey key;
-    Win32Platform platform;
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
-    EXPECT_FALSE(key.keyExists("Missing"));
-    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount", "43");
-    EXPECT_EQ(key.raw("Addins\\Skerrow", "HaveAutoDeleteCount"), (std::pair<DWORD, std::string>{REG_SZ, {"43\0", 3}}));
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "HaveAutoDeleteCount"),
-              "43");
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Addins\\Skerrow\\", "AppPath"),
-              std::nullopt);
-}
-
-TEST(Win32Settings, TextCrossesInTheAnsiCodePage) {
+TEST(Win32Settings, WritingCreatesTheKeyAndAStringInTheAnsiCodePageEndedByNulAndReadingCreatesNothing) {
     ASSERT_EQ(::GetACP(), 1252u) << "the expected bytes below are those of code page 1252";
     TestKey key;
     Win32Platform platform;
-    platform.writeValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath", "C:\\Programme\\Café\\");
-    EXPECT_EQ(key.raw("S", "AppPath").second, std::string("C:\\Programme\\Caf\xe9\\\0", 19));
-    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "AppPath"), "C:\\Programme\\Café\\");
+    const std::string skerrow = key.name() + "\\Addins\\Skerrow\\";
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\Missing\\", "AppPath"), std::nullopt);
+    EXPECT_EQ(key.raw("Missing", "AppPath").second, "<no key>");
+    platform.writeValue(RegistryRoot::CurrentUser, skerrow, "AppPath", "C:\\Programme\\Café\\");
+    EXPECT_EQ(key.raw("Addins\\Skerrow", "AppPath"),
+              (std::pair<DWORD, std::string>{REG_SZ, {"C:\\Programme\\Caf\xe9\\\0", 19}}));
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, skerrow, "AppPath"), "C:\\Programme\\Café\\");
+    EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, skerrow, "HaveAutoDeleteCount"), std::nullopt);
 }
 
 TEST(Win32Settings, AStoredTextEndsAtItsFirstNul) {
     TestKey key;
-    HKEY raw;
-    ASSERT_EQ(::RegCreateKeyA(HKEY_CURRENT_USER, (key.name() + "\\S").c_str(), &raw), ERROR_SUCCESS);
-    ::RegSetValueExA(raw, "Total", 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>("12\0"
-                                                   "34"),
-                     6);
-    ::RegSetValueExA(raw, "Unended", 0, REG_BINARY, reinterpret_cast<const BYTE*>("99"), 2);
-    ::RegCloseKey(raw);
+    ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, (key.name() + "\\S").c_str(), "Total", REG_SZ, "12\0" "34", 6), 0);
+    ::RegSetKeyValueA(HKEY_CURRENT_USER, (key.name() + "\\S").c_str(), "Unended", REG_BINARY, "99", 2);
     Win32Platform platform;
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Total"), "12");
     EXPECT_EQ(platform.readValue(RegistryRoot::CurrentUser, key.name() + "\\S", "Unended"), "");
@@ -251,7 +201,7 @@ TEST(Win32ListFileFolder, FollowsWhatTheFoldersAllow) {
         if (c.fallbackContent) {
             EXPECT_EQ(readBytes(fallback + "\\" + name), c.fallbackContent);
         } else {
-            EXPECT_FALSE(exists(fallback + "\\" + name));
+            EXPECT_FALSE(fs::exists(fallback + "\\" + name));
         }
         // The probe leaves nothing behind.
         if (c.system != SystemFolder::NotAFolder) {
@@ -262,7 +212,7 @@ TEST(Win32ListFileFolder, FollowsWhatTheFoldersAllow) {
     }
 }
 
-TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePage) {
+TEST(Win32Files, TheListFileIsReplacedInTheAnsiCodePageWithQuestionMarksForTheRestOrKeptWhenItCannotBe) {
     ASSERT_EQ(::GetACP(), 1252u);
     TempFolder folder;
     Win32Platform platform;
@@ -270,23 +220,13 @@ TEST(Win32Files, TheListFileIsWrittenAndReadInTheAnsiCodePage) {
     platform.replaceTextFile(path, "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
     EXPECT_EQ(readBytes(path), "jos\xe9@example.com;a@b.c\r\n\r\n\r\n\r\n");
     EXPECT_EQ(platform.readTextFile(path), "josé@example.com;a@b.c\r\n\r\n\r\n\r\n");
-}
-
-TEST(Win32Files, CharactersOutsideTheCodePageAreWrittenAsQuestionMarks) {
-    TempFolder folder;
-    Win32Platform platform;
-    platform.replaceTextFile(folder / "user", "ивan@example.com");
-    EXPECT_EQ(readBytes(folder / "user"), "??an@example.com");
-}
-
-TEST(Win32Files, ReplacingAFileThatCannotBeWrittenKeepsItAndLeavesNoTemporaryFile) {
-    TempFolder folder;
-    Win32Platform platform;
-    const std::string path = folder / "user";
-    writeBytes(path, "kept\r\n");
+    // Characters outside the code page are written as question marks.
+    platform.replaceTextFile(path, "ивan@example.com");
+    EXPECT_EQ(readBytes(path), "??an@example.com");
+    // A file that cannot be written is kept, and no temporary file is left.
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_THROW(platform.replaceTextFile(path, "lost\r\n"), std::system_error);
-    EXPECT_EQ(readBytes(path), "kept\r\n");
+    EXPECT_EQ(readBytes(path), "??an@example.com");
     EXPECT_EQ(filesIn(folder.path()), 1);
 }
 

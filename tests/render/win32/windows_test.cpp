@@ -9,14 +9,264 @@
 #include "review/about.h"
 #include "review/checkspamfrm.h"
 #include "review/mailbody.h"
-#include "tests/render/win32/harness.h"
 #include "tests/support/world.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <utility>
 
 namespace skerrow::test {
 namespace {
+
+// ---- The hands that play the user: real window messages to real controls ----
+
+// Dispatches what is queued (the keyboard hook sees it on the way) for about
+// the given time.
+void pump(int milliseconds = 50) {
+    const DWORD until = GetTickCount() + static_cast<DWORD>(milliseconds);
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    } while (static_cast<int>(until - GetTickCount()) > 0);
+}
+
+// Message boxes and file dialogs share the dialog class with the
+// renderer's windows, which carry the renderer's mark.
+BOOL CALLBACK findForeign(HWND window, LPARAM found) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (IsWindowVisible(window) && std::wstring(name) == L"#32770" && !GetPropW(window, L"Skerrow.Window")) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible dialog of the thread that is not ours: a message box, a file
+// dialog. Null when there is none.
+HWND foreignDialog() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findForeign, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Steps that run one per timer tick inside whatever message loop is running,
+// so that they can act while a modal window waits for the user. A step runs
+// to its end before the next one starts, unless it is marked as opening a
+// modal window (a message box, a file dialog): the steps after it then run
+// inside that window's loop, while the opening step waits.
+class Script {
+public:
+    Script& then(std::function<void()> step, bool opens = false) {
+        steps_.push_back({std::move(step), opens});
+        return *this;
+    }
+    Script& opening(std::function<void()> step) { return then(std::move(step), true); }
+    // Calls open, which returns once its window has closed; fails the test
+    // when steps are left over or the window outlived them.
+    void play(const std::function<void()>& open) {
+        playing = this;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 25, tick);
+        open();
+        KillTimer(nullptr, timer);
+        playing = nullptr;
+        EXPECT_TRUE(steps_.empty()) << steps_.size() << " steps left when the window closed";
+    }
+
+private:
+    struct Step {
+        std::function<void()> run;
+        bool opens = false;
+    };
+    static inline Script* playing = nullptr;
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
+        Script* script = playing;
+        // A step that pumps messages must not let the next one in, unless
+        // it waits for a window it opened.
+        if (!script || script->running_ > script->waiting_)
+            return;
+        if (script->steps_.empty()) {
+            // A modal window still open this long after its last step is a failure.
+            if (++script->idleTicks_ > 160) {
+                ADD_FAILURE() << "a window stayed open after the last step";
+                script->idleTicks_ = 0;
+                if (HWND box = foreignDialog())
+                    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+                else if (HWND active = GetActiveWindow())
+                    PostMessageW(active, WM_CLOSE, 0, 0);
+            }
+            return;
+        }
+        const Step step = std::move(script->steps_.front());
+        script->steps_.pop_front();
+        script->idleTicks_ = 0;
+        ++script->running_;
+        script->waiting_ += step.opens;
+        step.run();
+        script->waiting_ -= step.opens;
+        --script->running_;
+    }
+    std::deque<Step> steps_;
+    int running_ = 0; // steps under way, nested
+    int waiting_ = 0; // of them, those waiting for the window they opened
+    int idleTicks_ = 0;
+};
+
+std::wstring text(HWND window) {
+    wchar_t buffer[4096] = {};
+    GetWindowTextW(window, buffer, 4096);
+    return buffer;
+}
+
+// The window style's BS_ type: BS_DEFPUSHBUTTON for the default button.
+unsigned buttonType(HWND button) {
+    return static_cast<unsigned>(GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK);
+}
+
+void click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+void typeInto(HWND edit, const std::wstring& text) {
+    SetFocus(edit);
+    for (const wchar_t c : text)
+        SendMessageW(edit, WM_CHAR, c, 1);
+}
+
+// Posted, so that the running loop takes it through the dialog manager.
+void pressKey(HWND window, UINT key) {
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+}
+
+void clickAt(HWND window, RECT r, bool twice = false) {
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    for (int i = 0; i <= int{twice}; ++i) {
+        SendMessageW(window, i ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(window, WM_LBUTTONUP, 0, at);
+    }
+}
+
+void clickTab(HWND tabs, int tab) {
+    RECT r{};
+    SendMessageW(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&r));
+    clickAt(tabs, r);
+}
+
+void clickRow(HWND list, int row, bool twice = false) {
+    RECT r{LVIR_LABEL};
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    clickAt(list, r, twice);
+}
+
+std::wstring cell(HWND list, int row, int column) {
+    wchar_t buffer[1024] = {};
+    ListView_GetItemText(list, row, column, buffer, 1024);
+    return buffer;
+}
+
+std::vector<std::wstring> column(HWND list, int index) {
+    std::vector<std::wstring> texts;
+    for (int row = 0; row < ListView_GetItemCount(list); ++row)
+        texts.push_back(cell(list, row, index));
+    return texts;
+}
+
+bool ticked(HWND list, int row) {
+    return ListView_GetCheckState(list, row) == 1;
+}
+
+BOOL CALLBACK findTip(HWND window, LPARAM found) {
+    auto* tool = reinterpret_cast<TOOLINFOW*>(found);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    // Asked for the tool with no buffer, so that a callback text cannot replace it.
+    wchar_t* buffer = std::exchange(tool->lpszText, nullptr);
+    const bool known = lstrcmpiW(name, TOOLTIPS_CLASSW) == 0 && SendMessageW(window, TTM_GETTOOLINFOW, 0, found);
+    tool->lpszText = buffer;
+    if (known)
+        SendMessageW(window, TTM_GETTEXTW, 256, found);
+    return !known;
+}
+
+// The mouse over a cell; then the text of the list's own tool tip, which
+// the renderer put there (empty: none).
+std::wstring tipOver(HWND list, int row, int column) {
+    RECT r{LVIR_LABEL, column};
+    SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    wchar_t tip[256] = L"(no tool tip)";
+    TOOLINFOW tool{TTTOOLINFOW_V2_SIZE, 0, list, 1};
+    tool.lpszText = tip;
+    EnumThreadWindows(GetCurrentThreadId(), findTip, reinterpret_cast<LPARAM>(&tool));
+    return tip;
+}
+
+struct BoxParts {
+    std::wstring message;
+    bool icon = false;
+};
+
+BOOL CALLBACK findBoxParts(HWND child, LPARAM found) {
+    auto* parts = reinterpret_cast<BoxParts*>(found);
+    wchar_t name[64] = {};
+    GetClassNameW(child, name, 64);
+    if (!IsWindowVisible(child) || _wcsicmp(name, L"Static") != 0)
+        return TRUE;
+    if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        parts->icon = parts->icon || SendMessageW(child, STM_GETICON, 0, 0);
+    else if (parts->message.empty())
+        parts->message = text(child);
+    return TRUE;
+}
+
+// The message text of a message box, and whether it shows an icon.
+BoxParts boxParts(HWND box) {
+    BoxParts parts;
+    EnumChildWindows(box, findBoxParts, reinterpret_cast<LPARAM>(&parts));
+    return parts;
+}
+
+void pressBoxButton(HWND box, int id) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
+
+// How many pixels of a row of the list the screen shows close to pure red.
+int redPixels(HWND window, HWND list, int row) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    pump(300);
+    RECT r{LVIR_BOUNDS};
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB}};
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const auto* pixels = static_cast<const RGBQUAD*>(bits);
+    const auto red = std::count_if(pixels, pixels + width * height, [](RGBQUAD p) {
+        return p.rgbRed >= 195 && p.rgbGreen <= 60 && p.rgbBlue <= 60;
+    });
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return static_cast<int>(red);
+}
 
 using Texts = std::vector<std::string>;
 using Wide = std::vector<std::wstring>;
@@ -51,23 +301,6 @@ struct Scene : Wiring<win32::Win32Dialogs, win32::Win32WindowManager> {
     }
 };
 
-Wide modelColumn(ui::Window& form, const std::string& list, std::size_t cell) {
-    Wide texts;
-    for (const ui::ListRow& row : form.control(list).rows)
-        texts.push_back(win32::widen(row.cells.at(cell).text));
-    return texts;
-}
-
-RECT rowOnScreen(HWND list, int row) {
-    RECT r{};
-    r.left = LVIR_BOUNDS;
-    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
-    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-constexpr COLORREF pureRed = RGB(255, 0, 0);
-
 BOOL CALLBACK collectChild(HWND child, LPARAM found) {
     reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
     return TRUE;
@@ -86,12 +319,12 @@ void checkLabelsFit(HWND window) {
     };
     for (HWND label : children) {
         const std::wstring caption = text(label);
-        if (kind(label) != L"Static" || !visible(label) || caption.empty())
+        if (kind(label) != L"Static" || !IsWindowVisible(label) || caption.empty())
             continue;
         RECT box{};
         GetClientRect(label, &box);
         HDC dc = GetDC(label);
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        SelectObject(dc, GetWindowFont(label));
         RECT needed{0, 0, box.right, 0};
         DrawTextW(dc, caption.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
         ReleaseDC(label, dc);
@@ -100,12 +333,12 @@ void checkLabelsFit(HWND window) {
         RECT mine{};
         GetWindowRect(label, &mine);
         for (HWND other : children) {
-            const bool holder = kind(other) == L"SysTabControl32" ||
-                                (kind(other) == L"Button" && (GetWindowLongW(other, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX);
+            const bool holder =
+                kind(other) == L"SysTabControl32" || (kind(other) == L"Button" && buttonType(other) == BS_GROUPBOX);
             RECT theirs{};
             RECT both{};
             GetWindowRect(other, &theirs);
-            if (other != label && GetParent(other) == window && visible(other) && !holder &&
+            if (other != label && GetParent(other) == window && IsWindowVisible(other) && !holder &&
                 IntersectRect(&both, &mine, &theirs))
                 ADD_FAILURE() << win32::narrow(caption) << " lies over " << win32::narrow(text(other));
         }
@@ -114,95 +347,50 @@ void checkLabelsFit(HWND window) {
 
 // ---- The Check Spam window ----
 
-TEST(Win32Windows, checkSpamListShowsTheModelsRowsSortedBySenderWithLocalDates) {
+TEST(Win32Windows, checkSpamListShowsTheModelsRowsAndTickingReddensEveryRowOfItsSenderAndSelectAllTicksThemAll) {
     Scene s;
     s.v.deletedThisPass = 3;
-    s.mail("zed@spam.example", "Grüße aus Köln",
-           std::chrono::sys_days{std::chrono::year{2003} / 4 / 5} + std::chrono::hours{12});
-    s.mail("amy@bulk.example", "cheap pills");
-    CheckSpamFrm& form = s.openCheckSpam();
-    HWND window = s.window(form);
-    HWND list = s.control(form, "ListView1");
-    EXPECT_TRUE(window && list);
-    EXPECT_EQ(text(window), std::wstring(L"Check Spam"));
-    EXPECT_EQ(column(list, 1), (Wide{L"amy@bulk.example", L"zed@spam.example"}));
-    EXPECT_EQ(column(list, 0), modelColumn(form, "ListView1", 0));
-    EXPECT_EQ(cell(list, 1, 0), std::wstring(L"Gr\u00fc\u00dfe aus K\u00f6ln"));
-    EXPECT_TRUE(cell(list, 1, 2).find(L"2003") != std::wstring::npos);
-    EXPECT_TRUE(!ticked(list, 0) && !ticked(list, 1));
-    hoverCell(list, 1, 1);
-    EXPECT_EQ(cellTip(list), std::wstring(L"Sender address"));
-    hoverCell(list, 0, 2);
-    EXPECT_EQ(cellTip(list), std::wstring(L"Received time"));
-    hoverCell(list, 0, 0);
-    EXPECT_EQ(cellTip(list), std::wstring());
-    EXPECT_EQ(text(s.control(form, "Label1")), std::wstring(L"Deleted 3 spams."));
-    EXPECT_TRUE(SendMessageW(s.control(form, "Picture1"), STM_GETIMAGE, IMAGE_BITMAP, 0) != 0);
-    click(s.control(form, "Command4"));
-    EXPECT_TRUE(!IsWindow(window));
-    EXPECT_TRUE(!form.isLoaded());
-}
-
-TEST(Win32Windows, tickingARowTicksAndReddensEveryRowOfItsSenderAndUntickingUnticksThem) {
-    Scene s;
     s.mail("zed@spam.example", "first offer");
-    s.mail("amy@bulk.example", "cheap pills");
+    s.mail("amy@bulk.example", "Grüße aus Köln",
+           std::chrono::sys_days{std::chrono::year{2003} / 4 / 5} + std::chrono::hours{12});
     s.mail("zed@spam.example", "second offer");
     s.mail("bob@bulk.example", "a loan");
     CheckSpamFrm& form = s.openCheckSpam();
     HWND window = s.window(form);
     HWND list = s.control(form, "ListView1");
+    EXPECT_EQ(text(window), std::wstring(L"Check Spam"));
     EXPECT_EQ(column(list, 1),
-             (Wide{L"amy@bulk.example", L"bob@bulk.example", L"zed@spam.example", L"zed@spam.example"}));
+              (Wide{L"amy@bulk.example", L"bob@bulk.example", L"zed@spam.example", L"zed@spam.example"}));
+    EXPECT_EQ(cell(list, 0, 0), std::wstring(L"Gr\u00fc\u00dfe aus K\u00f6ln"));
+    EXPECT_TRUE(cell(list, 0, 2).find(L"2003") != std::wstring::npos);
+    EXPECT_EQ(tipOver(list, 1, 1), std::wstring(L"Sender address"));
+    EXPECT_EQ(tipOver(list, 0, 2), std::wstring(L"Received time"));
+    EXPECT_EQ(tipOver(list, 0, 0), std::wstring());
+    EXPECT_EQ(text(s.control(form, "Label1")), std::wstring(L"Deleted 3 spams."));
+    EXPECT_TRUE(SendMessageW(s.control(form, "Picture1"), STM_GETIMAGE, IMAGE_BITMAP, 0) != 0);
+    EXPECT_TRUE(!ticked(list, 0) && !ticked(list, 2));
 
-    tickRow(list, 0, true); // amy, then zed: only zed's rows stay red
-    tickRow(list, 3, true);
+    ListView_SetCheckState(list, 0, TRUE); // amy, then zed: only zed's rows stay red
+    ListView_SetCheckState(list, 3, TRUE);
     pump();
     EXPECT_TRUE(ticked(list, 0) && !ticked(list, 1) && ticked(list, 2) && ticked(list, 3));
+    EXPECT_TRUE(redPixels(window, list, 2) > 20 && redPixels(window, list, 3) > 20);
+    EXPECT_EQ(redPixels(window, list, 0), 0);
 
-    const Capture ticks = capture(window);
-    saveScreenshot(ticks, "checkspam");
-    EXPECT_TRUE(ticks.count(rowOnScreen(list, 2), pureRed) > 20);
-    EXPECT_TRUE(ticks.count(rowOnScreen(list, 3), pureRed) > 20);
-    EXPECT_EQ(ticks.count(rowOnScreen(list, 0), pureRed), 0);
-
-    tickRow(list, 2, false);
+    ListView_SetCheckState(list, 2, FALSE);
     pump();
     EXPECT_TRUE(!ticked(list, 2) && !ticked(list, 3) && ticked(list, 0));
-    EXPECT_EQ(capture(window).count(rowOnScreen(list, 3), pureRed), 0);
-    click(s.control(form, "Command4"));
-}
+    EXPECT_EQ(redPixels(window, list, 3), 0);
 
-TEST(Win32Windows, selectAllTicksEveryRowAndRenamesTheBoxThenSelectNoneUnticks) {
-    Scene s;
-    s.mail("zed@spam.example", "first offer");
-    s.mail("amy@bulk.example", "cheap pills");
-    CheckSpamFrm& form = s.openCheckSpam();
-    HWND list = s.control(form, "ListView1");
+    // The Select All box's click reaches the form, which renames and ticks it.
     HWND box = s.control(form, "Check2");
     click(box);
-    EXPECT_TRUE(ticked(list, 0) && ticked(list, 1));
+    EXPECT_TRUE(ticked(list, 1) && ticked(list, 2));
     EXPECT_EQ(text(box), std::wstring(L"Select None"));
-    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED, form.control("Check2").value);
-    click(box);
-    EXPECT_TRUE(!ticked(list, 0) && !ticked(list, 1));
-    EXPECT_EQ(text(box), std::wstring(L"Select All"));
+    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
     click(s.control(form, "Command4"));
-}
-
-TEST(Win32Windows, isSpamIsClickedThroughAndTheRebuiltListIsShown) {
-    Scene s;
-    s.mail("zed@spam.example", "first offer");
-    s.mail("amy@bulk.example", "cheap pills");
-    s.mail("zed@spam.example", "second offer");
-    CheckSpamFrm& form = s.openCheckSpam();
-    HWND list = s.control(form, "ListView1");
-    tickRow(list, 1, true);
-    click(s.control(form, "Command1"));
-    EXPECT_EQ(column(list, 1), (Wide{L"amy@bulk.example"}));
-    EXPECT_TRUE(!ticked(list, 0));
-    EXPECT_EQ(column(list, 0), modelColumn(form, "ListView1", 0));
-    click(s.control(form, "Command4"));
+    EXPECT_TRUE(!IsWindow(window));
+    EXPECT_TRUE(!form.isLoaded());
 }
 
 TEST(Win32Windows, doubleClickShowsTheMailModallyWhileTheReviewWindowWaits) {
@@ -225,14 +413,13 @@ TEST(Win32Windows, doubleClickShowsTheMailModallyWhileTheReviewWindowWaits) {
         SendMessageW(s.control(viewer, "Text1"), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
                      reinterpret_cast<LPARAM>(&to));
         EXPECT_TRUE(from == 0 && to == 0);
-        EXPECT_TRUE(!enabled(review));
-        saveScreenshot(capture(window), "mailbody");
+        EXPECT_TRUE(!IsWindowEnabled(review));
         pressKey(GetFocus(), VK_ESCAPE);
     });
-    script.play([&] { doubleClickRow(list, 0); });
+    script.play([&] { clickRow(list, 0, true); });
     EXPECT_TRUE(!viewer.isLoaded());
-    EXPECT_TRUE(enabled(review));
-    EXPECT_EQ(rowCount(list), 1);
+    EXPECT_TRUE(IsWindowEnabled(review));
+    EXPECT_EQ(ListView_GetItemCount(list), 1);
     click(s.control(form, "Command4"));
 }
 
@@ -253,6 +440,7 @@ TEST(Win32Windows, escapeInTheModelessReviewWindowPressesCloseThroughTheKeyboard
 
 // ---- The options window ----
 
+// A refused Add shows its box, then focuses the emptied text box.
 TEST(Win32Windows, optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInStep) {
     Scene s;
     s.v.friendemail = {"pal@home.example", hiddenFriendEmail};
@@ -260,72 +448,57 @@ TEST(Win32Windows, optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInSte
     s.v.enemydomain = {"*@bulk.example"};
     Options& form = s.v.forms().optionsWindow();
     const auto h = [&](const std::string& name, int index = -1) { return s.control(form, name, index); };
+    const auto shown = [&](const std::string& name, int index = -1) { return IsWindowVisible(h(name, index)) != 0; };
     Script script;
     script
         .then([&] {
             EXPECT_EQ(text(s.window(form)), std::wstring(L"Options"));
-            EXPECT_TRUE(visible(h("Frame1")) && visible(h("Command3")) && visible(h("Label2")));
-            EXPECT_TRUE(!visible(h("Frame3")) && !visible(h("ListView1")) && !visible(h("Option1", 0)));
-            EXPECT_TRUE(!enabled(h("Command9")) && !enabled(h("Command8")));
+            EXPECT_TRUE(shown("Frame1") && shown("Command3") && shown("Label2"));
+            EXPECT_TRUE(!shown("Frame3") && !shown("ListView1") && !shown("Option1", 0));
+            EXPECT_TRUE(!IsWindowEnabled(h("Command9")) && !IsWindowEnabled(h("Command8")));
             EXPECT_EQ(text(h("Label1")), std::wstring(L"Backup Friends List && Blacklist Settings to a File."));
             checkLabelsFit(s.window(form));
-            saveScreenshot(capture(s.window(form)), "options-tab1");
             clickTab(h("SSTab1"), 1);
             EXPECT_EQ(form.control("SSTab1").currentTab, 1);
-            EXPECT_TRUE(!visible(h("Frame1")) && !visible(h("Command3")));
-            EXPECT_TRUE(visible(h("Frame3")) && visible(h("ListView1")) && visible(h("Option1", 3)));
+            EXPECT_TRUE(!shown("Frame1") && !shown("Command3"));
+            EXPECT_TRUE(shown("Frame3") && shown("ListView1") && shown("Option1", 3));
             EXPECT_EQ(column(h("ListView1"), 0), (Wide{L"pal@home.example", L"*@friends.example"}));
             EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
             EXPECT_TRUE(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_CHECKED);
             checkLabelsFit(s.window(form));
         })
-        .then([&] {
-            click(h("Option1", 2));
-            EXPECT_TRUE(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_UNCHECKED);
-            typeInto(h("Text1"), L"spam@junk.example");
-            EXPECT_EQ(form.control("Text1").caption, std::string("spam@junk.example"));
-            click(h("Command7"));
-            EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"spam@junk.example", L"*@bulk.example"}));
-            EXPECT_TRUE(enabled(h("Command9")));
-            saveScreenshot(capture(s.window(form)), "options-tab2");
-        })
-        .then([&] {
-            clickRow(h("ListView2"), 0);
-            EXPECT_EQ(form.control("ListView2").selectedRow, 0);
-            EXPECT_TRUE(enabled(h("Command8")));
-            click(h("Command8"));
-            EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
-            EXPECT_EQ(text(h("Text1")), std::wstring(L"spam@junk.example"));
-            EXPECT_EQ(selectedRow(h("ListView2")), -1);
-        })
-        .then([&] { click(h("Command2")); });
-    script.play([&] { form.showModal(); });
-    EXPECT_TRUE(!form.isLoaded());
-}
-
-TEST(Win32Windows, optionsRefusedAddShowsItsBoxThenFocusesTheEmptiedTextBox) {
-    Scene s;
-    Options& form = s.v.forms().optionsWindow();
-    const auto h = [&](const std::string& name) { return s.control(form, name); };
-    Script script;
-    script
         .opening([&] {
-            clickTab(h("SSTab1"), 1);
             typeInto(h("Text1"), L"no-at-sign");
             click(h("Command7")); // returns once the box is answered
         })
         .then([&] {
             HWND box = foreignDialog();
             EXPECT_TRUE(box);
-            EXPECT_EQ(boxMessage(box), std::wstring(L"Please enter e-mail address."));
-            EXPECT_TRUE(!enabled(s.window(form)));
+            EXPECT_EQ(boxParts(box).message, std::wstring(L"Please enter e-mail address."));
+            EXPECT_TRUE(!IsWindowEnabled(s.window(form)));
             pressBoxButton(box, IDOK);
         })
         .then([&] {
             EXPECT_EQ(text(h("Text1")), std::wstring());
             EXPECT_EQ(GetFocus(), h("Text1"));
-            SendMessageW(s.window(form), WM_SYSCOMMAND, SC_CLOSE, 0);
-        });
+            click(h("Option1", 2));
+            EXPECT_TRUE(SendMessageW(h("Option1", 0), BM_GETCHECK, 0, 0) == BST_UNCHECKED);
+            typeInto(h("Text1"), L"spam@junk.example");
+            EXPECT_EQ(form.control("Text1").caption, std::string("spam@junk.example"));
+            click(h("Command7"));
+            EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"spam@junk.example", L"*@bulk.example"}));
+            EXPECT_TRUE(IsWindowEnabled(h("Command9")));
+        })
+        .then([&] {
+            clickRow(h("ListView2"), 0);
+            EXPECT_EQ(form.control("ListView2").selectedRow, 0);
+            EXPECT_TRUE(IsWindowEnabled(h("Command8")));
+            click(h("Command8"));
+            EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
+            EXPECT_EQ(text(h("Text1")), std::wstring(L"spam@junk.example"));
+            EXPECT_EQ(ListView_GetNextItem(h("ListView2"), -1, LVNI_SELECTED), -1);
+        })
+        .then([&] { SendMessageW(s.window(form), WM_SYSCOMMAND, SC_CLOSE, 0); });
     script.play([&] { form.showModal(); });
     EXPECT_TRUE(!form.isLoaded());
 }
@@ -373,38 +546,18 @@ TEST(Win32Windows, entryDialogOkStaysDisabledAndCancelDefaultUntilTextIsTypedThe
     script.then([&] {
         EXPECT_EQ(text(s.window(dialog)), std::wstring(L"Add Sender"));
         EXPECT_EQ(GetFocus(), h("Text1"));
-        EXPECT_TRUE(!enabled(h("Command1")));
+        EXPECT_TRUE(!IsWindowEnabled(h("Command1")));
         EXPECT_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
         typeInto(h("Text1"), L"x");
-        EXPECT_TRUE(enabled(h("Command1")));
+        EXPECT_TRUE(IsWindowEnabled(h("Command1")));
         EXPECT_EQ(buttonType(h("Command1")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
         EXPECT_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_PUSHBUTTON));
-        typeInto(h("Text1"), L"\b");
-        EXPECT_TRUE(!enabled(h("Command1")));
-        EXPECT_EQ(buttonType(h("Command2")), static_cast<unsigned>(BS_DEFPUSHBUTTON));
-        typeInto(h("Text1"), L"bulk.example");
-        saveScreenshot(capture(s.window(dialog)), "addfilter");
+        typeInto(h("Text1"), L"\bbulk.example");
         pressKey(h("Text1"), VK_RETURN);
     });
     script.play([&] { dialog.showModal(); });
     EXPECT_TRUE(!dialog.isLoaded());
     EXPECT_EQ(s.v.enemydomain.entries(), (Texts{"*@bulk.example"}));
-}
-
-TEST(Win32Windows, entryDialogEscapeCancelsWithoutAddingThePrefilledSender) {
-    Scene s;
-    addFilter& dialog = s.v.forms().addFilterDialog();
-    dialog.setText("Text1", "amy@bulk.example");
-    dialog.AddFilterObjectName = friendemailKey;
-    Script script;
-    script.then([&] {
-        EXPECT_EQ(text(s.control(dialog, "Text1")), std::wstring(L"amy@bulk.example"));
-        EXPECT_TRUE(enabled(s.control(dialog, "Command1")));
-        pressKey(GetFocus(), VK_ESCAPE);
-    });
-    script.play([&] { dialog.showModal(); });
-    EXPECT_TRUE(!dialog.isLoaded());
-    EXPECT_TRUE(s.v.friendemail.empty());
 }
 
 // ---- The about box ----
@@ -418,10 +571,8 @@ TEST(Win32Windows, aboutBoxLinksLeaveItOpenAndItsTitleIsBoldAndLarger) {
         EXPECT_EQ(text(s.control(box, "Label4")), std::wstring(L"Skerrow  Version 1.3"));
         LOGFONTW title{};
         LOGFONTW line{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label4"), WM_GETFONT, 0, 0)), sizeof title,
-                   &title);
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(s.control(box, "Label5"), WM_GETFONT, 0, 0)), sizeof line,
-                   &line);
+        GetObjectW(GetWindowFont(s.control(box, "Label4")), sizeof title, &title);
+        GetObjectW(GetWindowFont(s.control(box, "Label5")), sizeof line, &line);
         EXPECT_TRUE(title.lfWeight >= FW_BOLD);
         EXPECT_TRUE(std::abs(title.lfHeight) > std::abs(line.lfHeight));
         HWND banner = s.control(box, "Picture2");
@@ -430,7 +581,6 @@ TEST(Win32Windows, aboutBoxLinksLeaveItOpenAndItsTitleIsBoldAndLarger) {
         click(s.control(box, "Command3"));
         EXPECT_EQ(s.platform.opened, (Texts{homePageAddress, supportPageAddress}));
         EXPECT_TRUE(IsWindow(s.window(box)));
-        saveScreenshot(capture(s.window(box)), "about");
         click(s.control(box, "Command1"));
     });
     script.play([&] { box.showModal(); });
@@ -461,8 +611,8 @@ TEST(Win32Windows, messageBoxesCarryTitleTextAndIconAndAnswerWithTheButtonPresse
             HWND box = foreignDialog();
             EXPECT_TRUE(box);
             EXPECT_EQ(text(box), std::wstring(L" R\u00e9sum\u00e9 "));
-            EXPECT_EQ(boxMessage(box), std::wstring(L"Caf\u00e9 && more"));
-            EXPECT_EQ(boxHasIcon(box), c.icon != ui::Icon::None);
+            EXPECT_EQ(boxParts(box).message, std::wstring(L"Caf\u00e9 && more"));
+            EXPECT_EQ(boxParts(box).icon, c.icon != ui::Icon::None);
             EXPECT_TRUE(GetDlgItem(box, c.press));
             pressBoxButton(box, c.press);
         });

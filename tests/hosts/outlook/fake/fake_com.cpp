@@ -8,73 +8,6 @@
 
 namespace skerrow::fake {
 
-namespace {
-
-// Type information that knows only its own name, which is all the adapter
-// asks of it.
-class NamedTypeInfo : public ITypeInfo {
-public:
-    explicit NamedTypeInfo(std::wstring name) : name_(std::move(name)) {}
-    virtual ~NamedTypeInfo() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
-            *out = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-    HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* context,
-                                               BSTR* helpFile) override {
-        if (id != MEMBERID_NIL)
-            return TYPE_E_ELEMENTNOTFOUND;
-        if (name)
-            *name = ::SysAllocString(name_.c_str());
-        if (doc)
-            *doc = nullptr;
-        if (context)
-            *context = 0;
-        if (helpFile)
-            *helpFile = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT, FUNCDESC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetVarDesc(UINT, VARDESC**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNames(MEMBERID, BSTR*, UINT, UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT, HREFTYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT, INT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, PVOID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib**, UINT*) override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR*) override {}
-    void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC*) override {}
-    void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC*) override {}
-
-private:
-    std::wstring name_;
-    long references_ = 1;
-};
-
-} // namespace
-
 std::wstring wide(const std::string& utf8) {
     if (utf8.empty())
         return {};
@@ -95,8 +28,7 @@ std::string utf8(const wchar_t* text, int length) {
     return result;
 }
 
-Value::Value(const Value& other) {
-    ::VariantInit(&v_);
+Value::Value(const Value& other) : Value() {
     ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
 }
 
@@ -116,29 +48,25 @@ Value Value::of(const VARIANT& v) {
     return value;
 }
 
-Value::Value(bool b) {
-    ::VariantInit(&v_);
+Value::Value(bool b) : Value() {
     v_.vt = VT_BOOL;
     v_.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
-Value::Value(int n) : Value(static_cast<long>(n)) {}
-
-Value::Value(long n) {
-    ::VariantInit(&v_);
+Value::Value(int n) : Value() {
     v_.vt = VT_I4;
     v_.lVal = n;
 }
 
-Value::Value(const std::string& text) {
-    ::VariantInit(&v_);
+Value::Value(const std::string& text) : Value() {
     const std::wstring w = wide(text);
     v_.vt = VT_BSTR;
     v_.bstrVal = ::SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
 }
 
-Value::Value(IDispatch* object) {
-    ::VariantInit(&v_);
+Value::Value(const Ref& object) : Value(static_cast<IDispatch*>(object.get())) {}
+
+Value::Value(IDispatch* object) : Value() {
     v_.vt = VT_DISPATCH;
     v_.pdispVal = object;
     if (object)
@@ -152,32 +80,28 @@ Value Value::date(double variantTime) {
     return value;
 }
 
+Value Value::as(VARTYPE type) const {
+    Value converted;
+    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), 0, type)))
+        throw Failure{DISP_E_TYPEMISMATCH};
+    return converted;
+}
+
 std::string Value::text() const {
-    if (v_.vt == VT_BSTR)
-        return utf8(v_.bstrVal, static_cast<int>(::SysStringLen(v_.bstrVal)));
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BSTR)))
+    try {
+        const Value converted = as(VT_BSTR);
+        return utf8(converted.v_.bstrVal, static_cast<int>(::SysStringLen(converted.v_.bstrVal)));
+    } catch (const Failure&) {
         return "<type " + std::to_string(v_.vt) + ">";
-    std::string result = utf8(converted.bstrVal, static_cast<int>(::SysStringLen(converted.bstrVal)));
-    ::VariantClear(&converted);
-    return result;
+    }
 }
 
 long Value::number() const {
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_I4)))
-        throw Failure{DISP_E_TYPEMISMATCH};
-    return converted.lVal;
+    return as(VT_I4).v_.lVal;
 }
 
 bool Value::flag() const {
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, const_cast<VARIANT*>(&v_), 0, VT_BOOL)))
-        throw Failure{DISP_E_TYPEMISMATCH};
-    return converted.boolVal != VARIANT_FALSE;
+    return as(VT_BOOL).v_.boolVal != VARIANT_FALSE;
 }
 
 void Value::moveTo(VARIANT* out) {
@@ -187,25 +111,14 @@ void Value::moveTo(VARIANT* out) {
     ::VariantInit(&v_);
 }
 
-Ref::Ref(const Ref& other) : p_(other.p_) {
-    if (p_)
-        p_->AddRef();
-}
-
-Ref::~Ref() {
-    if (p_)
-        p_->Release();
-}
-
-IDispatch* Ref::dispatch() const {
-    return static_cast<IDispatch*>(p_);
-}
-
 // One connection point: the sinks advised for one event interface.
 class FakeObject::Point : public IConnectionPoint {
 public:
     Point(FakeObject& owner, const IID& events) : owner_(owner), events_(events) {}
-    virtual ~Point() = default;
+    virtual ~Point() {
+        for (auto& [cookie, sink] : sinks_)
+            sink->Release();
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
@@ -220,15 +133,9 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_.Release(); }
 
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
-        *iid = events_;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
-        *out = &owner_;
-        owner_.AddRef();
-        return S_OK;
-    }
+    // Neither the add-in nor the host asks these.
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
     // As Office does, the sink is asked for the event interface itself.
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
         if (!sink || !cookie)
@@ -237,11 +144,11 @@ public:
         if (FAILED(sink->QueryInterface(events_, reinterpret_cast<void**>(&events))) || !events)
             return CONNECT_E_CANNOTCONNECT;
         *cookie = ++lastCookie_;
-        sinks_.push_back({*cookie, events});
+        sinks_[*cookie] = events;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
-        auto found = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+        auto found = sinks_.find(cookie);
         if (found == sinks_.end())
             return CONNECT_E_NOCONNECTION;
         IDispatch* sink = found->second;
@@ -259,8 +166,7 @@ public:
         const auto snapshot = sinks_;
         std::vector<HRESULT> results;
         for (const auto& [cookie, sink] : snapshot) {
-            auto still = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
-            if (still == sinks_.end())
+            if (!sinks_.count(cookie))
                 continue;
             sink->AddRef();
             std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
@@ -274,31 +180,21 @@ public:
         }
         return results;
     }
-    void dropAll() {
-        for (auto& [cookie, sink] : sinks_)
-            sink->Release();
-        sinks_.clear();
-    }
 
 private:
     FakeObject& owner_;
     IID events_;
-    std::vector<std::pair<DWORD, IDispatch*>> sinks_;
+    std::map<DWORD, IDispatch*> sinks_; // by cookie, so in the order advised
     DWORD lastCookie_ = 0;
 };
 
 FakeObject::FakeObject(std::string typeName) : typeName_(std::move(typeName)) {
 }
 
-FakeObject::~FakeObject() {
-    for (Point* point : points_) {
-        point->dropAll();
-        delete point;
-    }
-}
+FakeObject::~FakeObject() = default;
 
 Ref FakeObject::make(std::string typeName) {
-    return Ref(new FakeObject(std::move(typeName)));
+    return Ref(new FakeObject(std::move(typeName)), [](FakeObject* object) { object->Release(); });
 }
 
 std::string FakeObject::lower(const std::string& name) {
@@ -308,42 +204,29 @@ std::string FakeObject::lower(const std::string& name) {
     return result;
 }
 
-void FakeObject::method(const std::string& name, Getter call) {
-    property(name, std::move(call));
-}
-
 void FakeObject::property(const std::string& name, Getter get, Setter set) {
-    for (Member& member : members_) {
-        if (lower(member.name) == lower(name)) {
-            member = {name, std::move(get), std::move(set)};
-            return;
-        }
-    }
     members_.push_back({name, std::move(get), std::move(set)});
 }
 
 void FakeObject::raises(const IID& events) {
-    points_.push_back(new Point(*this, events));
+    points_.push_back(std::make_unique<Point>(*this, events));
+}
+
+FakeObject::Point* FakeObject::point(const IID& events) const {
+    for (const auto& point : points_)
+        if (IsEqualIID(point->events(), events))
+            return point.get();
+    return nullptr;
 }
 
 std::vector<HRESULT> FakeObject::raise(const IID& events, DISPID dispid, std::vector<VARIANT> arguments) {
-    for (Point* point : points_)
-        if (IsEqualIID(point->events(), events))
-            return point->raise(dispid, arguments);
-    throw std::logic_error("the object raises no such events");
+    if (!point(events))
+        throw std::logic_error("the object raises no such events");
+    return point(events)->raise(dispid, arguments);
 }
 
 int FakeObject::sinkCount(const IID& events) const {
-    for (const Point* point : points_)
-        if (IsEqualIID(point->events(), events))
-            return point->count();
-    return 0;
-}
-
-const Arguments& FakeObject::lastArguments(const std::string& name) const {
-    static const Arguments none;
-    auto found = lastArguments_.find(lower(name));
-    return found == lastArguments_.end() ? none : found->second;
+    return point(events) ? point(events)->count() : 0;
 }
 
 HRESULT FakeObject::QueryInterface(REFIID iid, void** out) {
@@ -369,17 +252,25 @@ ULONG FakeObject::Release() {
     return static_cast<ULONG>(left);
 }
 
-HRESULT FakeObject::GetTypeInfoCount(UINT* count) {
-    *count = typeName_.empty() ? 0 : 1;
-    return S_OK;
-}
-
 HRESULT FakeObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     *info = nullptr;
     if (typeName_.empty() || index != 0)
         return DISP_E_BADINDEX;
-    *info = new NamedTypeInfo(wide(typeName_));
-    return S_OK;
+    // Type information of a type library made on the spot, as OLE
+    // Automation makes it: only its name matters here.
+    ICreateTypeLib2* library = nullptr;
+    HRESULT result = ::CreateTypeLib2(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, L"fake.tlb", &library);
+    if (FAILED(result))
+        return result;
+    std::wstring name = wide(typeName_);
+    ICreateTypeInfo* made = nullptr;
+    result = library->CreateTypeInfo(name.data(), TKIND_DISPATCH, &made);
+    if (SUCCEEDED(result)) {
+        result = made->QueryInterface(IID_ITypeInfo, reinterpret_cast<void**>(info));
+        made->Release();
+    }
+    library->Release();
+    return result;
 }
 
 HRESULT FakeObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
@@ -416,22 +307,16 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     if (!put && named > 0)
         return DISP_E_NONAMEDARGS;
     calls_.push_back(put ? member.name + "=" + arguments.back().text() : member.name);
-    lastArguments_[key] = arguments;
-    auto failure = failures_.find(key);
-    HRESULT failed = failure != failures_.end() ? failure->second : S_OK;
+    if (put ? !member.set : !member.get)
+        return DISP_E_MEMBERNOTFOUND;
+    HRESULT failed = failures_.count(key) ? failures_[key] : S_OK;
     try {
         if (FAILED(failed))
             throw Failure{failed};
-        if (put) {
-            if (!member.set)
-                return DISP_E_MEMBERNOTFOUND;
+        if (put)
             member.set(arguments.back());
-        } else {
-            if (!member.get)
-                return DISP_E_MEMBERNOTFOUND;
-            Value value = member.get(arguments);
-            value.moveTo(result);
-        }
+        else
+            member.get(arguments).moveTo(result);
         return S_OK;
     } catch (const Failure& f) {
         failed = f.result;
@@ -445,37 +330,12 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     return DISP_E_EXCEPTION;
 }
 
-HRESULT FakeObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
-    *out = nullptr;
-    return E_NOTIMPL;
-}
-
 HRESULT FakeObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
-    *out = nullptr;
-    for (Point* point : points_) {
-        if (IsEqualIID(point->events(), iid)) {
-            *out = point;
-            point->AddRef();
-            return S_OK;
-        }
-    }
-    return CONNECT_E_NOCONNECTION;
-}
-
-VARIANT objectArgument(IDispatch* object) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = object;
-    return v;
-}
-
-VARIANT flagByReference(VARIANT_BOOL* flag) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_BOOL | VT_BYREF;
-    v.pboolVal = flag;
-    return v;
+    *out = point(iid);
+    if (!*out)
+        return CONNECT_E_NOCONNECTION;
+    (*out)->AddRef();
+    return S_OK;
 }
 
 class RegisteredClass::Factory : public IClassFactory {
@@ -491,13 +351,9 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --references_;
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
+    // The factory lives as long as its registration.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         *out = nullptr;
         if (outer)
@@ -509,7 +365,6 @@ public:
 
 private:
     std::function<Ref()> make_;
-    long references_ = 1;
 };
 
 RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID, std::function<Ref()> make)
@@ -530,7 +385,7 @@ RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID,
 RegisteredClass::~RegisteredClass() {
     ::CoRevokeClassObject(cookie_);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progID_).c_str());
-    factory_->Release();
+    delete factory_;
 }
 
 } // namespace skerrow::fake

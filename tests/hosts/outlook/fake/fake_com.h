@@ -17,6 +17,10 @@
 
 namespace skerrow::fake {
 
+class FakeObject;
+// Owning pointer to a fake object: its copies share one reference.
+using Ref = std::shared_ptr<FakeObject>;
+
 // A VARIANT that clears itself, for the fake's own use.
 class Value {
 public:
@@ -30,10 +34,10 @@ public:
 
     Value(bool b);
     Value(int n);
-    Value(long n);
     Value(const std::string& utf8);
     Value(const char* utf8) : Value(std::string(utf8)) {}
     Value(IDispatch* object);
+    Value(const Ref& object);
     static Value date(double variantTime);
 
     VARTYPE type() const { return v_.vt; }
@@ -48,6 +52,8 @@ public:
     void moveTo(VARIANT* out);
 
 private:
+    // Throws a type mismatch when the value has no such form.
+    Value as(VARTYPE type) const;
     VARIANT v_;
 };
 
@@ -61,28 +67,6 @@ struct Failure {
 
 using Arguments = std::vector<Value>;
 
-class FakeObject;
-// Owning pointer to a fake object.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(FakeObject* adopted) : p_(adopted) {}
-    Ref(const Ref& other);
-    Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Ref& operator=(Ref other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~Ref();
-    FakeObject* get() const { return p_; }
-    FakeObject* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    IDispatch* dispatch() const;
-
-private:
-    FakeObject* p_ = nullptr;
-};
-
 // An object whose members are functions. Names are matched without regard
 // to case, as Visual Basic's late binding does.
 class FakeObject : public IDispatch, public IConnectionPointContainer {
@@ -94,7 +78,7 @@ public:
     // for an object with none.
     static Ref make(std::string typeName = {});
 
-    void method(const std::string& name, Getter call);
+    void method(const std::string& name, Getter call) { property(name, std::move(call)); }
     void property(const std::string& name, Getter get, Setter set = {});
     // An interface id the object also answers (as IDispatch).
     void answers(const IID& iid) { extra_.push_back(iid); }
@@ -110,21 +94,22 @@ public:
     // Every member called, in order: "Name" for a get or a call, "Name="
     // and the value's text for a put.
     const std::vector<std::string>& calls() const { return calls_; }
-    // The arguments of the latest call of a member.
-    const Arguments& lastArguments(const std::string& name) const;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
     ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = typeName_.empty() ? 0 : 1;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                                      EXCEPINFO* exception, UINT* badArgument) override;
     // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
     long references() const { return references_; }
@@ -140,21 +125,16 @@ private:
         Setter set;
     };
     class Point;
+    Point* point(const IID& events) const;
 
     long references_ = 1;
     std::string typeName_;
     std::vector<Member> members_; // dispid = position + 1
     std::vector<IID> extra_;
-    std::vector<Point*> points_;
+    std::vector<std::unique_ptr<Point>> points_;
     std::map<std::string, HRESULT> failures_;
     std::vector<std::string> calls_;
-    std::map<std::string, Arguments> lastArguments_;
 };
-
-// A VARIANT argument for raise: an object (not owned: the caller keeps it
-// alive) or a Boolean by reference.
-VARIANT objectArgument(IDispatch* object);
-VARIANT flagByReference(VARIANT_BOOL* flag);
 
 // A class object that makes instances with make, registered for the
 // process (CoRegisterClassObject) and under a ProgID of the machine's

@@ -1,6 +1,7 @@
 #include "tests/hosts/outlook/fake/fake_outlook.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace skerrow::fake {
 
@@ -13,8 +14,30 @@ Value nothing() {
     return Value(static_cast<IDispatch*>(nullptr));
 }
 
-const char* yesNo(bool flag) {
-    return flag ? "True" : "False";
+Ref makeCollection(std::function<int()> count, std::function<Value(int)> item) {
+    Ref collection = FakeObject::make();
+    collection->property("Count", [count](const Arguments&) { return Value(count()); });
+    collection->method("Item", [count, item](const Arguments& a) {
+        const long i = a.at(0).number();
+        if (i < 1 || i > count())
+            throw Failure{DISP_E_BADINDEX};
+        return item(static_cast<int>(i - 1));
+    });
+    return collection;
+}
+
+// A collection over a list of the scene, which it reads when asked.
+template <class T, class Make> Ref listOf(const std::vector<T>& items, Make make) {
+    return makeCollection([&items] { return static_cast<int>(items.size()); },
+                          [&items, make](int i) { return Value(make(items.at(static_cast<std::size_t>(i)))); });
+}
+
+// An object with constant text properties.
+Ref withTexts(const std::string& typeName, std::initializer_list<std::pair<const char*, std::string>> texts) {
+    Ref object = FakeObject::make(typeName);
+    for (const auto& [name, text] : texts)
+        object->property(name, [text](const Arguments&) { return Value(text); });
+    return object;
 }
 
 template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
@@ -29,134 +52,76 @@ template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
 FakeOutlook::FakeOutlook(bool office2000) : office2000_(office2000) {
     namespace_ = FakeObject::make("_NameSpace");
     namespace_->property("CurrentUser", [this](const Arguments&) {
-        Ref recipient = FakeObject::make("Recipient");
         const std::string address = currentUser;
-        recipient->property("Address", [address](const Arguments&) { return Value(address); });
+        Ref recipient = withTexts("Recipient", {{"Address", address}});
         if (!office2000_)
             recipient->property("AddressEntry",
-                                [this, address](const Arguments&) { return Value(addressEntry(address).dispatch()); });
-        return Value(recipient.dispatch());
+                                [this, address](const Arguments&) { return Value(addressEntry(address)); });
+        return Value(recipient);
     });
     namespace_->method("GetItemFromID", [this](const Arguments& a) {
         Mail mail = findMail(a.at(0).text());
         if (!mail || (a.size() >= 2 && !a[1].isMissing() && (!mail->folder || a[1].text() != mail->folder->storeID)))
             throw Failure{notFound};
-        return Value(mailObject(mail).dispatch());
+        return Value(mailObject(mail));
     });
     if (!office2000_) {
         namespace_->property("Accounts", [this](const Arguments&) {
-            return Value(makeCollection([this] { return static_cast<int>(accounts.size()); },
-                                        [this](int i) {
-                                            Ref account = FakeObject::make("_Account");
-                                            const std::string smtp = accounts.at(static_cast<std::size_t>(i));
-                                            account->property("SmtpAddress",
-                                                              [smtp](const Arguments&) { return Value(smtp); });
-                                            return Value(account.dispatch());
-                                        })
-                             .dispatch());
+            return Value(
+                listOf(accounts, [](const std::string& smtp) { return withTexts("_Account", {{"SmtpAddress", smtp}}); }));
         });
     }
     namespace_->method("GetDefaultFolder", [this](const Arguments& a) {
         switch (a.at(0).number()) {
-        case 3: return Value(folderObject(deletedItems).dispatch());
-        case 5: return Value(folderObject(sentItems).dispatch());
-        case 6: return Value(folderObject(inbox).dispatch());
+        case 3: return Value(folderObject(deletedItems));
+        case 6: return Value(folderObject(inbox));
         default: throw Failure{E_INVALIDARG};
         }
     });
     namespace_->property("AddressLists", [this](const Arguments&) {
-        auto list = [this](int i) {
-            const std::vector<std::string> entries = addressLists.at(static_cast<std::size_t>(i));
+        return Value(listOf(addressLists, [this](const std::vector<std::string>& entries) {
             Ref list = FakeObject::make("AddressList");
-            list->property("AddressEntries", [this, entries](const Arguments&) {
-                auto entry = [this, entries](int e) {
-                    return Value(addressEntry(entries.at(static_cast<std::size_t>(e))).dispatch());
-                };
-                return Value(makeCollection([entries] { return static_cast<int>(entries.size()); }, entry).dispatch());
+            list->property("AddressEntries", [this, &entries](const Arguments&) {
+                return Value(listOf(entries, [this](const std::string& entry) { return addressEntry(entry); }));
             });
-            return Value(list.dispatch());
-        };
-        return Value(makeCollection([this] { return static_cast<int>(addressLists.size()); }, list).dispatch());
+            return list;
+        }));
     });
 
-    commandBars_ = FakeObject::make("_CommandBars");
-    auto liveBars = [this] {
-        std::vector<Bar> live;
-        for (const Bar& b : bars)
-            if (!b->deleted)
-                live.push_back(b);
-        return live;
-    };
-    commandBars_->property("Count",
-                           [liveBars](const Arguments&) { return Value(static_cast<int>(liveBars().size())); });
-    commandBars_->method("Item", [this, liveBars](const Arguments& a) {
-        const auto live = liveBars();
-        const long i = a.at(0).number();
-        if (i < 1 || i > static_cast<long>(live.size()))
-            throw Failure{DISP_E_BADINDEX};
-        return Value(barObject(live[static_cast<std::size_t>(i - 1)]).dispatch());
-    });
+    commandBars_ = listOf(bars, [this](const Bar& bar) { return barObject(bar); });
     // Add(Name, Position, MenuBar, Temporary)
     commandBars_->method("Add", [this](const Arguments& a) {
         auto bar = std::make_shared<BarData>();
         bar->name = a.empty() || a[0].isMissing() ? "Custom" : a[0].text();
         bars.push_back(bar);
-        return Value(barObject(bar).dispatch());
+        return Value(barObject(bar));
     });
 
     explorer_ = FakeObject::make("_Explorer");
     explorer_->raises(published::explorerEvents);
-    explorer_->property("CommandBars", [this](const Arguments&) { return Value(commandBars_.dispatch()); });
+    explorer_->property("CommandBars", [this](const Arguments&) { return Value(commandBars_); });
     explorer_->property("Selection", [this](const Arguments&) {
         if (selectionIsNothing)
             return nothing();
-        return Value(makeCollection([this] { return static_cast<int>(selection.size()); },
-                                    [this](int i) {
-                                        return Value(mailObject(selection.at(static_cast<std::size_t>(i))).dispatch());
-                                    })
-                         .dispatch());
+        return Value(listOf(selection, [this](const Mail& mail) { return mailObject(mail); }));
     });
     explorer_->property("CurrentFolder", [this](const Arguments&) {
-        return currentFolder ? Value(folderObject(*currentFolder).dispatch()) : nothing();
+        return currentFolder ? Value(folderObject(*currentFolder)) : nothing();
     });
 
     application_ = FakeObject::make("_Application");
     application_->answers(published::outlookApplication);
     application_->raises(published::applicationEvents);
     application_->method("ActiveExplorer",
-                         [this](const Arguments&) { return hasExplorer ? Value(explorer_.dispatch()) : nothing(); });
+                         [this](const Arguments&) { return hasExplorer ? Value(explorer_) : nothing(); });
     application_->property("Explorers", [this](const Arguments&) {
-        return Value(makeCollection([this] { return explorers; },
-                                    [this](int) { return Value(explorer_.dispatch()); })
-                         .dispatch());
+        return Value(makeCollection([this] { return explorers; }, [this](int) { return Value(explorer_); }));
     });
     application_->method("GetNamespace", [this](const Arguments& a) {
         if (a.at(0).text() != "MAPI")
             throw Failure{E_INVALIDARG};
-        return Value(namespace_.dispatch());
+        return Value(namespace_);
     });
-    application_->method("CreateItem", [this](const Arguments& a) {
-        if (a.at(0).number() != 0)
-            throw Failure{E_NOTIMPL};
-        auto mail = std::make_shared<MailData>();
-        mail->entryID = "new-" + std::to_string(nextEntry_++);
-        created.push_back(mail);
-        return Value(mailObject(mail).dispatch());
-    });
-}
-
-FakeOutlook::~FakeOutlook() = default;
-
-Ref FakeOutlook::makeCollection(std::function<int()> count, std::function<Value(int)> item) {
-    Ref collection = FakeObject::make();
-    collection->property("Count", [count](const Arguments&) { return Value(count()); });
-    collection->method("Item", [count, item](const Arguments& a) {
-        const long i = a.at(0).number();
-        if (i < 1 || i > count())
-            throw Failure{DISP_E_BADINDEX};
-        return item(static_cast<int>(i - 1));
-    });
-    return collection;
 }
 
 Ref FakeOutlook::folderObject(FolderData& folder) {
@@ -167,11 +132,7 @@ Ref FakeOutlook::folderObject(FolderData& folder) {
     object->property("Name", [f](const Arguments&) { return Value(f->name); });
     object->property("StoreID", [f](const Arguments&) { return Value(f->storeID); });
     object->property("Items", [this, f](const Arguments&) {
-        return Value(makeCollection([f] { return static_cast<int>(f->items.size()); },
-                                    [this, f](int i) {
-                                        return Value(mailObject(f->items.at(static_cast<std::size_t>(i))).dispatch());
-                                    })
-                         .dispatch());
+        return Value(listOf(f->items, [this](const Mail& mail) { return mailObject(mail); }));
     });
     folder.object = object;
     return object;
@@ -199,18 +160,29 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
         object->property("SenderEmailAddress", text(&MailData::sender));
         object->property("SenderEmailType", text(&MailData::senderType));
         object->property("Sender", [this, weak](const Arguments&) {
-            return Value(addressEntry(alive(weak)->sender).dispatch());
+            return Value(addressEntry(alive(weak)->sender));
         });
-        object->property("PropertyAccessor",
-                         [this, weak](const Arguments&) { return Value(propertyAccessor(weak).dispatch()); });
+        // The headers only under the Unicode tag, as today's stores keep them.
+        object->property("PropertyAccessor", [weak](const Arguments&) {
+            Ref accessor = FakeObject::make("_PropertyAccessor");
+            accessor->method("GetProperty", [weak](const Arguments& a) {
+                auto mail = alive(weak);
+                if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
+                    throw Failure{notFound};
+                return Value(*mail->headers);
+            });
+            return Value(accessor);
+        });
     }
     object->property("Parent", [this, weak](const Arguments&) {
         FolderData* folder = alive(weak)->folder;
-        return folder ? Value(folderObject(*folder).dispatch()) : nothing();
+        return folder ? Value(folderObject(*folder)) : nothing();
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Mail m = alive(weak);
-        remove(m);
+        if (m->folder)
+            std::erase(m->folder->items, m);
+        std::erase(selection, m);
         if (m->folder != &deletedItems) {
             m->folder = &deletedItems;
             deletedItems.items.push_back(m);
@@ -223,14 +195,6 @@ Ref FakeOutlook::mailObject(const Mail& mail) {
     return object;
 }
 
-void FakeOutlook::remove(const Mail& mail) {
-    if (!mail->folder)
-        return;
-    auto& items = mail->folder->items;
-    items.erase(std::remove(items.begin(), items.end(), mail), items.end());
-    selection.erase(std::remove(selection.begin(), selection.end(), mail), selection.end());
-}
-
 Mail FakeOutlook::addMail(FolderData& folder, MailData data) {
     auto mail = std::make_shared<MailData>(std::move(data));
     if (mail->entryID.empty())
@@ -241,7 +205,7 @@ Mail FakeOutlook::addMail(FolderData& folder, MailData data) {
 }
 
 Mail FakeOutlook::findMail(const std::string& entryID) const {
-    for (const FolderData* folder : {&inbox, &deletedItems, &sentItems})
+    for (const FolderData* folder : {&inbox, &deletedItems})
         for (const Mail& mail : folder->items)
             if (mail->entryID == entryID)
                 return mail;
@@ -249,32 +213,16 @@ Mail FakeOutlook::findMail(const std::string& entryID) const {
 }
 
 Ref FakeOutlook::addressEntry(const std::string& address) {
-    Ref entry = FakeObject::make("AddressEntry");
-    entry->property("Address", [address](const Arguments&) { return Value(address); });
+    Ref entry = withTexts("AddressEntry", {{"Address", address}});
     if (!office2000_) {
         entry->method("GetExchangeUser", [this, address](const Arguments&) {
             auto found = directory.find(address);
             if (found == directory.end())
                 return nothing();
-            Ref user = FakeObject::make("_ExchangeUser");
-            const std::string smtp = found->second;
-            user->property("PrimarySmtpAddress", [smtp](const Arguments&) { return Value(smtp); });
-            return Value(user.dispatch());
+            return Value(withTexts("_ExchangeUser", {{"PrimarySmtpAddress", found->second}}));
         });
     }
     return entry;
-}
-
-// The headers only under the Unicode tag, as today's stores keep them.
-Ref FakeOutlook::propertyAccessor(const std::weak_ptr<MailData>& weak) {
-    Ref accessor = FakeObject::make("_PropertyAccessor");
-    accessor->method("GetProperty", [weak](const Arguments& a) {
-        auto mail = alive(weak);
-        if (a.at(0).text() != "http://schemas.microsoft.com/mapi/proptag/0x007D001F" || !mail->headers)
-            throw Failure{notFound};
-        return Value(*mail->headers);
-    });
-    return accessor;
 }
 
 Ref FakeOutlook::barObject(const Bar& bar) {
@@ -290,11 +238,10 @@ Ref FakeOutlook::barObject(const Bar& bar) {
         "Position", [weak](const Arguments&) { return Value(alive(weak)->position); },
         [weak](const Value& v) { alive(weak)->position = v.number(); });
     object->property("Controls", [this, weak](const Arguments&) {
-        return Value(controlsObject(alive(weak)->controls).dispatch());
+        return Value(controlsObject(alive(weak)->controls));
     });
     object->method("Delete", [this, weak](const Arguments&) {
         Bar b = alive(weak);
-        b->deleted = true;
         bars.erase(std::remove(bars.begin(), bars.end(), b), bars.end());
         return Value();
     });
@@ -304,16 +251,14 @@ Ref FakeOutlook::barObject(const Bar& bar) {
 
 Ref FakeOutlook::controlsObject(std::vector<Control>& controls) {
     std::vector<Control>* list = &controls;
-    Ref object = makeCollection(
-        [list] { return static_cast<int>(list->size()); },
-        [this, list](int i) { return Value(controlObjectFor(list->at(static_cast<std::size_t>(i))).dispatch()); });
+    Ref object = listOf(controls, [this](const Control& control) { return controlObjectFor(control); });
     // Add(Type, Id, Parameter, Before, Temporary)
     object->method("Add", [this, list](const Arguments& a) {
         auto control = std::make_shared<ControlData>();
         control->type = a.empty() || a[0].isMissing() ? 1 : static_cast<int>(a[0].number());
         control->temporary = a.size() >= 5 && !a[4].isMissing() && a[4].flag();
         list->push_back(control);
-        return Value(controlObjectFor(control).dispatch());
+        return Value(controlObjectFor(control));
     });
     return object;
 }
@@ -324,49 +269,35 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
     const bool button = control->type == 1;
     Ref object = FakeObject::make(button ? "_CommandBarButton" : "CommandBarPopup");
     std::weak_ptr<ControlData> weak = control;
-    auto text = [weak](const char* name, std::string ControlData::*field) {
-        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
-                         [weak, field, name](const Value& v) {
-                             auto c = alive(weak);
-                             c.get()->*field = v.text();
-                             c->log.push_back(std::string(name) + "=" + v.text());
-                         }};
+    // Every property put is logged: "Caption=&Options", "Enabled=0", "Style=1".
+    auto logged = [&object, weak](const char* name, auto ControlData::*field) {
+        object->property(
+            name, [weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
+            [weak, field, name](const Value& v) {
+                auto c = alive(weak);
+                auto& value = c.get()->*field;
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>) {
+                    value = v.text();
+                    c->log.push_back(std::string(name) + "=" + value);
+                } else {
+                    value = static_cast<std::remove_reference_t<decltype(value)>>(v.number());
+                    c->log.push_back(std::string(name) + "=" + std::to_string(value));
+                }
+            });
     };
-    auto flag = [weak](const char* name, bool ControlData::*field) {
-        return std::pair{[weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
-                         [weak, field, name](const Value& v) {
-                             auto c = alive(weak);
-                             c.get()->*field = v.flag();
-                             c->log.push_back(std::string(name) + "=" + (v.flag() ? "1" : "0"));
-                         }};
-    };
-    for (auto [name, field] :
-         {std::pair{"Caption", &ControlData::caption}, std::pair{"TooltipText", &ControlData::tooltip}}) {
-        auto [get, set] = text(name, field);
-        object->property(name, get, set);
-    }
-    for (auto [name, field] :
-         {std::pair{"BeginGroup", &ControlData::beginGroup}, std::pair{"Enabled", &ControlData::enabled},
-          std::pair{"Visible", &ControlData::visible}}) {
-        auto [get, set] = flag(name, field);
-        object->property(name, get, set);
-    }
-    object->property("Type", [weak](const Arguments&) { return Value(alive(weak)->type); });
+    logged("Caption", &ControlData::caption);
+    logged("TooltipText", &ControlData::tooltip);
+    logged("BeginGroup", &ControlData::beginGroup);
+    logged("Enabled", &ControlData::enabled);
+    logged("Visible", &ControlData::visible);
     if (button) {
         object->raises(published::buttonEvents);
-        object->property(
-            "Style", [weak](const Arguments&) { return Value(alive(weak)->style); },
-            [weak](const Value& v) {
-                auto c = alive(weak);
-                c->style = static_cast<int>(v.number());
-                c->log.push_back("Style=" + std::to_string(c->style));
-            });
+        logged("Style", &ControlData::style);
         object->method("PasteFace", [weak](const Arguments&) {
             auto c = alive(weak);
             // The face comes from the clipboard's bitmap.
             if (!::IsClipboardFormatAvailable(CF_BITMAP))
                 throw Failure{E_FAIL};
-            c->facePasted = true;
             c->log.push_back("PasteFace");
             return Value();
         });
@@ -380,13 +311,12 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
                         FAILED(v.object()->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&picture))))
                         throw Failure{DISP_E_TYPEMISMATCH};
                     picture->Release();
-                    c->pictureSet = true;
-                    c->log.push_back("Picture");
+                            c->log.push_back("Picture");
                 });
         }
     } else {
         object->property("Controls", [this, weak](const Arguments&) {
-            return Value(controlsObject(alive(weak)->controls).dispatch());
+            return Value(controlsObject(alive(weak)->controls));
         });
     }
     control->object = object;
@@ -420,21 +350,6 @@ Control FakeOutlook::control(const std::string& caption) const {
     return nullptr;
 }
 
-void FakeOutlook::dropTemporaryControls() {
-    for (const Bar& b : bars)
-        b->controls.erase(
-            std::remove_if(b->controls.begin(), b->controls.end(), [](const Control& c) { return c->temporary; }),
-            b->controls.end());
-}
-
-std::vector<HRESULT> FakeOutlook::newMail() {
-    return application_->raise(published::applicationEvents, published::newMail);
-}
-
-std::vector<HRESULT> FakeOutlook::selectionChange() {
-    return explorer_->raise(published::explorerEvents, published::selectionChange);
-}
-
 std::vector<HRESULT> FakeOutlook::closeExplorer() {
     auto results = explorer_->raise(published::explorerEvents, published::explorerClose);
     explorers = std::max(0, explorers - 1);
@@ -446,9 +361,12 @@ std::vector<HRESULT> FakeOutlook::click(const std::string& caption, VARIANT_BOOL
     if (!button || !button->object)
         return {};
     VARIANT_BOOL ignored = VARIANT_FALSE;
-    return button->object->raise(
-        published::buttonEvents, published::click,
-        {objectArgument(button->object.dispatch()), flagByReference(cancelDefault ? cancelDefault : &ignored)});
+    // Click(Ctrl, CancelDefault): the button and a Boolean by reference.
+    const Value ctrl(button->object);
+    VARIANT cancel{};
+    cancel.vt = VT_BOOL | VT_BYREF;
+    cancel.pboolVal = cancelDefault ? cancelDefault : &ignored;
+    return button->object->raise(published::buttonEvents, published::click, {ctrl.get(), cancel});
 }
 
 Ref FakeOutlook::makeSession() {
@@ -458,7 +376,7 @@ Ref FakeOutlook::makeSession() {
         for (std::size_t i = 0; i < a.size(); ++i) {
             if (i)
                 entry += ",";
-            entry += a[i].type() == VT_BOOL ? yesNo(a[i].flag()) : a[i].text();
+            entry += a[i].type() != VT_BOOL ? a[i].text() : a[i].flag() ? "True" : "False";
         }
         sessionLog.push_back(entry + ")");
         return Value();
@@ -475,26 +393,19 @@ Ref FakeOutlook::makeSession() {
             throw Failure{notFound};
         std::weak_ptr<MailData> weak = mail;
         Ref message = FakeObject::make("Message");
-        message->property("Sender", [weak](const Arguments&) {
-            Ref sender = FakeObject::make("AddressEntry");
-            const std::string address = alive(weak)->sender;
-            sender->property("Address", [address](const Arguments&) { return Value(address); });
-            return Value(sender.dispatch());
-        });
+        message->property("Sender",
+                          [this, weak](const Arguments&) { return Value(addressEntry(alive(weak)->sender)); });
         message->property("Fields", [weak](const Arguments&) {
             Ref fields = FakeObject::make("Fields");
             fields->method("Item", [weak](const Arguments& f) {
                 auto m = alive(weak);
                 if (f.at(0).number() != transportHeaders || !m->headers)
                     throw Failure{notFound};
-                Ref field = FakeObject::make("Field");
-                const std::string value = *m->headers;
-                field->property("Value", [value](const Arguments&) { return Value(value); });
-                return Value(field.dispatch());
+                return Value(withTexts("Field", {{"Value", *m->headers}}));
             });
-            return Value(fields.dispatch());
+            return Value(fields);
         });
-        return Value(message.dispatch());
+        return Value(message);
     });
     return session;
 }

@@ -76,10 +76,9 @@ struct ControlData {
     bool enabled = true;
     bool visible = true;
     int style = 0;
-    bool facePasted = false;                            // PasteFace took the clipboard's bitmap
-    bool pictureSet = false;                            // set through Picture, where offered
     std::vector<std::shared_ptr<ControlData>> controls; // a popup's
-    // Every property set, in order: "Caption= &Corvalle", "Style=3", "PasteFace".
+    // Every property set, in order: "Caption= &Corvalle", "Style=3", and
+    // "PasteFace" when it took the clipboard's bitmap, "Picture" when set.
     std::vector<std::string> log;
     Ref object;
 };
@@ -89,7 +88,6 @@ struct BarData {
     std::string name;
     bool visible = false;
     int position = 0;
-    bool deleted = false;
     std::vector<Control> controls;
     Ref object;
 };
@@ -100,7 +98,6 @@ public:
     // office2000: Outlook 2000, its buttons without a Picture property;
     // otherwise today's Outlook.
     explicit FakeOutlook(bool office2000 = true);
-    ~FakeOutlook();
     FakeOutlook(const FakeOutlook&) = delete;
     FakeOutlook& operator=(const FakeOutlook&) = delete;
 
@@ -115,9 +112,6 @@ public:
     std::vector<std::vector<std::string>> addressLists;
     FolderData inbox{"Inbox", "store-1", {}, {}};
     FolderData deletedItems{"Deleted Items", "store-1", {}, {}};
-    FolderData sentItems{"Sent Items", "store-1", {}, {}};
-    // Items made by CreateItem, in no folder yet.
-    std::vector<Mail> created;
     std::vector<Bar> bars;
     std::vector<Mail> selection;
     bool selectionIsNothing = false;
@@ -136,18 +130,17 @@ public:
     // The first control with that caption, searched through popups too.
     Control control(const std::string& caption) const;
     int barsNamed(const std::string& name) const;
-    // What the host does when it ends: the temporary controls go.
-    void dropTemporaryControls();
 
     // The objects the add-in is handed and reaches.
-    IDispatch* application() const { return application_.dispatch(); }
+    IDispatch* application() const { return application_.get(); }
     FakeObject& applicationObject() const { return *application_.get(); }
     FakeObject& explorerObject() const { return *explorer_.get(); }
-    FakeObject* controlObject(const Control& control) const { return control->object.get(); }
 
     // Events as the client raises them; the sinks' results.
-    std::vector<HRESULT> newMail();
-    std::vector<HRESULT> selectionChange();
+    std::vector<HRESULT> newMail() { return application_->raise(published::applicationEvents, published::newMail); }
+    std::vector<HRESULT> selectionChange() {
+        return explorer_->raise(published::explorerEvents, published::selectionChange);
+    }
     std::vector<HRESULT> closeExplorer();
     // Click(Ctrl, CancelDefault) on the button with that caption.
     std::vector<HRESULT> click(const std::string& caption, VARIANT_BOOL* cancelDefault = nullptr);
@@ -159,13 +152,10 @@ private:
     Ref folderObject(FolderData& folder);
     // An address entry; today's answers GetExchangeUser for directory names.
     Ref addressEntry(const std::string& address);
-    Ref propertyAccessor(const std::weak_ptr<MailData>& mail);
     Ref mailObject(const Mail& mail);
     Ref controlsObject(std::vector<Control>& controls);
     Ref controlObjectFor(const Control& control);
     Ref barObject(const Bar& bar);
-    Ref makeCollection(std::function<int()> count, std::function<Value(int)> item);
-    void remove(const Mail& mail);
 
     bool office2000_;
     Ref application_;

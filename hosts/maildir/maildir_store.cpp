@@ -113,21 +113,6 @@ constexpr std::uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM |
 
 } // namespace
 
-void HeaderData::dropBodies() {
-    if (!bodies)
-        return;
-    cache->bodyBytes -= bodyBytes;
-    cache->bodiesByUse.erase(bodyUse);
-    bodies.reset();
-    bodyBytes = 0;
-}
-
-HeaderData::~HeaderData() {
-    if (!cache)
-        return;
-    dropBodies();
-}
-
 bool FileRecord::unread() const {
     if (inNew)
         return true;
@@ -338,12 +323,12 @@ void MaildirStore::readDirectories(FolderState& folder) {
         }
         ::closedir(dir);
     }
-    std::erase_if(folder.index, [thisScan](const auto& entry) {
+    std::erase_if(folder.index, [this, thisScan](const auto& entry) {
         if (entry.second->lastScan == thisScan)
             return false;
         entry.second->gone = true;
         if (entry.second->headers)
-            entry.second->headers->dropBodies();
+            dropBodies(entry.second->headers.get());
         return true;
     });
     ++folder.listingVersion;
@@ -469,20 +454,21 @@ int MaildirStore::open(FolderState& folder, FileRecord& record) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
-        const std::string path = pathOf(folder, record);
         // Not blocking: a FIFO put there must not stop the check.
         int fd = ::openat(dirFd, record.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 && errno == ELOOP)
-            fd = openLinked(path);
+            fd = openLinked(pathOf(folder, record));
         if (fd >= 0) {
             struct stat st{};
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
                 return fd;
             ::close(fd);
-            throw StoreFailure(path + " is not a regular file");
+            throw StoreFailure(pathOf(folder, record) + " is not a regular file");
         }
-        if (errno != ENOENT || attempt > 0)
-            throw systemFailure("cannot open " + path, errno);
+        if (errno != ENOENT || attempt > 0) {
+            const int error = errno;
+            throw systemFailure("cannot open " + pathOf(folder, record), error);
+        }
         rescan(folder); // renamed by another program: find it by its unique name
     }
 }
@@ -511,23 +497,27 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     } catch (const std::system_error& e) {
         throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
     }
-    HeaderBlock block = scanHeaderBlock(readBuffer_);
+    std::string_view raw;
+    HeaderBlock block = scanHeaderBlock(readBuffer_, raw);
     auto data = std::make_shared<HeaderData>();
-    data->cache = cache_;
     data->isMessage = block.isMessage;
     data->whole = block.whole;
     data->bodyOffset = block.bodyOffset;
+    data->shape = bodyShape(block.contentType, block.transferEncoding);
     data->from = std::move(block.from);
-    data->contentType = std::move(block.contentType);
-    data->transferEncoding = std::move(block.transferEncoding);
     data->subject = std::move(block.subject);
     // To is asked of the mail shown alone, and read again then.
     if (block.whole && !searches_.empty()) {
-        const std::string text = cleanUtf8(std::move(block.raw));
+        // Searched where it was read, unless it holds what is not UTF-8.
+        std::string cleaned;
+        if (!isCleanAscii(raw)) {
+            cleaned = cleanUtf8(std::string(raw));
+            raw = cleaned;
+        }
         for (std::size_t i = 0; i < searches_.size(); ++i)
-            if (searches_[i].second.foundIn(text))
-                data->found |= 1u << i;
-        data->searched = (1u << searches_.size()) - 1;
+            if (searches_[i].second.foundIn(raw))
+                data->found |= static_cast<std::uint8_t>(1u << i);
+        data->searched = static_cast<std::uint8_t>((1u << searches_.size()) - 1);
     }
     record.isMessage = data->isMessage;
     record.headers = data;
@@ -624,17 +614,28 @@ host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
     return *data->received;
 }
 
+void MaildirStore::dropBodies(const HeaderData* data) {
+    const auto cached = bodyIndex_.find(data);
+    if (cached == bodyIndex_.end())
+        return;
+    bodyBytes_ -= cached->second->bytes;
+    bodiesByUse_.erase(cached->second);
+    bodyIndex_.erase(cached);
+}
+
 std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
-    CacheUse& use = *cache_;
-    if (data->bodies) {
-        use.bodiesByUse.splice(use.bodiesByUse.end(), use.bodiesByUse, data->bodyUse);
-        return data->bodies;
+    if (const auto cached = bodyIndex_.find(data.get()); cached != bodyIndex_.end()) {
+        if (cached->second->owner.lock() == data) {
+            bodiesByUse_.splice(bodiesByUse_.end(), bodiesByUse_, cached->second);
+            return cached->second->bodies;
+        }
+        dropBodies(data.get()); // another mail's that had the same place
     }
     FileDescriptor fd(open(folder, record));
     const std::string path = pathOf(folder, record);
     auto parsed = std::make_shared<MessageBodies>();
-    const BodyShape shape = bodyShape(data->contentType, data->transferEncoding);
+    const BodyShape shape = data->shape;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0)
         throw systemFailure("cannot read " + path, errno);
@@ -654,12 +655,10 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
     // The record may have been dropped meanwhile (a rescan while opening).
     const std::size_t bytes = parsed->plain.size() + parsed->html.size();
     if (bytes <= bodyBudget / 4 && !record.gone && record.headers == data) {
-        data->bodies = parsed;
-        data->bodyBytes = bytes;
-        data->bodyUse = use.bodiesByUse.insert(use.bodiesByUse.end(), data.get());
-        use.bodyBytes += bytes;
-        while (use.bodyBytes > bodyBudget)
-            use.bodiesByUse.front()->dropBodies();
+        bodyIndex_[data.get()] = bodiesByUse_.insert(bodiesByUse_.end(), CachedBodies{data.get(), data, parsed, bytes});
+        bodyBytes_ += bytes;
+        while (bodyBytes_ > bodyBudget)
+            dropBodies(bodiesByUse_.front().key);
     }
     return parsed;
 }
@@ -667,7 +666,7 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {
     auto forget = [&] {
         if (record.headers) // not asked for again
-            record.headers->dropBodies();
+            dropBodies(record.headers.get());
         auto it = folder.index.find(record.unique);
         if (it != folder.index.end() && it->second.get() == &record)
             folder.index.erase(it);

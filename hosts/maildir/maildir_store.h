@@ -44,31 +44,23 @@ public:
     using host::HostError::HostError;
 };
 
-struct HeaderData;
-
-// What the cached header blocks and bodies hold, shared by the store and
-// the header data (which may outlive the store).
-struct CacheUse {
-    std::size_t bodyBytes = 0;
-    std::list<HeaderData*> bodiesByUse; // least recently used first
-};
-
-// Header-level facts of one file's content, read once.
+// Header-level facts of one file's content, read once: what the later
+// steps of a check ask of every mail, and little more.
 struct HeaderData {
-    HeaderData() = default;
-    HeaderData(const HeaderData&) = delete; // the cache counts each once
-    HeaderData& operator=(const HeaderData&) = delete;
-
     bool isMessage = false;
-    std::optional<host::Date> received; // the mtime, asked for rarely
-    std::size_t bodyOffset = std::string::npos;
     // False when the header block was longer than headerBlockLimit: the
     // mail cannot be searched whole.
     bool whole = true;
+    BodyShape shape = BodyShape::NeedsParse; // from Content-Type and -Transfer-Encoding
+    bool senderParsed = false;
+    bool subjectDecoded = false;
+    bool toDecoded = false;
     // The header block is not kept (it is read again when asked): what the
     // purge looks for in it is searched as it is read, one bit a text.
-    std::uint32_t searched = 0;
-    std::uint32_t found = 0;
+    std::uint8_t searched = 0;
+    std::uint8_t found = 0;
+    std::size_t bodyOffset = std::string::npos;
+    std::optional<host::Date> received; // the mtime, asked for rarely
     // The fields as read; from, subject and to are each replaced by what
     // they say when first asked (the flags tell), so a mail keeps one text
     // a field: from by the sender's addr-spec (nothing when it names none),
@@ -77,21 +69,6 @@ struct HeaderData {
     std::optional<std::string> from;
     std::optional<std::string> subject;
     std::optional<std::string> to;
-    std::optional<std::string> contentType;
-    std::optional<std::string> transferEncoding;
-    bool senderParsed = false;
-    bool subjectDecoded = false;
-    bool toDecoded = false;
-
-    // The decoded text bodies, kept for the run while the cache's budget
-    // allows: a purge asks for the same bodies again.
-    std::shared_ptr<const MessageBodies> bodies;
-    std::size_t bodyBytes = 0;
-    std::list<HeaderData*>::iterator bodyUse;
-
-    std::shared_ptr<CacheUse> cache; // what the bodies are counted in
-    void dropBodies();
-    ~HeaderData();
 };
 
 // One message file, known by its unique name within its folder. Snapshots
@@ -242,7 +219,19 @@ private:
     std::map<std::string, std::shared_ptr<FolderState>> folders_;
     int events_ = -1; // inotify; -1 when changes cannot be watched
     std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
-    std::shared_ptr<CacheUse> cache_ = std::make_shared<CacheUse>();
+    // The decoded text bodies of the most recently used mails, within
+    // bodyBudget: a purge asks for the same bodies again. An entry whose
+    // header data has gone (another file took the name) is stale.
+    struct CachedBodies {
+        const HeaderData* key;
+        std::weak_ptr<const HeaderData> owner;
+        std::shared_ptr<const MessageBodies> bodies;
+        std::size_t bytes = 0;
+    };
+    std::list<CachedBodies> bodiesByUse_; // least recently used first
+    std::unordered_map<const HeaderData*, std::list<CachedBodies>::iterator> bodyIndex_;
+    std::size_t bodyBytes_ = 0;
+    void dropBodies(const HeaderData* data);
     std::string readBuffer_; // reused: most files are read only for their headers
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;

@@ -475,16 +475,25 @@ std::string PosixPlatform::generalDate(std::chrono::system_clock::time_point whe
     // The date format of the environment's locale (LC_ALL, LC_TIME, LANG),
     // as the desktop's other programs show dates; one that is not installed
     // leaves the C locale's, as it does for them.
-    locale_t locale = newlocale(LC_TIME_MASK, "", nullptr);
-    if (!locale)
-        locale = newlocale(LC_TIME_MASK, "C", nullptr);
-    if (!locale)
-        fail("cannot open the locale for", "dates");
+    std::string key;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG", "LOCPATH"}) {
+        const char* value = std::getenv(variable);
+        key.append(value ? value : "").push_back('\0');
+    }
+    if (!timeLocale_ || key != timeLocaleKey_) {
+        timeLocale_.reset();
+        locale_t locale = newlocale(LC_TIME_MASK, "", nullptr);
+        if (!locale)
+            locale = newlocale(LC_TIME_MASK, "C", nullptr);
+        if (!locale)
+            fail("cannot open the locale for", "dates");
+        timeLocale_ = std::shared_ptr<void>(locale, [](void* opened) { freelocale(static_cast<locale_t>(opened)); });
+        timeLocaleKey_ = std::move(key);
+    }
     // Wide characters, so that the result is the same whatever the
     // locale's character set.
     wchar_t wide[256];
-    const std::size_t length = wcsftime_l(wide, std::size(wide), L"%x %X", &local, locale);
-    freelocale(locale);
+    const std::size_t length = wcsftime_l(wide, std::size(wide), L"%x %X", &local, static_cast<locale_t>(timeLocale_.get()));
     std::string text;
     for (std::size_t i = 0; i < length; ++i)
         appendUtf8(text, static_cast<char32_t>(wide[i]));

@@ -6,6 +6,7 @@
 #include "addin/host/platform.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -69,6 +70,11 @@ private:
 
     std::optional<std::string> configDir_;
     std::optional<std::string> dataDir_;
+    // The locale of dates, kept while the environment names the same one:
+    // opening it costs more than formatting a date, and a review list
+    // formats thousands.
+    std::shared_ptr<void> timeLocale_;
+    std::string timeLocaleKey_;
 };
 
 } // namespace skerrow::posix

@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <climits>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -76,7 +77,10 @@ struct HeaderData {
 // scan is seen by every item that holds it.
 struct FileRecord {
     std::string unique;
-    std::string name; // the file's name in new/ or cur/
+    // The file's name in new/ or cur/ is the unique name (less the "cur/"
+    // of a twin) followed by this: ":2," and the flags, or nothing. Kept
+    // apart, it mostly needs no memory of its own.
+    std::string info;
     bool inNew = false;
     ino_t inode = 0;
     std::uint64_t seconds = 0; // the unique name's leading digits
@@ -84,8 +88,13 @@ struct FileRecord {
     bool gone = false; // no longer in its folder
     std::shared_ptr<HeaderData> headers;
     bool isMessage = false; // headers->isMessage, one memory load nearer
+    std::uint32_t prefetchSlot = UINT32_MAX; // its place in the header read-ahead, if any
 
     bool unread() const;
+    std::string name() const;
+    bool hasName(std::string_view name) const;
+    // name starts with the unique name, as every name of this file does.
+    void setName(std::string_view name);
 };
 
 // Looks names up without making a string of each directory entry.
@@ -93,6 +102,8 @@ struct NameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 };
+
+class HeaderPrefetch;
 
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
@@ -233,6 +244,14 @@ private:
     std::size_t bodyBytes_ = 0;
     void dropBodies(const HeaderData* data);
     std::string readBuffer_; // reused: most files are read only for their headers
+    // Header blocks of the folder last read, read ahead on a second thread.
+    std::unique_ptr<HeaderPrefetch> prefetch_;
+    void startPrefetch(FolderState& folder);
+    std::shared_ptr<HeaderData> prefetched(FolderState& folder, FileRecord& record);
+    void forgetHeaders(FileRecord& record) {
+        record.headers.reset();
+        record.prefetchSlot = UINT32_MAX;
+    }
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
 };

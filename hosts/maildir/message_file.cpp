@@ -349,6 +349,18 @@ std::optional<BodyShape> plainShape(std::string_view field) {
 
 } // namespace
 
+std::optional<BodyShape> plainBodyShape(const std::optional<std::string>& contentType,
+                                        const std::optional<std::string>& transferEncoding) {
+    if (transferEncoding) {
+        const std::string encoding = trimmed(*transferEncoding);
+        if (g_ascii_strcasecmp(encoding.c_str(), "7bit") != 0 && g_ascii_strcasecmp(encoding.c_str(), "8bit") != 0)
+            return std::nullopt;
+    }
+    if (!contentType)
+        return BodyShape::PlainText;
+    return plainShape(*contentType);
+}
+
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding) {
     if (transferEncoding) {
         switch (g_mime_content_encoding_from_string(trimmed(*transferEncoding).c_str())) {

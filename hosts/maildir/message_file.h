@@ -73,6 +73,10 @@ struct MessageBodies {
 // stand; anything else needs the MIME parse.
 enum class BodyShape { PlainText, HtmlText, NeedsParse };
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding);
+// The same for the commonest fields, without GMime (so from any thread);
+// nothing when only GMime can tell.
+std::optional<BodyShape> plainBodyShape(const std::optional<std::string>& contentType,
+                                        const std::optional<std::string>& transferEncoding);
 
 // Reads the whole file open on fd (which it closes) and parses it. Throws
 // std::runtime_error when GMime finds no message in it or cannot read all of

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <cerrno>
 #include <climits>
@@ -212,8 +214,17 @@ public:
         int state = open;
         if (job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
             return nullptr; // ours now: the thread will pass it over
-        while (job.state.load(std::memory_order_acquire) != done)
-            std::this_thread::yield();
+        // The thread is at it: a header block takes it microseconds, so
+        // spin a little before sleeping (a yield would hand a loaded
+        // machine's processor to another program).
+        for (int spin = 0; spin < 4096 && state != done; ++spin)
+            state = job.state.load(std::memory_order_acquire);
+        if (state != done) {
+            std::unique_lock lock(mutex_);
+            waiting_ = true; // before the look below: the thread sees one or the other
+            wakeUp_.wait(lock, [&] { return job.state.load() == done; });
+            waiting_ = false;
+        }
         if (job.data)
             job.data->shape = job.shape ? *job.shape : shapeOf(job);
         return std::move(job.data);
@@ -236,7 +247,11 @@ private:
             } catch (...) {
                 job.data.reset(); // read again by the first thread, which reports why
             }
-            job.state.store(done, std::memory_order_release);
+            job.state.store(done);
+            if (waiting_) {
+                std::lock_guard lock(mutex_);
+                wakeUp_.notify_one();
+            }
         }
     }
 
@@ -267,6 +282,9 @@ private:
     int dirNew_;
     int dirCur_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> waiting_{false}; // the first thread sleeps until a job is done
+    std::mutex mutex_;
+    std::condition_variable wakeUp_;
     std::thread thread_;
 };
 

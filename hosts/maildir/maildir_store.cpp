@@ -158,10 +158,11 @@ std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches&
 // Reads the header blocks of a folder's files on a second thread, in the
 // order of the listing, while the walks that want them run on the first:
 // on a warm page cache a header block costs the system calls that open and
-// read it, which two processors share. The thread touches none of the
-// store's state: it has its own copies of the names, of the directories'
-// descriptors and of the searched texts. The first thread takes what it
-// has read, or claims a file it has not yet reached and reads it itself.
+// read it, which two processors share. Of the store's state the thread
+// reads only the records' unique names, which never change: it has its own
+// copies of the rest of the names, of the directories' descriptors and of
+// the searched texts. The first thread takes what it has read, or claims a
+// file it has not yet reached and reads it itself.
 class HeaderPrefetch {
 public:
     struct Job {

@@ -8,7 +8,8 @@
 // file through renames by its unique name, and is dropped when the inode
 // seen in the directory changes or when a writer closes the file (seen on
 // local file systems only). A cache hit costs no system call, and reading
-// a header block costs an openat, a read or two and a close.
+// a header block costs an openat, a read or two and a close; the blocks of
+// a folder just listed are read ahead on a second thread.
 //
 // On a local file system the store watches new/ and cur/ of every folder
 // it has listed (inotify). A walk reads the directories again only when an

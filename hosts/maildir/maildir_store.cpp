@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <cerrno>
 #include <climits>
@@ -161,8 +159,9 @@ std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches&
 // read it, which two processors share. Of the store's state the thread
 // reads only the records' unique names, which never change: it has its own
 // copies of the rest of the names, of the directories' descriptors and of
-// the searched texts. The first thread takes what it has read, or claims a
-// file it has not yet reached and reads it itself.
+// the searched texts. The first thread takes what it has read, or reads a
+// file itself: one the thread has not reached (claiming it), or one it is
+// slow to finish.
 class HeaderPrefetch {
 public:
     struct Job {
@@ -200,9 +199,9 @@ public:
     const FolderState* folder() const { return folder_; }
     std::size_t searchCount() const { return searches_.size(); }
 
-    // The header data read for the record, waiting for it when the thread
-    // is at it; nothing when the caller is to read it (not reached yet,
-    // renamed since, not readable there).
+    // The header data read for the record, waiting a moment when the
+    // thread is at it; nothing when the caller is to read it (not reached
+    // yet, renamed since, not readable there, not read in that moment).
     std::shared_ptr<HeaderData> take(const FileRecord& record, std::uint32_t slot, BodyShape (*shapeOf)(const Job&)) {
         if (slot >= count_)
             return nullptr;
@@ -215,17 +214,13 @@ public:
         int state = open;
         if (job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
             return nullptr; // ours now: the thread will pass it over
-        // The thread is at it: a header block takes it microseconds, so
-        // spin a little before sleeping (a yield would hand a loaded
-        // machine's processor to another program).
-        for (int spin = 0; spin < 4096 && state != done; ++spin)
+        // The thread is at it: a header block takes it microseconds. Should
+        // it have lost its processor meanwhile (on a loaded machine), the
+        // caller reads the file again rather than wait for it.
+        for (int spin = 0; spin < 16384 && state != done; ++spin)
             state = job.state.load(std::memory_order_acquire);
-        if (state != done) {
-            std::unique_lock lock(mutex_);
-            waiting_ = true; // before the look below: the thread sees one or the other
-            wakeUp_.wait(lock, [&] { return job.state.load() == done; });
-            waiting_ = false;
-        }
+        if (state != done)
+            return nullptr;
         if (job.data)
             job.data->shape = job.shape ? *job.shape : shapeOf(job);
         return std::move(job.data);
@@ -248,11 +243,7 @@ private:
             } catch (...) {
                 job.data.reset(); // read again by the first thread, which reports why
             }
-            job.state.store(done);
-            if (waiting_) {
-                std::lock_guard lock(mutex_);
-                wakeUp_.notify_one();
-            }
+            job.state.store(done, std::memory_order_release);
         }
     }
 
@@ -283,9 +274,6 @@ private:
     int dirNew_;
     int dirCur_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> waiting_{false}; // the first thread sleeps until a job is done
-    std::mutex mutex_;
-    std::condition_variable wakeUp_;
     std::thread thread_;
 };
 

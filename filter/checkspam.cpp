@@ -11,7 +11,7 @@
 #include "addin/forms.h"
 #include "addin/lifecycle.h"
 
-#include <unordered_set>
+#include <algorithm>
 #include <utility>
 
 namespace skerrow {
@@ -87,10 +87,13 @@ namespace {
 // The purge; kept, when given, gets the mails judged and kept.
 void purge(Varient& v, const std::shared_ptr<host::Application>& application,
            std::vector<std::shared_ptr<host::MailItem>>* kept) {
-    std::unordered_set<const host::MailItem*> keptBefore;
     const auto judged = std::exchange(v.keptByLastPurge, {}); // holds them, so no address is reused
+    // Sorted addresses: a set would take several times the memory per mail.
+    std::vector<const host::MailItem*> keptBefore;
+    keptBefore.reserve(judged.size());
     for (const auto& mail : judged)
-        keptBefore.insert(mail.get());
+        keptBefore.push_back(mail.get());
+    std::sort(keptBefore.begin(), keptBefore.end());
     v.deletedThisPass = 0;
     // Only SMTP addresses can occur in a mail; with none known, the rule
     // deletes nothing.
@@ -104,7 +107,7 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
     std::vector<std::shared_ptr<host::MailItem>> deleted; // held: their addresses stay theirs
     const auto inbox = defaultFolder(application, host::olFolderInbox);
     forEachMail(inbox, [&](const std::shared_ptr<host::MailItem>& mail) {
-        if (!keptBefore.empty() && keptBefore.contains(mail.get())) {
+        if (!keptBefore.empty() && std::binary_search(keptBefore.begin(), keptBefore.end(), mail.get())) {
             if (kept)
                 kept->push_back(mail);
             return;

@@ -32,9 +32,10 @@ private:
 // A field's start, as much as GMime is given: a giant field (a header line of
 // a hundred megabytes) would take it minutes and gigabytes, and what is
 // shown or the first sender mailbox stands at its start.
-std::string forParser(const std::string& field) {
+template <class Interpret>
+auto forParser(const std::string& field, Interpret interpret) {
     constexpr std::size_t parsedFieldLimit = 64 * 1024;
-    return field.size() <= parsedFieldLimit ? field : field.substr(0, parsedFieldLimit);
+    return field.size() <= parsedFieldLimit ? interpret(field) : interpret(field.substr(0, parsedFieldLimit));
 }
 
 std::string displayName(const std::string& dirName) {
@@ -246,7 +247,7 @@ std::shared_ptr<host::Folder> MaildirMailItem::Parent() {
 std::string MaildirMailItem::Subject() {
     auto data = headers();
     if (!data->subjectDecoded) {
-        data->subject = data->subject ? decodeSubject(forParser(*data->subject)) : std::string();
+        data->subject = data->subject ? forParser(*data->subject, decodeSubject) : std::string();
         data->subjectDecoded = true;
     }
     return *data->subject;
@@ -256,7 +257,7 @@ std::string MaildirMailItem::To() {
     auto data = headers();
     if (!data->toDecoded) {
         const auto field = log().noted(HostFailure::Kind::Read, [&] { return store().toField(state(), *record_); });
-        data->to = field ? displayAddresses(forParser(*field)) : std::string();
+        data->to = field ? forParser(*field, displayAddresses) : std::string();
         data->toDecoded = true;
     }
     return *data->to;
@@ -323,7 +324,7 @@ public:
     std::shared_ptr<host::AddressEntry> Sender() override {
         auto data = log_->noted(HostFailure::Kind::Read, [&] { return store_->headers(*folder_, *record_); });
         if (!data->senderParsed) {
-            data->from = data->from ? senderAddress(forParser(*data->from)) : std::nullopt;
+            data->from = data->from ? forParser(*data->from, senderAddress) : std::nullopt;
             data->senderParsed = true;
         }
         if (!data->from)

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -111,28 +113,243 @@ bool onNetworkFileSystem(const std::string& path) {
 constexpr std::uint32_t watchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
                                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
+// A twin's unique name is "cur/" and its file's unique part: no file
+// name holds a "/".
+std::string_view uniquePart(const FileRecord& record) {
+    std::string_view unique = record.unique;
+    if (unique.starts_with("cur/"))
+        unique.remove_prefix(4);
+    return unique;
+}
+
+using Searches = std::vector<std::pair<std::string, CaseInsensitiveSearch>>;
+
+// What the header block at the start of bytes says, as the store keeps it;
+// the shape is left to the caller, with the fields it is made from in block.
+std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches& searches, HeaderBlock& block) {
+    std::string_view raw;
+    block = scanHeaderBlock(bytes, raw);
+    auto data = std::make_shared<HeaderData>();
+    data->isMessage = block.isMessage;
+    data->whole = block.whole;
+    data->bodyOffset = block.bodyOffset;
+    data->from = std::move(block.from);
+    data->subject = std::move(block.subject);
+    // To is asked of the mail shown alone, and read again then.
+    if (block.whole && !searches.empty()) {
+        // Searched where it was read, unless it holds what is not UTF-8.
+        std::string cleaned;
+        if (!isCleanAscii(raw)) {
+            cleaned = cleanUtf8(std::string(raw));
+            raw = cleaned;
+        }
+        for (std::size_t i = 0; i < searches.size(); ++i)
+            if (searches[i].second.foundIn(raw))
+                data->found |= static_cast<std::uint8_t>(1u << i);
+        data->searched = static_cast<std::uint8_t>((1u << searches.size()) - 1);
+    }
+    return data;
+}
+
 } // namespace
 
-void HeaderData::dropBodies() {
-    if (!bodies)
-        return;
-    cache->bodyBytes -= bodyBytes;
-    cache->bodiesByUse.erase(bodyUse);
-    bodies.reset();
-    bodyBytes = 0;
+// Reads the header blocks of a folder's files on a second thread, in the
+// order of the listing, while the walks that want them run on the first:
+// on a warm page cache a header block costs the system calls that open and
+// read it, which two processors share. Of the store's state the thread
+// reads only the records' unique names, which never change: it has its own
+// copies of the rest of the names, of the directories' descriptors and of
+// the searched texts. The first thread takes what it has read, or reads a
+// file itself: one the thread has not reached (claiming it), or one it is
+// slow to finish.
+class HeaderPrefetch {
+public:
+    struct Job {
+        // Kept alive here: its unique name, which never changes, is read
+        // on the thread; nothing else of it is.
+        std::shared_ptr<const FileRecord> record;
+        std::string info; // the rest of its name then
+        bool inNew = false;
+        std::atomic<int> state{open};
+        // Set by whoever claimed the job, before it is done.
+        std::shared_ptr<HeaderData> data; // nothing when it could not be read
+        std::optional<BodyShape> shape;
+        // The fields of a shape only GMime can tell.
+        std::unique_ptr<std::pair<std::optional<std::string>, std::optional<std::string>>> mimeFields;
+    };
+    static constexpr int open = 0, claimed = 1, done = 2;
+
+    HeaderPrefetch(const FolderState& folder, std::unique_ptr<Job[]> jobs, std::size_t count, Searches searches)
+        : folder_(&folder), jobs_(std::move(jobs)), count_(count), searches_(std::move(searches)),
+          dirNew_(::fcntl(folder.dirNew, F_DUPFD_CLOEXEC, 0)), dirCur_(::fcntl(folder.dirCur, F_DUPFD_CLOEXEC, 0)) {
+        if (dirNew_ >= 0 && dirCur_ >= 0)
+            thread_ = std::thread([this] { run(); });
+    }
+    ~HeaderPrefetch() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        for (int fd : {dirNew_, dirCur_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    HeaderPrefetch(const HeaderPrefetch&) = delete;
+    HeaderPrefetch& operator=(const HeaderPrefetch&) = delete;
+
+    const FolderState* folder() const { return folder_; }
+    std::size_t searchCount() const { return searches_.size(); }
+
+    // The header data read for the record, waiting a moment when the
+    // thread is at it; nothing when the caller is to read it (not reached
+    // yet, renamed since, not readable there, not read in that moment).
+    std::shared_ptr<HeaderData> take(const FileRecord& record, std::uint32_t slot, BodyShape (*shapeOf)(const Job&)) {
+        if (slot >= count_)
+            return nullptr;
+        Job& job = jobs_[slot];
+        if (job.record.get() != &record)
+            return nullptr;
+        ++settled_;
+        if (job.inNew != record.inNew || job.info != record.info)
+            return nullptr; // renamed since
+        int state = open;
+        if (job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
+            return nullptr; // ours now: the thread will pass it over
+        // The thread is at it: a header block takes it microseconds. Should
+        // it have lost its processor meanwhile (on a loaded machine), the
+        // caller reads the file again rather than wait for it.
+        for (int spin = 0; spin < 16384 && state != done; ++spin)
+            state = job.state.load(std::memory_order_acquire);
+        if (state != done)
+            return nullptr;
+        if (job.data)
+            job.data->shape = job.shape ? *job.shape : shapeOf(job);
+        return std::move(job.data);
+    }
+    // Whether every job has been asked for.
+    bool spent() const { return settled_ == count_; }
+
+private:
+    void run() {
+        std::string buffer;
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (stop_)
+                return;
+            Job& job = jobs_[i];
+            int state = open;
+            if (!job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
+                continue;
+            try {
+                read(job, buffer);
+            } catch (...) {
+                job.data.reset(); // read again by the first thread, which reports why
+            }
+            job.state.store(done, std::memory_order_release);
+        }
+    }
+
+    void read(Job& job, std::string& buffer) {
+        // As MaildirStore::open: no link followed, no FIFO waited for.
+        std::string name(uniquePart(*job.record));
+        name += job.info;
+        FileDescriptor fd(::openat(job.inNew ? dirNew_ : dirCur_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st{};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            return;
+        readHeaderBytes(fd.get(), buffer);
+        HeaderBlock block;
+        job.data = headerDataOf(buffer, searches_, block);
+        job.shape = plainBodyShape(block.contentType, block.transferEncoding);
+        if (!job.shape)
+            job.mimeFields = std::make_unique<std::pair<std::optional<std::string>, std::optional<std::string>>>(
+                std::move(block.contentType), std::move(block.transferEncoding));
+        if (buffer.capacity() > 4 * headerBlockChunk)
+            std::string().swap(buffer);
+    }
+
+    const FolderState* folder_;
+    std::unique_ptr<Job[]> jobs_;
+    std::size_t count_;
+    std::size_t settled_ = 0; // asked for by the first thread
+    const Searches searches_;
+    int dirNew_;
+    int dirCur_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+namespace {
+
+BodyShape shapeByMime(const HeaderPrefetch::Job& job) {
+    return bodyShape(job.mimeFields->first, job.mimeFields->second);
 }
 
-HeaderData::~HeaderData() {
-    if (!cache)
+} // namespace
+
+void MaildirStore::startPrefetch(FolderState& folder) {
+    // A thread for one file would not start before the walk reads it.
+    constexpr std::size_t fewestPrefetched = 2;
+    prefetch_.reset();
+    std::size_t count = 0;
+    for (const auto& record : folder.listing)
+        count += !record->headers && !record->gone;
+    if (count < fewestPrefetched)
         return;
-    dropBodies();
+    std::unique_ptr<HeaderPrefetch::Job[]> jobs(new HeaderPrefetch::Job[count]);
+    std::uint32_t slot = 0;
+    for (const auto& record : folder.listing) {
+        if (record->headers || record->gone)
+            continue;
+        record->prefetchSlot = slot;
+        HeaderPrefetch::Job& job = jobs[slot++];
+        job.record = record;
+        job.info = record->info;
+        job.inNew = record->inNew;
+    }
+    prefetch_ = std::make_unique<HeaderPrefetch>(folder, std::move(jobs), count, searches_);
 }
+
+std::shared_ptr<HeaderData> MaildirStore::prefetched(FolderState& folder, FileRecord& record) {
+    const std::uint32_t slot = std::exchange(record.prefetchSlot, UINT32_MAX);
+    if (slot == UINT32_MAX || !prefetch_ || prefetch_->folder() != &folder)
+        return nullptr;
+    if (prefetch_->searchCount() != searches_.size()) {
+        prefetch_.reset(); // a text asked for since is to be searched in every block read from now on
+        return nullptr;
+    }
+    auto data = prefetch_->take(record, slot, shapeByMime);
+    if (prefetch_->spent())
+        prefetch_.reset(); // its memory is wanted more elsewhere
+    if (!data)
+        return nullptr;
+    record.isMessage = data->isMessage;
+    record.headers = data;
+    return data;
+}
+
+namespace {
+
+} // namespace
 
 bool FileRecord::unread() const {
     if (inNew)
         return true;
-    const auto info = name.find(infoSeparator);
-    return info == std::string::npos || name.find('S', info + 3) == std::string::npos;
+    const auto flags = info.find(infoSeparator);
+    return flags == std::string::npos || info.find('S', flags + 3) == std::string::npos;
+}
+
+std::string FileRecord::name() const {
+    std::string name(uniquePart(*this));
+    name += info;
+    return name;
+}
+
+bool FileRecord::hasName(std::string_view name) const {
+    const std::string_view unique = uniquePart(*this);
+    return name.size() == unique.size() + info.size() && name.starts_with(unique) && name.ends_with(info);
+}
+
+void FileRecord::setName(std::string_view name) {
+    info = name.substr(std::min(name.size(), uniquePart(*this).size()));
 }
 
 MaildirStore::MaildirStore(const std::string& root) {
@@ -159,6 +376,7 @@ MaildirStore::MaildirStore(const std::string& root) {
 }
 
 MaildirStore::~MaildirStore() {
+    prefetch_.reset();
     closeAll();
 }
 
@@ -329,21 +547,21 @@ void MaildirStore::readDirectories(FolderState& folder) {
                 records.push_back(known->second);
             }
             if (record.inode != entry->d_ino) { // another file under that name now
-                record.headers.reset();
+                forgetHeaders(record);
                 record.inode = entry->d_ino;
             }
-            if (record.name != name)
-                record.name = name;
+            if (!record.hasName(name))
+                record.setName(name);
             record.inNew = inNew;
         }
         ::closedir(dir);
     }
-    std::erase_if(folder.index, [thisScan](const auto& entry) {
+    std::erase_if(folder.index, [this, thisScan](const auto& entry) {
         if (entry.second->lastScan == thisScan)
             return false;
         entry.second->gone = true;
         if (entry.second->headers)
-            entry.second->headers->dropBodies();
+            dropBodies(entry.second->headers.get());
         return true;
     });
     ++folder.listingVersion;
@@ -400,15 +618,15 @@ void MaildirStore::takeEvents() {
                 continue;
             const auto known = folder->index.find(name.substr(0, name.find(infoSeparator)));
             const bool listed =
-                known != folder->index.end() && known->second->name == name && known->second->inNew == inNew;
+                known != folder->index.end() && known->second->hasName(name) && known->second->inNew == inNew;
             if (event->mask & IN_CLOSE_WRITE) {
                 if (listed) // written after all: what was read may be partial
-                    known->second->headers.reset();
+                    forgetHeaders(*known->second);
                 continue;
             }
             const bool arrived = event->mask & (IN_CREATE | IN_MOVED_TO);
             if (arrived && listed) // another file put in its place
-                known->second->headers.reset();
+                forgetHeaders(*known->second);
             if (arrived || listed)
                 folder->listingValid = false;
         }
@@ -425,8 +643,11 @@ const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& 
     takeEvents();
     if (!folder.listingValid) {
         watch(folder); // first, so that no change slips in unseen
+        if (prefetch_ && prefetch_->folder() == &folder)
+            prefetch_.reset(); // its names and descriptors are of the last reading
         readDirectories(folder);
         folder.listingValid = folder.watchNew >= 0 && folder.watchCur >= 0;
+        startPrefetch(folder);
     } else if (folder.listingHasGone) {
         std::erase_if(folder.listing, [](const auto& record) { return record->gone; });
         ++folder.listingVersion;
@@ -461,7 +682,7 @@ std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStor
 }
 
 std::string MaildirStore::pathOf(const FolderState& folder, const FileRecord& record) const {
-    return folder.path + (record.inNew ? "/new/" : "/cur/") + record.name;
+    return folder.path + (record.inNew ? "/new/" : "/cur/") + record.name();
 }
 
 int MaildirStore::open(FolderState& folder, FileRecord& record) {
@@ -469,20 +690,21 @@ int MaildirStore::open(FolderState& folder, FileRecord& record) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
-        const std::string path = pathOf(folder, record);
         // Not blocking: a FIFO put there must not stop the check.
-        int fd = ::openat(dirFd, record.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = ::openat(dirFd, record.name().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 && errno == ELOOP)
-            fd = openLinked(path);
+            fd = openLinked(pathOf(folder, record));
         if (fd >= 0) {
             struct stat st{};
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
                 return fd;
             ::close(fd);
-            throw StoreFailure(path + " is not a regular file");
+            throw StoreFailure(pathOf(folder, record) + " is not a regular file");
         }
-        if (errno != ENOENT || attempt > 0)
-            throw systemFailure("cannot open " + path, errno);
+        if (errno != ENOENT || attempt > 0) {
+            const int error = errno;
+            throw systemFailure("cannot open " + pathOf(folder, record), error);
+        }
         rescan(folder); // renamed by another program: find it by its unique name
     }
 }
@@ -505,30 +727,17 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
         throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
     if (record.headers)
         return record.headers;
+    if (auto data = prefetched(folder, record))
+        return data;
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
     } catch (const std::system_error& e) {
         throw systemFailure("cannot read " + pathOf(folder, record), e.code().value());
     }
-    HeaderBlock block = scanHeaderBlock(readBuffer_);
-    auto data = std::make_shared<HeaderData>();
-    data->cache = cache_;
-    data->isMessage = block.isMessage;
-    data->whole = block.whole;
-    data->bodyOffset = block.bodyOffset;
-    data->from = std::move(block.from);
-    data->contentType = std::move(block.contentType);
-    data->transferEncoding = std::move(block.transferEncoding);
-    data->subject = std::move(block.subject);
-    // To is asked of the mail shown alone, and read again then.
-    if (block.whole && !searches_.empty()) {
-        const std::string text = cleanUtf8(std::move(block.raw));
-        for (std::size_t i = 0; i < searches_.size(); ++i)
-            if (searches_[i].second.foundIn(text))
-                data->found |= 1u << i;
-        data->searched = (1u << searches_.size()) - 1;
-    }
+    HeaderBlock block;
+    auto data = headerDataOf(readBuffer_, searches_, block);
+    data->shape = bodyShape(block.contentType, block.transferEncoding);
     record.isMessage = data->isMessage;
     record.headers = data;
     if (readBuffer_.capacity() > 4 * headerBlockChunk) // a rare giant: give its memory back
@@ -606,7 +815,7 @@ struct stat MaildirStore::status(FolderState& folder, FileRecord& record) {
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
         struct stat st{};
-        if (::fstatat(dirFd, record.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             return st;
         if (errno != ENOENT || attempt > 0)
             throw systemFailure("cannot read " + pathOf(folder, record), errno);
@@ -624,17 +833,28 @@ host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
     return *data->received;
 }
 
+void MaildirStore::dropBodies(const HeaderData* data) {
+    const auto cached = bodyIndex_.find(data);
+    if (cached == bodyIndex_.end())
+        return;
+    bodyBytes_ -= cached->second->bytes;
+    bodiesByUse_.erase(cached->second);
+    bodyIndex_.erase(cached);
+}
+
 std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
-    CacheUse& use = *cache_;
-    if (data->bodies) {
-        use.bodiesByUse.splice(use.bodiesByUse.end(), use.bodiesByUse, data->bodyUse);
-        return data->bodies;
+    if (const auto cached = bodyIndex_.find(data.get()); cached != bodyIndex_.end()) {
+        if (cached->second->owner.lock() == data) {
+            bodiesByUse_.splice(bodiesByUse_.end(), bodiesByUse_, cached->second);
+            return cached->second->bodies;
+        }
+        dropBodies(data.get()); // another mail's that had the same place
     }
     FileDescriptor fd(open(folder, record));
     const std::string path = pathOf(folder, record);
     auto parsed = std::make_shared<MessageBodies>();
-    const BodyShape shape = bodyShape(data->contentType, data->transferEncoding);
+    const BodyShape shape = data->shape;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0)
         throw systemFailure("cannot read " + path, errno);
@@ -654,12 +874,10 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
     // The record may have been dropped meanwhile (a rescan while opening).
     const std::size_t bytes = parsed->plain.size() + parsed->html.size();
     if (bytes <= bodyBudget / 4 && !record.gone && record.headers == data) {
-        data->bodies = parsed;
-        data->bodyBytes = bytes;
-        data->bodyUse = use.bodiesByUse.insert(use.bodiesByUse.end(), data.get());
-        use.bodyBytes += bytes;
-        while (use.bodyBytes > bodyBudget)
-            use.bodiesByUse.front()->dropBodies();
+        bodyIndex_[data.get()] = bodiesByUse_.insert(bodiesByUse_.end(), CachedBodies{data.get(), data, parsed, bytes});
+        bodyBytes_ += bytes;
+        while (bodyBytes_ > bodyBudget)
+            dropBodies(bodiesByUse_.front().key);
     }
     return parsed;
 }
@@ -672,7 +890,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
         takeEvents();
     auto forget = [&] {
         if (record.headers) // not asked for again
-            record.headers->dropBodies();
+            dropBodies(record.headers.get());
         auto it = folder.index.find(record.unique);
         if (it != folder.index.end() && it->second.get() == &record)
             folder.index.erase(it);
@@ -684,7 +902,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
             if (record.gone)
                 throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
             const std::string path = pathOf(folder, record);
-            if (::unlinkat(record.inNew ? folder.dirNew : folder.dirCur, record.name.c_str(), 0) == 0) {
+            if (::unlinkat(record.inNew ? folder.dirNew : folder.dirCur, record.name().c_str(), 0) == 0) {
                 forget();
                 return;
             }
@@ -699,21 +917,22 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         // Moving to cur/ is what marks a message as seen by a client; its
         // info starts then.
-        const bool hasInfo = record.name.find(infoSeparator) != std::string::npos;
+        const std::string name = record.name();
+        const bool hasInfo = name.find(infoSeparator) != std::string::npos;
         // A name with no room left for the info goes to new/ as it is.
-        const bool toNew = record.inNew && !hasInfo && record.name.size() + 3 > NAME_MAX;
-        const std::string movedName = record.inNew && !hasInfo && !toNew ? record.name + infoSeparator : record.name;
+        const bool toNew = record.inNew && !hasInfo && name.size() + 3 > NAME_MAX;
+        const std::string movedName = record.inNew && !hasInfo && !toNew ? name + infoSeparator : name;
         const std::string from = pathOf(folder, record);
         const std::string to = trashFolder->path + (toNew ? "/new/" : "/cur/") + movedName;
         const int fromDir = record.inNew ? folder.dirNew : folder.dirCur;
-        const int moved = renameNoReplace(fromDir, record.name.c_str(), toNew ? trashFolder->dirNew : trashFolder->dirCur,
+        const int moved = renameNoReplace(fromDir, name.c_str(), toNew ? trashFolder->dirNew : trashFolder->dirCur,
                                           movedName.c_str());
         if (moved == 0) {
             forget();
             trashFolder->listingValid = false;
             if (trashFolder->scans > 0 && !trashFolder->index.contains(record.unique)) {
                 auto moved = std::make_shared<FileRecord>(record);
-                moved->name = movedName;
+                moved->setName(movedName);
                 moved->inNew = toNew;
                 moved->gone = false;
                 moved->lastScan = 0; // scans of another folder counted that
@@ -746,7 +965,8 @@ void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
         if (record.unread() != seen)
             return;
-        std::string renamed = record.name;
+        const std::string name = record.name();
+        std::string renamed = name;
         const auto info = renamed.find(infoSeparator);
         if (!seen) {
             // Read means in cur/ with an S flag: only the flag goes.
@@ -762,9 +982,9 @@ void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
         }
         const std::string from = pathOf(folder, record);
         const std::string to = folder.path + "/cur/" + renamed;
-        if (renameNoReplace(record.inNew ? folder.dirNew : folder.dirCur, record.name.c_str(), folder.dirCur,
+        if (renameNoReplace(record.inNew ? folder.dirNew : folder.dirCur, name.c_str(), folder.dirCur,
                             renamed.c_str()) == 0) {
-            record.name = renamed;
+            record.setName(renamed);
             record.inNew = false;
             return;
         }

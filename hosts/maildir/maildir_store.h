@@ -8,7 +8,8 @@
 // file through renames by its unique name, and is dropped when the inode
 // seen in the directory changes or when a writer closes the file (seen on
 // local file systems only). A cache hit costs no system call, and reading
-// a header block costs an openat, a read or two and a close.
+// a header block costs an openat, a read or two and a close; the blocks of
+// a folder just listed are read ahead on a second thread.
 //
 // On a local file system the store watches new/ and cur/ of every folder
 // it has listed (inotify). A walk reads the directories again only when an
@@ -24,6 +25,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <climits>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -44,31 +46,23 @@ public:
     using host::HostError::HostError;
 };
 
-struct HeaderData;
-
-// What the cached header blocks and bodies hold, shared by the store and
-// the header data (which may outlive the store).
-struct CacheUse {
-    std::size_t bodyBytes = 0;
-    std::list<HeaderData*> bodiesByUse; // least recently used first
-};
-
-// Header-level facts of one file's content, read once.
+// Header-level facts of one file's content, read once: what the later
+// steps of a check ask of every mail, and little more.
 struct HeaderData {
-    HeaderData() = default;
-    HeaderData(const HeaderData&) = delete; // the cache counts each once
-    HeaderData& operator=(const HeaderData&) = delete;
-
     bool isMessage = false;
-    std::optional<host::Date> received; // the mtime, asked for rarely
-    std::size_t bodyOffset = std::string::npos;
     // False when the header block was longer than headerBlockLimit: the
     // mail cannot be searched whole.
     bool whole = true;
+    BodyShape shape = BodyShape::NeedsParse; // from Content-Type and -Transfer-Encoding
+    bool senderParsed = false;
+    bool subjectDecoded = false;
+    bool toDecoded = false;
     // The header block is not kept (it is read again when asked): what the
     // purge looks for in it is searched as it is read, one bit a text.
-    std::uint32_t searched = 0;
-    std::uint32_t found = 0;
+    std::uint8_t searched = 0;
+    std::uint8_t found = 0;
+    std::size_t bodyOffset = std::string::npos;
+    std::optional<host::Date> received; // the mtime, asked for rarely
     // The fields as read; from, subject and to are each replaced by what
     // they say when first asked (the flags tell), so a mail keeps one text
     // a field: from by the sender's addr-spec (nothing when it names none),
@@ -77,21 +71,6 @@ struct HeaderData {
     std::optional<std::string> from;
     std::optional<std::string> subject;
     std::optional<std::string> to;
-    std::optional<std::string> contentType;
-    std::optional<std::string> transferEncoding;
-    bool senderParsed = false;
-    bool subjectDecoded = false;
-    bool toDecoded = false;
-
-    // The decoded text bodies, kept for the run while the cache's budget
-    // allows: a purge asks for the same bodies again.
-    std::shared_ptr<const MessageBodies> bodies;
-    std::size_t bodyBytes = 0;
-    std::list<HeaderData*>::iterator bodyUse;
-
-    std::shared_ptr<CacheUse> cache; // what the bodies are counted in
-    void dropBodies();
-    ~HeaderData();
 };
 
 // One message file, known by its unique name within its folder. Snapshots
@@ -99,7 +78,10 @@ struct HeaderData {
 // scan is seen by every item that holds it.
 struct FileRecord {
     std::string unique;
-    std::string name; // the file's name in new/ or cur/
+    // The file's name in new/ or cur/ is the unique name (less the "cur/"
+    // of a twin) followed by this: ":2," and the flags, or nothing. Kept
+    // apart, it mostly needs no memory of its own.
+    std::string info;
     bool inNew = false;
     ino_t inode = 0;
     std::uint64_t seconds = 0; // the unique name's leading digits
@@ -107,8 +89,13 @@ struct FileRecord {
     bool gone = false; // no longer in its folder
     std::shared_ptr<HeaderData> headers;
     bool isMessage = false; // headers->isMessage, one memory load nearer
+    std::uint32_t prefetchSlot = UINT32_MAX; // its place in the header read-ahead, if any
 
     bool unread() const;
+    std::string name() const;
+    bool hasName(std::string_view name) const;
+    // name starts with the unique name, as every name of this file does.
+    void setName(std::string_view name);
 };
 
 // Looks names up without making a string of each directory entry.
@@ -116,6 +103,8 @@ struct NameHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 };
+
+class HeaderPrefetch;
 
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
@@ -242,8 +231,28 @@ private:
     std::map<std::string, std::shared_ptr<FolderState>> folders_;
     int events_ = -1; // inotify; -1 when changes cannot be watched
     std::unordered_map<int, std::pair<FolderState*, bool>> watches_; // to folder and "is new/"
-    std::shared_ptr<CacheUse> cache_ = std::make_shared<CacheUse>();
+    // The decoded text bodies of the most recently used mails, within
+    // bodyBudget: a purge asks for the same bodies again. An entry whose
+    // header data has gone (another file took the name) is stale.
+    struct CachedBodies {
+        const HeaderData* key;
+        std::weak_ptr<const HeaderData> owner;
+        std::shared_ptr<const MessageBodies> bodies;
+        std::size_t bytes = 0;
+    };
+    std::list<CachedBodies> bodiesByUse_; // least recently used first
+    std::unordered_map<const HeaderData*, std::list<CachedBodies>::iterator> bodyIndex_;
+    std::size_t bodyBytes_ = 0;
+    void dropBodies(const HeaderData* data);
     std::string readBuffer_; // reused: most files are read only for their headers
+    // Header blocks of the folder last read, read ahead on a second thread.
+    std::unique_ptr<HeaderPrefetch> prefetch_;
+    void startPrefetch(FolderState& folder);
+    std::shared_ptr<HeaderData> prefetched(FolderState& folder, FileRecord& record);
+    void forgetHeaders(FileRecord& record) {
+        record.headers.reset();
+        record.prefetchSlot = UINT32_MAX;
+    }
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
     // Well below the kernel's default queue of 16384 events.

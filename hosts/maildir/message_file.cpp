@@ -159,20 +159,26 @@ void readHeaderBytes(int fd, std::string& bytes) {
 }
 
 HeaderBlock scanHeaderBlock(std::string_view bytes) {
+    std::string_view raw;
+    HeaderBlock block = scanHeaderBlock(bytes, raw);
+    block.raw = raw;
+    return block;
+}
+
+HeaderBlock scanHeaderBlock(std::string_view bytes, std::string_view& raw) {
     HeaderBlock block;
     const std::size_t end = blockEnd(bytes, 0);
-    block.raw = bytes.substr(0, std::min(end, headerBlockLimit));
+    raw = bytes.substr(0, std::min(end, headerBlockLimit));
     block.whole = end != std::string_view::npos || bytes.size() < headerBlockLimit;
     if (end != std::string_view::npos)
         block.bodyOffset = end + (bytes[end] == '\r' ? 2 : 1);
 
-    const std::string& raw = block.raw;
     std::string* field = nullptr; // the picked field that continuation lines extend
     std::size_t pos = 0;
     while (pos < raw.size()) {
         const std::size_t nl = raw.find('\n', pos);
-        const std::size_t next = nl == std::string::npos ? raw.size() : nl + 1;
-        std::string_view line(raw.data() + pos, (nl == std::string::npos ? raw.size() : nl) - pos);
+        const std::size_t next = nl == std::string_view::npos ? raw.size() : nl + 1;
+        std::string_view line(raw.data() + pos, (nl == std::string_view::npos ? raw.size() : nl) - pos);
         pos = next;
         if (line.ends_with('\r'))
             line.remove_suffix(1);
@@ -296,6 +302,65 @@ std::string displayAddresses(const std::string& toField) {
     return text ? cleanUtf8(text.get()) : std::string();
 }
 
+namespace {
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && g_ascii_strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The shape of the commonest Content-Type fields, as GMime would make it
+// out, without asking it: every mail's field is looked at. Nothing for any
+// field less plain than "multipart/...", "text/plain" or "text/html" with
+// at most a charset of UTF-8 or ASCII.
+std::optional<BodyShape> plainShape(std::string_view field) {
+    constexpr std::string_view space = " \t\r\n";
+    const auto first = field.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    field = field.substr(first, field.find_last_not_of(space) - first + 1);
+    if (startsWithNoCase(field, "multipart/"))
+        return BodyShape::NeedsParse;
+    BodyShape shape;
+    if (startsWithNoCase(field, "text/plain"))
+        shape = BodyShape::PlainText, field.remove_prefix(10);
+    else if (startsWithNoCase(field, "text/html"))
+        shape = BodyShape::HtmlText, field.remove_prefix(9);
+    else
+        return std::nullopt;
+    auto skipSpace = [&] { field.remove_prefix(std::min(field.size(), field.find_first_not_of(space))); };
+    skipSpace();
+    if (field.empty())
+        return shape;
+    if (field.front() != ';')
+        return std::nullopt;
+    field.remove_prefix(1);
+    skipSpace();
+    if (!startsWithNoCase(field, "charset="))
+        return std::nullopt;
+    field.remove_prefix(8);
+    if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+        field = field.substr(1, field.size() - 2);
+    if (field.size() == 5 && startsWithNoCase(field, "utf-8"))
+        return shape;
+    if (field.size() == 8 && startsWithNoCase(field, "us-ascii"))
+        return shape;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<BodyShape> plainBodyShape(const std::optional<std::string>& contentType,
+                                        const std::optional<std::string>& transferEncoding) {
+    if (transferEncoding) {
+        const std::string encoding = trimmed(*transferEncoding);
+        if (g_ascii_strcasecmp(encoding.c_str(), "7bit") != 0 && g_ascii_strcasecmp(encoding.c_str(), "8bit") != 0)
+            return std::nullopt;
+    }
+    if (!contentType)
+        return BodyShape::PlainText;
+    return plainShape(*contentType);
+}
+
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding) {
     if (transferEncoding) {
         switch (g_mime_content_encoding_from_string(trimmed(*transferEncoding).c_str())) {
@@ -310,6 +375,8 @@ BodyShape bodyShape(const std::optional<std::string>& contentType, const std::op
     }
     if (!contentType)
         return BodyShape::PlainText;
+    if (const auto plain = plainShape(*contentType))
+        return *plain;
     GPtr<GMimeContentType> type(g_mime_content_type_parse(options(), contentType->c_str()));
     if (!type)
         return BodyShape::NeedsParse;
@@ -383,7 +450,7 @@ MessageBodies parseBodies(int fd) {
     return bodies;
 }
 
-std::string cleanUtf8(std::string text) {
+bool isCleanAscii(std::string_view text) {
     // Mail is mostly ASCII, which a word at a time confirms far faster
     // than a UTF-8 validator.
     std::uint64_t highBits = 0;
@@ -399,7 +466,11 @@ std::string cleanUtf8(std::string text) {
         highBits |= static_cast<unsigned char>(text[i]);
         nul |= text[i] == '\0';
     }
-    if ((highBits & 0x8080808080808080ull) == 0 && !nul)
+    return (highBits & 0x8080808080808080ull) == 0 && !nul;
+}
+
+std::string cleanUtf8(std::string text) {
+    if (isCleanAscii(text))
         return text;
     const gchar* end = nullptr;
     if (g_utf8_validate_len(text.data(), text.size(), &end))

@@ -48,6 +48,10 @@ void readHeaderBytes(int fd, std::string& bytes);
 // Splits the block out of the bytes read and picks its fields.
 HeaderBlock scanHeaderBlock(std::string_view bytes);
 
+// The same without a copy of the block: raw is left empty and block (a
+// view into bytes) is set instead.
+HeaderBlock scanHeaderBlock(std::string_view bytes, std::string_view& block);
+
 // Field interpretation. All results are valid UTF-8.
 // The addr-spec of the first From mailbox; nothing for a group, an empty or
 // unparsable field.
@@ -69,12 +73,19 @@ struct MessageBodies {
 // stand; anything else needs the MIME parse.
 enum class BodyShape { PlainText, HtmlText, NeedsParse };
 BodyShape bodyShape(const std::optional<std::string>& contentType, const std::optional<std::string>& transferEncoding);
+// The same for the commonest fields, without GMime (so from any thread);
+// nothing when only GMime can tell.
+std::optional<BodyShape> plainBodyShape(const std::optional<std::string>& contentType,
+                                        const std::optional<std::string>& transferEncoding);
 
 // Reads the whole file open on fd (which it closes) and parses it. Throws
 // std::runtime_error when GMime finds no message in it or cannot read all of
 // its structure (too deeply nested), std::system_error (a runtime_error
 // too) when reading fails.
 MessageBodies parseBodies(int fd);
+
+// Whether the text is ASCII without NUL: cleanUtf8 leaves it as it is.
+bool isCleanAscii(std::string_view text);
 
 // Valid UTF-8: valid sequences stay, every other byte (and NUL) becomes U+FFFD.
 std::string cleanUtf8(std::string text);

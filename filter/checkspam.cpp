@@ -12,6 +12,7 @@
 #include "addin/lifecycle.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 namespace skerrow {

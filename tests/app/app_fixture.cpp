@@ -1,7 +1,6 @@
 #include "tests/app/app_fixture.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -42,30 +42,47 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-} // namespace
+// Close-on-exec, so that a program started by another thread at the same
+// moment does not hold it open.
+int openFile(const fs::path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+    if (fd < 0)
+        failWith("cannot open " + path.string());
+    return fd;
+}
 
-namespace {
+// An unnamed file for a program's output, read back once it has ended.
+int scratchFile() {
+    std::string name = (fs::temp_directory_path() / "skerrow-output-XXXXXX").string();
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        failWith("mkostemp");
+    ::unlink(name.c_str());
+    return fd;
+}
 
-// Runs argv with stdin from the file, or fed the text through a pipe.
-Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const fs::path* file, const std::string* text) {
+std::string readBack(int fd) {
+    std::string text;
+    char buffer[65536];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+// Starts argv with the descriptors as its stdin, stdout and stderr, and
+// closes them here.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
+            int err) {
     // A program that exits without reading its input must not kill us.
     static std::once_flag ignoreBrokenPipes;
     std::call_once(ignoreBrokenPipes, [] { ::signal(SIGPIPE, SIG_IGN); });
-
-    // Close-on-exec, so that a program started by another thread at the
-    // same moment does not hold our pipes open.
-    int out[2], err[2], in[2] = {-1, -1};
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || (text && ::pipe2(in, O_CLOEXEC) != 0))
-        failWith("pipe");
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    if (text)
-        ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    else
-        ::posix_spawn_file_actions_addopen(&actions, 0, file->c_str(), O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    ::posix_spawn_file_actions_adddup2(&actions, in, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, out, 1);
+    ::posix_spawn_file_actions_adddup2(&actions, err, 2);
     // The child gets the ordinary SIGPIPE back.
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
@@ -74,82 +91,85 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
     sigaddset(&defaults, SIGPIPE);
     ::posix_spawnattr_setsigdefault(&attributes, &defaults);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> args = argv;
-    std::vector<std::string> env = environment;
+    std::vector<std::string> args = argv, env = environment;
     auto argp = pointers(args);
     auto envp = pointers(env);
     pid_t pid = 0;
     const int spawned = ::posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (text)
-        ::close(in[0]);
+    for (int fd : {in, out, err})
+        ::close(fd);
     if (spawned != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        if (text)
-            ::close(in[1]);
         errno = spawned;
         failWith("cannot start " + argv[0]);
     }
+    return pid;
+}
 
+// Starts argv with stdin from the descriptor and its output going to files,
+// so that it never waits for us; feed writes its input meanwhile.
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in,
+            const std::function<bool()>& stopWhen, const std::function<void()>& feed = {}) {
+    const int out = scratchFile(), err = scratchFile();
+    const pid_t pid =
+        spawn(argv, environment, in, ::fcntl(out, F_DUPFD_CLOEXEC, 0), ::fcntl(err, F_DUPFD_CLOEXEC, 0));
+    if (feed)
+        feed();
     Outcome outcome;
-    std::array<pollfd, 3> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}, pollfd{in[1], POLLOUT, 0}};
-    std::array<std::string*, 2> sinks{&outcome.out, &outcome.err};
-    std::size_t written = 0;
-    if (text && text->empty()) {
-        ::close(in[1]);
-        fds[2].fd = -1;
-    }
-    char buffer[65536];
-    while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            failWith("poll");
-        }
-        if (fds[2].fd >= 0 && fds[2].revents != 0) {
-            const ssize_t n = ::write(fds[2].fd, text->data() + written, text->size() - written);
-            if (n > 0)
-                written += static_cast<std::size_t>(n);
-            if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == text->size()) {
-                ::close(fds[2].fd); // done, or the program stopped reading
-                fds[2].fd = -1;
-            }
-        }
-        for (std::size_t i = 0; i < sinks.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-            }
-        }
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            failWith("waitpid");
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.status = waitProgram(pid, stopWhen);
+    outcome.out = readBack(out);
+    outcome.err = readBack(err);
     return outcome;
 }
 
 } // namespace
 
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& out, const fs::path& err) {
+    return spawn(argv, environment, openFile("/dev/null", O_RDONLY), openFile(out, O_WRONLY | O_CREAT | O_TRUNC),
+                 openFile(err, O_WRONLY | O_CREAT | O_TRUNC));
+}
+
+int waitProgram(pid_t pid, const std::function<bool()>& stopWhen) {
+    int status = 0;
+    bool stopped = false;
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, stopWhen ? WNOHANG : 0);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
+            failWith("waitpid");
+        if (stopWhen && !stopped && stopWhen())
+            stopped = ::kill(pid, SIGTERM) == 0;
+        if (stopWhen)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& input) {
-    return run(argv, environment, &input, nullptr);
+                   const fs::path& input, const std::function<bool()>& stopWhen) {
+    return run(argv, environment, openFile(input, O_RDONLY), stopWhen);
 }
 
 Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                             const std::string& text) {
-    return run(argv, environment, nullptr, &text);
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0)
+        failWith("pipe");
+    return run(argv, environment, in[0], {}, [&] {
+        // All of it, unless the program stops reading.
+        for (std::size_t written = 0; written < text.size();) {
+            const ssize_t n = ::write(in[1], text.data() + written, text.size() - written);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            written += static_cast<std::size_t>(n);
+        }
+        ::close(in[1]);
+    });
 }
 
 std::optional<fs::path> findProgram(const std::string& name) {

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,13 +28,20 @@ struct Outcome {
 };
 
 // Runs a program to its end with stdin read from input; collects its output.
-// May be called from several threads at once.
+// With stopWhen, it is sent SIGTERM once that holds. May be called from
+// several threads at once.
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& input = "/dev/null");
+                   const fs::path& input = "/dev/null", const std::function<bool()>& stopWhen = {});
 // The same with text written to its stdin through a pipe: some programs
 // will not take a file there.
 Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                             const std::string& text);
+// Starts a program with stdin from /dev/null and its output into the files;
+// waitProgram reaps it.
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& out, const fs::path& err);
+// Its exit status, 128 + the signal when one killed it.
+int waitProgram(pid_t pid, const std::function<bool()>& stopWhen = {});
 
 // The program's path on PATH (or the path itself when executable); nothing
 // when it is not installed.

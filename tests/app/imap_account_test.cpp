@@ -5,18 +5,16 @@
 #include "tests/app/app_fixture.h"
 #include "tests/hosts/imap/dovecot_server.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace skerrow::test {
 namespace {
@@ -233,29 +231,12 @@ public:
         : output_(output) {
         std::vector<std::string> argv{SKERROW_BINARY, "watch"};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> env = environment;
-        auto pointers = [](std::vector<std::string>& texts) {
-            std::vector<char*> p;
-            for (auto& t : texts)
-                p.push_back(t.data());
-            p.push_back(nullptr);
-            return p;
-        };
-        auto argp = pointers(argv);
-        auto envp = pointers(env);
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::posix_spawn_file_actions_addopen(&actions, 2, (output.string() + ".err").c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
-        ::posix_spawn_file_actions_destroy(&actions);
+        pid_ = startProgram(argv, environment, output, output.string() + ".err");
     }
     ~Watch() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            waitProgram(pid_);
         }
     }
     // Waits up to the limit for the text in the output.
@@ -270,10 +251,7 @@ public:
     }
     int stop() {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return waitProgram(std::exchange(pid_, -1));
     }
     std::string errors() const { return readFile(output_.string() + ".err"); }
 

@@ -2,6 +2,7 @@
 // setting, the demo mailbox, the kept toolbars, and the program itself
 // started with and without a display.
 #include "tests/app/desktop/desktop_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include "addin/forms.h"
 #include "addin/startload.h"
@@ -16,11 +17,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
-#include <cstdio>
 #include <fstream>
 
 namespace skerrow::test {
@@ -102,66 +98,15 @@ TEST_F(DesktopTest, DemoMailboxSeedsOnlyAMissingListFile) {
 
 // ---- The program ----
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the built program with the environment given (and nothing else of
-// the test's), waiting at most a few seconds unless it is stopped by stop.
-Outcome runProgram(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-               const fs::path& scratch, const std::function<bool()>& stopWhen = {}) {
-    const fs::path out = scratch / "out.txt";
-    const fs::path err = scratch / "err.txt";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(out.c_str(), "w", stdout);
-        std::freopen(err.c_str(), "w", stderr);
-        std::vector<char*> argv{const_cast<char*>(SKERROW_BINARY)};
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& variable : environment)
-            envp.push_back(const_cast<char*>(variable.c_str()));
-        envp.push_back(nullptr);
-        ::execve(SKERROW_BINARY, argv.data(), envp.data());
-        ::_exit(127);
-    }
-    Outcome run;
-    int status = 0;
-    bool stopped = false;
-    for (int waited = 0; waited < 20000; waited += 20) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
-        if (stopWhen && !stopped && stopWhen()) {
-            ::kill(pid, SIGTERM);
-            stopped = true;
-        }
-        ::usleep(20000);
-    }
-    if (run.status < 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    std::ifstream o(out), e(err);
-    run.out.assign(std::istreambuf_iterator<char>(o), {});
-    run.err.assign(std::istreambuf_iterator<char>(e), {});
-    return run;
-}
-
 TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoSayingSo) {
     const std::vector<std::string> environment = {"HOME=" + dir.string(), "PATH=/usr/bin:/bin"};
-    const Outcome demo = runProgram({}, environment, dir);
+    const Outcome demo = runProgram({SKERROW_BINARY}, environment);
     EXPECT_EQ(demo.status, 0) << demo.err;
     EXPECT_NE(demo.err.find("running the terminal demo"), std::string::npos) << demo.err;
     EXPECT_EQ(std::count(demo.err.begin(), demo.err.end(), '\n'), 1) << "one line: " << demo.err;
     EXPECT_NE(demo.out.find("The mail client connects the add-in"), std::string::npos);
 
-    const Outcome refused = runProgram({"--maildir", maildir.string()}, environment, dir);
+    const Outcome refused = runProgram({SKERROW_BINARY, "--maildir", maildir.string()}, environment);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("no display"), std::string::npos) << refused.err;
 }
@@ -169,8 +114,8 @@ TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoSayingSo) {
 TEST_F(DesktopTest, ProgramRefusesAFolderThatIsNoMaildirNamingIt) {
     const fs::path plain = dir / "plain";
     fs::create_directories(plain);
-    const Outcome run = runProgram({"--maildir", plain.string()},
-                                   {"HOME=" + dir.string(), "PATH=/usr/bin:/bin", "QT_QPA_PLATFORM=offscreen"}, dir);
+    const Outcome run = runProgram({SKERROW_BINARY, "--maildir", plain.string()},
+                                   {"HOME=" + dir.string(), "PATH=/usr/bin:/bin", "QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(plain.string()), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("is not a Maildir"), std::string::npos) << run.err;
@@ -184,7 +129,7 @@ TEST_F(DesktopTest, ProgramOpensTheDemoMailboxOnAFreshAccountAndStoresAllOnSigte
     const std::vector<std::string> environment = {"HOME=" + home.string(), "PATH=/usr/bin:/bin",
                                                   "QT_QPA_PLATFORM=offscreen", "EMAIL=someone.else@example.com"};
     // Stopped once it has connected: the notice has gone to Deleted Items.
-    const Outcome run = runProgram({}, environment, dir, [&] {
+    const Outcome run = runProgram({SKERROW_BINARY}, environment, "/dev/null", [&] {
         return fs::exists(data / "demo-maildir/.Trash/cur") && !fs::is_empty(data / "demo-maildir/.Trash/cur");
     });
     EXPECT_EQ(run.status, 0) << run.err;

@@ -207,11 +207,6 @@ std::string messageIdOf(const fs::path& path) {
     return "";
 }
 
-std::string flagsOf(const std::string& fileName) {
-    const auto info = fileName.find(":2,");
-    return info == std::string::npos ? "" : fileName.substr(info + 3);
-}
-
 Review parseReview(const std::string& out) {
     Review review;
     std::istringstream lines(out);

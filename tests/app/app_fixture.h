@@ -52,9 +52,6 @@ std::string loginName();
 // The Message-ID field of a message file, as written; "" when it has none.
 std::string messageIdOf(const fs::path& path);
 
-// The Maildir flags of a file name (the letters after ":2,").
-std::string flagsOf(const std::string& fileName);
-
 // What `skerrow check` printed for the review window.
 struct Review {
     bool shown = false;

@@ -159,6 +159,41 @@ TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
     EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
 }
 
+// The check on the server's own Maildir: Dovecot must list the moved mail in
+// Trash with its flags and agree on which mail is unread.
+TEST_F(ImapAccountTest, DovecotSeesTheMaildirCheckedAsTheCheckSawIt) {
+    maildir = server->dir / "Maildir";
+    writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
+    put("new", "1700000001.A.host", mail("spammer@junk.example", "new-junk"));
+    put("cur", "1700000002.B.host,S=200:2,FR", mail("bulk@bad.example", "answered-flagged-junk"));
+    put("cur", "1700000003.C.host:2,RS", mail("spammer@junk.example", "read-answered-junk"));
+    put("cur", "1700000004.D.host:2,S", mail("who@strangers.example", "read-not-for-me", "list@lists.example"));
+    put("new", "1700000005.E.host", mail("amy@strangers.example", "unread-new"));
+    put("cur", "1700000006.F.host:2,F", mail("bob@strangers.example", "unread-flagged"));
+    put("cur", "1700000007.G.host", mail("cat@strangers.example", "unread-no-info"));
+    put("cur", "1700000008.H.host:2,S", mail("dan@strangers.example", "read-stranger"));
+    put("new", "1700000009.I.host", mail("pal@friends.example", "unread-friend"));
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(server->mailbox("Trash"), (std::map<std::string, Flags>{
+                                            {"<new-junk@imap.test>", {}},
+                                            {"<answered-flagged-junk@imap.test>", {"\\Answered", "\\Flagged"}},
+                                            {"<read-answered-junk@imap.test>", {"\\Answered", "\\Seen"}},
+                                            {"<read-not-for-me@imap.test>", {"\\Seen"}}}));
+    // Dovecot's unseen mail is what the check listed for review and the friend's.
+    std::set<std::string> unseen, unread{"<unread-friend@imap.test>"};
+    const auto inbox = server->mailbox("INBOX");
+    for (const auto& [id, flags] : inbox)
+        if (!flags.count("\\Seen"))
+            unseen.insert(id);
+    for (const auto& row : parseReview(run.out).rows)
+        unread.insert("<" + row.subject + "@imap.test>");
+    EXPECT_EQ(unseen, unread);
+    EXPECT_EQ(inbox.size(), 5u);
+}
+
 TEST_F(ImapAccountTest, ConnectionFailuresSayWhatInOneLine) {
     const std::string ca = server->caFile.string();
     const std::string unreachable = "imaps://amy@127.0.0.1:" + std::to_string(server->plainPort + 1) + "/";

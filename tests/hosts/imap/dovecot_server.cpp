@@ -204,6 +204,7 @@ std::string Dovecot::imap(const std::vector<std::string>& commands) const {
 }
 
 std::map<std::string, std::set<std::string>> Dovecot::mailbox(const std::string& name) const {
+    chownAll(); // what a test wrote as root
     const std::string out = imap({"EXAMINE " + name, "UID FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"});
     std::map<std::string, std::set<std::string>> box;
     static const std::regex fetch(R"(^\* \d+ FETCH \(.*FLAGS \(([^)]*)\))");

@@ -43,7 +43,8 @@ public:
     // Runs commands in one pre-authenticated session of Dovecot's own imap
     // process (another client); fails the test unless each completed.
     std::string imap(const std::vector<std::string>& commands) const;
-    // Message-ID to flags (without \Recent) of every message in a mailbox.
+    // Message-ID to flags (without \Recent) of every message in a mailbox,
+    // after handing whatever the test wrote in the Maildir to Dovecot's user.
     std::map<std::string, std::set<std::string>> mailbox(const std::string& name) const;
 
     fs::path dir;

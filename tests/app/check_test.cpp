@@ -1,8 +1,6 @@
 // `skerrow check` from the command line to the files it leaves behind.
 #include "tests/app/app_fixture.h"
 
-#include "filter/sender.h"
-
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,20 +14,6 @@ namespace {
 std::string from(const std::string& address, const std::string& subject, const std::string& to = ownAddress) {
     return mailText({"From: " + address, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"},
                     "Hello.\n");
-}
-
-bool isValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += length;
-    }
-    return true;
 }
 
 std::string manyRecipients(int count) {
@@ -58,28 +42,20 @@ std::vector<std::string> subjects(const Review& review) {
 
 // ---- The purge ----
 
-TEST_F(CheckTest, BlacklistedMailMovesToTrashCurKeepingNameAndFlags) {
+// How the files are renamed is the Maildir host's; here, what the program moves and says.
+TEST_F(CheckTest, BlacklistedMailMovesToTrashAndIsReported) {
     writeLists({"pal@bad.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
     put("new", "1700000001.A1.host", from("spammer@junk.example", "pills"));
-    // A maildrop name: the size is part of the unique name.
-    put("cur", "1700000002.M5P6.host,S=120:2,FR", from("Bulk <bulk@bad.example>", "offer"));
+    put("cur", "1700000002.B.host:2,FR", from("Bulk <bulk@bad.example>", "offer"));
     put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
     put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
-    // No room for ":2," in a name this long; and two messages under one
-    // unique name in new/ and cur/.
-    const std::string longName = "1700000005." + std::string(244, 'L');
-    put("new", longName, from("spammer@junk.example", "long name"));
-    put("new", "1700000006.T", from("spammer@junk.example", "twin in new"));
-    put("cur", "1700000006.T:2,S", from("spammer@junk.example", "twin in cur"));
 
     const Outcome run = check({"--address", ownAddress});
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "[Check Spam] Deleted 5 spams.\n");
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR",
-                                                             "1700000006.T:2,", "1700000006.T:2,S"}));
-    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
+    EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.B.host:2,FR"}));
     EXPECT_EQ(files("new"), std::vector<std::string>{});
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
 }
@@ -140,6 +116,7 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
     const Outcome run = check({"--address", ownAddress});
 
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "") << "deletions by this rule are not reported";
     for (const auto& c : cases) {
         const std::string name = names[c.where];
@@ -149,16 +126,11 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
     EXPECT_EQ(setting("HaveAutoDeleteCount"), "0") << "deletions by this rule are not counted";
 }
 
-TEST_F(CheckTest, WithoutAnAddressNoMailIsDeletedForNotNamingIt) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "for someone else", "other@else.example"));
-    const Outcome run = check();
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000001.A:2,S"});
-}
-
-TEST_F(CheckTest, AddressComesFromEmailWhenNotGiven) {
+TEST_F(CheckTest, AddressComesFromEmailWhenNotGivenAndWithoutOneNothingIsDeletedForNotNamingIt) {
     put("cur", "1700000001.A:2,S", from("who@else.example", "for me"));
     put("cur", "1700000002.B:2,S", from("who@else.example", "for someone else", "other@else.example"));
+    EXPECT_EQ(check().status, 0);
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000001.A:2,S", "1700000002.B:2,S"}));
     auto env = environment();
     env.push_back(std::string("EMAIL=") + ownAddress);
     const Outcome run = runProgram({SKERROW_BINARY, "check", "--maildir", maildir.string()}, env);
@@ -226,36 +198,9 @@ TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
     EXPECT_EQ(printed, expected) << run.out;
 }
 
-TEST_F(CheckTest, NothingToDeleteOrReviewPrintsNothing) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "read"));
-    const Outcome run = check({"--address", ownAddress});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-}
-
 // ---- Settings and lists across runs ----
 
-TEST_F(CheckTest, RunningTotalIsStoredAndGrowsAcrossRuns) {
-    writeLists({}, {}, {"spammer@junk.example"}, {"*@junk.example"});
-    put("new", "1700000001.A", from("spammer@junk.example", "one"));
-    put("new", "1700000002.B", from("other@junk.example", "two"));
-    const Outcome first = check({"--address", ownAddress});
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "[Check Spam] Deleted 2 spams.\n");
-    EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
-
-    for (const char* name : {"1700000003.C", "1700000004.D", "1700000005.E"})
-        put("new", name, from("spammer@junk.example", name));
-    const Outcome second = check({"--address", ownAddress});
-    ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(second.out, "[Check Spam] Deleted 3 spams.\n") << "the box counts this run only";
-    EXPECT_EQ(setting("HaveAutoDeleteCount"), "5");
-    EXPECT_EQ(listLines(), (std::vector<std::string>{"", "", "spammer@junk.example", "*@junk.example"}))
-        << "the lists are written back as they were read";
-}
-
-TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
+TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndTheTotalGrowsAcrossRuns) {
     writeLists({"old@pals.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {"*@junk.example"});
     writeFile(dir / "contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEMAIL;TYPE=work:ann@pals.example\r\n"
                                     "EMAIL:ann.home@pals.example\r\nEND:VCARD\r\n"
@@ -264,6 +209,7 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
     writeFile(dir / "vdir" / "a.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Al\r\nEMAIL:al@pals.example\r\nEND:VCARD\r\n");
     put("new", "1700000001.A", from("Ann <ann@pals.example>", "from a contact"));
     put("new", "1700000002.B", from("who@strangers.example", "from a stranger"));
+    put("new", "1700000003.C", from("spammer@junk.example", "junk"));
 
     const Outcome first = check({"--address", ownAddress, "--contacts", (dir / "contacts.vcf").string(),
                                  "--contacts", (dir / "vdir").string()});
@@ -274,10 +220,17 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
                                         "*@trusted.example", "spammer@junk.example", "*@junk.example"}));
     EXPECT_EQ(subjects(parseReview(first.out)), std::vector<std::string>{"from a stranger"})
         << "an imported contact is a friend in the same run";
+    EXPECT_EQ(parseReview(first.out).labels.at(0), "Deleted 1 spams.");
 
     writeFile(dir / "later.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:New\r\nEMAIL:new@pals.example\r\nEND:VCARD\r\n");
+    put("new", "1700000004.D", from("spammer@junk.example", "junk again"));
+    put("new", "1700000005.E", from("other@junk.example", "junk domain"));
     const Outcome second = check({"--address", ownAddress, "--contacts", (dir / "later.vcf").string()});
     ASSERT_EQ(second.status, 0) << second.err;
+    const Review again = parseReview(second.out);
+    EXPECT_EQ(again.labels.at(0), "Deleted 2 spams.") << "this run's deletions";
+    EXPECT_EQ(again.labels.at(1), "A total of 3 spams have been deleted.");
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "3");
     EXPECT_EQ(listLines().at(0), "old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example");
 }
 
@@ -431,54 +384,6 @@ TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
         EXPECT_TRUE(fs::is_empty(dir / "users" / "cur")) << c.link;
         EXPECT_TRUE(fs::exists(maildir / spamIn / "1700000001.A") || c.toRootsFolder) << c.link;
     }
-}
-
-// ---- Mail as it comes ----
-
-// How each kind of malformed mail reads is the Maildir host's; here, that
-// the program goes through them and prints what it lists as UTF-8.
-TEST_F(CheckTest, MalformedMailIsClassifiedWithoutStoppingTheCheck) {
-    const std::string fallback = fallbackSenderAddress;
-    const struct {
-        const char* what;
-        std::string text;
-        bool trashed;
-        std::string listedAs; // the sender shown in the review; "" when not listed
-    } cases[] = {
-        {"no From", "To: me@home.example\nSubject: no from\n\nHi\n", false, fallback},
-        {"8-bit garbage in the subject",
-         "From: junk@bad.example\nTo: me@home.example\nSubject: \xff\xfe\x80 garbage\n\nHi\n", true, ""},
-        {"8-bit garbage from a stranger",
-         "From: odd@strangers.example\nTo: me@home.example\nSubject: \xff\xfe odd\n\n\x80\x81\n", false,
-         "odd@strangers.example"},
-        {"broken base64 not naming the address",
-         "From: b64@strangers.example\nTo: list@lists.example\nSubject: b64\nContent-Transfer-Encoding: base64\n\n!!!*\n",
-         true, ""},
-    };
-    writeLists({}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    int n = 0;
-    std::map<std::string, std::string> names;
-    for (const auto& c : cases) {
-        names[c.what] = "17000000" + std::to_string(10 + n++) + ".x";
-        put("new", names[c.what], c.text);
-    }
-
-    const Outcome run = check({"--address", ownAddress});
-
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(isValidUtf8(run.out));
-    const Review review = parseReview(run.out);
-    std::multiset<std::string> listed, expected;
-    for (const auto& row : review.rows)
-        listed.insert(row.from);
-    for (const auto& c : cases) {
-        EXPECT_EQ(fs::exists(maildir / ".Trash/cur" / (names[c.what] + ":2,")), c.trashed) << c.what;
-        EXPECT_EQ(fs::exists(maildir / "new" / names[c.what]), !c.trashed) << c.what;
-        if (!c.listedAs.empty())
-            expected.insert(c.listedAs);
-    }
-    EXPECT_EQ(listed, expected);
-    EXPECT_EQ(review.labels.at(0), "Deleted 1 spams.");
 }
 
 } // namespace

@@ -70,15 +70,6 @@ TEST_F(DesktopTest, HelpFileIsACompiledHelpFileWithEveryPage) {
         EXPECT_NE(bytes.find(page), std::string::npos) << page;
 }
 
-TEST_F(DesktopTest, ToolbarLayoutFileKeepsNamesOneALine) {
-    const std::string path = (configDir / "sub" / "toolbars").string();
-    EXPECT_TRUE(desktop::readToolbarLayout(path).empty()) << "no file: no bars";
-    desktop::writeToolbarLayout(path, {"Corvalle", "My Bar"});
-    EXPECT_EQ(readFile(path), "Corvalle\nMy Bar\n");
-    std::ofstream(path, std::ios::binary) << "Corvalle\r\n\r\nMy Bar";
-    EXPECT_EQ(desktop::readToolbarLayout(path), (std::vector<std::string>{"Corvalle", "My Bar"}));
-}
-
 TEST_F(DesktopTest, DemoMailboxSeedsOnlyAMissingListFile) {
     posix::PosixPlatform platform(configDir.string(), dataDir.string());
     const auto demo = desktop::prepareDemoMailbox(dataDir.string(), platform);
@@ -98,7 +89,7 @@ TEST_F(DesktopTest, DemoMailboxSeedsOnlyAMissingListFile) {
 
 // ---- The program ----
 
-TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoSayingSo) {
+TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoAndANonMaildirIsRefused) {
     const std::vector<std::string> environment = {"HOME=" + dir.string(), "PATH=/usr/bin:/bin"};
     const Outcome demo = runProgram({SKERROW_BINARY}, environment);
     EXPECT_EQ(demo.status, 0) << demo.err;
@@ -109,16 +100,14 @@ TEST_F(DesktopTest, WithoutADisplayTheProgramRunsTheTerminalDemoSayingSo) {
     const Outcome refused = runProgram({SKERROW_BINARY, "--maildir", maildir.string()}, environment);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("no display"), std::string::npos) << refused.err;
-}
 
-TEST_F(DesktopTest, ProgramRefusesAFolderThatIsNoMaildirNamingIt) {
     const fs::path plain = dir / "plain";
     fs::create_directories(plain);
-    const Outcome run = runProgram({SKERROW_BINARY, "--maildir", plain.string()},
-                                   {"HOME=" + dir.string(), "PATH=/usr/bin:/bin", "QT_QPA_PLATFORM=offscreen"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(plain.string()), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("is not a Maildir"), std::string::npos) << run.err;
+    const Outcome notMaildir =
+        runProgram({SKERROW_BINARY, "--maildir", plain.string()}, {"QT_QPA_PLATFORM=offscreen", environment[0]});
+    EXPECT_EQ(notMaildir.status, 1);
+    EXPECT_NE(notMaildir.err.find(plain.string()), std::string::npos) << notMaildir.err;
+    EXPECT_NE(notMaildir.err.find("is not a Maildir"), std::string::npos) << notMaildir.err;
 }
 
 TEST_F(DesktopTest, ProgramOpensTheDemoMailboxOnAFreshAccountAndStoresAllOnSigterm) {

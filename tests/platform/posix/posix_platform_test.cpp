@@ -1,16 +1,14 @@
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/settings_file.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -51,21 +49,9 @@ protected:
         ::tzset();
     }
     std::string at(const std::string& name) const { return dir + "/" + name; }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string read(const std::string& path) {
-        std::ostringstream bytes;
-        bytes << std::ifstream(path, std::ios::binary).rdbuf();
-        return bytes.str();
-    }
-    static std::vector<std::string> namesIn(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    static void write(const std::string& path, const std::string& bytes) { skerrow::test::writeFile(path, bytes); }
+    static std::string read(const std::string& path) { return skerrow::test::readFile(path); }
+    static std::vector<std::string> namesIn(const std::string& folder) { return skerrow::test::fileNames(folder); }
     static mode_t modeOf(const std::string& path) {
         struct stat st {};
         ::stat(path.c_str(), &st);
@@ -138,15 +124,6 @@ TEST_F(Posix, SettingsFileNamesKeyAndValuesAsTheyAre) {
                                            "HaveAutoDeleteCount=12\n");
     EXPECT_EQ(modeOf(at("config/settings")), 0600u);
     EXPECT_EQ(namesIn(at("config")), std::vector<std::string>{"settings"}) << "a temporary file was left";
-}
-
-TEST_F(Posix, SettingsLiveUnderXdgConfigHomeOrHome) {
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    EXPECT_TRUE(fs::exists(at("home/.config/skerrow/settings")));
-    ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
-    EXPECT_EQ(PosixPlatform().readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
-    EXPECT_NE(read(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
 }
 
 TEST_F(Posix, MissingSettingReadsNothingAndCreatesNothing) {
@@ -352,15 +329,20 @@ TEST_F(Posix, CreateEmptyFileNeverTruncatesAndFileQueriesTellFilesFromFoldersAnd
     }
 }
 
-TEST_F(Posix, SystemDirectoryIsMadeUnderXdgDataHomeOrHome) {
+TEST_F(Posix, SettingsAndSystemDirectoryLiveUnderXdgFoldersOrHome) {
+    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
+    EXPECT_TRUE(fs::exists(at("home/.config/skerrow/settings")));
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("home/.local/share/skerrow"));
     EXPECT_TRUE(fs::is_directory(at("home/.local/share/skerrow")));
     EXPECT_EQ(modeOf(at("home/.local/share/skerrow")), 0700u);
 
+    ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
     ::setenv("XDG_DATA_HOME", at("data").c_str(), 1);
+    EXPECT_EQ(PosixPlatform().readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
+    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
+    EXPECT_NE(read(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("data/skerrow"));
     EXPECT_TRUE(fs::is_directory(at("data/skerrow")));
-    EXPECT_EQ(PosixPlatform().pathSeparator(), '/');
 
     write(at("file"), "");
     ::setenv("XDG_DATA_HOME", at("file").c_str(), 1);

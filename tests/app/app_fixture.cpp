@@ -172,6 +172,11 @@ Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vec
     });
 }
 
+std::string mailFrom(const std::string& sender, const std::string& subject, const std::string& to,
+                     const std::string& body) {
+    return mailText({"From: " + sender, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"}, body);
+}
+
 std::optional<fs::path> findProgram(const std::string& name) {
     if (name.find('/') != std::string::npos)
         return ::access(name.c_str(), X_OK) == 0 ? std::optional<fs::path>(name) : std::nullopt;

@@ -21,6 +21,10 @@ namespace skerrow::test {
 // The user's address in every test.
 inline constexpr const char* ownAddress = "me@home.example";
 
+// A mail from the sender, its Message-ID <subject@test>.
+std::string mailFrom(const std::string& sender, const std::string& subject, const std::string& to = ownAddress,
+                     const std::string& body = "Hello.\n");
+
 struct Outcome {
     int status = -1; // the exit status; 128 + the signal when one killed it
     std::string out;

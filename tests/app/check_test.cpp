@@ -11,11 +11,6 @@
 namespace skerrow::test {
 namespace {
 
-std::string from(const std::string& address, const std::string& subject, const std::string& to = ownAddress) {
-    return mailText({"From: " + address, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"},
-                    "Hello.\n");
-}
-
 std::string manyRecipients(int count) {
     std::string list;
     for (int i = 0; i < count; ++i)
@@ -33,22 +28,15 @@ std::string nestedParts(int depth, const std::string& text) {
     return body;
 }
 
-std::vector<std::string> subjects(const Review& review) {
-    std::vector<std::string> result;
-    for (const auto& row : review.rows)
-        result.push_back(row.subject);
-    return result;
-}
-
 // ---- The purge ----
 
 // How the files are renamed is the Maildir host's; here, what the program moves and says.
 TEST_F(CheckTest, BlacklistedMailMovesToTrashAndIsReported) {
     writeLists({"pal@bad.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    put("new", "1700000001.A1.host", from("spammer@junk.example", "pills"));
-    put("cur", "1700000002.B.host:2,FR", from("Bulk <bulk@bad.example>", "offer"));
-    put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
-    put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
+    put("new", "1700000001.A1.host", mailFrom("spammer@junk.example", "pills"));
+    put("cur", "1700000002.B.host:2,FR", mailFrom("Bulk <bulk@bad.example>", "offer"));
+    put("cur", "1700000003.C.host:2,S", mailFrom("pal@bad.example", "friend in a bad domain"));
+    put("cur", "1700000004.D.host:2,S", mailFrom("who@else.example", "read stranger"));
 
     const Outcome run = check({"--address", ownAddress});
 
@@ -127,8 +115,8 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
 }
 
 TEST_F(CheckTest, AddressComesFromEmailWhenNotGivenAndWithoutOneNothingIsDeletedForNotNamingIt) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "for me"));
-    put("cur", "1700000002.B:2,S", from("who@else.example", "for someone else", "other@else.example"));
+    put("cur", "1700000001.A:2,S", mailFrom("who@else.example", "for me"));
+    put("cur", "1700000002.B:2,S", mailFrom("who@else.example", "for someone else", "other@else.example"));
     EXPECT_EQ(check().status, 0);
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000001.A:2,S", "1700000002.B:2,S"}));
     auto env = environment();
@@ -141,35 +129,28 @@ TEST_F(CheckTest, AddressComesFromEmailWhenNotGivenAndWithoutOneNothingIsDeleted
 
 // ---- The review ----
 
-TEST_F(CheckTest, ReviewListsUnreadMailOfUnknownSendersSortedBySender) {
-    writeLists({"pal@friends.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {});
-    put("new", "1700000001.A", from("zed@strangers.example", "zed writes"));
-    put("cur", "1700000002.B:2,F", from("Amy <amy@strangers.example>", "=?UTF-8?Q?caf=C3=A9?="));
-    put("cur", "1700000003.C", from("bob@strangers.example", "no info part"));
-    put("new", "1700000004.D", from("pal@friends.example", "unread friend"));
-    put("new", "1700000005.E", from("anyone@trusted.example", "unread friend domain"));
-    put("cur", "1700000006.F:2,S", from("cat@strangers.example", "read stranger"));
-    put("new", "1700000007.G", from("spammer@junk.example", "junk"));
+// Which mail is listed, and in what order, is the add-in's; here, how the
+// program prints the window, and that printing it moves or marks nothing.
+TEST_F(CheckTest, ReviewWindowIsPrintedWithItsCaptionLabelsAndRows) {
+    writeLists({}, {}, {"spammer@junk.example"}, {});
+    put("new", "1700000001.A", mailFrom("Amy <amy@strangers.example>", "=?UTF-8?Q?caf=C3=A9?="));
+    put("cur", "1700000002.B:2,F", mailFrom("bob@strangers.example", "flagged"));
+    put("new", "1700000003.C", mailFrom("spammer@junk.example", "junk"));
 
     const Outcome run = check({"--address", ownAddress});
 
     ASSERT_EQ(run.status, 0) << run.err;
-    const Review review = parseReview(run.out);
-    ASSERT_TRUE(review.shown) << run.out;
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "== Check Spam ==");
+    const Review review = parseReview(run.out);
     ASSERT_EQ(review.labels.size(), 3u) << "the counts, then the window's help";
     EXPECT_EQ(review.labels[0], "Deleted 1 spams.");
     EXPECT_EQ(review.labels[1], "A total of 1 spams have been deleted.");
-    std::vector<std::string> senders;
-    for (const auto& row : review.rows) {
-        senders.push_back(row.from);
-        EXPECT_FALSE(row.received.empty()) << row.subject;
-    }
-    EXPECT_EQ(senders, (std::vector<std::string>{"amy@strangers.example", "bob@strangers.example", "zed@strangers.example"}));
-    EXPECT_EQ(subjects(review), (std::vector<std::string>{"café", "no info part", "zed writes"}));
-    // The window is only printed: nothing is moved or marked read.
-    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000004.D", "1700000005.E"}));
-    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000002.B:2,F", "1700000003.C", "1700000006.F:2,S"}));
+    ASSERT_EQ(review.rows.size(), 2u) << run.out;
+    EXPECT_EQ(review.rows[0].from, "amy@strangers.example");
+    EXPECT_EQ(review.rows[0].subject, "café");
+    EXPECT_FALSE(review.rows[0].received.empty());
+    EXPECT_EQ(files("new"), std::vector<std::string>{"1700000001.A"});
+    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000002.B:2,F"});
 }
 
 TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
@@ -207,9 +188,9 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndTheTotalGrowsAcrossRuns) 
                                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Old\r\nEMAIL:old@pals.example\r\nEND:VCARD\r\n");
     writeFile(dir / "vdir" / "b.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bea\r\nEMAIL:bea@pals.example\r\nEND:VCARD\r\n");
     writeFile(dir / "vdir" / "a.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Al\r\nEMAIL:al@pals.example\r\nEND:VCARD\r\n");
-    put("new", "1700000001.A", from("Ann <ann@pals.example>", "from a contact"));
-    put("new", "1700000002.B", from("who@strangers.example", "from a stranger"));
-    put("new", "1700000003.C", from("spammer@junk.example", "junk"));
+    put("new", "1700000001.A", mailFrom("Ann <ann@pals.example>", "from a contact"));
+    put("new", "1700000002.B", mailFrom("who@strangers.example", "from a stranger"));
+    put("new", "1700000003.C", mailFrom("spammer@junk.example", "junk"));
 
     const Outcome first = check({"--address", ownAddress, "--contacts", (dir / "contacts.vcf").string(),
                                  "--contacts", (dir / "vdir").string()});
@@ -218,13 +199,14 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndTheTotalGrowsAcrossRuns) 
     EXPECT_EQ(listLines(),
               (std::vector<std::string>{"old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example",
                                         "*@trusted.example", "spammer@junk.example", "*@junk.example"}));
-    EXPECT_EQ(subjects(parseReview(first.out)), std::vector<std::string>{"from a stranger"})
-        << "an imported contact is a friend in the same run";
-    EXPECT_EQ(parseReview(first.out).labels.at(0), "Deleted 1 spams.");
+    const Review listed = parseReview(first.out);
+    ASSERT_EQ(listed.rows.size(), 1u) << "an imported contact is a friend in the same run";
+    EXPECT_EQ(listed.rows[0].subject, "from a stranger");
+    EXPECT_EQ(listed.labels.at(0), "Deleted 1 spams.");
 
     writeFile(dir / "later.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:New\r\nEMAIL:new@pals.example\r\nEND:VCARD\r\n");
-    put("new", "1700000004.D", from("spammer@junk.example", "junk again"));
-    put("new", "1700000005.E", from("other@junk.example", "junk domain"));
+    put("new", "1700000004.D", mailFrom("spammer@junk.example", "junk again"));
+    put("new", "1700000005.E", mailFrom("other@junk.example", "junk domain"));
     const Outcome second = check({"--address", ownAddress, "--contacts", (dir / "later.vcf").string()});
     ASSERT_EQ(second.status, 0) << second.err;
     const Review again = parseReview(second.out);
@@ -237,7 +219,7 @@ TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndTheTotalGrowsAcrossRuns) 
 // ---- What the check refuses ----
 
 TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
-    writeFile(dir / "outside", from("spammer@junk.example", "outside the store"));
+    writeFile(dir / "outside", mailFrom("spammer@junk.example", "outside the store"));
     const struct {
         const char* what;
         std::function<fs::path(const fs::path&)> plant; // in new/ or cur/; gives the planted path
@@ -258,7 +240,7 @@ TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
             for (const char* sub : {"cur", "new", "tmp"})
                 fs::create_directories(maildir / sub);
             writeLists({}, {}, {"spammer@junk.example"}, {});
-            put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+            put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
             const fs::path planted = c.plant(maildir / where / "1700000002.B");
 
             const Outcome run = check({"--address", ownAddress});
@@ -295,8 +277,8 @@ TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
         for (const char* sub : {"cur", "new", "tmp"})
             fs::create_directories(maildir / sub);
         writeLists({}, {}, {"spammer@junk.example"}, {});
-        put("new", "1700000001.A", from("spammer@junk.example", "junk"));
-        put("new", "1700000002.B", from("stranger@else.example", "unknown sender"));
+        put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
+        put("new", "1700000002.B", mailFrom("stranger@else.example", "unknown sender"));
         c.plant();
 
         const Outcome run = check({"--address", ownAddress});
@@ -364,10 +346,10 @@ TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
             fs::remove_all(path);
         for (const char* sub : {"cur", "new", "tmp", ".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
             fs::create_directories(maildir / sub);
-        writeFile(dir / "roots" / "1700000009.R", from("spammer@junk.example", "root's file"));
+        writeFile(dir / "roots" / "1700000009.R", mailFrom("spammer@junk.example", "root's file"));
         writeLists({}, {}, {"spammer@junk.example"}, {});
         const std::string spamIn = std::string(c.link) == "new" ? "cur" : "new";
-        put(spamIn, "1700000001.A", from("spammer@junk.example", "junk"));
+        put(spamIn, "1700000001.A", mailFrom("spammer@junk.example", "junk"));
         fs::remove_all(maildir / c.link);
         fs::create_symlink(c.toRootsFolder ? dir / "roots" : dir / "users" / (std::string(c.link) == ".Trash" ? "" : "cur"),
                            maildir / c.link);

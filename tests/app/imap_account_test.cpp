@@ -22,11 +22,6 @@ namespace {
 using Flags = std::set<std::string>;
 using Clock = std::chrono::steady_clock;
 
-std::string mail(const std::string& from, const std::string& id, const std::string& to = ownAddress,
-                 const std::string& body = "Hi.\n") {
-    return mailText({"From: " + from, "To: " + to, "Subject: " + id, "Message-ID: <" + id + "@imap.test>"}, body);
-}
-
 // Passes a loopback TCP connection through to a port, hanging up once the
 // server has sent cutAfter bytes on the connections chosen to be cut.
 class CuttingProxy {
@@ -131,14 +126,14 @@ protected:
 
 TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
     writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    server->put("", "1700000001.A.host", mail("spammer@junk.example", "junk"));
-    server->put("", "1700000002.B.host", mail("bulk@bad.example", "bad-domain"), "FS");
-    server->put("", "1700000003.C.host", mail("who@else.example", "not-for-me", "list@lists.example"), "S");
-    server->put("", "1700000004.D.host", mail("amy@strangers.example", "stranger"));
+    server->put("", "1700000001.A.host", mailFrom("spammer@junk.example", "junk"));
+    server->put("", "1700000002.B.host", mailFrom("bulk@bad.example", "bad-domain"), "FS");
+    server->put("", "1700000003.C.host", mailFrom("who@else.example", "not-for-me", "list@lists.example"), "S");
+    server->put("", "1700000004.D.host", mailFrom("amy@strangers.example", "stranger"));
     server->put("", "1700000005.E.host",
-                mail("bob@strangers.example", "body-names-me", "list@lists.example", "Dear me@home.example\n"));
-    server->put("", "1700000006.F.host", mail("pal@friends.example", "friend"));
-    server->put("", "1700000007.G.host", mail("cat@strangers.example", "others-deleted"), "ST");
+                mailFrom("bob@strangers.example", "body-names-me", "list@lists.example", "Dear me@home.example\n"));
+    server->put("", "1700000006.F.host", mailFrom("pal@friends.example", "friend"));
+    server->put("", "1700000007.G.host", mailFrom("cat@strangers.example", "others-deleted"), "ST");
 
     const Outcome run = checkImap({"--imap", server->url(), "--ca-file", server->caFile.string(), "--address", ownAddress});
 
@@ -148,14 +143,14 @@ TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
     for (const auto& row : parseReview(run.out).rows)
         listed.insert(row.subject);
     EXPECT_EQ(listed, (std::set<std::string>{"stranger", "body-names-me"}));
-    EXPECT_EQ(server->mailbox("Bin"), (std::map<std::string, Flags>{{"<junk@imap.test>", {}},
-                                                                    {"<bad-domain@imap.test>", {"\\Flagged", "\\Seen"}},
-                                                                    {"<not-for-me@imap.test>", {"\\Seen"}}}));
+    EXPECT_EQ(server->mailbox("Bin"), (std::map<std::string, Flags>{{"<junk@test>", {}},
+                                                                    {"<bad-domain@test>", {"\\Flagged", "\\Seen"}},
+                                                                    {"<not-for-me@test>", {"\\Seen"}}}));
     // Nothing the check read is marked seen, another client's deleted mail stays.
-    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<stranger@imap.test>", {}},
-                                                                      {"<body-names-me@imap.test>", {}},
-                                                                      {"<friend@imap.test>", {}},
-                                                                      {"<others-deleted@imap.test>", {"\\Deleted", "\\Seen"}}}));
+    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<stranger@test>", {}},
+                                                                      {"<body-names-me@test>", {}},
+                                                                      {"<friend@test>", {}},
+                                                                      {"<others-deleted@test>", {"\\Deleted", "\\Seen"}}}));
     EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
 }
 
@@ -164,32 +159,32 @@ TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
 TEST_F(ImapAccountTest, DovecotSeesTheMaildirCheckedAsTheCheckSawIt) {
     maildir = server->dir / "Maildir";
     writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    put("new", "1700000001.A.host", mail("spammer@junk.example", "new-junk"));
-    put("cur", "1700000002.B.host,S=200:2,FR", mail("bulk@bad.example", "answered-flagged-junk"));
-    put("cur", "1700000003.C.host:2,RS", mail("spammer@junk.example", "read-answered-junk"));
-    put("cur", "1700000004.D.host:2,S", mail("who@strangers.example", "read-not-for-me", "list@lists.example"));
-    put("new", "1700000005.E.host", mail("amy@strangers.example", "unread-new"));
-    put("cur", "1700000006.F.host:2,F", mail("bob@strangers.example", "unread-flagged"));
-    put("cur", "1700000007.G.host", mail("cat@strangers.example", "unread-no-info"));
-    put("cur", "1700000008.H.host:2,S", mail("dan@strangers.example", "read-stranger"));
-    put("new", "1700000009.I.host", mail("pal@friends.example", "unread-friend"));
+    put("new", "1700000001.A.host", mailFrom("spammer@junk.example", "new-junk"));
+    put("cur", "1700000002.B.host,S=200:2,FR", mailFrom("bulk@bad.example", "answered-flagged-junk"));
+    put("cur", "1700000003.C.host:2,RS", mailFrom("spammer@junk.example", "read-answered-junk"));
+    put("cur", "1700000004.D.host:2,S", mailFrom("who@strangers.example", "read-not-for-me", "list@lists.example"));
+    put("new", "1700000005.E.host", mailFrom("amy@strangers.example", "unread-new"));
+    put("cur", "1700000006.F.host:2,F", mailFrom("bob@strangers.example", "unread-flagged"));
+    put("cur", "1700000007.G.host", mailFrom("cat@strangers.example", "unread-no-info"));
+    put("cur", "1700000008.H.host:2,S", mailFrom("dan@strangers.example", "read-stranger"));
+    put("new", "1700000009.I.host", mailFrom("pal@friends.example", "unread-friend"));
 
     const Outcome run = check({"--address", ownAddress});
 
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(server->mailbox("Trash"), (std::map<std::string, Flags>{
-                                            {"<new-junk@imap.test>", {}},
-                                            {"<answered-flagged-junk@imap.test>", {"\\Answered", "\\Flagged"}},
-                                            {"<read-answered-junk@imap.test>", {"\\Answered", "\\Seen"}},
-                                            {"<read-not-for-me@imap.test>", {"\\Seen"}}}));
+                                            {"<new-junk@test>", {}},
+                                            {"<answered-flagged-junk@test>", {"\\Answered", "\\Flagged"}},
+                                            {"<read-answered-junk@test>", {"\\Answered", "\\Seen"}},
+                                            {"<read-not-for-me@test>", {"\\Seen"}}}));
     // Dovecot's unseen mail is what the check listed for review and the friend's.
-    std::set<std::string> unseen, unread{"<unread-friend@imap.test>"};
+    std::set<std::string> unseen, unread{"<unread-friend@test>"};
     const auto inbox = server->mailbox("INBOX");
     for (const auto& [id, flags] : inbox)
         if (!flags.count("\\Seen"))
             unseen.insert(id);
     for (const auto& row : parseReview(run.out).rows)
-        unread.insert("<" + row.subject + "@imap.test>");
+        unread.insert("<" + row.subject + "@test>");
     EXPECT_EQ(unseen, unread);
     EXPECT_EQ(inbox.size(), 5u);
 }
@@ -235,7 +230,7 @@ TEST_F(ImapAccountTest, ConnectionCutMidFetchIsOpenedAgainOnceThenNothingMoves) 
     for (int i = 0; i < 150; ++i)
         server->put("", "17000001" + std::to_string(100 + i) + ".P.host",
                     mailText({"From: spammer@junk.example", "To: " + std::string(ownAddress), padding,
-                              "Message-ID: <junk" + std::to_string(i) + "@imap.test>"},
+                              "Message-ID: <junk" + std::to_string(i) + "@test>"},
                              "Hi.\n"),
                     "S");
     {
@@ -311,13 +306,13 @@ TEST_F(ImapAccountTest, WatchPurgesNewMailWithinASecondAndStoresOnStop) {
 
         const auto delivered = Clock::now();
         if (imap)
-            server->put("", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
+            server->put("", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
         else
-            put("new", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
+            put("new", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
         ASSERT_TRUE(watch.waitFor("deleted 1", std::chrono::seconds(5))) << watch.errors();
         EXPECT_LE(Clock::now() - delivered, std::chrono::seconds(1));
         if (imap)
-            EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@imap.test>"), 1u);
+            EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@test>"), 1u);
         else
             EXPECT_EQ(files(".Trash/cur").size(), 1u);
 

@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -186,31 +185,13 @@ QToolButton* DesktopTest::toolButton(desktop::MainWindow& window, const std::str
     return nullptr;
 }
 
-void DesktopTest::clickMenuItem(desktop::MainWindow& window, const std::string& caption) {
-    QToolButton* popup = toolButton(window, popupCaption);
-    if (!popup)
-        return;
-    bool clicked = false;
-    auto* poll = new QTimer(&window);
-    QObject::connect(poll, &QTimer::timeout, poll, [&clicked, poll, caption] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        poll->stop();
-        for (QAction* action : menu->actions()) {
-            if (action->text().toStdString() == caption) {
-                clicked = true;
-                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
-                break;
-            }
-        }
-        if (!clicked)
-            menu->close();
-        poll->deleteLater();
-    });
-    poll->start(10);
-    QTest::mouseClick(popup, Qt::LeftButton);
-    EXPECT_TRUE(waitFor([&] { return clicked; })) << "no menu item " << caption;
+QAction* DesktopTest::menuItem(desktop::MainWindow& window, const std::string& caption) {
+    if (QToolButton* popup = toolButton(window, popupCaption))
+        for (QAction* action : popup->menu()->actions())
+            if (action->text().toStdString() == caption)
+                return action;
+    ADD_FAILURE() << "no menu item " << caption;
+    return nullptr;
 }
 
 QWidget* DesktopTest::checkSpamView() {

@@ -76,9 +76,8 @@ protected:
     static std::vector<QToolBar*> toolBars(desktop::MainWindow& window, const std::string& name);
     // The tool button of that caption on the window's toolbars.
     static QToolButton* toolButton(desktop::MainWindow& window, const std::string& caption);
-    // Clicks an item of the " &Corvalle" menu as the user does: the popup
-    // opens, the item is clicked in it.
-    void clickMenuItem(desktop::MainWindow& window, const std::string& caption);
+    // The item of that caption in the " &Corvalle" menu.
+    static QAction* menuItem(desktop::MainWindow& window, const std::string& caption);
 
     // The Check Spam window on the screen, or null.
     QWidget* checkSpamView();

@@ -129,9 +129,14 @@ TEST_F(DesktopTest, NewWindowIsNotWatchedAndClosingTheFirstEndsTheWatch) {
     settle();
     EXPECT_EQ(checkSpamView(), nullptr) << "the add-in does not watch the second window";
 
-    // The first window closes: Close reaches the add-in, the program goes on.
+    // The first window closes: Close reaches the add-in, the program goes on,
+    // and the closed window's explorer fails every call.
+    auto explorer = window().explorer();
     window().close();
     EXPECT_EQ(session().addin().m_objExplorer, nullptr);
+    EXPECT_THROW(explorer->GetSelection(), host::HostError);
+    EXPECT_THROW(explorer->CurrentFolder(), host::HostError);
+    EXPECT_THROW(explorer->GetCommandBars(), host::HostError);
     EXPECT_FALSE(session().ended());
     clickRow(second, "This week's deals", Qt::ControlModifier);
     clickRow(second, "This week's deals", Qt::ControlModifier);
@@ -139,6 +144,7 @@ TEST_F(DesktopTest, NewWindowIsNotWatchedAndClosingTheFirstEndsTheWatch) {
     EXPECT_EQ(checkSpamView(), nullptr);
     second.close();
     EXPECT_TRUE(session().ended());
+    EXPECT_EQ(session().host().application()->ActiveExplorer(), nullptr);
 }
 
 TEST_F(DesktopTest, SelectionChangesSetOffDuringAModalCommandWaitUntilItReturns) {
@@ -173,7 +179,7 @@ TEST_F(DesktopTest, SelectionChangesSetOffDuringAModalCommandWaitUntilItReturns)
             QTest::keyClick(still, Qt::Key_Escape); // again at the next tick if it is still open
     });
     watch->start(10);
-    clickMenuItem(window(), optionsCaption);
+    menuItem(window(), optionsCaption)->trigger();
     delete watch;
     ASSERT_TRUE(sawInside) << "the list was not refreshed while the Options window was open";
     EXPECT_TRUE(pendingInside) << "NewMail comes at once";

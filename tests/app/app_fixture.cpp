@@ -277,17 +277,6 @@ void CheckTest::writeLists(const std::vector<std::string>& friends, const std::v
     writeFile(listFile(), text);
 }
 
-std::vector<std::string> CheckTest::listLines() const {
-    const std::string text = readFile(listFile());
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    if (start != text.size())
-        lines.push_back(text.substr(start)); // an unterminated rest shows up in the comparison
-    return lines;
-}
-
 std::optional<std::string> CheckTest::setting(const std::string& name) const {
     std::istringstream lines(readFile(configHome / "skerrow" / "settings"));
     for (std::string line; std::getline(lines, line);)

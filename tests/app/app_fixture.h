@@ -84,7 +84,6 @@ protected:
     fs::path listFile() const;
     void writeLists(const std::vector<std::string>& friends, const std::vector<std::string>& friendDomains,
                     const std::vector<std::string>& enemies, const std::vector<std::string>& enemyDomains);
-    std::vector<std::string> listLines() const;
     // A value of the settings file; nothing when it is not there.
     std::optional<std::string> setting(const std::string& name) const;
 

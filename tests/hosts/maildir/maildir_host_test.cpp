@@ -269,7 +269,7 @@ TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8) {
     EXPECT_EQ(all["3.html-only"]->Body(), "");
     EXPECT_EQ(all["3.html-only"]->HTMLBody(), "<b>hi</b>");
     EXPECT_EQ(all["4.unknown-charset"]->Body(), "caf\xEF\xBF\xBD");
-    EXPECT_NO_THROW(all["5.broken-base64"]->Body()) << "a mail that reads as nothing is still judged";
+    EXPECT_EQ(all["5.broken-base64"]->Body(), "") << "a mail that reads as nothing is still judged";
 }
 
 TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
@@ -279,7 +279,7 @@ TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
     host();
     auto all = byEntryID(mails(inbox()));
     EXPECT_EQ(all["1.unclosed"]->Body(), "first part");
-    EXPECT_NO_THROW(all["2.no-boundary"]->Body());
+    EXPECT_EQ(all["2.no-boundary"]->Body(), "");
     EXPECT_EQ(message("2.no-boundary")->Sender()->Address(), "bob@example.org");
 }
 

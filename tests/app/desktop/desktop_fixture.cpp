@@ -76,14 +76,6 @@ void DesktopTest::writeListFile(const std::vector<std::string>& lines) {
         out << line << "\r\n";
 }
 
-std::string DesktopTest::writeContacts(const std::vector<std::string>& addresses) {
-    const fs::path path = dir / "contacts.vcf";
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& address : addresses)
-        out << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" << address << "\r\nEMAIL:" << address << "\r\nEND:VCARD\r\n";
-    return path.string();
-}
-
 desktop::DesktopSession& DesktopTest::start(std::vector<std::string> contacts) {
     desktop::DesktopOptions options;
     options.mail = {maildir.string(), desktopUser, std::move(contacts)};

@@ -43,8 +43,6 @@ protected:
     // The list file, before the first start: four lines as the filter writes them.
     void writeListFile(const std::vector<std::string>& lines);
     std::string listFile() const;
-    // A vCard address book whose addresses become friends at the first start.
-    std::string writeContacts(const std::vector<std::string>& addresses);
 
     // Starts a session (the first one or, after quit, the next) and waits
     // for its main window.

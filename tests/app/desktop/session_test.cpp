@@ -38,9 +38,10 @@ TEST_F(DesktopTest, FullSessionKeepsTheVerdictsAndTheTotalAcrossARestart) {
     deliver("cur", "Mary Jones <mary@example.org>", "Lunch on Friday?", 50);
     deliver("cur", "Deals Weekly <newsletter@deals.example>", "This week's deals", 40);
     deliver("cur", "Carol White <colleague@partner.example>", "Meeting notes", 30);
-    const std::string contacts = writeContacts({"mary@example.org"});
+    const fs::path contacts = dir / "contacts.vcf";
+    writeFile(contacts, "BEGIN:VCARD\r\nVERSION:3.0\r\nEMAIL:mary@example.org\r\nEND:VCARD\r\n");
 
-    start({contacts});
+    start({contacts.string()});
     EXPECT_FALSE(addin().newMailPending) << "mail that a client has seen is no new mail";
     ASSERT_EQ(toolBars(window(), toolbarName).size(), 1u);
 

@@ -243,13 +243,19 @@ void CheckTest::SetUp() {
     maildir = dir / "Maildir";
     configHome = dir / "config";
     dataHome = dir / "data";
-    for (const char* sub : {"cur", "new", "tmp"})
-        fs::create_directories(maildir / sub);
+    freshStart();
 }
 
 void CheckTest::TearDown() {
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+}
+
+void CheckTest::freshStart() {
+    for (const auto& path : {maildir, dataHome, configHome})
+        fs::remove_all(path);
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(maildir / sub);
 }
 
 fs::path CheckTest::put(const std::string& where, const std::string& name, const std::string& content) {

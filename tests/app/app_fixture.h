@@ -74,6 +74,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Removes the Maildir, settings and lists, and makes an empty Maildir.
+    void freshStart();
     // Writes a message file (where: "new", "cur", ".Trash/cur"...).
     fs::path put(const std::string& where, const std::string& name, const std::string& content);
     // The file names in one subfolder of the Maildir, sorted.

@@ -236,9 +236,7 @@ TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
     for (const char* where : {"new", "cur"}) {
         for (const auto& c : cases) {
             const std::string label = std::string(c.what) + " in " + where;
-            fs::remove_all(maildir);
-            for (const char* sub : {"cur", "new", "tmp"})
-                fs::create_directories(maildir / sub);
+            freshStart();
             writeLists({}, {}, {"spammer@junk.example"}, {});
             put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
             const fs::path planted = c.plant(maildir / where / "1700000002.B");
@@ -272,10 +270,7 @@ TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
          "skerrow check: the lists could not be ", "Is a directory", false},
     };
     for (const auto& c : cases) {
-        for (const auto& path : {maildir, dataHome, configHome})
-            fs::remove_all(path);
-        for (const char* sub : {"cur", "new", "tmp"})
-            fs::create_directories(maildir / sub);
+        freshStart();
         writeLists({}, {}, {"spammer@junk.example"}, {});
         put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
         put("new", "1700000002.B", mailFrom("stranger@else.example", "unknown sender"));
@@ -342,9 +337,10 @@ TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
         int status;
     } cases[] = {{"cur", true, 1}, {"new", true, 1}, {".Trash", false, 3}, {".Trash/cur", false, 3}};
     for (const auto& c : cases) {
-        for (const auto& path : {maildir, dir / "roots", dir / "users", dataHome, configHome})
+        freshStart();
+        for (const auto& path : {dir / "roots", dir / "users"})
             fs::remove_all(path);
-        for (const char* sub : {"cur", "new", "tmp", ".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
+        for (const char* sub : {".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
             fs::create_directories(maildir / sub);
         writeFile(dir / "roots" / "1700000009.R", mailFrom("spammer@junk.example", "root's file"));
         writeLists({}, {}, {"spammer@junk.example"}, {});

@@ -7,9 +7,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,10 +17,17 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
+#include <utility>
 
 namespace skerrow::test {
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
 
 namespace {
 
@@ -31,9 +36,7 @@ const fs::path imapBinary = "/usr/lib/dovecot/imap";
 
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback();
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -44,11 +47,8 @@ int freePort() {
 
 bool accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
 }
@@ -128,20 +128,14 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
                     "ENABLE IDLE UIDPLUS\n";
         writeFile(dir / "dovecot.conf", conf);
 
-        std::vector<std::string> args{dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start dovecot");
+        pid_ = startProgram({dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()},
+                            {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}, dir / "dovecot.out", dir / "dovecot.err");
         for (int i = 0; i < 100 && !(accepts(port) && accepts(plainPort)); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (accepts(port) && accepts(plainPort))
             break;
         ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        waitProgram(std::exchange(pid_, -1));
         if (attempt == 3)
             throw std::runtime_error("dovecot did not start: " + readFile(dir / "log"));
     }
@@ -150,8 +144,7 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
 Dovecot::~Dovecot() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        waitProgram(pid_);
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);

@@ -4,6 +4,7 @@
 // that folder and owned by an unprivileged user (Dovecot refuses root).
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -15,6 +16,9 @@
 namespace skerrow::test {
 
 namespace fs = std::filesystem;
+
+// The IPv4 loopback address at that port (0: any free one, for bind).
+sockaddr_in loopback(int port = 0);
 
 struct DovecotSetup {
     bool move = true;       // offer MOVE

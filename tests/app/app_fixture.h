@@ -10,7 +10,6 @@
 #include <sys/types.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,20 +31,15 @@ struct Outcome {
 };
 
 // Runs a program to its end with stdin read from input; collects its output.
-// With stopWhen, it is sent SIGTERM once that holds. May be called from
-// several threads at once.
+// May be called from several threads at once.
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& input = "/dev/null", const std::function<bool()>& stopWhen = {});
-// The same with text written to its stdin through a pipe: some programs
-// will not take a file there.
-Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                            const std::string& text);
+                   const fs::path& input = "/dev/null");
 // Starts a program with stdin from /dev/null and its output into the files;
 // waitProgram reaps it.
 pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const fs::path& out, const fs::path& err);
 // Its exit status, 128 + the signal when one killed it.
-int waitProgram(pid_t pid, const std::function<bool()>& stopWhen = {});
+int waitProgram(pid_t pid);
 
 // The program's path on PATH (or the path itself when executable); nothing
 // when it is not installed.
@@ -58,7 +52,6 @@ std::string messageIdOf(const fs::path& path);
 
 // What `skerrow check` printed for the review window.
 struct Review {
-    bool shown = false;
     std::vector<std::string> labels;
     struct Row {
         std::string from;

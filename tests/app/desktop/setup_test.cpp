@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <signal.h>
+
 #include <fstream>
 
 namespace skerrow::test {
@@ -118,10 +120,11 @@ TEST_F(DesktopTest, ProgramOpensTheDemoMailboxOnAFreshAccountAndStoresAllOnSigte
     const std::vector<std::string> environment = {"HOME=" + home.string(), "PATH=/usr/bin:/bin",
                                                   "QT_QPA_PLATFORM=offscreen", "EMAIL=someone.else@example.com"};
     // Stopped once it has connected: the notice has gone to Deleted Items.
-    const Outcome run = runProgram({SKERROW_BINARY}, environment, "/dev/null", [&] {
-        return fs::exists(data / "demo-maildir/.Trash/cur") && !fs::is_empty(data / "demo-maildir/.Trash/cur");
-    });
-    EXPECT_EQ(run.status, 0) << run.err;
+    const pid_t pid = startProgram({SKERROW_BINARY}, environment, dir / "out", dir / "err");
+    const fs::path notice = data / "demo-maildir/.Trash/cur";
+    EXPECT_TRUE(waitFor([&] { return fs::exists(notice) && !fs::is_empty(notice); }, 60000));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(waitProgram(pid), 0) << readFile(dir / "err");
     EXPECT_TRUE(fs::exists(data / "demo-contacts.vcf"));
     EXPECT_EQ(readFile(toolbars), "Corvalle\n") << "the session ended as the window's closing ends it";
     posix::PosixPlatform platform((home / ".config/skerrow").string(), data.string());

@@ -186,9 +186,11 @@ std::string Dovecot::imap(const std::vector<std::string>& commands) const {
     for (std::size_t i = 0; i < commands.size(); ++i)
         script += "a" + std::to_string(i) + " " + commands[i] + "\r\n";
     script += "z LOGOUT\r\n";
-    const Outcome run =
-        runProgramWithInput({imapBinary.string(), "-c", (dir / "dovecot.conf").string()},
-                            {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"}, script);
+    // Through a pipe: Dovecot's imap polls its input, which a file cannot be.
+    writeFile(dir / "script", script);
+    const Outcome run = runProgram({"/bin/sh", "-c", "cat \"$0\" | exec \"$1\" -c \"$2\"", (dir / "script").string(),
+                                    imapBinary.string(), (dir / "dovecot.conf").string()},
+                                   {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"});
     EXPECT_EQ(run.status, 0) << run.err;
     for (std::size_t i = 0; i < commands.size(); ++i)
         EXPECT_NE(run.out.find("\r\na" + std::to_string(i) + " OK"), std::string::npos) << commands[i] << " failed:\n"

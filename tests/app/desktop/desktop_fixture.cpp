@@ -56,9 +56,7 @@ std::string DesktopTest::deliver(const std::string& where, const std::string& fr
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(base / sub);
     const fs::path temporary = base / "tmp" / unique;
-    std::ofstream(temporary, std::ios::binary) << "From: " << from << "\nTo: " << to << "\nSubject: " << subject
-                                               << "\n\n"
-                                               << body;
+    writeFile(temporary, mailText({"From: " + from, "To: " + to, "Subject: " + subject}, body));
     const struct utimbuf times{when, when};
     ::utime(temporary.c_str(), &times);
     fs::rename(temporary, base / where / unique);

@@ -73,13 +73,10 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     EXPECT_EQ(unread->Body(), "Text for me@home.example\n");
     auto session = std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
     session->Logon("", "", false, false);
-    const std::string entry = unread->EntryID();
-    EXPECT_EQ(session->GetMessage(entry, inbox->StoreID())->Sender()->Address(), "amy@a.example");
-    EXPECT_NE(session->GetMessage(entry, inbox->StoreID())
-                  ->Fields(host::prTransportMessageHeaders)
-                  ->Value()
-                  .find("Message-ID: <unread@test>"),
-              std::string::npos);
+    const auto message = session->GetMessage(unread->EntryID(), inbox->StoreID());
+    EXPECT_EQ(message->Sender()->Address(), "amy@a.example");
+    const std::string headers = message->Fields(host::prTransportMessageHeaders)->Value();
+    EXPECT_NE(headers.find("Message-ID: <unread@test>"), std::string::npos) << headers;
     EXPECT_EQ(server->mailbox("INBOX").at("<unread@test>"), Flags{});
 
     unread->Delete();

@@ -356,25 +356,18 @@ TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
         EXPECT_FALSE(mail->UnRead()) << mail->EntryID();
 }
 
-TEST_F(MaildirTest, DeleteInTrashRemovesTheFile) {
+TEST_F(MaildirTest, DeleteInTrashRemovesTheFileAndNeverReplacesOneThere) {
     host();
     trash();
     put(".Trash/cur", "3.old:2,S", mailText(ordinaryHeaders, "b"));
-    auto deleted = mails(trash());
-    ASSERT_EQ(deleted.size(), 1u);
-    deleted[0]->Delete();
-    EXPECT_TRUE(files(".Trash/cur").empty());
-    EXPECT_EQ(trash()->ItemCount(), 0);
-}
-
-TEST_F(MaildirTest, DeleteNeverReplacesAFileAlreadyInTrash) {
-    host();
-    trash();
     put(".Trash/cur", "8.twin:2,", "Subject: the old one\n\n");
     put("new", "8.twin", "Subject: the new one\n\n");
     EXPECT_THROW(onlyMail()->Delete(), host::HostError);
     EXPECT_EQ(readFile(root / ".Trash/cur/8.twin:2,"), "Subject: the old one\n\n");
     EXPECT_EQ(readFile(root / "new/8.twin"), "Subject: the new one\n\n");
+    byEntryID(mails(trash()))["3.old"]->Delete();
+    EXPECT_EQ(files(".Trash/cur"), std::vector<std::string>{"8.twin:2,"});
+    EXPECT_EQ(trash()->ItemCount(), 1);
 }
 
 // ---- Session, namespace and application ----

@@ -240,62 +240,46 @@ TEST_F(ImapAccountTest, ConnectionCutMidFetchIsOpenedAgainOnceThenNothingMoves) 
     }
 }
 
-// A running `skerrow watch`, its output in a file.
-class Watch {
-public:
-    Watch(const std::vector<std::string>& args, const std::vector<std::string>& environment, const fs::path& output)
-        : output_(output) {
-        std::vector<std::string> argv{SKERROW_BINARY, "watch"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = startProgram(argv, environment, output, output.string() + ".err");
+// Kills a program left running when the test stops early.
+struct Running {
+    ~Running() {
+        if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+            waitProgram(pid);
     }
-    ~Watch() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            waitProgram(pid_);
-        }
-    }
-    // Waits up to the limit for the text in the output.
-    bool waitFor(const std::string& text, std::chrono::milliseconds limit) const {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (readFile(output_).find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    int stop() {
-        ::kill(pid_, SIGTERM);
-        return waitProgram(std::exchange(pid_, -1));
-    }
-    std::string errors() const { return readFile(output_.string() + ".err"); }
-
-private:
-    fs::path output_;
-    pid_t pid_ = -1;
+    pid_t pid;
 };
+
+// Waits up to the limit for the text in the file.
+bool waitForText(const fs::path& file, const std::string& text, std::chrono::milliseconds limit) {
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+        if (readFile(file).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 TEST_F(ImapAccountTest, WatchPurgesNewMailWithinASecondAndStoresOnStop) {
     for (const bool imap : {true, false}) {
         SCOPED_TRACE(imap ? "IMAP IDLE" : "Maildir inotify");
         writeLists({}, {}, {"spammer@junk.example"}, {});
-        std::vector<std::string> args{"--address", ownAddress};
+        std::vector<std::string> args{SKERROW_BINARY, "watch", "--address", ownAddress};
         if (imap)
             args.insert(args.end(), {"--imap", server->url(), "--ca-file", server->caFile.string()});
         else
             args.insert(args.end(), {"--maildir", maildir.string()});
         auto env = environment();
         env.push_back("SKERROW_IMAP_PASSWORD=secret");
-        Watch watch(args, env, dir / "watch.out");
-        ASSERT_TRUE(watch.waitFor("Watching", std::chrono::seconds(10))) << watch.errors();
+        const fs::path out = dir / "watch.out", err = dir / "watch.err";
+        Running watch{startProgram(args, env, out, err)};
+        ASSERT_TRUE(waitForText(out, "Watching", std::chrono::seconds(10))) << readFile(err);
 
         const auto delivered = Clock::now();
         if (imap)
             server->put("", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
         else
             put("new", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
-        ASSERT_TRUE(watch.waitFor("deleted 1", std::chrono::seconds(5))) << watch.errors();
+        ASSERT_TRUE(waitForText(out, "deleted 1", std::chrono::seconds(5))) << readFile(err);
         EXPECT_LE(Clock::now() - delivered, std::chrono::seconds(1));
         if (imap)
             EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@test>"), 1u);
@@ -303,8 +287,9 @@ TEST_F(ImapAccountTest, WatchPurgesNewMailWithinASecondAndStoresOnStop) {
             EXPECT_EQ(files(".Trash/cur").size(), 1u);
 
         // Stopping stores the total and the lists.
-        EXPECT_EQ(watch.stop(), 0) << watch.errors();
-        EXPECT_EQ(watch.errors(), "");
+        ::kill(watch.pid, SIGTERM);
+        EXPECT_EQ(waitProgram(std::exchange(watch.pid, -1)), 0) << readFile(err);
+        EXPECT_EQ(readFile(err), "");
         EXPECT_EQ(setting("HaveAutoDeleteCount"), "1");
         EXPECT_EQ(readFile(listFile()), "\r\n\r\nspammer@junk.example\r\n\r\n");
         fs::remove(configHome / "skerrow" / "settings");

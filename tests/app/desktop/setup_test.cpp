@@ -19,8 +19,6 @@
 
 #include <signal.h>
 
-#include <fstream>
-
 namespace skerrow::test {
 namespace {
 
@@ -31,10 +29,9 @@ std::optional<std::string> appPath(posix::PosixPlatform& platform) {
 TEST_F(DesktopTest, HelpPathIsSetWhenMissingOrPointingWhereNoHelpFileIs) {
     const fs::path installed = dir / "installed";
     const fs::path empty = dir / "empty";
-    fs::create_directories(installed);
+    writeFile(installed / "skerrow.chm", "ITSF");
+    writeFile(helpDir / "skerrow.chm", "ITSF");
     fs::create_directories(empty);
-    std::ofstream(installed / "skerrow.chm") << "ITSF";
-    std::ofstream(helpDir / "skerrow.chm") << "ITSF";
     const std::string ours = helpDir.string() + "/";
     const struct {
         std::optional<std::string> before;
@@ -65,7 +62,6 @@ TEST_F(DesktopTest, HelpFileIsACompiledHelpFileWithEveryPage) {
     if (!fs::exists(chm))
         GTEST_SKIP() << "no chmcmd when this was built";
     const std::string bytes = readFile(chm);
-    ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(bytes.substr(0, 4), "ITSF");
     for (const char* page : {"/index.html", "/checkspam.html", "/toolbar.html", "/options.html", "/listfile.html",
                              "/contents.hhc"})

@@ -141,15 +141,11 @@ std::string mailFrom(const std::string& sender, const std::string& subject, cons
 }
 
 std::optional<fs::path> findProgram(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return ::access(name.c_str(), X_OK) == 0 ? std::optional<fs::path>(name) : std::nullopt;
     const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "/usr/local/bin:/usr/bin:/bin");
-    for (std::string d; std::getline(dirs, d, ':');) {
-        const fs::path candidate = fs::path(d.empty() ? "." : d) / name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string d; std::getline(dirs, d, ':');)
+        if (::access((fs::path(d) / name).c_str(), X_OK) == 0)
+            return fs::path(d) / name;
     return std::nullopt;
 }
 

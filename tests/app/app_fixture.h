@@ -41,8 +41,7 @@ pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::
 // Its exit status, 128 + the signal when one killed it.
 int waitProgram(pid_t pid);
 
-// The program's path on PATH (or the path itself when executable); nothing
-// when it is not installed.
+// The program's path on PATH; nothing when it is not installed.
 std::optional<fs::path> findProgram(const std::string& name);
 
 std::string loginName();

@@ -65,23 +65,17 @@ private:
         std::size_t fromServer = 0;
         char buffer[16384];
         pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        while (!stop_) {
+        for (bool open = true; open && !stop_ && !(cut && fromServer > cutAfter_);) {
             if (::poll(fds, 2, 50) <= 0)
                 continue;
-            bool closed = false;
-            for (int i = 0; i < 2 && !closed; ++i) {
+            for (int i = 0; i < 2 && open; ++i) {
                 if (!fds[i].revents)
                     continue;
                 const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (n <= 0)
-                    closed = true;
-                else
-                    (void)!::write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n));
-                if (i == 1 && n > 0)
+                open = n > 0 && ::write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n)) == n;
+                if (open && i == 1)
                     fromServer += static_cast<std::size_t>(n);
             }
-            if (closed || (cut && fromServer > cutAfter_))
-                break;
         }
         ::close(client);
         ::close(server);

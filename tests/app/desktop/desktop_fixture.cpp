@@ -15,10 +15,8 @@
 #include <QPixmap>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <utime.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>

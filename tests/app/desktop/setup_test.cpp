@@ -13,8 +13,6 @@
 #include "render/qt/qt_window_manager.h"
 #include "review/checkspamfrm.h"
 
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include <signal.h>

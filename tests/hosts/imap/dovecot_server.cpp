@@ -2,9 +2,7 @@
 
 #include "tests/app/app_fixture.h"
 
-#include <arpa/inet.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>

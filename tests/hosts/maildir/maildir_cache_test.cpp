@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <map>
 
 namespace skerrow::test {
 namespace {

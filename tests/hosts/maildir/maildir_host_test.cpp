@@ -1,12 +1,6 @@
 #include "filter/text.h"
 #include "tests/hosts/maildir/maildir_fixture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <map>
-
 namespace skerrow::test {
 namespace {
 

@@ -156,12 +156,10 @@ TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
     put("new", "2.lf", mailText(headers, "body\n"));
     put("new", "3.headers-only", "From: ann@example.org\nSubject: no body");
     host();
-    EXPECT_EQ(message("1.crlf")->Fields(host::prTransportMessageHeaders)->Value(),
+    EXPECT_EQ(headersOf("1.crlf"),
               "From: Ann <ann@example.org>\r\nSubject: =?utf-8?b?S8O2bG4=?=\r\nTo: john.smith@example.com\r\n");
-    EXPECT_EQ(message("2.lf")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: Ann <ann@example.org>\nSubject: =?utf-8?b?S8O2bG4=?=\nTo: john.smith@example.com\n");
-    EXPECT_EQ(message("3.headers-only")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: ann@example.org\nSubject: no body");
+    EXPECT_EQ(headersOf("2.lf"), "From: Ann <ann@example.org>\nSubject: =?utf-8?b?S8O2bG4=?=\nTo: john.smith@example.com\n");
+    EXPECT_EQ(headersOf("3.headers-only"), "From: ann@example.org\nSubject: no body");
     EXPECT_EQ(message("1.crlf")->Fields(0x0037001E), nullptr) << "only the transport headers are offered";
     EXPECT_EQ(byEntryID(mails(inbox()))["1.crlf"]->Body(), "body\r\n") << "from right after the blank line";
     auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
@@ -194,7 +192,7 @@ TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {
     put("new", "1.junk", mailText({"From: ann@example.org", junk, "Subject: S\xe9lection", "To: john.smith@example.com"},
                                   std::string("nul\0inside", 10)));
     host();
-    const std::string value = message("1.junk")->Fields(host::prTransportMessageHeaders)->Value();
+    const std::string value = headersOf("1.junk");
     EXPECT_EQ(value.find('\0'), std::string::npos);
     EXPECT_NE(value.find("\xEF\xBF\xBD"), std::string::npos) << "invalid bytes become U+FFFD";
     EXPECT_NE(value.find("To: john.smith@example.com"), std::string::npos);
@@ -289,8 +287,7 @@ TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
     content += "--cut--\n";
     put("new", "1.big", content);
     host();
-    EXPECT_EQ(message("1.big")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: ann@example.org\nTo: john.smith@example.com\nContent-Type: multipart/mixed; boundary=cut\n");
+    EXPECT_EQ(headersOf("1.big"), "From: ann@example.org\nTo: john.smith@example.com\nContent-Type: multipart/mixed; boundary=cut\n");
     EXPECT_EQ(onlyMail()->Body(), "see attached");
     EXPECT_EQ(onlyMail()->HTMLBody(), "");
 }

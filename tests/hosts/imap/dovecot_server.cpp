@@ -170,13 +170,11 @@ void Dovecot::put(const std::string& folder, const std::string& name, const std:
     const fs::path box = dir / "Maildir" / folder;
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(box / sub);
-    const fs::path temporary = box / "tmp" / name;
-    writeFile(temporary, content);
-    const fs::path target = flags == "-" ? box / "new" / name : box / "cur" / (name + ":2," + flags);
-    ::lchown(temporary.c_str(), uid_, gid_);
-    for (const fs::path& p : {box, box / "cur", box / "new", box / "tmp"})
+    writeFile(box / "tmp" / name, content);
+    for (const fs::path& p : {box, box / "cur", box / "new", box / "tmp", box / "tmp" / name})
         ::lchown(p.c_str(), uid_, gid_);
-    fs::rename(temporary, target); // delivered whole, as a mail server does
+    // Delivered whole, as a mail server does.
+    fs::rename(box / "tmp" / name, flags == "-" ? box / "new" / name : box / "cur" / (name + ":2," + flags));
 }
 
 std::string Dovecot::imap(const std::vector<std::string>& commands) const {

@@ -313,13 +313,11 @@ TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
         {{"--maildir", maildir.string(), "extra"}, 2, "'extra'"},
     };
     for (const auto& c : cases) {
-        std::string line = "skerrow check";
-        for (const auto& arg : c.args)
-            line += " " + arg;
+        SCOPED_TRACE("skerrow check " + ::testing::PrintToString(c.args));
         const Outcome run = check(c.args, false);
-        EXPECT_EQ(run.status, c.status) << line;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << line << "\nstderr: " << run.err;
-        EXPECT_EQ(run.out, "") << line;
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
     }
     EXPECT_FALSE(fs::exists(configHome)) << "a failed run wrote settings";
     EXPECT_FALSE(fs::exists(dataHome)) << "a failed run wrote a list file";

@@ -1,20 +1,16 @@
 #include "tests/app/app_fixture.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -42,30 +38,47 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-} // namespace
+// Close-on-exec, so that a program started by another thread at the same
+// moment does not hold it open.
+int openFile(const fs::path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+    if (fd < 0)
+        failWith("cannot open " + path.string());
+    return fd;
+}
 
-namespace {
+// An unnamed file for a program's output, read back once it has ended.
+int scratchFile() {
+    std::string name = (fs::temp_directory_path() / "skerrow-output-XXXXXX").string();
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        failWith("mkostemp");
+    ::unlink(name.c_str());
+    return fd;
+}
 
-// Runs argv with stdin from the file, or fed the text through a pipe.
-Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const fs::path* file, const std::string* text) {
-    // A program that exits without reading its input must not kill us.
+std::string readBack(int fd) {
+    std::string text;
+    char buffer[65536];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+// Starts argv with the descriptors as its stdin, stdout and stderr, and
+// closes them here.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
+            int err) {
+    // A peer that hangs up (the IMAP tests' proxy writes to sockets) must not kill us.
     static std::once_flag ignoreBrokenPipes;
     std::call_once(ignoreBrokenPipes, [] { ::signal(SIGPIPE, SIG_IGN); });
-
-    // Close-on-exec, so that a program started by another thread at the
-    // same moment does not hold our pipes open.
-    int out[2], err[2], in[2] = {-1, -1};
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || (text && ::pipe2(in, O_CLOEXEC) != 0))
-        failWith("pipe");
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    if (text)
-        ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    else
-        ::posix_spawn_file_actions_addopen(&actions, 0, file->c_str(), O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    ::posix_spawn_file_actions_adddup2(&actions, in, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, out, 1);
+    ::posix_spawn_file_actions_adddup2(&actions, err, 2);
     // The child gets the ordinary SIGPIPE back.
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
@@ -74,94 +87,62 @@ Outcome run(const std::vector<std::string>& argv, const std::vector<std::string>
     sigaddset(&defaults, SIGPIPE);
     ::posix_spawnattr_setsigdefault(&attributes, &defaults);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> args = argv;
-    std::vector<std::string> env = environment;
+    std::vector<std::string> args = argv, env = environment;
     auto argp = pointers(args);
     auto envp = pointers(env);
     pid_t pid = 0;
     const int spawned = ::posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (text)
-        ::close(in[0]);
+    for (int fd : {in, out, err})
+        ::close(fd);
     if (spawned != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        if (text)
-            ::close(in[1]);
         errno = spawned;
         failWith("cannot start " + argv[0]);
     }
-
-    Outcome outcome;
-    std::array<pollfd, 3> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}, pollfd{in[1], POLLOUT, 0}};
-    std::array<std::string*, 2> sinks{&outcome.out, &outcome.err};
-    std::size_t written = 0;
-    if (text && text->empty()) {
-        ::close(in[1]);
-        fds[2].fd = -1;
-    }
-    char buffer[65536];
-    while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            failWith("poll");
-        }
-        if (fds[2].fd >= 0 && fds[2].revents != 0) {
-            const ssize_t n = ::write(fds[2].fd, text->data() + written, text->size() - written);
-            if (n > 0)
-                written += static_cast<std::size_t>(n);
-            if ((n < 0 && errno != EINTR && errno != EAGAIN) || written == text->size()) {
-                ::close(fds[2].fd); // done, or the program stopped reading
-                fds[2].fd = -1;
-            }
-        }
-        for (std::size_t i = 0; i < sinks.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-            }
-        }
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            failWith("waitpid");
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return outcome;
+    return pid;
 }
 
 } // namespace
 
-Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& input) {
-    return run(argv, environment, &input, nullptr);
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& out, const fs::path& err) {
+    return spawn(argv, environment, openFile("/dev/null", O_RDONLY), openFile(out, O_WRONLY | O_CREAT | O_TRUNC),
+                 openFile(err, O_WRONLY | O_CREAT | O_TRUNC));
 }
 
-Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                            const std::string& text) {
-    return run(argv, environment, nullptr, &text);
+// Its output goes to files, so that it never waits for us.
+Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& input) {
+    const int out = scratchFile(), err = scratchFile();
+    const pid_t pid = spawn(argv, environment, openFile(input, O_RDONLY), ::fcntl(out, F_DUPFD_CLOEXEC, 0),
+                            ::fcntl(err, F_DUPFD_CLOEXEC, 0));
+    Outcome outcome;
+    outcome.status = waitProgram(pid);
+    outcome.out = readBack(out);
+    outcome.err = readBack(err);
+    return outcome;
+}
+
+int waitProgram(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            failWith("waitpid");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string mailFrom(const std::string& sender, const std::string& subject, const std::string& to,
+                     const std::string& body) {
+    return mailText({"From: " + sender, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"}, body);
 }
 
 std::optional<fs::path> findProgram(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return ::access(name.c_str(), X_OK) == 0 ? std::optional<fs::path>(name) : std::nullopt;
     const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "/usr/local/bin:/usr/bin:/bin");
-    for (std::string d; std::getline(dirs, d, ':');) {
-        const fs::path candidate = fs::path(d.empty() ? "." : d) / name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string d; std::getline(dirs, d, ':');)
+        if (::access((fs::path(d) / name).c_str(), X_OK) == 0)
+            return fs::path(d) / name;
     return std::nullopt;
 }
 
@@ -187,20 +168,12 @@ std::string messageIdOf(const fs::path& path) {
     return "";
 }
 
-std::string flagsOf(const std::string& fileName) {
-    const auto info = fileName.find(":2,");
-    return info == std::string::npos ? "" : fileName.substr(info + 3);
-}
-
 Review parseReview(const std::string& out) {
     Review review;
     std::istringstream lines(out);
     std::string line;
-    while (std::getline(lines, line))
-        if (startsWith(line, "== ")) {
-            review.shown = true;
-            break;
-        }
+    while (std::getline(lines, line) && !startsWith(line, "== "))
+        continue; // the window starts after its caption
     while (std::getline(lines, line)) {
         if (!startsWith(line, "    ") && !startsWith(line, "[x] ")) {
             review.labels.push_back(line);
@@ -223,13 +196,19 @@ void CheckTest::SetUp() {
     maildir = dir / "Maildir";
     configHome = dir / "config";
     dataHome = dir / "data";
-    for (const char* sub : {"cur", "new", "tmp"})
-        fs::create_directories(maildir / sub);
+    freshStart();
 }
 
 void CheckTest::TearDown() {
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+}
+
+void CheckTest::freshStart() {
+    for (const auto& path : {maildir, dataHome, configHome})
+        fs::remove_all(path);
+    for (const char* sub : {"cur", "new", "tmp"})
+        fs::create_directories(maildir / sub);
 }
 
 fs::path CheckTest::put(const std::string& where, const std::string& name, const std::string& content) {
@@ -255,17 +234,6 @@ void CheckTest::writeLists(const std::vector<std::string>& friends, const std::v
         text += "\r\n";
     }
     writeFile(listFile(), text);
-}
-
-std::vector<std::string> CheckTest::listLines() const {
-    const std::string text = readFile(listFile());
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    if (start != text.size())
-        lines.push_back(text.substr(start)); // an unterminated rest shows up in the comparison
-    return lines;
 }
 
 std::optional<std::string> CheckTest::setting(const std::string& name) const {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -18,6 +20,10 @@ namespace skerrow::test {
 // The user's address in every test.
 inline constexpr const char* ownAddress = "me@home.example";
 
+// A mail from the sender, its Message-ID <subject@test>.
+std::string mailFrom(const std::string& sender, const std::string& subject, const std::string& to = ownAddress,
+                     const std::string& body = "Hello.\n");
+
 struct Outcome {
     int status = -1; // the exit status; 128 + the signal when one killed it
     std::string out;
@@ -28,13 +34,14 @@ struct Outcome {
 // May be called from several threads at once.
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const fs::path& input = "/dev/null");
-// The same with text written to its stdin through a pipe: some programs
-// will not take a file there.
-Outcome runProgramWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                            const std::string& text);
+// Starts a program with stdin from /dev/null and its output into the files;
+// waitProgram reaps it.
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& out, const fs::path& err);
+// Its exit status, 128 + the signal when one killed it.
+int waitProgram(pid_t pid);
 
-// The program's path on PATH (or the path itself when executable); nothing
-// when it is not installed.
+// The program's path on PATH; nothing when it is not installed.
 std::optional<fs::path> findProgram(const std::string& name);
 
 std::string loginName();
@@ -42,12 +49,8 @@ std::string loginName();
 // The Message-ID field of a message file, as written; "" when it has none.
 std::string messageIdOf(const fs::path& path);
 
-// The Maildir flags of a file name (the letters after ":2,").
-std::string flagsOf(const std::string& fileName);
-
 // What `skerrow check` printed for the review window.
 struct Review {
-    bool shown = false;
     std::vector<std::string> labels;
     struct Row {
         std::string from;
@@ -63,6 +66,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Removes the Maildir, settings and lists, and makes an empty Maildir.
+    void freshStart();
     // Writes a message file (where: "new", "cur", ".Trash/cur"...).
     fs::path put(const std::string& where, const std::string& name, const std::string& content);
     // The file names in one subfolder of the Maildir, sorted.
@@ -73,7 +78,6 @@ protected:
     fs::path listFile() const;
     void writeLists(const std::vector<std::string>& friends, const std::vector<std::string>& friendDomains,
                     const std::vector<std::string>& enemies, const std::vector<std::string>& enemyDomains);
-    std::vector<std::string> listLines() const;
     // A value of the settings file; nothing when it is not there.
     std::optional<std::string> setting(const std::string& name) const;
 

@@ -1,8 +1,6 @@
 // `skerrow check` from the command line to the files it leaves behind.
 #include "tests/app/app_fixture.h"
 
-#include "filter/sender.h"
-
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,25 +10,6 @@
 
 namespace skerrow::test {
 namespace {
-
-std::string from(const std::string& address, const std::string& subject, const std::string& to = ownAddress) {
-    return mailText({"From: " + address, "To: " + to, "Subject: " + subject, "Message-ID: <" + subject + "@test>"},
-                    "Hello.\n");
-}
-
-bool isValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string manyRecipients(int count) {
     std::string list;
@@ -49,37 +28,22 @@ std::string nestedParts(int depth, const std::string& text) {
     return body;
 }
 
-std::vector<std::string> subjects(const Review& review) {
-    std::vector<std::string> result;
-    for (const auto& row : review.rows)
-        result.push_back(row.subject);
-    return result;
-}
-
 // ---- The purge ----
 
-TEST_F(CheckTest, BlacklistedMailMovesToTrashCurKeepingNameAndFlags) {
+// How the files are renamed is the Maildir host's; here, what the program moves and says.
+TEST_F(CheckTest, BlacklistedMailMovesToTrashAndIsReported) {
     writeLists({"pal@bad.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    put("new", "1700000001.A1.host", from("spammer@junk.example", "pills"));
-    // A maildrop name: the size is part of the unique name.
-    put("cur", "1700000002.M5P6.host,S=120:2,FR", from("Bulk <bulk@bad.example>", "offer"));
-    put("cur", "1700000003.C.host:2,S", from("pal@bad.example", "friend in a bad domain"));
-    put("cur", "1700000004.D.host:2,S", from("who@else.example", "read stranger"));
-    // No room for ":2," in a name this long; and two messages under one
-    // unique name in new/ and cur/.
-    const std::string longName = "1700000005." + std::string(244, 'L');
-    put("new", longName, from("spammer@junk.example", "long name"));
-    put("new", "1700000006.T", from("spammer@junk.example", "twin in new"));
-    put("cur", "1700000006.T:2,S", from("spammer@junk.example", "twin in cur"));
+    put("new", "1700000001.A1.host", mailFrom("spammer@junk.example", "pills"));
+    put("cur", "1700000002.B.host:2,FR", mailFrom("Bulk <bulk@bad.example>", "offer"));
+    put("cur", "1700000003.C.host:2,S", mailFrom("pal@bad.example", "friend in a bad domain"));
+    put("cur", "1700000004.D.host:2,S", mailFrom("who@else.example", "read stranger"));
 
     const Outcome run = check({"--address", ownAddress});
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "[Check Spam] Deleted 5 spams.\n");
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.M5P6.host,S=120:2,FR",
-                                                             "1700000006.T:2,", "1700000006.T:2,S"}));
-    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
+    EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.B.host:2,FR"}));
     EXPECT_EQ(files("new"), std::vector<std::string>{});
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
 }
@@ -140,6 +104,7 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
     const Outcome run = check({"--address", ownAddress});
 
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "") << "deletions by this rule are not reported";
     for (const auto& c : cases) {
         const std::string name = names[c.where];
@@ -149,16 +114,11 @@ TEST_F(CheckTest, MailIsKeptOnlyWhenItsHeadersOrShownBodyNameTheAddress) {
     EXPECT_EQ(setting("HaveAutoDeleteCount"), "0") << "deletions by this rule are not counted";
 }
 
-TEST_F(CheckTest, WithoutAnAddressNoMailIsDeletedForNotNamingIt) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "for someone else", "other@else.example"));
-    const Outcome run = check();
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000001.A:2,S"});
-}
-
-TEST_F(CheckTest, AddressComesFromEmailWhenNotGiven) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "for me"));
-    put("cur", "1700000002.B:2,S", from("who@else.example", "for someone else", "other@else.example"));
+TEST_F(CheckTest, AddressComesFromEmailWhenNotGivenAndWithoutOneNothingIsDeletedForNotNamingIt) {
+    put("cur", "1700000001.A:2,S", mailFrom("who@else.example", "for me"));
+    put("cur", "1700000002.B:2,S", mailFrom("who@else.example", "for someone else", "other@else.example"));
+    EXPECT_EQ(check().status, 0);
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000001.A:2,S", "1700000002.B:2,S"}));
     auto env = environment();
     env.push_back(std::string("EMAIL=") + ownAddress);
     const Outcome run = runProgram({SKERROW_BINARY, "check", "--maildir", maildir.string()}, env);
@@ -169,35 +129,28 @@ TEST_F(CheckTest, AddressComesFromEmailWhenNotGiven) {
 
 // ---- The review ----
 
-TEST_F(CheckTest, ReviewListsUnreadMailOfUnknownSendersSortedBySender) {
-    writeLists({"pal@friends.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {});
-    put("new", "1700000001.A", from("zed@strangers.example", "zed writes"));
-    put("cur", "1700000002.B:2,F", from("Amy <amy@strangers.example>", "=?UTF-8?Q?caf=C3=A9?="));
-    put("cur", "1700000003.C", from("bob@strangers.example", "no info part"));
-    put("new", "1700000004.D", from("pal@friends.example", "unread friend"));
-    put("new", "1700000005.E", from("anyone@trusted.example", "unread friend domain"));
-    put("cur", "1700000006.F:2,S", from("cat@strangers.example", "read stranger"));
-    put("new", "1700000007.G", from("spammer@junk.example", "junk"));
+// Which mail is listed, and in what order, is the add-in's; here, how the
+// program prints the window, and that printing it moves or marks nothing.
+TEST_F(CheckTest, ReviewWindowIsPrintedWithItsCaptionLabelsAndRows) {
+    writeLists({}, {}, {"spammer@junk.example"}, {});
+    put("new", "1700000001.A", mailFrom("Amy <amy@strangers.example>", "=?UTF-8?Q?caf=C3=A9?="));
+    put("cur", "1700000002.B:2,F", mailFrom("bob@strangers.example", "flagged"));
+    put("new", "1700000003.C", mailFrom("spammer@junk.example", "junk"));
 
     const Outcome run = check({"--address", ownAddress});
 
     ASSERT_EQ(run.status, 0) << run.err;
-    const Review review = parseReview(run.out);
-    ASSERT_TRUE(review.shown) << run.out;
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "== Check Spam ==");
+    const Review review = parseReview(run.out);
     ASSERT_EQ(review.labels.size(), 3u) << "the counts, then the window's help";
     EXPECT_EQ(review.labels[0], "Deleted 1 spams.");
     EXPECT_EQ(review.labels[1], "A total of 1 spams have been deleted.");
-    std::vector<std::string> senders;
-    for (const auto& row : review.rows) {
-        senders.push_back(row.from);
-        EXPECT_FALSE(row.received.empty()) << row.subject;
-    }
-    EXPECT_EQ(senders, (std::vector<std::string>{"amy@strangers.example", "bob@strangers.example", "zed@strangers.example"}));
-    EXPECT_EQ(subjects(review), (std::vector<std::string>{"café", "no info part", "zed writes"}));
-    // The window is only printed: nothing is moved or marked read.
-    EXPECT_EQ(files("new"), (std::vector<std::string>{"1700000001.A", "1700000004.D", "1700000005.E"}));
-    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000002.B:2,F", "1700000003.C", "1700000006.F:2,S"}));
+    ASSERT_EQ(review.rows.size(), 2u) << run.out;
+    EXPECT_EQ(review.rows[0].from, "amy@strangers.example");
+    EXPECT_EQ(review.rows[0].subject, "café");
+    EXPECT_FALSE(review.rows[0].received.empty());
+    EXPECT_EQ(files("new"), std::vector<std::string>{"1700000001.A"});
+    EXPECT_EQ(files("cur"), std::vector<std::string>{"1700000002.B:2,F"});
 }
 
 TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
@@ -226,65 +179,47 @@ TEST_F(CheckTest, ControlCharactersInMailTextArePrintedEscapedOneRowPerMail) {
     EXPECT_EQ(printed, expected) << run.out;
 }
 
-TEST_F(CheckTest, NothingToDeleteOrReviewPrintsNothing) {
-    put("cur", "1700000001.A:2,S", from("who@else.example", "read"));
-    const Outcome run = check({"--address", ownAddress});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-}
-
 // ---- Settings and lists across runs ----
 
-TEST_F(CheckTest, RunningTotalIsStoredAndGrowsAcrossRuns) {
-    writeLists({}, {}, {"spammer@junk.example"}, {"*@junk.example"});
-    put("new", "1700000001.A", from("spammer@junk.example", "one"));
-    put("new", "1700000002.B", from("other@junk.example", "two"));
-    const Outcome first = check({"--address", ownAddress});
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.out, "[Check Spam] Deleted 2 spams.\n");
-    EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
-
-    for (const char* name : {"1700000003.C", "1700000004.D", "1700000005.E"})
-        put("new", name, from("spammer@junk.example", name));
-    const Outcome second = check({"--address", ownAddress});
-    ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(second.out, "[Check Spam] Deleted 3 spams.\n") << "the box counts this run only";
-    EXPECT_EQ(setting("HaveAutoDeleteCount"), "5");
-    EXPECT_EQ(listLines(), (std::vector<std::string>{"", "", "spammer@junk.example", "*@junk.example"}))
-        << "the lists are written back as they were read";
-}
-
-TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndLaterRunsDoNot) {
+TEST_F(CheckTest, FirstRunImportsContactsIntoFriendsAndTheTotalGrowsAcrossRuns) {
     writeLists({"old@pals.example"}, {"*@trusted.example"}, {"spammer@junk.example"}, {"*@junk.example"});
     writeFile(dir / "contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEMAIL;TYPE=work:ann@pals.example\r\n"
                                     "EMAIL:ann.home@pals.example\r\nEND:VCARD\r\n"
                                     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Old\r\nEMAIL:old@pals.example\r\nEND:VCARD\r\n");
     writeFile(dir / "vdir" / "b.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bea\r\nEMAIL:bea@pals.example\r\nEND:VCARD\r\n");
     writeFile(dir / "vdir" / "a.vcf", "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Al\r\nEMAIL:al@pals.example\r\nEND:VCARD\r\n");
-    put("new", "1700000001.A", from("Ann <ann@pals.example>", "from a contact"));
-    put("new", "1700000002.B", from("who@strangers.example", "from a stranger"));
+    put("new", "1700000001.A", mailFrom("Ann <ann@pals.example>", "from a contact"));
+    put("new", "1700000002.B", mailFrom("who@strangers.example", "from a stranger"));
+    put("new", "1700000003.C", mailFrom("spammer@junk.example", "junk"));
 
     const Outcome first = check({"--address", ownAddress, "--contacts", (dir / "contacts.vcf").string(),
                                  "--contacts", (dir / "vdir").string()});
 
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(listLines(),
-              (std::vector<std::string>{"old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example",
-                                        "*@trusted.example", "spammer@junk.example", "*@junk.example"}));
-    EXPECT_EQ(subjects(parseReview(first.out)), std::vector<std::string>{"from a stranger"})
-        << "an imported contact is a friend in the same run";
+    const std::string lists = "old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example"
+                              "\r\n*@trusted.example\r\nspammer@junk.example\r\n*@junk.example\r\n";
+    EXPECT_EQ(readFile(listFile()), lists);
+    const Review listed = parseReview(first.out);
+    ASSERT_EQ(listed.rows.size(), 1u) << "an imported contact is a friend in the same run";
+    EXPECT_EQ(listed.rows[0].subject, "from a stranger");
+    EXPECT_EQ(listed.labels.at(0), "Deleted 1 spams.");
 
     writeFile(dir / "later.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:New\r\nEMAIL:new@pals.example\r\nEND:VCARD\r\n");
+    put("new", "1700000004.D", mailFrom("spammer@junk.example", "junk again"));
+    put("new", "1700000005.E", mailFrom("other@junk.example", "junk domain"));
     const Outcome second = check({"--address", ownAddress, "--contacts", (dir / "later.vcf").string()});
     ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(listLines().at(0), "old@pals.example;ann@pals.example;ann.home@pals.example;al@pals.example;bea@pals.example");
+    const Review again = parseReview(second.out);
+    EXPECT_EQ(again.labels.at(0), "Deleted 2 spams.") << "this run's deletions";
+    EXPECT_EQ(again.labels.at(1), "A total of 3 spams have been deleted.");
+    EXPECT_EQ(setting("HaveAutoDeleteCount"), "3");
+    EXPECT_EQ(readFile(listFile()), lists) << "no second import";
 }
 
 // ---- What the check refuses ----
 
 TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
-    writeFile(dir / "outside", from("spammer@junk.example", "outside the store"));
+    writeFile(dir / "outside", mailFrom("spammer@junk.example", "outside the store"));
     const struct {
         const char* what;
         std::function<fs::path(const fs::path&)> plant; // in new/ or cur/; gives the planted path
@@ -301,11 +236,9 @@ TEST_F(CheckTest, InboxHoldingANonMailFileIsNotScannedAndTheFileIsNamed) {
     for (const char* where : {"new", "cur"}) {
         for (const auto& c : cases) {
             const std::string label = std::string(c.what) + " in " + where;
-            fs::remove_all(maildir);
-            for (const char* sub : {"cur", "new", "tmp"})
-                fs::create_directories(maildir / sub);
+            freshStart();
             writeLists({}, {}, {"spammer@junk.example"}, {});
-            put("new", "1700000001.A", from("spammer@junk.example", "junk"));
+            put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
             const fs::path planted = c.plant(maildir / where / "1700000002.B");
 
             const Outcome run = check({"--address", ownAddress});
@@ -337,13 +270,10 @@ TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
          "skerrow check: the lists could not be ", "Is a directory", false},
     };
     for (const auto& c : cases) {
-        for (const auto& path : {maildir, dataHome, configHome})
-            fs::remove_all(path);
-        for (const char* sub : {"cur", "new", "tmp"})
-            fs::create_directories(maildir / sub);
+        freshStart();
         writeLists({}, {}, {"spammer@junk.example"}, {});
-        put("new", "1700000001.A", from("spammer@junk.example", "junk"));
-        put("new", "1700000002.B", from("stranger@else.example", "unknown sender"));
+        put("new", "1700000001.A", mailFrom("spammer@junk.example", "junk"));
+        put("new", "1700000002.B", mailFrom("stranger@else.example", "unknown sender"));
         c.plant();
 
         const Outcome run = check({"--address", ownAddress});
@@ -383,13 +313,11 @@ TEST_F(CheckTest, BadCommandLineOrMaildirFailsWithAMessageAndWritesNothing) {
         {{"--maildir", maildir.string(), "extra"}, 2, "'extra'"},
     };
     for (const auto& c : cases) {
-        std::string line = "skerrow check";
-        for (const auto& arg : c.args)
-            line += " " + arg;
+        SCOPED_TRACE("skerrow check " + ::testing::PrintToString(c.args));
         const Outcome run = check(c.args, false);
-        EXPECT_EQ(run.status, c.status) << line;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << line << "\nstderr: " << run.err;
-        EXPECT_EQ(run.out, "") << line;
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
     }
     EXPECT_FALSE(fs::exists(configHome)) << "a failed run wrote settings";
     EXPECT_FALSE(fs::exists(dataHome)) << "a failed run wrote a list file";
@@ -407,14 +335,15 @@ TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
         int status;
     } cases[] = {{"cur", true, 1}, {"new", true, 1}, {".Trash", false, 3}, {".Trash/cur", false, 3}};
     for (const auto& c : cases) {
-        for (const auto& path : {maildir, dir / "roots", dir / "users", dataHome, configHome})
+        freshStart();
+        for (const auto& path : {dir / "roots", dir / "users"})
             fs::remove_all(path);
-        for (const char* sub : {"cur", "new", "tmp", ".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
+        for (const char* sub : {".Trash/new", ".Trash/tmp", "../roots", "../users/cur", "../users/new"})
             fs::create_directories(maildir / sub);
-        writeFile(dir / "roots" / "1700000009.R", from("spammer@junk.example", "root's file"));
+        writeFile(dir / "roots" / "1700000009.R", mailFrom("spammer@junk.example", "root's file"));
         writeLists({}, {}, {"spammer@junk.example"}, {});
         const std::string spamIn = std::string(c.link) == "new" ? "cur" : "new";
-        put(spamIn, "1700000001.A", from("spammer@junk.example", "junk"));
+        put(spamIn, "1700000001.A", mailFrom("spammer@junk.example", "junk"));
         fs::remove_all(maildir / c.link);
         fs::create_symlink(c.toRootsFolder ? dir / "roots" : dir / "users" / (std::string(c.link) == ".Trash" ? "" : "cur"),
                            maildir / c.link);
@@ -431,54 +360,6 @@ TEST_F(CheckTest, RunAsRootOnAUsersStoreItFollowsNoPlantedLink) {
         EXPECT_TRUE(fs::is_empty(dir / "users" / "cur")) << c.link;
         EXPECT_TRUE(fs::exists(maildir / spamIn / "1700000001.A") || c.toRootsFolder) << c.link;
     }
-}
-
-// ---- Mail as it comes ----
-
-// How each kind of malformed mail reads is the Maildir host's; here, that
-// the program goes through them and prints what it lists as UTF-8.
-TEST_F(CheckTest, MalformedMailIsClassifiedWithoutStoppingTheCheck) {
-    const std::string fallback = fallbackSenderAddress;
-    const struct {
-        const char* what;
-        std::string text;
-        bool trashed;
-        std::string listedAs; // the sender shown in the review; "" when not listed
-    } cases[] = {
-        {"no From", "To: me@home.example\nSubject: no from\n\nHi\n", false, fallback},
-        {"8-bit garbage in the subject",
-         "From: junk@bad.example\nTo: me@home.example\nSubject: \xff\xfe\x80 garbage\n\nHi\n", true, ""},
-        {"8-bit garbage from a stranger",
-         "From: odd@strangers.example\nTo: me@home.example\nSubject: \xff\xfe odd\n\n\x80\x81\n", false,
-         "odd@strangers.example"},
-        {"broken base64 not naming the address",
-         "From: b64@strangers.example\nTo: list@lists.example\nSubject: b64\nContent-Transfer-Encoding: base64\n\n!!!*\n",
-         true, ""},
-    };
-    writeLists({}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    int n = 0;
-    std::map<std::string, std::string> names;
-    for (const auto& c : cases) {
-        names[c.what] = "17000000" + std::to_string(10 + n++) + ".x";
-        put("new", names[c.what], c.text);
-    }
-
-    const Outcome run = check({"--address", ownAddress});
-
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(isValidUtf8(run.out));
-    const Review review = parseReview(run.out);
-    std::multiset<std::string> listed, expected;
-    for (const auto& row : review.rows)
-        listed.insert(row.from);
-    for (const auto& c : cases) {
-        EXPECT_EQ(fs::exists(maildir / ".Trash/cur" / (names[c.what] + ":2,")), c.trashed) << c.what;
-        EXPECT_EQ(fs::exists(maildir / "new" / names[c.what]), !c.trashed) << c.what;
-        if (!c.listedAs.empty())
-            expected.insert(c.listedAs);
-    }
-    EXPECT_EQ(listed, expected);
-    EXPECT_EQ(review.labels.at(0), "Deleted 1 spams.");
 }
 
 } // namespace

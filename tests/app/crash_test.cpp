@@ -2,11 +2,7 @@
 // changed, and the list and settings files are old or new, never partial.
 #include "tests/app/app_fixture.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -15,26 +11,6 @@
 
 namespace skerrow::test {
 namespace {
-
-// Starts check with its output thrown away; the caller reaps it.
-pid_t startCheck(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
-    std::vector<std::string> args = argv, env = environment;
-    std::vector<char*> argp, envp;
-    for (auto& a : args)
-        argp.push_back(a.data());
-    for (auto& e : env)
-        envp.push_back(e.data());
-    argp.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    for (int fd : {0, 1, 2})
-        ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
 
 TEST_F(CheckTest, KilledAtAnyMomentItLosesNoMailAndLeavesItsFilesWhole) {
     writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@junk.example"});
@@ -80,13 +56,10 @@ TEST_F(CheckTest, KilledAtAnyMomentItLosesNoMailAndLeavesItsFilesWhole) {
     int killed = 0;
     int windowMs = 400; // shrinks when runs end before their kill
     for (int round = 0; round < 12; ++round) {
-        const pid_t pid = startCheck(argv, environment());
-        ASSERT_GT(pid, 0);
+        const pid_t pid = startProgram(argv, environment(), "/dev/null", "/dev/null");
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % windowMs));
         ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        if (WIFSIGNALED(status))
+        if (waitProgram(pid) == 128 + SIGKILL)
             ++killed;
         else
             windowMs = std::max(20, windowMs / 2);

@@ -7,10 +7,11 @@ if(TARGET skerrow_desktop)
   if(NOT SKERROW_DESKTOP_TESTS)
     return()
   endif()
+  # The program runner of the app tests starts the program itself.
+  list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/app/app_fixture.cpp)
   if(TARGET skerrow_imap)
     # The desktop on an IMAP account of the IMAP host tests' Dovecot.
-    list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/hosts/imap/dovecot_server.cpp
-         ${CMAKE_SOURCE_DIR}/tests/app/app_fixture.cpp)
+    list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/hosts/imap/dovecot_server.cpp)
   endif()
   add_executable(test_desktop ${SKERROW_DESKTOP_TESTS})
   target_include_directories(test_desktop PRIVATE ${CMAKE_SOURCE_DIR})

@@ -5,29 +5,21 @@
 #include "tests/app/app_fixture.h"
 #include "tests/hosts/imap/dovecot_server.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace skerrow::test {
 namespace {
 
 using Flags = std::set<std::string>;
 using Clock = std::chrono::steady_clock;
-
-std::string mail(const std::string& from, const std::string& id, const std::string& to = ownAddress,
-                 const std::string& body = "Hi.\n") {
-    return mailText({"From: " + from, "To: " + to, "Subject: " + id, "Message-ID: <" + id + "@imap.test>"}, body);
-}
 
 // Passes a loopback TCP connection through to a port, hanging up once the
 // server has sent cutAfter bytes on the connections chosen to be cut.
@@ -36,9 +28,7 @@ public:
     CuttingProxy(int target, std::size_t cutAfter, int connectionsToCut)
         : target_(target), cutAfter_(cutAfter), toCut_(connectionsToCut) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopback();
         socklen_t length = sizeof address;
         ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(listener_, 8);
@@ -63,11 +53,8 @@ private:
                 continue;
             const int client = ::accept(listener_, nullptr, nullptr);
             const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(static_cast<std::uint16_t>(target_));
-            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            const sockaddr_in address = loopback(target_);
+            ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             const bool cut = toCut_ < 0 || accepted++ < toCut_;
             pipes.emplace_back([this, client, server, cut] { pass(client, server, cut); });
         }
@@ -78,23 +65,17 @@ private:
         std::size_t fromServer = 0;
         char buffer[16384];
         pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        while (!stop_) {
+        for (bool open = true; open && !stop_ && !(cut && fromServer > cutAfter_);) {
             if (::poll(fds, 2, 50) <= 0)
                 continue;
-            bool closed = false;
-            for (int i = 0; i < 2 && !closed; ++i) {
+            for (int i = 0; i < 2 && open; ++i) {
                 if (!fds[i].revents)
                     continue;
                 const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                if (n <= 0)
-                    closed = true;
-                else
-                    (void)!::write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n));
-                if (i == 1 && n > 0)
+                open = n > 0 && ::write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n)) == n;
+                if (open && i == 1)
                     fromServer += static_cast<std::size_t>(n);
             }
-            if (closed || (cut && fromServer > cutAfter_))
-                break;
         }
         ::close(client);
         ::close(server);
@@ -133,14 +114,14 @@ protected:
 
 TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
     writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
-    server->put("", "1700000001.A.host", mail("spammer@junk.example", "junk"));
-    server->put("", "1700000002.B.host", mail("bulk@bad.example", "bad-domain"), "FS");
-    server->put("", "1700000003.C.host", mail("who@else.example", "not-for-me", "list@lists.example"), "S");
-    server->put("", "1700000004.D.host", mail("amy@strangers.example", "stranger"));
+    server->put("", "1700000001.A.host", mailFrom("spammer@junk.example", "junk"));
+    server->put("", "1700000002.B.host", mailFrom("bulk@bad.example", "bad-domain"), "FS");
+    server->put("", "1700000003.C.host", mailFrom("who@else.example", "not-for-me", "list@lists.example"), "S");
+    server->put("", "1700000004.D.host", mailFrom("amy@strangers.example", "stranger"));
     server->put("", "1700000005.E.host",
-                mail("bob@strangers.example", "body-names-me", "list@lists.example", "Dear me@home.example\n"));
-    server->put("", "1700000006.F.host", mail("pal@friends.example", "friend"));
-    server->put("", "1700000007.G.host", mail("cat@strangers.example", "others-deleted"), "ST");
+                mailFrom("bob@strangers.example", "body-names-me", "list@lists.example", "Dear me@home.example\n"));
+    server->put("", "1700000006.F.host", mailFrom("pal@friends.example", "friend"));
+    server->put("", "1700000007.G.host", mailFrom("cat@strangers.example", "others-deleted"), "ST");
 
     const Outcome run = checkImap({"--imap", server->url(), "--ca-file", server->caFile.string(), "--address", ownAddress});
 
@@ -150,15 +131,50 @@ TEST_F(ImapAccountTest, CheckPurgesIntoTrashKeepsUnreadAndListsSuspects) {
     for (const auto& row : parseReview(run.out).rows)
         listed.insert(row.subject);
     EXPECT_EQ(listed, (std::set<std::string>{"stranger", "body-names-me"}));
-    EXPECT_EQ(server->mailbox("Bin"), (std::map<std::string, Flags>{{"<junk@imap.test>", {}},
-                                                                    {"<bad-domain@imap.test>", {"\\Flagged", "\\Seen"}},
-                                                                    {"<not-for-me@imap.test>", {"\\Seen"}}}));
+    EXPECT_EQ(server->mailbox("Bin"), (std::map<std::string, Flags>{{"<junk@test>", {}},
+                                                                    {"<bad-domain@test>", {"\\Flagged", "\\Seen"}},
+                                                                    {"<not-for-me@test>", {"\\Seen"}}}));
     // Nothing the check read is marked seen, another client's deleted mail stays.
-    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<stranger@imap.test>", {}},
-                                                                      {"<body-names-me@imap.test>", {}},
-                                                                      {"<friend@imap.test>", {}},
-                                                                      {"<others-deleted@imap.test>", {"\\Deleted", "\\Seen"}}}));
+    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<stranger@test>", {}},
+                                                                      {"<body-names-me@test>", {}},
+                                                                      {"<friend@test>", {}},
+                                                                      {"<others-deleted@test>", {"\\Deleted", "\\Seen"}}}));
     EXPECT_EQ(setting("HaveAutoDeleteCount"), "2");
+}
+
+// The check on the server's own Maildir: Dovecot must list the moved mail in
+// Trash with its flags and agree on which mail is unread.
+TEST_F(ImapAccountTest, DovecotSeesTheMaildirCheckedAsTheCheckSawIt) {
+    maildir = server->dir / "Maildir";
+    writeLists({"pal@friends.example"}, {}, {"spammer@junk.example"}, {"*@bad.example"});
+    put("new", "1700000001.A.host", mailFrom("spammer@junk.example", "new-junk"));
+    put("cur", "1700000002.B.host,S=200:2,FR", mailFrom("bulk@bad.example", "answered-flagged-junk"));
+    put("cur", "1700000003.C.host:2,RS", mailFrom("spammer@junk.example", "read-answered-junk"));
+    put("cur", "1700000004.D.host:2,S", mailFrom("who@strangers.example", "read-not-for-me", "list@lists.example"));
+    put("new", "1700000005.E.host", mailFrom("amy@strangers.example", "unread-new"));
+    put("cur", "1700000006.F.host:2,F", mailFrom("bob@strangers.example", "unread-flagged"));
+    put("cur", "1700000007.G.host", mailFrom("cat@strangers.example", "unread-no-info"));
+    put("cur", "1700000008.H.host:2,S", mailFrom("dan@strangers.example", "read-stranger"));
+    put("new", "1700000009.I.host", mailFrom("pal@friends.example", "unread-friend"));
+
+    const Outcome run = check({"--address", ownAddress});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(server->mailbox("Trash"), (std::map<std::string, Flags>{
+                                            {"<new-junk@test>", {}},
+                                            {"<answered-flagged-junk@test>", {"\\Answered", "\\Flagged"}},
+                                            {"<read-answered-junk@test>", {"\\Answered", "\\Seen"}},
+                                            {"<read-not-for-me@test>", {"\\Seen"}}}));
+    // Dovecot's unseen mail is what the check listed for review and the friend's.
+    std::set<std::string> unseen, unread{"<unread-friend@test>"};
+    const auto inbox = server->mailbox("INBOX");
+    for (const auto& [id, flags] : inbox)
+        if (!flags.count("\\Seen"))
+            unseen.insert(id);
+    for (const auto& row : parseReview(run.out).rows)
+        unread.insert("<" + row.subject + "@test>");
+    EXPECT_EQ(unseen, unread);
+    EXPECT_EQ(inbox.size(), 5u);
 }
 
 TEST_F(ImapAccountTest, ConnectionFailuresSayWhatInOneLine) {
@@ -202,117 +218,74 @@ TEST_F(ImapAccountTest, ConnectionCutMidFetchIsOpenedAgainOnceThenNothingMoves) 
     for (int i = 0; i < 150; ++i)
         server->put("", "17000001" + std::to_string(100 + i) + ".P.host",
                     mailText({"From: spammer@junk.example", "To: " + std::string(ownAddress), padding,
-                              "Message-ID: <junk" + std::to_string(i) + "@imap.test>"},
+                              "Message-ID: <junk" + std::to_string(i) + "@test>"},
                              "Hi.\n"),
                     "S");
-    {
-        // Every connection cut: the pass fails and nothing is moved.
-        CuttingProxy proxy(server->port, 60000, -1);
+    // Every connection cut: the pass fails and nothing is moved. The first
+    // only: it is opened again and the pass completes.
+    for (const int cut : {-1, 1}) {
+        CuttingProxy proxy(server->port, 60000, cut);
         const Outcome run = checkImap({"--imap", "imaps://amy@127.0.0.1:" + std::to_string(proxy.port) + "/",
                                        "--ca-file", server->caFile.string(), "--address", ownAddress});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find("lost"), std::string::npos) << run.err;
-        EXPECT_EQ(server->mailbox("Bin").size(), 0u);
-        EXPECT_EQ(server->mailbox("INBOX").size(), 150u);
-    }
-    {
-        // The first connection cut: it is opened again and the pass completes.
-        CuttingProxy proxy(server->port, 60000, 1);
-        const Outcome run = checkImap({"--imap", "imaps://amy@127.0.0.1:" + std::to_string(proxy.port) + "/",
-                                       "--ca-file", server->caFile.string(), "--address", ownAddress});
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(server->mailbox("Bin").size(), 150u);
-        EXPECT_EQ(server->mailbox("INBOX").size(), 0u);
+        EXPECT_EQ(run.status, cut < 0 ? 1 : 0) << run.err;
+        EXPECT_EQ(run.err.find("lost") != std::string::npos, cut < 0) << run.err;
+        EXPECT_EQ(server->mailbox("Bin").size(), cut < 0 ? 0u : 150u);
+        EXPECT_EQ(server->mailbox("INBOX").size(), cut < 0 ? 150u : 0u);
     }
 }
 
-// A running `skerrow watch`, its output in a file.
-class Watch {
-public:
-    Watch(const std::vector<std::string>& args, const std::vector<std::string>& environment, const fs::path& output)
-        : output_(output) {
-        std::vector<std::string> argv{SKERROW_BINARY, "watch"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<std::string> env = environment;
-        auto pointers = [](std::vector<std::string>& texts) {
-            std::vector<char*> p;
-            for (auto& t : texts)
-                p.push_back(t.data());
-            p.push_back(nullptr);
-            return p;
-        };
-        auto argp = pointers(argv);
-        auto envp = pointers(env);
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::posix_spawn_file_actions_addopen(&actions, 2, (output.string() + ".err").c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::posix_spawn(&pid_, argp[0], &actions, nullptr, argp.data(), envp.data());
-        ::posix_spawn_file_actions_destroy(&actions);
+// Kills a program left running when the test stops early.
+struct Running {
+    ~Running() {
+        if (pid > 0 && ::kill(pid, SIGKILL) == 0)
+            waitProgram(pid);
     }
-    ~Watch() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // Waits up to the limit for the text in the output.
-    bool waitFor(const std::string& text, std::chrono::milliseconds limit) const {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (readFile(output_).find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    int stop() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string errors() const { return readFile(output_.string() + ".err"); }
-
-private:
-    fs::path output_;
-    pid_t pid_ = -1;
+    pid_t pid;
 };
+
+// Waits up to the limit for the text in the file.
+bool waitForText(const fs::path& file, const std::string& text, std::chrono::milliseconds limit) {
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+        if (readFile(file).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 TEST_F(ImapAccountTest, WatchPurgesNewMailWithinASecondAndStoresOnStop) {
     for (const bool imap : {true, false}) {
         SCOPED_TRACE(imap ? "IMAP IDLE" : "Maildir inotify");
         writeLists({}, {}, {"spammer@junk.example"}, {});
-        std::vector<std::string> args{"--address", ownAddress};
+        std::vector<std::string> args{SKERROW_BINARY, "watch", "--address", ownAddress};
         if (imap)
             args.insert(args.end(), {"--imap", server->url(), "--ca-file", server->caFile.string()});
         else
             args.insert(args.end(), {"--maildir", maildir.string()});
         auto env = environment();
         env.push_back("SKERROW_IMAP_PASSWORD=secret");
-        Watch watch(args, env, dir / "watch.out");
-        ASSERT_TRUE(watch.waitFor("Watching", std::chrono::seconds(10))) << watch.errors();
+        const fs::path out = dir / "watch.out", err = dir / "watch.err";
+        Running watch{startProgram(args, env, out, err)};
+        ASSERT_TRUE(waitForText(out, "Watching", std::chrono::seconds(10))) << readFile(err);
 
         const auto delivered = Clock::now();
         if (imap)
-            server->put("", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
+            server->put("", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
         else
-            put("new", "1700000101.W.host", mail("spammer@junk.example", "watched-junk"));
-        ASSERT_TRUE(watch.waitFor("deleted 1", std::chrono::seconds(5))) << watch.errors();
+            put("new", "1700000101.W.host", mailFrom("spammer@junk.example", "watched-junk"));
+        ASSERT_TRUE(waitForText(out, "deleted 1", std::chrono::seconds(5))) << readFile(err);
         EXPECT_LE(Clock::now() - delivered, std::chrono::seconds(1));
         if (imap)
-            EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@imap.test>"), 1u);
+            EXPECT_EQ(server->mailbox("Bin").count("<watched-junk@test>"), 1u);
         else
             EXPECT_EQ(files(".Trash/cur").size(), 1u);
 
         // Stopping stores the total and the lists.
-        EXPECT_EQ(watch.stop(), 0) << watch.errors();
-        EXPECT_EQ(watch.errors(), "");
+        ::kill(watch.pid, SIGTERM);
+        EXPECT_EQ(waitProgram(std::exchange(watch.pid, -1)), 0) << readFile(err);
+        EXPECT_EQ(readFile(err), "");
         EXPECT_EQ(setting("HaveAutoDeleteCount"), "1");
-        EXPECT_EQ(listLines().at(2), "spammer@junk.example");
+        EXPECT_EQ(readFile(listFile()), "\r\n\r\nspammer@junk.example\r\n\r\n");
         fs::remove(configHome / "skerrow" / "settings");
     }
 }

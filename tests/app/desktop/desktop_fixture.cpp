@@ -14,12 +14,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QTest>
-#include <QTimer>
 
-#include <sys/stat.h>
 #include <utime.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -57,9 +54,7 @@ std::string DesktopTest::deliver(const std::string& where, const std::string& fr
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(base / sub);
     const fs::path temporary = base / "tmp" / unique;
-    std::ofstream(temporary, std::ios::binary) << "From: " << from << "\nTo: " << to << "\nSubject: " << subject
-                                               << "\n\n"
-                                               << body;
+    writeFile(temporary, mailText({"From: " + from, "To: " + to, "Subject: " + subject}, body));
     const struct utimbuf times{when, when};
     ::utime(temporary.c_str(), &times);
     fs::rename(temporary, base / where / unique);
@@ -75,14 +70,6 @@ void DesktopTest::writeListFile(const std::vector<std::string>& lines) {
     std::ofstream out(listFile(), std::ios::binary);
     for (const auto& line : lines)
         out << line << "\r\n";
-}
-
-std::string DesktopTest::writeContacts(const std::vector<std::string>& addresses) {
-    const fs::path path = dir / "contacts.vcf";
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& address : addresses)
-        out << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" << address << "\r\nEMAIL:" << address << "\r\nEND:VCARD\r\n";
-    return path.string();
 }
 
 desktop::DesktopSession& DesktopTest::start(std::vector<std::string> contacts) {
@@ -186,31 +173,13 @@ QToolButton* DesktopTest::toolButton(desktop::MainWindow& window, const std::str
     return nullptr;
 }
 
-void DesktopTest::clickMenuItem(desktop::MainWindow& window, const std::string& caption) {
-    QToolButton* popup = toolButton(window, popupCaption);
-    if (!popup)
-        return;
-    bool clicked = false;
-    auto* poll = new QTimer(&window);
-    QObject::connect(poll, &QTimer::timeout, poll, [&clicked, poll, caption] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        poll->stop();
-        for (QAction* action : menu->actions()) {
-            if (action->text().toStdString() == caption) {
-                clicked = true;
-                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
-                break;
-            }
-        }
-        if (!clicked)
-            menu->close();
-        poll->deleteLater();
-    });
-    poll->start(10);
-    QTest::mouseClick(popup, Qt::LeftButton);
-    EXPECT_TRUE(waitFor([&] { return clicked; })) << "no menu item " << caption;
+QAction* DesktopTest::menuItem(desktop::MainWindow& window, const std::string& caption) {
+    if (QToolButton* popup = toolButton(window, popupCaption))
+        for (QAction* action : popup->menu()->actions())
+            if (action->text().toStdString() == caption)
+                return action;
+    ADD_FAILURE() << "no menu item " << caption;
+    return nullptr;
 }
 
 QWidget* DesktopTest::checkSpamView() {

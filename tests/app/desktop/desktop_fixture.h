@@ -43,8 +43,6 @@ protected:
     // The list file, before the first start: four lines as the filter writes them.
     void writeListFile(const std::vector<std::string>& lines);
     std::string listFile() const;
-    // A vCard address book whose addresses become friends at the first start.
-    std::string writeContacts(const std::vector<std::string>& addresses);
 
     // Starts a session (the first one or, after quit, the next) and waits
     // for its main window.
@@ -76,9 +74,8 @@ protected:
     static std::vector<QToolBar*> toolBars(desktop::MainWindow& window, const std::string& name);
     // The tool button of that caption on the window's toolbars.
     static QToolButton* toolButton(desktop::MainWindow& window, const std::string& caption);
-    // Clicks an item of the " &Corvalle" menu as the user does: the popup
-    // opens, the item is clicked in it.
-    void clickMenuItem(desktop::MainWindow& window, const std::string& caption);
+    // The item of that caption in the " &Corvalle" menu.
+    static QAction* menuItem(desktop::MainWindow& window, const std::string& caption);
 
     // The Check Spam window on the screen, or null.
     QWidget* checkSpamView();

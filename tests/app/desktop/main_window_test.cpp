@@ -175,15 +175,5 @@ TEST_F(DesktopTest, SelectionOutlivesAnotherProgramMovingHundredsOfMailsAway) {
     EXPECT_EQ(host::asMailItem(selection->Item(1))->Subject(), "keep");
 }
 
-TEST_F(DesktopTest, ClosedWindowsExplorerFailsEveryCall) {
-    start();
-    auto explorer = window().explorer();
-    quit();
-    EXPECT_THROW(explorer->GetSelection(), host::HostError);
-    EXPECT_THROW(explorer->CurrentFolder(), host::HostError);
-    EXPECT_THROW(explorer->GetCommandBars(), host::HostError);
-    EXPECT_EQ(session().host().application()->ActiveExplorer(), nullptr);
-}
-
 } // namespace
 } // namespace skerrow::test

@@ -9,18 +9,9 @@
 #include <QMenu>
 #include <QTest>
 
-#include <cstdlib>
-#include <fstream>
 
 namespace skerrow::test {
 namespace {
-
-QToolBar* corvalleBar(desktop::MainWindow& window) {
-    for (QToolBar* bar : window.findChildren<QToolBar*>())
-        if (bar->windowTitle() == toolbarName)
-            return bar;
-    return nullptr;
-}
 
 // What the bar shows from left to right: the visible tool buttons.
 std::vector<QToolButton*> shownButtons(QToolBar& bar) {
@@ -41,14 +32,6 @@ std::vector<std::string> menuLines(QMenu& menu) {
     return lines;
 }
 
-QAction* menuItem(QMenu& menu, const std::string& caption) {
-    for (QAction* action : menu.actions())
-        if (action->text().toStdString() == caption)
-            return action;
-    ADD_FAILURE() << "no menu item " << caption;
-    return nullptr;
-}
-
 QImage faceImage(int resource) {
     const auto bytes = resources::bitmapResource(resource);
     QImage image;
@@ -58,8 +41,8 @@ QImage faceImage(int resource) {
 
 TEST_F(DesktopTest, ToolbarShowsThePopupAndTheTwoFaceButtonsAtTheTop) {
     start();
-    QToolBar* bar = corvalleBar(window());
-    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(toolBars(window(), toolbarName).size(), 1u);
+    QToolBar* bar = toolBars(window(), toolbarName).front();
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(window().toolBarArea(bar), Qt::TopToolBarArea);
 
@@ -97,42 +80,36 @@ TEST_F(DesktopTest, ToolbarShowsThePopupAndTheTwoFaceButtonsAtTheTop) {
 }
 
 TEST_F(DesktopTest, CommandsFollowTheSenderOfTheOneSelectedMail) {
-    // The decision itself is the add-in's; here, that each state reaches its control.
-    writeListFile({"mary@example.org", "*@friends.example", "winner@lottery.example", "*@spam.example"});
+    // The decision itself is the add-in's; here, that a button and a menu
+    // item each show both states, and that an emptied selection reaches them.
+    writeListFile({"", "*@friends.example", "winner@lottery.example", ""});
     const struct {
         const char* sender;
         bool isSpam, addFriend, addFriendDomain, addEnemyDomain;
     } rows[] = {
         // sender                   Is Spam  Add Sender  Domain to Friends  Domain to Blacklist
         {"winner@lottery.example", false, true, true, true},
-        {"mary@example.org", true, false, true, true},
         {"pal@friends.example", true, true, false, true},
-        {"promo@spam.example", true, true, true, false},
     };
     int minutes = 100;
     for (const auto& row : rows)
         deliver("cur", row.sender, row.sender, minutes--);
     start();
-    QMenu* menu = toolButton(window(), popupCaption)->menu();
     auto states = [&] {
         return std::vector<bool>{toolButton(window(), isSpamCaption)->isEnabled(),
                                  toolButton(window(), addFriendCaption)->isEnabled(),
-                                 menuItem(*menu, addFriendDomainCaption)->isEnabled(),
-                                 menuItem(*menu, addEnemyDomainCaption)->isEnabled()};
+                                 menuItem(window(), addFriendDomainCaption)->isEnabled(),
+                                 menuItem(window(), addEnemyDomainCaption)->isEnabled()};
     };
     for (const auto& row : rows) {
         clickRow(window(), row.sender);
         EXPECT_EQ(states(), (std::vector<bool>{row.isSpam, row.addFriend, row.addFriendDomain, row.addEnemyDomain}))
             << "one mail from " << row.sender;
     }
-    clickRow(window(), "mary@example.org", Qt::ControlModifier);
-    EXPECT_EQ(window().selection().size(), 2u);
-    EXPECT_EQ(states(), (std::vector<bool>{true, true, true, true})) << "two mails selected";
-
     clickFolder(window(), "Deleted Items");
     EXPECT_EQ(window().selection().size(), 0u);
     EXPECT_EQ(states(), (std::vector<bool>{false, false, false, false})) << "nothing selected";
-    EXPECT_TRUE(menuItem(*menu, checkSpamCaption)->isEnabled()) << "the other commands are never disabled";
+    EXPECT_TRUE(menuItem(window(), checkSpamCaption)->isEnabled()) << "the other commands are never disabled";
 }
 
 TEST_F(DesktopTest, AccessKeyOfIsSpamActsOnTheSelectedMail) {
@@ -148,33 +125,17 @@ TEST_F(DesktopTest, AccessKeyOfIsSpamActsOnTheSelectedMail) {
 }
 
 TEST_F(DesktopTest, KeptBarsComeBackAndGoBackToTheFileWithTheNewBar) {
-    fs::create_directories(configDir);
-    std::ofstream(configDir / "toolbars") << "Corvalle\nCorvalle\nMy Bar\ncorvalle\n";
+    // One name a line, whatever the line ends; blank lines are no bars.
+    writeFile(configDir / "toolbars", "Corvalle\r\nCorvalle\n\nMy Bar\ncorvalle");
     start();
-    QToolBar* bar = corvalleBar(window());
-    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(toolBars(window(), toolbarName).size(), 1u) << "the kept empty bars are removed";
+    QToolBar* bar = toolBars(window(), toolbarName).front();
     EXPECT_EQ(shownButtons(*bar).size(), 3u);
 
     quit();
     EXPECT_EQ(readFile(configDir / "toolbars"), "My Bar\ncorvalle\nCorvalle\n");
     EXPECT_TRUE(shownButtons(*bar).empty()) << "temporary controls end with the session";
     EXPECT_THROW(session().addin().cmdIsSpamToolButton->Caption(), host::HostError);
-}
-
-TEST_F(DesktopTest, HelpOpensTheHelpFileWhereTheSetUpPointedAppPath) {
-    std::ofstream(helpDir / "skerrow.chm") << "ITSF";
-    const fs::path opened = dir / "opened";
-    const fs::path opener = dir / "opener.sh";
-    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << opened.string() << ".part'\nmv '"
-                          << opened.string() << ".part' '" << opened.string() << "'\n";
-    fs::permissions(opener, fs::perms::owner_all);
-    ::setenv("SKERROW_OPENER", opener.c_str(), 1);
-    start();
-    clickMenuItem(window(), helpCaption);
-    const bool ran = waitFor([&] { return fs::exists(opened); });
-    ::unsetenv("SKERROW_OPENER");
-    ASSERT_TRUE(ran) << "the opener was not started";
-    EXPECT_EQ(readFile(opened), (helpDir / "skerrow.chm").string());
 }
 
 } // namespace

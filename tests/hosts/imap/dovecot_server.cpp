@@ -2,14 +2,10 @@
 
 #include "tests/app/app_fixture.h"
 
-#include <arpa/inet.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,10 +15,17 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
+#include <utility>
 
 namespace skerrow::test {
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
 
 namespace {
 
@@ -31,9 +34,7 @@ const fs::path imapBinary = "/usr/lib/dovecot/imap";
 
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback();
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -44,11 +45,8 @@ int freePort() {
 
 bool accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
 }
@@ -128,20 +126,14 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
                     "ENABLE IDLE UIDPLUS\n";
         writeFile(dir / "dovecot.conf", conf);
 
-        std::vector<std::string> args{dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start dovecot");
+        pid_ = startProgram({dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()},
+                            {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"}, dir / "dovecot.out", dir / "dovecot.err");
         for (int i = 0; i < 100 && !(accepts(port) && accepts(plainPort)); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (accepts(port) && accepts(plainPort))
             break;
         ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        waitProgram(std::exchange(pid_, -1));
         if (attempt == 3)
             throw std::runtime_error("dovecot did not start: " + readFile(dir / "log"));
     }
@@ -150,8 +142,7 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
 Dovecot::~Dovecot() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        waitProgram(pid_);
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
@@ -179,13 +170,11 @@ void Dovecot::put(const std::string& folder, const std::string& name, const std:
     const fs::path box = dir / "Maildir" / folder;
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(box / sub);
-    const fs::path temporary = box / "tmp" / name;
-    writeFile(temporary, content);
-    const fs::path target = flags == "-" ? box / "new" / name : box / "cur" / (name + ":2," + flags);
-    ::lchown(temporary.c_str(), uid_, gid_);
-    for (const fs::path& p : {box, box / "cur", box / "new", box / "tmp"})
+    writeFile(box / "tmp" / name, content);
+    for (const fs::path& p : {box, box / "cur", box / "new", box / "tmp", box / "tmp" / name})
         ::lchown(p.c_str(), uid_, gid_);
-    fs::rename(temporary, target); // delivered whole, as a mail server does
+    // Delivered whole, as a mail server does.
+    fs::rename(box / "tmp" / name, flags == "-" ? box / "new" / name : box / "cur" / (name + ":2," + flags));
 }
 
 std::string Dovecot::imap(const std::vector<std::string>& commands) const {
@@ -193,9 +182,11 @@ std::string Dovecot::imap(const std::vector<std::string>& commands) const {
     for (std::size_t i = 0; i < commands.size(); ++i)
         script += "a" + std::to_string(i) + " " + commands[i] + "\r\n";
     script += "z LOGOUT\r\n";
-    const Outcome run =
-        runProgramWithInput({imapBinary.string(), "-c", (dir / "dovecot.conf").string()},
-                            {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"}, script);
+    // Through a pipe: Dovecot's imap polls its input, which a file cannot be.
+    writeFile(dir / "script", script);
+    const Outcome run = runProgram({"/bin/sh", "-c", "cat \"$0\" | exec \"$1\" -c \"$2\"", (dir / "script").string(),
+                                    imapBinary.string(), (dir / "dovecot.conf").string()},
+                                   {"USER=" + user, "HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"});
     EXPECT_EQ(run.status, 0) << run.err;
     for (std::size_t i = 0; i < commands.size(); ++i)
         EXPECT_NE(run.out.find("\r\na" + std::to_string(i) + " OK"), std::string::npos) << commands[i] << " failed:\n"
@@ -204,6 +195,7 @@ std::string Dovecot::imap(const std::vector<std::string>& commands) const {
 }
 
 std::map<std::string, std::set<std::string>> Dovecot::mailbox(const std::string& name) const {
+    chownAll(); // what a test wrote as root
     const std::string out = imap({"EXAMINE " + name, "UID FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"});
     std::map<std::string, std::set<std::string>> box;
     static const std::regex fetch(R"(^\* \d+ FETCH \(.*FLAGS \(([^)]*)\))");

@@ -4,6 +4,7 @@
 // that folder and owned by an unprivileged user (Dovecot refuses root).
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -15,6 +16,9 @@
 namespace skerrow::test {
 
 namespace fs = std::filesystem;
+
+// The IPv4 loopback address at that port (0: any free one, for bind).
+sockaddr_in loopback(int port = 0);
 
 struct DovecotSetup {
     bool move = true;       // offer MOVE
@@ -43,7 +47,8 @@ public:
     // Runs commands in one pre-authenticated session of Dovecot's own imap
     // process (another client); fails the test unless each completed.
     std::string imap(const std::vector<std::string>& commands) const;
-    // Message-ID to flags (without \Recent) of every message in a mailbox.
+    // Message-ID to flags (without \Recent) of every message in a mailbox,
+    // after handing whatever the test wrote in the Maildir to Dovecot's user.
     std::map<std::string, std::set<std::string>> mailbox(const std::string& name) const;
 
     fs::path dir;

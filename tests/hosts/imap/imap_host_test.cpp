@@ -13,12 +13,6 @@ namespace {
 
 using Flags = std::set<std::string>;
 
-std::string mail(const std::string& from, const std::string& id, const std::string& body = "Hi.\n") {
-    return mailText({"From: " + from, "To: me@home.example", "Subject: about " + id,
-                     "Message-ID: <" + id + "@imap.test>"},
-                    body);
-}
-
 imap::ImapOptions optionsFor(const Dovecot& server) {
     imap::ImapOptions o;
     o.connect.url = imap::parseImapUrl(server.url());
@@ -32,7 +26,7 @@ imap::ImapOptions optionsFor(const Dovecot& server) {
 std::shared_ptr<host::MailItem> byId(host::Folder& folder, const std::string& id) {
     for (const auto& item : folder.Items()) {
         auto mail = host::asMailItem(item);
-        if (mail && mail->Subject() == "about " + id)
+        if (mail && mail->Subject() == id)
             return mail;
     }
     return nullptr;
@@ -52,11 +46,11 @@ protected:
 // or by COPY and UID EXPUNGE), leaves another client's \Deleted mail, and
 // removes for good in Deleted Items.
 TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
-    server->put("", "1700000001.A.host", mail("amy@a.example", "unread", "Text for me@home.example\n"));
-    server->put("", "1700000002.B.host", mail("bob@b.example", "read-flagged"), "FS");
-    server->put("", "1700000003.C.host", mail("cat@c.example", "other-deleted"), "T");
-    server->put("", "1700000005.E.host", mail("eve@e.example", "vanishing"));
-    server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "list"));
+    server->put("", "1700000001.A.host", mailFrom("amy@a.example", "unread", ownAddress, "Text for me@home.example\n"));
+    server->put("", "1700000002.B.host", mailFrom("bob@b.example", "read-flagged"), "FS");
+    server->put("", "1700000003.C.host", mailFrom("cat@c.example", "other-deleted"), "T");
+    server->put("", "1700000005.E.host", mailFrom("eve@e.example", "vanishing"));
+    server->put(".Lists", "1700000004.D.host", mailFrom("dan@d.example", "list"));
     server->imap({"SUBSCRIBE Lists"});
 
     imap::ImapHost host(optionsFor(*server));
@@ -81,14 +75,11 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     EXPECT_EQ(unread->Body(), "Text for me@home.example\n");
     auto session = std::dynamic_pointer_cast<host::MessagingSession>(host.objects().CreateObject("MAPI.Session"));
     session->Logon("", "", false, false);
-    const std::string entry = unread->EntryID();
-    EXPECT_EQ(session->GetMessage(entry, inbox->StoreID())->Sender()->Address(), "amy@a.example");
-    EXPECT_NE(session->GetMessage(entry, inbox->StoreID())
-                  ->Fields(host::prTransportMessageHeaders)
-                  ->Value()
-                  .find("Message-ID: <unread@imap.test>"),
-              std::string::npos);
-    EXPECT_EQ(server->mailbox("INBOX").at("<unread@imap.test>"), Flags{});
+    const auto message = session->GetMessage(unread->EntryID(), inbox->StoreID());
+    EXPECT_EQ(message->Sender()->Address(), "amy@a.example");
+    const std::string headers = message->Fields(host::prTransportMessageHeaders)->Value();
+    EXPECT_NE(headers.find("Message-ID: <unread@test>"), std::string::npos) << headers;
+    EXPECT_EQ(server->mailbox("INBOX").at("<unread@test>"), Flags{});
 
     unread->Delete();
     read->Delete();
@@ -100,22 +91,22 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
                   "UID EXPUNGE " + uid});
     EXPECT_EQ(inbox->settleDeletions(), std::vector<const host::MailItem*>{vanishing.get()});
     EXPECT_EQ(inbox->ItemCount(), 1);
-    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<other-deleted@imap.test>", {"\\Deleted"}}}));
+    EXPECT_EQ(server->mailbox("INBOX"), (std::map<std::string, Flags>{{"<other-deleted@test>", {"\\Deleted"}}}));
     EXPECT_EQ(server->mailbox(server->trash()),
-              (std::map<std::string, Flags>{{"<unread@imap.test>", {}},
-                                            {"<read-flagged@imap.test>", {"\\Flagged", "\\Seen"}}}));
+              (std::map<std::string, Flags>{{"<unread@test>", {}},
+                                            {"<read-flagged@test>", {"\\Flagged", "\\Seen"}}}));
 
     auto inTrash = byId(*trash, "read-flagged");
     ASSERT_TRUE(inTrash);
     inTrash->Delete();
-    EXPECT_EQ(server->mailbox(server->trash()), (std::map<std::string, Flags>{{"<unread@imap.test>", {}}}));
+    EXPECT_EQ(server->mailbox(server->trash()), (std::map<std::string, Flags>{{"<unread@test>", {}}}));
 }
 
 // A mailbox made again under the same name numbers its messages afresh:
 // an item of the old one must not delete the new message with its UID,
 // and the host says so.
 TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
-    server->put(".Lists", "1700000004.D.host", mail("dan@d.example", "old"));
+    server->put(".Lists", "1700000004.D.host", mailFrom("dan@d.example", "old"));
     imap::ImapHost host(optionsFor(*server));
     std::shared_ptr<host::Folder> lists;
     for (const auto& folder : host.folders())
@@ -129,13 +120,13 @@ TEST_P(ImapHostTest, RefusesToDeleteWhenTheMailboxWasMadeAgain) {
     host.application()->GetNamespace("MAPI")->GetDefaultFolder(host::olFolderInbox)->Items();
 
     server->imap({"DELETE Lists", "CREATE Lists"});
-    server->put(".Lists", "1700000009.N.host", mail("eve@e.example", "new"));
+    server->put(".Lists", "1700000009.N.host", mailFrom("eve@e.example", "new"));
     old->Delete();
     EXPECT_EQ(lists->settleDeletions(), std::vector<const host::MailItem*>{old.get()});
     const auto problem = host.lost();
     ASSERT_TRUE(problem);
     EXPECT_NE(problem->find("made anew"), std::string::npos) << *problem;
-    EXPECT_EQ(server->mailbox("Lists").count("<new@imap.test>"), 1u);
+    EXPECT_EQ(server->mailbox("Lists").count("<new@test>"), 1u);
     auto fresh = byId(*lists, "new");
     ASSERT_TRUE(fresh);
     EXPECT_NE(fresh->EntryID(), oldEntry);

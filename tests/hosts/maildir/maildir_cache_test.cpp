@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <map>
 
 namespace skerrow::test {
 namespace {
@@ -15,52 +14,72 @@ const std::vector<std::string> plainHeaders = {"From: Ann <ann@example.org>", "T
                                                "Subject: hello"};
 
 // Takes GMime's parse: multipart with a base64 text part.
-std::string mimeMail(const std::string& from, const std::string& base64Text) {
-    return mailText({"From: " + from, "To: john@example.com", "Subject: mime",
+std::string mimeMail(const std::string& subject, const std::string& base64Text) {
+    return mailText({"From: a@x.org", "To: john@example.com", "Subject: " + subject,
                      "Content-Type: multipart/mixed; boundary=\"b\""},
                     "--b\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: base64\n\n" +
                         base64Text + "\n--b--\n");
 }
 
-TEST_F(MaildirTest, CachedBodyFollowsRenamesAndIsReadAgainForAReplacedFile) {
-    put("new", "1.body", mimeMail("a@x.org", "Zmlyc3Q=")); // "first"
-    host();
-    EXPECT_EQ(onlyMail()->Body(), "first");
-    auto kept = onlyMail();
-
-    fs::rename(root / "new/1.body", root / "cur/1.body:2,S"); // read by another client
-    EXPECT_EQ(kept->Body(), "first");
-    EXPECT_EQ(onlyMail()->Body(), "first");
-
-    put("tmp", "1.body", mimeMail("a@x.org", "c2Vjb25k")); // "second", a new file under the name
-    fs::rename(root / "tmp/1.body", root / "cur/1.body:2,S");
-    EXPECT_EQ(onlyMail()->Body(), "second");
-    EXPECT_EQ(kept->Body(), "second") << "the item follows its unique name to the new file";
-
-    put("cur", "1.body:2,S", mimeMail("a@x.org", "dGhpcmQ=")); // "third", rewritten in place
-    EXPECT_EQ(onlyMail()->Body(), "third");
-}
-
-TEST_F(MaildirTest, BodyOfAMailThatLeftTheInboxFailsAndItsTrashCopyIsRead) {
-    put("new", "2.trashed", mimeMail("a@x.org", "dHJhc2hlZA==")); // "trashed"
-    put("new", "3.removed", mailText(plainHeaders, "removed"));
-    put("new", "4.stays", mailText(plainHeaders, "stays"));
-    host();
+// Another program renames, replaces or removes a mail's file after the walk:
+// every call follows the unique name to the file there now, reads what was
+// kept only while it is the same file, and fails once the file is gone,
+// touching nothing else.
+TEST_F(MaildirTest, ItemsFollowTheirFileByUniqueNameAndFailOnceItIsGone) {
+    const auto dated = put("new", "1.moved", mimeMail("one", "Zmlyc3Q=")); // "first"
+    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dated.c_str(), times, 0), 0);
+    put("new", "2.deleted", mimeMail("two", "dHJhc2hlZA==")); // "trashed"
+    put("new", "3.marked", mailText(plainHeaders, "marked"));
+    put("new", "4.gone", mailText(plainHeaders, "gone"));
+    put("new", "5.vanished", mailText(plainHeaders, "vanished"));
+    auto& mailClient = host();
+    const auto items = inbox()->Items();
     auto all = byEntryID(mails(inbox()));
-    for (const auto& [name, mail] : all)
-        mail->Body(); // cached now
+    all["1.moved"]->Body(); // kept now
+    all["4.gone"]->Body();
 
-    all["2.trashed"]->Delete();
-    EXPECT_THROW(all["2.trashed"]->Body(), host::HostError);
-    EXPECT_THROW(all["2.trashed"]->HTMLBody(), host::HostError);
-    auto trashed = mails(trash());
-    ASSERT_EQ(trashed.size(), 1u);
-    EXPECT_EQ(trashed[0]->Body(), "trashed");
+    // Read by another client: new/ to cur/ with a flag.
+    fs::rename(root / "new/1.moved", root / "cur/1.moved:2,S");
+    fs::rename(root / "new/2.deleted", root / "cur/2.deleted:2,S");
+    fs::rename(root / "new/3.marked", root / "cur/3.marked:2,F");
+    EXPECT_EQ(all["1.moved"]->Body(), "first");
+    EXPECT_EQ(all["1.moved"]->ReceivedTime(), host::Date(std::chrono::seconds(1600000000)));
+    EXPECT_EQ(all["2.deleted"]->Body(), "trashed");
+    EXPECT_FALSE(all["2.deleted"]->UnRead()) << "the item follows its file";
+    all["2.deleted"]->Delete();
+    mailClient.markRead(all["3.marked"]);
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"2.deleted:2,S"}));
+    EXPECT_EQ(files("cur"), (std::vector<std::string>{"1.moved:2,S", "3.marked:2,FS"}));
+    EXPECT_FALSE(all["3.marked"]->UnRead());
+    EXPECT_THROW(all["2.deleted"]->Body(), host::HostError) << "it left the Inbox";
+    EXPECT_THROW(all["2.deleted"]->HTMLBody(), host::HostError);
+    EXPECT_EQ(mails(trash()).at(0)->Body(), "trashed");
 
-    fs::remove(root / "new/3.removed"); // by another program
-    EXPECT_EQ(mails(inbox()).size(), 1u);
-    EXPECT_THROW(all["3.removed"]->Body(), host::HostError) << "seen gone by the walk, not served from the cache";
-    EXPECT_EQ(all["4.stays"]->Body(), "stays");
+    // A new file under the name, then one rewritten in place: read afresh.
+    put("tmp", "1.moved", mimeMail("again", "c2Vjb25k")); // "second"
+    fs::rename(root / "tmp/1.moved", root / "cur/1.moved:2,S");
+    EXPECT_EQ(byEntryID(mails(inbox()))["1.moved"]->Body(), "second");
+    EXPECT_EQ(all["1.moved"]->Subject(), "again");
+    EXPECT_EQ(all["1.moved"]->Body(), "second") << "the item follows its unique name to the new file";
+    put("cur", "1.moved:2,S", mimeMail("third time", "dGhpcmQ=")); // "third", same inode
+    mails(inbox());
+    EXPECT_EQ(all["1.moved"]->Subject(), "third time");
+    EXPECT_EQ(all["1.moved"]->Body(), "third");
+
+    // Gone: every call fails, and nothing else is touched.
+    fs::remove(root / "new/4.gone");
+    fs::remove(root / "new/5.vanished");
+    EXPECT_THROW(all["5.vanished"]->ReceivedTime(), host::HostError);
+    EXPECT_THROW(mailClient.markRead(all["5.vanished"]), host::HostError);
+    EXPECT_THROW(all["5.vanished"]->Delete(), host::HostError);
+    EXPECT_THROW(all["5.vanished"]->Subject(), host::HostError);
+    EXPECT_THROW(message("5.vanished"), host::HostError);
+    EXPECT_EQ(items[4]->typeName(), "MailItem") << "a vanished mail must not make the Inbox look invalid";
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"2.deleted:2,S"}));
+    EXPECT_EQ(mails(inbox()).size(), 2u);
+    EXPECT_THROW(all["4.gone"]->Body(), host::HostError) << "seen gone by the walk, not served from what was kept";
+    EXPECT_EQ(all["3.marked"]->Body(), "marked");
 }
 
 TEST_F(MaildirTest, BodiesBeyondTheCacheBudgetAreStillRightWhenAskedAgain) {
@@ -83,24 +102,27 @@ TEST_F(MaildirTest, BodiesBeyondTheCacheBudgetAreStillRightWhenAskedAgain) {
     EXPECT_EQ(all[3]->Body().substr(0, 6), "mail 4");
 }
 
-TEST_F(MaildirTest, LaterWalksHandOutTheSameItemsForFilesStillThere) {
-    put("new", "1.kept", mailText(plainHeaders, "b"));
-    put("new", "2.deleted", mailText(plainHeaders, "b"));
-    put("new", "3.read-elsewhere", mailText(plainHeaders, "b"));
+TEST_F(MaildirTest, LaterWalksSeeOtherProgramsChangesAndHandOutTheSameItemsForFilesStillThere) {
+    for (const char* name : {"1.kept", "2.deleted", "3.read-elsewhere", "4.removed-elsewhere"})
+        put("new", name, mailText(plainHeaders, "b"));
     host();
     auto folder = inbox();
     const auto first = folder->Items();
-    ASSERT_EQ(first.size(), 3u);
+    ASSERT_EQ(first.size(), 4u);
     EXPECT_EQ(folder->Items(), first);
 
     host::asMailItem(first[1])->Delete();
     fs::rename(root / "new/3.read-elsewhere", root / "cur/3.read-elsewhere:2,S");
+    fs::remove(root / "new/4.removed-elsewhere");
     put("tmp", "0.delivered", mailText(plainHeaders, "b"));
     fs::rename(root / "tmp/0.delivered", root / "new/0.delivered");
 
     const auto second = folder->Items();
     ASSERT_EQ(second.size(), 3u);
+    EXPECT_EQ(folder->ItemCount(), 3);
+    EXPECT_EQ(trash()->ItemCount(), 1);
     EXPECT_EQ(host::asMailItem(second[0])->EntryID(), "0.delivered");
+    EXPECT_TRUE(host::asMailItem(second[0])->UnRead());
     EXPECT_EQ(second[1], first[0]);
     EXPECT_EQ(second[2], first[2]);
     EXPECT_FALSE(host::asMailItem(second[2])->UnRead());
@@ -109,58 +131,6 @@ TEST_F(MaildirTest, LaterWalksHandOutTheSameItemsForFilesStillThere) {
     host();
     EXPECT_EQ(folder->Items().size(), 3u);
     EXPECT_EQ(host::asMailItem(second[2])->EntryID(), "3.read-elsewhere");
-}
-
-TEST_F(MaildirTest, SessionOpensTheMessageAskedForNotTheOneNamedLast) {
-    put("new", "1.ann", mailText({"From: ann@x.org", "Subject: a"}, "b"));
-    put("new", "2.bob", mailText({"From: bob@x.org", "Subject: b"}, "b"));
-    host();
-    auto all = mails(inbox());
-    auto mapiSession = session();
-    const std::string store = all[0]->Parent()->StoreID();
-    all[0]->EntryID();
-    EXPECT_EQ(mapiSession->GetMessage("2.bob", store)->Sender()->Address(), "bob@x.org");
-    EXPECT_EQ(mapiSession->GetMessage(all[0]->EntryID(), store)->Sender()->Address(), "ann@x.org");
-
-    all[0]->Delete(); // named last, then moved: found in the Trash
-    auto moved = mapiSession->GetMessage("1.ann", store);
-    EXPECT_EQ(moved->Fields(host::prTransportMessageHeaders)->Value(), "From: ann@x.org\nSubject: a\n");
-    EXPECT_THROW(mapiSession->GetMessage("9.nobody", store), host::HostError);
-}
-
-TEST_F(MaildirTest, PlainAsciiSubjectsComeOutAsGMimeGivesThem) {
-    const struct {
-        std::string field;
-        std::string subject;
-    } rows[] = {
-        {"Subject:   two  spaces\tand a tab  ", "two  spaces\tand a tab"},
-        {"Subject: a=b ?= c =? d", "a=b ?= c =? d"},
-        {"Subject: Re: =?utf-8?q?caf=C3=A9?= x", "Re: caf\xc3\xa9 x"},
-        {"Subject: x=?utf-8?q?y?=", "xy"},
-        {"Subject: caf\xe9 in Latin-1", "caf\xc3\xa9 in Latin-1"},
-        {"Subject: Microsoft Outlook Test Message", "Microsoft Outlook Test Message"},
-    };
-    int n = 0;
-    for (const auto& row : rows)
-        put("cur", std::to_string(++n) + ".subject:2,S", mailText({row.field}, "b"));
-    host();
-    auto all = mails(inbox());
-    ASSERT_EQ(all.size(), std::size(rows));
-    for (std::size_t i = 0; i < all.size(); ++i)
-        EXPECT_EQ(all[i]->Subject(), rows[i].subject) << rows[i].field;
-}
-
-TEST_F(MaildirTest, ReceivedTimeFollowsARenamedFileAndFailsForAVanishedOne) {
-    const auto path = put("new", "1.dated", mailText(plainHeaders, "b"));
-    put("new", "2.vanishing", mailText(plainHeaders, "b"));
-    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    host();
-    auto all = byEntryID(mails(inbox()));
-    fs::rename(path, root / "cur/1.dated:2,S");
-    fs::remove(root / "new/2.vanishing");
-    EXPECT_EQ(all["1.dated"]->ReceivedTime(), host::Date(std::chrono::seconds(1600000000)));
-    EXPECT_THROW(all["2.vanishing"]->ReceivedTime(), host::HostError);
 }
 
 } // namespace

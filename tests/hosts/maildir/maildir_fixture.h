@@ -73,6 +73,10 @@ protected:
     std::shared_ptr<host::Message> message(const std::string& entryID) {
         return session()->GetMessage(entryID, host_->storeID());
     }
+    // The header block the session gives for the message.
+    std::string headersOf(const std::string& entryID) {
+        return message(entryID)->Fields(host::prTransportMessageHeaders)->Value();
+    }
 
     std::vector<std::string> files(const std::string& where) { return fileNames(root / where); }
 

@@ -1,12 +1,6 @@
 #include "filter/text.h"
 #include "tests/hosts/maildir/maildir_fixture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <map>
-
 namespace skerrow::test {
 namespace {
 
@@ -101,6 +95,13 @@ TEST_F(MaildirTest, SubjectAndToAreDecodedForDisplay) {
         {{"Subject: =?utf-8?b?S8O2bG4=?= calling", "To: a@x.org"}, "\r\n", "Köln calling", "a@x.org"},
         {{"Subject: folded", " over two lines", "To: <b@x.org>"}, "\r\n", "folded over two lines", "b@x.org"},
         {{"SUBJECT: caf\xc3\xa9 in raw UTF-8"}, "\n", "caf\xc3\xa9 in raw UTF-8", ""},
+        {{"Subject: caf\xe9 in Latin-1"}, "\n", "caf\xc3\xa9 in Latin-1", ""},
+        // Plain text as the MIME parser gives it: inner blanks kept, no word taken for an encoded one.
+        {{"Subject:   two  spaces\tand a tab  "}, "\n", "two  spaces\tand a tab", ""},
+        {{"Subject: a=b ?= c =? d"}, "\n", "a=b ?= c =? d", ""},
+        {{"Subject: Re: =?utf-8?q?caf=C3=A9?= x"}, "\n", "Re: caf\xc3\xa9 x", ""},
+        {{"Subject: x=?utf-8?q?y?="}, "\n", "xy", ""},
+        {{"Subject: Microsoft Outlook Test Message"}, "\n", "Microsoft Outlook Test Message", ""},
     };
     int n = 0;
     for (const auto& row : rows)
@@ -112,14 +113,6 @@ TEST_F(MaildirTest, SubjectAndToAreDecodedForDisplay) {
         EXPECT_EQ(all[i]->Subject(), rows[i].subject) << "row " << i + 1;
         EXPECT_EQ(all[i]->To(), rows[i].to) << "row " << i + 1;
     }
-}
-
-TEST_F(MaildirTest, ReceivedTimeIsTheFileModificationTime) {
-    const auto path = put("new", "1.a", mailText(ordinaryHeaders, "b"));
-    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    host();
-    EXPECT_EQ(onlyMail()->ReceivedTime(), std::chrono::system_clock::from_time_t(1600000000));
 }
 
 TEST_F(MaildirTest, SenderIsTheFirstFromMailboxOrFails) {
@@ -163,12 +156,10 @@ TEST_F(MaildirTest, TransportHeadersAreTheHeaderBlockAsReceived) {
     put("new", "2.lf", mailText(headers, "body\n"));
     put("new", "3.headers-only", "From: ann@example.org\nSubject: no body");
     host();
-    EXPECT_EQ(message("1.crlf")->Fields(host::prTransportMessageHeaders)->Value(),
+    EXPECT_EQ(headersOf("1.crlf"),
               "From: Ann <ann@example.org>\r\nSubject: =?utf-8?b?S8O2bG4=?=\r\nTo: john.smith@example.com\r\n");
-    EXPECT_EQ(message("2.lf")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: Ann <ann@example.org>\nSubject: =?utf-8?b?S8O2bG4=?=\nTo: john.smith@example.com\n");
-    EXPECT_EQ(message("3.headers-only")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: ann@example.org\nSubject: no body");
+    EXPECT_EQ(headersOf("2.lf"), "From: Ann <ann@example.org>\nSubject: =?utf-8?b?S8O2bG4=?=\nTo: john.smith@example.com\n");
+    EXPECT_EQ(headersOf("3.headers-only"), "From: ann@example.org\nSubject: no body");
     EXPECT_EQ(message("1.crlf")->Fields(0x0037001E), nullptr) << "only the transport headers are offered";
     EXPECT_EQ(byEntryID(mails(inbox()))["1.crlf"]->Body(), "body\r\n") << "from right after the blank line";
     auto headersOnly = byEntryID(mails(inbox()))["3.headers-only"];
@@ -201,7 +192,7 @@ TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {
     put("new", "1.junk", mailText({"From: ann@example.org", junk, "Subject: S\xe9lection", "To: john.smith@example.com"},
                                   std::string("nul\0inside", 10)));
     host();
-    const std::string value = message("1.junk")->Fields(host::prTransportMessageHeaders)->Value();
+    const std::string value = headersOf("1.junk");
     EXPECT_EQ(value.find('\0'), std::string::npos);
     EXPECT_NE(value.find("\xEF\xBF\xBD"), std::string::npos) << "invalid bytes become U+FFFD";
     EXPECT_NE(value.find("To: john.smith@example.com"), std::string::npos);
@@ -260,6 +251,7 @@ TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8) {
     put("new", "3.html-only", mailText({"From: ann@example.org", "Content-Type: text/html; charset=utf-8"}, "<b>hi</b>"));
     put("new", "4.unknown-charset", mailText({"From: ann@example.org", "Content-Type: text/plain; charset=x-nonesuch"},
                                              "caf\xe9"));
+    put("new", "5.broken-base64", mailText({"From: ann@example.org", "Content-Transfer-Encoding: base64"}, "!!!*\n"));
     host();
     auto all = byEntryID(mails(inbox()));
     EXPECT_EQ(all["1.multipart"]->Body(), "Grüße aus Köln");
@@ -269,6 +261,7 @@ TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8) {
     EXPECT_EQ(all["3.html-only"]->Body(), "");
     EXPECT_EQ(all["3.html-only"]->HTMLBody(), "<b>hi</b>");
     EXPECT_EQ(all["4.unknown-charset"]->Body(), "caf\xEF\xBF\xBD");
+    EXPECT_EQ(all["5.broken-base64"]->Body(), "") << "a mail that reads as nothing is still judged";
 }
 
 TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
@@ -278,7 +271,7 @@ TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
     host();
     auto all = byEntryID(mails(inbox()));
     EXPECT_EQ(all["1.unclosed"]->Body(), "first part");
-    EXPECT_NO_THROW(all["2.no-boundary"]->Body());
+    EXPECT_EQ(all["2.no-boundary"]->Body(), "");
     EXPECT_EQ(message("2.no-boundary")->Sender()->Address(), "bob@example.org");
 }
 
@@ -294,8 +287,7 @@ TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
     content += "--cut--\n";
     put("new", "1.big", content);
     host();
-    EXPECT_EQ(message("1.big")->Fields(host::prTransportMessageHeaders)->Value(),
-              "From: ann@example.org\nTo: john.smith@example.com\nContent-Type: multipart/mixed; boundary=cut\n");
+    EXPECT_EQ(headersOf("1.big"), "From: ann@example.org\nTo: john.smith@example.com\nContent-Type: multipart/mixed; boundary=cut\n");
     EXPECT_EQ(onlyMail()->Body(), "see attached");
     EXPECT_EQ(onlyMail()->HTMLBody(), "");
 }
@@ -305,6 +297,11 @@ TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
 TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
     const auto fresh = put("new", "1.fresh", mailText(ordinaryHeaders, "b"));
     const auto seen = put("cur", "2.seen:2,RS", mailText(ordinaryHeaders, "b"));
+    // No room for ":2," in a name this long; and two files under one unique name.
+    const std::string longName = "3." + std::string(253, 'L');
+    put("new", longName, mailText(ordinaryHeaders, "b"));
+    put("new", "4.twin", mailText(ordinaryHeaders, "b"));
+    put("cur", "4.twin:2,S", mailText(ordinaryHeaders, "b"));
     const ino_t freshInode = inodeOf(fresh);
     const ino_t seenInode = inodeOf(seen);
     host();
@@ -313,11 +310,12 @@ TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
         mail->Delete();
     EXPECT_TRUE(files("new").empty());
     EXPECT_TRUE(files("cur").empty());
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1.fresh:2,", "2.seen:2,RS"}));
+    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1.fresh:2,", "2.seen:2,RS", "4.twin:2,", "4.twin:2,S"}));
+    EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
     EXPECT_EQ(inodeOf(root / ".Trash/cur/1.fresh:2,"), freshInode) << "moved by rename, not copied";
     EXPECT_EQ(inodeOf(root / ".Trash/cur/2.seen:2,RS"), seenInode);
     auto deleted = byEntryID(mails(trash()));
-    ASSERT_EQ(deleted.size(), 2u);
+    ASSERT_EQ(deleted.size(), 4u);
     EXPECT_TRUE(deleted["1.fresh"]->UnRead());
     EXPECT_FALSE(deleted["2.seen"]->UnRead());
 }
@@ -349,137 +347,47 @@ TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
         EXPECT_FALSE(mail->UnRead()) << mail->EntryID();
 }
 
-TEST_F(MaildirTest, MarkReadFollowsARenamedMailAndFailsForOneThatHasGone) {
-    put("new", "7.moved", mailText(ordinaryHeaders, "b"));
-    put("new", "8.gone", mailText(ordinaryHeaders, "b"));
-    auto& mailClient = host();
-    auto all = byEntryID(mails(inbox()));
-    fs::rename(root / "new/7.moved", root / "cur/7.moved:2,F");
-    fs::remove(root / "new/8.gone");
-    mailClient.markRead(all["7.moved"]);
-    EXPECT_EQ(files("cur"), (std::vector<std::string>{"7.moved:2,FS"}));
-    EXPECT_FALSE(all["7.moved"]->UnRead());
-    EXPECT_THROW(mailClient.markRead(all["8.gone"]), host::HostError);
-}
-
-TEST_F(MaildirTest, DeleteInTrashRemovesTheFile) {
+TEST_F(MaildirTest, DeleteInTrashRemovesTheFileAndNeverReplacesOneThere) {
     host();
     trash();
     put(".Trash/cur", "3.old:2,S", mailText(ordinaryHeaders, "b"));
-    auto deleted = mails(trash());
-    ASSERT_EQ(deleted.size(), 1u);
-    deleted[0]->Delete();
-    EXPECT_TRUE(files(".Trash/cur").empty());
-    EXPECT_EQ(trash()->ItemCount(), 0);
-}
-
-TEST_F(MaildirTest, MailRenamedByAnotherProgramIsFoundByItsUniqueName) {
-    put("new", "4.moving", mailText(ordinaryHeaders, "b"));
-    put("new", "5.moving", mailText(ordinaryHeaders, "b"));
-    host();
-    auto all = byEntryID(mails(inbox()));
-    // Another client reads both: new/ to cur/ with the S flag.
-    fs::rename(root / "new/4.moving", root / "cur/4.moving:2,S");
-    fs::rename(root / "new/5.moving", root / "cur/5.moving:2,S");
-    EXPECT_EQ(all["4.moving"]->Body(), "b");
-    EXPECT_FALSE(all["4.moving"]->UnRead()) << "the item follows its file";
-    all["5.moving"]->Delete();
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"5.moving:2,S"}));
-}
-
-TEST_F(MaildirTest, MailThatVanishedFailsItsOperationsAndTouchesNothingElse) {
-    put("new", "6.gone", mailText(ordinaryHeaders, "b"));
-    put("new", "7.stays", mailText(ordinaryHeaders, "b"));
-    host();
-    auto items = inbox()->Items();
-    auto all = byEntryID(mails(inbox()));
-    fs::remove(root / "new/6.gone");
-    EXPECT_THROW(all["6.gone"]->Delete(), host::HostError);
-    EXPECT_THROW(all["6.gone"]->Subject(), host::HostError);
-    EXPECT_THROW(message("6.gone"), host::HostError);
-    EXPECT_EQ(items[0]->typeName(), "MailItem") << "a vanished mail must not make the Inbox look invalid";
-    EXPECT_FALSE(fs::exists(root / ".Trash/cur") && !files(".Trash/cur").empty());
-    all["7.stays"]->Delete();
-    EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"7.stays:2,"}));
-}
-
-TEST_F(MaildirTest, DeleteNeverReplacesAFileAlreadyInTrash) {
-    host();
-    trash();
     put(".Trash/cur", "8.twin:2,", "Subject: the old one\n\n");
     put("new", "8.twin", "Subject: the new one\n\n");
     EXPECT_THROW(onlyMail()->Delete(), host::HostError);
     EXPECT_EQ(readFile(root / ".Trash/cur/8.twin:2,"), "Subject: the old one\n\n");
     EXPECT_EQ(readFile(root / "new/8.twin"), "Subject: the new one\n\n");
-}
-
-TEST_F(MaildirTest, FileReplacedOrRewrittenUnderTheSameNameIsReadAfresh) {
-    put("cur", "9.edited:2,S", "Subject: one\n\n");
-    host();
-    EXPECT_EQ(onlyMail()->Subject(), "one");
-    put("tmp", "9.edited", "Subject: two\n\n");
-    fs::rename(root / "tmp/9.edited", root / "cur/9.edited:2,S");
-    EXPECT_EQ(onlyMail()->Subject(), "two");
-    put("cur", "9.edited:2,S", "Subject: three\n\n"); // in place, same inode
-    EXPECT_EQ(onlyMail()->Subject(), "three");
-}
-
-TEST_F(MaildirTest, EachWalkSeesWhatOtherProgramsChangedSinceTheLast) {
-    put("new", "1.read-elsewhere", mailText(ordinaryHeaders, "b"));
-    put("new", "2.removed-elsewhere", mailText(ordinaryHeaders, "b"));
-    put("new", "3.deleted-here", mailText(ordinaryHeaders, "b"));
-    host();
-    auto first = byEntryID(mails(inbox()));
-    ASSERT_EQ(first.size(), 3u);
-    first["3.deleted-here"]->Delete();
-    fs::rename(root / "new/1.read-elsewhere", root / "cur/1.read-elsewhere:2,S");
-    fs::remove(root / "new/2.removed-elsewhere");
-    put("tmp", "4.delivered", mailText(ordinaryHeaders, "b"));
-    fs::rename(root / "tmp/4.delivered", root / "new/4.delivered");
-
-    auto second = byEntryID(mails(inbox()));
-    EXPECT_EQ(second.size(), 2u);
-    ASSERT_TRUE(second.count("1.read-elsewhere") && second.count("4.delivered"));
-    EXPECT_FALSE(second["1.read-elsewhere"]->UnRead());
-    EXPECT_TRUE(second["4.delivered"]->UnRead());
-    EXPECT_EQ(inbox()->ItemCount(), 2);
+    byEntryID(mails(trash()))["3.old"]->Delete();
+    EXPECT_EQ(files(".Trash/cur"), std::vector<std::string>{"8.twin:2,"});
     EXPECT_EQ(trash()->ItemCount(), 1);
 }
 
 // ---- Session, namespace and application ----
 
-TEST_F(MaildirTest, SessionOpensMessagesOfAnyFolderOfItsStoreOnly) {
+TEST_F(MaildirTest, SessionOpensTheMessageAskedForInAnyFolderOfItsStoreOnly) {
     for (const char* sub : {"cur", "new", "tmp"})
         fs::create_directories(root / ".Work" / sub);
     put(".Work/cur", "1.work:2,S", "From: w@example.org\n\n");
+    put("new", "2.ann", "From: ann@example.org\nSubject: a\n\n");
     auto& h = host();
     trash();
-    put(".Trash/cur", "2.trashed:2,", "From: t@example.org\n\n");
+    put(".Trash/cur", "3.trashed:2,", "From: t@example.org\n\n");
     auto s = session();
+    auto ann = onlyMail();
+    ann->EntryID(); // named last
     EXPECT_EQ(s->GetMessage("1.work", h.storeID())->Sender()->Address(), "w@example.org");
-    EXPECT_EQ(s->GetMessage("2.trashed", h.storeID())->Sender()->Address(), "t@example.org");
-    inbox()->Items();
-    put("new", "3.late", "From: l@example.org\n\n"); // delivered after the walk
-    EXPECT_EQ(s->GetMessage("3.late", h.storeID())->Sender()->Address(), "l@example.org");
-    EXPECT_THROW(s->GetMessage("4.nonesuch", h.storeID()), host::HostError);
-    EXPECT_THROW(s->GetMessage("3.late", h.storeID() + "-other"), host::HostError);
+    EXPECT_EQ(s->GetMessage("3.trashed", h.storeID())->Sender()->Address(), "t@example.org");
+    EXPECT_EQ(s->GetMessage(ann->EntryID(), h.storeID())->Sender()->Address(), "ann@example.org");
+    ann->Delete(); // named last, then moved: found in the Trash
+    EXPECT_EQ(s->GetMessage("2.ann", h.storeID())->Fields(host::prTransportMessageHeaders)->Value(),
+              "From: ann@example.org\nSubject: a\n");
+    put("new", "4.late", "From: l@example.org\n\n"); // delivered after the walk
+    EXPECT_EQ(s->GetMessage("4.late", h.storeID())->Sender()->Address(), "l@example.org");
+    EXPECT_THROW(s->GetMessage("5.nonesuch", h.storeID()), host::HostError);
+    EXPECT_THROW(s->GetMessage("4.late", h.storeID() + "-other"), host::HostError);
     auto notLoggedOn =
         std::dynamic_pointer_cast<host::MessagingSession>(h.objects().CreateObject("MAPI.Session"));
-    EXPECT_THROW(notLoggedOn->GetMessage("3.late", h.storeID()), host::HostError);
+    EXPECT_THROW(notLoggedOn->GetMessage("4.late", h.storeID()), host::HostError);
     EXPECT_EQ(h.objects().CreateObject("Outlook.Application"), nullptr);
-}
-
-TEST_F(MaildirTest, CurrentUserIsTheGivenAddressOrNothing) {
-    host();
-    EXPECT_EQ(mapi()->CurrentUser(), nullptr);
-    host("John.Smith@example.com");
-    EXPECT_EQ(mapi()->CurrentUser()->Address(), "John.Smith@example.com");
-}
-
-TEST_F(MaildirTest, NoMainWindowUntilOneIsAttached) {
-    auto& h = host();
-    EXPECT_EQ(h.application()->ActiveExplorer(), nullptr);
-    EXPECT_THROW(h.application()->CreateItem(0), host::HostError);
 }
 
 TEST_F(MaildirTest, NewMailReachesEverySubscriberAndRecordsFailures) {

@@ -59,15 +59,5 @@ TEST_F(MaildirTest, VdirFolderGivesOneListOfItsVcfFilesInNameOrder) {
     EXPECT_EQ(addressesOf(lists[1]), (std::vector<std::string>{"third@example.org"}));
 }
 
-TEST_F(MaildirTest, MissingAddressBookIsRefusedNamingThePath) {
-    const std::string missing = (root / "no-such.vcf").string();
-    try {
-        host(std::nullopt, {missing});
-        FAIL() << "a missing address book was accepted";
-    } catch (const host::HostError& e) {
-        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
-    }
-}
-
 } // namespace
 } // namespace skerrow::test

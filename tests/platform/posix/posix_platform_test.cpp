@@ -1,16 +1,13 @@
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/settings_file.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -19,8 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
+using namespace skerrow::test;
 using skerrow::platform::RegistryRoot;
 using skerrow::posix::PosixPlatform;
 
@@ -51,49 +48,10 @@ protected:
         ::tzset();
     }
     std::string at(const std::string& name) const { return dir + "/" + name; }
-    static void write(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string read(const std::string& path) {
-        std::ostringstream bytes;
-        bytes << std::ifstream(path, std::ios::binary).rdbuf();
-        return bytes.str();
-    }
-    static std::vector<std::string> namesIn(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     static mode_t modeOf(const std::string& path) {
         struct stat st {};
         ::stat(path.c_str(), &st);
         return st.st_mode & 07777;
-    }
-
-    // Runs check in a child process as a user without privileges (nobody,
-    // owning the test's folder and files, when we are root) and tells
-    // whether it returned true.
-    bool asUnprivilegedUser(const std::function<bool()>& check) {
-        const passwd* nobody = ::getpwnam("nobody");
-        const bool root = ::geteuid() == 0;
-        if (root && !nobody)
-            return false;
-        if (root) {
-            for (const auto& entry : fs::recursive_directory_iterator(dir))
-                ::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid);
-            ::chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid);
-        }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (root && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
-                ::_exit(2);
-            ::_exit(check() ? 0 : 1);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     static constexpr const char* variables[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "SKERROW_OPENER",
@@ -133,20 +91,11 @@ TEST_F(Posix, SettingsFileNamesKeyAndValuesAsTheyAre) {
     PosixPlatform p(at("config"));
     p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/usr/share/skerrow/");
     p.writeValue(RegistryRoot::CurrentUser, key, "HaveAutoDeleteCount", "12");
-    EXPECT_EQ(read(at("config/settings")), "[HKEY_CURRENT_USER\\Software\\Corvalle\\Addins\\Skerrow\\]\n"
+    EXPECT_EQ(readFile(at("config/settings")), "[HKEY_CURRENT_USER\\Software\\Corvalle\\Addins\\Skerrow\\]\n"
                                            "AppPath=/usr/share/skerrow/\n"
                                            "HaveAutoDeleteCount=12\n");
     EXPECT_EQ(modeOf(at("config/settings")), 0600u);
-    EXPECT_EQ(namesIn(at("config")), std::vector<std::string>{"settings"}) << "a temporary file was left";
-}
-
-TEST_F(Posix, SettingsLiveUnderXdgConfigHomeOrHome) {
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    EXPECT_TRUE(fs::exists(at("home/.config/skerrow/settings")));
-    ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
-    EXPECT_EQ(PosixPlatform().readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
-    EXPECT_NE(read(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
+    EXPECT_EQ(fileNames(at("config")), std::vector<std::string>{"settings"}) << "a temporary file was left";
 }
 
 TEST_F(Posix, MissingSettingReadsNothingAndCreatesNothing) {
@@ -155,11 +104,11 @@ TEST_F(Posix, MissingSettingReadsNothingAndCreatesNothing) {
     EXPECT_FALSE(fs::exists(at("config"))) << "reading created the folder";
 
     p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    const std::string before = read(at("config/settings"));
+    const std::string before = readFile(at("config/settings"));
     EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, key, "Missing"), std::nullopt);
     EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, key + "Sub\\", "AppPath"), std::nullopt);
     EXPECT_EQ(p.readValue(RegistryRoot::LocalMachine, key, "AppPath"), std::nullopt);
-    EXPECT_EQ(read(at("config/settings")), before);
+    EXPECT_EQ(readFile(at("config/settings")), before);
 }
 
 struct CorruptFile {
@@ -190,10 +139,10 @@ TEST_F(Posix, CorruptSettingsFileReadsWhatCanBeParsed) {
     };
     PosixPlatform p(dir);
     for (const auto& row : rows) {
-        write(at("settings"), row.text);
+        writeFile(at("settings"), row.text);
         EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, "K", "AppPath"), row.appPath) << row.what;
     }
-    write(at("settings"), header + "AppPath=ok\n" + std::string(16u << 20, 'a'));
+    writeFile(at("settings"), header + "AppPath=ok\n" + std::string(16u << 20, 'a'));
     EXPECT_THROW(p.readValue(RegistryRoot::CurrentUser, "K", "AppPath"), std::exception) << "over the size limit";
 }
 
@@ -209,9 +158,9 @@ TEST_F(Posix, WritingASettingKeepsEveryOtherLineByteForByte) {
     };
     PosixPlatform p(dir);
     for (const auto& [before, after] : rows) {
-        write(at("settings"), before);
+        writeFile(at("settings"), before);
         p.writeValue(RegistryRoot::CurrentUser, "K", "Count", "2");
-        EXPECT_EQ(read(at("settings")), after);
+        EXPECT_EQ(readFile(at("settings")), after);
         EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, "K", "Count"), "2");
     }
 }
@@ -219,45 +168,58 @@ TEST_F(Posix, WritingASettingKeepsEveryOtherLineByteForByte) {
 TEST_F(Posix, RefusedSettingWriteLeavesFileAsItWas) {
     PosixPlatform p(dir);
     p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    const std::string before = read(at("settings"));
+    const std::string before = readFile(at("settings"));
     EXPECT_THROW(p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "caf\xe9"), std::invalid_argument);
-    EXPECT_EQ(read(at("settings")), before);
+    EXPECT_EQ(readFile(at("settings")), before);
 
     fs::create_directory(at("blocked"));
     fs::create_directory(at("blocked/settings"));
     PosixPlatform blocked(at("blocked"));
     EXPECT_THROW(blocked.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/"), std::exception);
-    EXPECT_EQ(namesIn(at("blocked")), std::vector<std::string>{"settings"});
+    EXPECT_EQ(fileNames(at("blocked")), std::vector<std::string>{"settings"});
 }
 
 TEST_F(Posix, ReplaceTextFileReplacesWholeAndKeepsMode) {
-    write(at("list"), std::string(100, 'x'));
+    writeFile(at("list"), std::string(100, 'x'));
     ::chmod(at("list").c_str(), 0640);
     PosixPlatform p;
     p.replaceTextFile(at("list"), "a@b.example;c\r\n\r\n\r\n\r\n");
-    EXPECT_EQ(read(at("list")), "a@b.example;c\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(readFile(at("list")), "a@b.example;c\r\n\r\n\r\n\r\n");
     EXPECT_EQ(modeOf(at("list")), 0640u);
 
     fs::create_symlink("list", at("link"));
     p.replaceTextFile(at("link"), "through the link");
     EXPECT_TRUE(fs::is_symlink(at("link")));
-    EXPECT_EQ(read(at("list")), "through the link");
-    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"link", "list"}));
+    EXPECT_EQ(readFile(at("list")), "through the link");
+    EXPECT_EQ(fileNames(dir), (std::vector<std::string>{"link", "list"}));
 }
 
 TEST_F(Posix, AFileTheUserMayNotWriteIsNotReplaced) {
-    write(at("list"), "old");
+    writeFile(at("list"), "old");
     ::chmod(at("list").c_str(), 0444);
-    // Root may write anything: the user here is one who may not.
-    EXPECT_TRUE(asUnprivilegedUser([&] {
+    // Root may write anything: the user here is one who may not (nobody,
+    // owning the folder and the file, when we are root).
+    const passwd* nobody = ::getpwnam("nobody");
+    const bool root = ::geteuid() == 0;
+    ASSERT_TRUE(!root || nobody);
+    if (root)
+        for (const auto& path : {dir, at("list")})
+            ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
+            ::_exit(2);
         try {
             PosixPlatform().replaceTextFile(at("list"), "new");
-            return false;
         } catch (const std::system_error&) {
-            return true;
+            ::_exit(0);
         }
-    }));
-    EXPECT_EQ(read(at("list")), "old");
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write was not refused";
+    EXPECT_EQ(readFile(at("list")), "old");
 }
 
 TEST_F(Posix, ReplacingRemovesOnlyTheTemporariesOfProcessesThatAreGone) {
@@ -269,12 +231,12 @@ TEST_F(Posix, ReplacingRemovesOnlyTheTemporariesOfProcessesThatAreGone) {
     const std::vector<std::string> kept = {".list.tmp-" + alive + "-7", ".list.tmp-1-3", ".list.tmp-" + dead + "-x",
                                            ".other.tmp-" + dead + "-0", "list"};
     for (const auto& name : kept)
-        write(at(name), "partial");
-    write(at(".list.tmp-" + dead + "-0"), "partial");
+        writeFile(at(name), "partial");
+    writeFile(at(".list.tmp-" + dead + "-0"), "partial");
     PosixPlatform().replaceTextFile(at("list"), "new");
     auto expected = kept;
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(namesIn(dir), expected);
+    EXPECT_EQ(fileNames(dir), expected);
 }
 
 TEST_F(Posix, FolderLockMakesAnotherHolderWait) {
@@ -294,7 +256,7 @@ TEST_F(Posix, FolderLockMakesAnotherHolderWait) {
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    write(at("released"), "");
+    writeFile(at("released"), "");
     held.reset();
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -303,7 +265,7 @@ TEST_F(Posix, FolderLockMakesAnotherHolderWait) {
 
 TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {
     PosixPlatform p;
-    write(at("target"), "old");
+    writeFile(at("target"), "old");
     fs::create_directory(at("folder"));
     EXPECT_THROW(p.copyFile(at("missing"), at("target")), std::runtime_error);
     EXPECT_THROW(p.copyFile(at("folder"), at("target")), std::runtime_error) << "a folder has no bytes to copy";
@@ -313,33 +275,33 @@ TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {
     EXPECT_THROW(p.replaceTextFile(at("folder"), "new"), std::runtime_error);
     EXPECT_THROW(p.replaceTextFile(at("nowhere/target"), "new"), std::runtime_error);
     EXPECT_THROW(p.copyFile(at("target"), at("nowhere/target")), std::runtime_error);
-    EXPECT_EQ(read(at("target")), "old");
+    EXPECT_EQ(readFile(at("target")), "old");
     EXPECT_TRUE(fs::is_directory(at("folder")));
-    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"fifo", "folder", "target"})) << "a temporary file was left";
+    EXPECT_EQ(fileNames(dir), (std::vector<std::string>{"fifo", "folder", "target"})) << "a temporary file was left";
 }
 
 TEST_F(Posix, CopyFileCopiesEveryByteOverALongerTarget) {
     std::string bytes = "line\r\n\0\xff\xfe binary"s;
     for (int i = 0; i < 20000; ++i)
         bytes += static_cast<char>(i * 7);
-    write(at("from"), bytes);
-    write(at("to"), std::string(bytes.size() * 2, 'z'));
+    writeFile(at("from"), bytes);
+    writeFile(at("to"), std::string(bytes.size() * 2, 'z'));
     PosixPlatform().copyFile(at("from"), at("to"));
-    EXPECT_EQ(read(at("to")), bytes);
-    EXPECT_EQ(read(at("from")), bytes);
+    EXPECT_EQ(readFile(at("to")), bytes);
+    EXPECT_EQ(readFile(at("from")), bytes);
 }
 
 TEST_F(Posix, CreateEmptyFileNeverTruncatesAndFileQueriesTellFilesFromFoldersAndMissing) {
     PosixPlatform p;
     p.createEmptyFile(at("new"));
     EXPECT_TRUE(p.fileExists(at("new")));
-    EXPECT_EQ(read(at("new")), "");
-    write(at("kept"), "friend@example.com\r\n");
+    EXPECT_EQ(readFile(at("new")), "");
+    writeFile(at("kept"), "friend@example.com\r\n");
     p.createEmptyFile(at("kept"));
-    EXPECT_EQ(read(at("kept")), "friend@example.com\r\n");
+    EXPECT_EQ(readFile(at("kept")), "friend@example.com\r\n");
     EXPECT_THROW(p.createEmptyFile(at("nowhere/new")), std::runtime_error);
 
-    write(at("file"), "text ünïcode\n");
+    writeFile(at("file"), "text ünïcode\n");
     EXPECT_TRUE(p.fileExists(at("file")));
     EXPECT_FALSE(p.fileExists(dir));
     EXPECT_FALSE(p.fileExists(at("missing")));
@@ -352,17 +314,22 @@ TEST_F(Posix, CreateEmptyFileNeverTruncatesAndFileQueriesTellFilesFromFoldersAnd
     }
 }
 
-TEST_F(Posix, SystemDirectoryIsMadeUnderXdgDataHomeOrHome) {
+TEST_F(Posix, SettingsAndSystemDirectoryLiveUnderXdgFoldersOrHome) {
+    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
+    EXPECT_TRUE(fs::exists(at("home/.config/skerrow/settings")));
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("home/.local/share/skerrow"));
     EXPECT_TRUE(fs::is_directory(at("home/.local/share/skerrow")));
     EXPECT_EQ(modeOf(at("home/.local/share/skerrow")), 0700u);
 
+    ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
     ::setenv("XDG_DATA_HOME", at("data").c_str(), 1);
+    EXPECT_EQ(PosixPlatform().readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
+    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
+    EXPECT_NE(readFile(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("data/skerrow"));
     EXPECT_TRUE(fs::is_directory(at("data/skerrow")));
-    EXPECT_EQ(PosixPlatform().pathSeparator(), '/');
 
-    write(at("file"), "");
+    writeFile(at("file"), "");
     ::setenv("XDG_DATA_HOME", at("file").c_str(), 1);
     EXPECT_EQ(PosixPlatform().systemDirectory(), std::nullopt) << "a file stands where the folder must go";
 }
@@ -373,7 +340,7 @@ TEST_F(Posix, GeneralDateIsTheEnvironmentsLocaleShortDateAndLongTimeInLocalTime)
     const std::string locales = at("locales");
     fs::create_directory(locales);
     for (const std::string name : {"en_US", "de_DE"}) {
-        write(at(name), "LC_TIME\ncopy \"" + name + "\"\nEND LC_TIME\n");
+        writeFile(at(name), "LC_TIME\ncopy \"" + name + "\"\nEND LC_TIME\n");
         const std::string made = locales + "/" + name + ".UTF-8";
         std::system(("localedef -c -i '" + at(name) + "' -f UTF-8 '" + made + "' >/dev/null 2>&1").c_str());
         ASSERT_TRUE(fs::exists(made + "/LC_TIME")) << "localedef (Debian package locales) made no " << name;
@@ -407,7 +374,7 @@ class ShellOpen : public Posix {
 protected:
     void SetUp() override {
         Posix::SetUp();
-        write(at("opener"), "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + at("record.tmp") + "' && mv '" +
+        writeFile(at("opener"), "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + at("record.tmp") + "' && mv '" +
                                 at("record.tmp") + "' '" + at("record") + "'\n");
         ::chmod(at("opener").c_str(), 0755);
         ::setenv("SKERROW_OPENER", at("opener").c_str(), 1);
@@ -417,7 +384,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!fs::exists(at("record")))
             return std::nullopt;
-        std::string text = read(at("record"));
+        std::string text = readFile(at("record"));
         fs::remove(at("record"));
         return text;
     }

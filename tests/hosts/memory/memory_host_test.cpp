@@ -5,19 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 
 namespace skerrow::memory {
 namespace {
 
 using host::HostError;
-
-MailSpec mailFrom(const std::string& sender) {
-    MailSpec spec;
-    spec.senderAddress = sender;
-    spec.headers = "From: " + sender + "\r\n\r\n";
-    return spec;
-}
 
 // Every operation checks its own name: a misspelt name would make a fault
 // that a test sets silently harmless.
@@ -32,6 +24,7 @@ TEST(MemoryFaults, EveryOperationChecksItsName) {
         s->Logon("p", "", false, false);
         return s;
     };
+    auto message = [=](MemoryHost& h) { return session(h)->GetMessage(mail(h)->spec().entryID, "memory-store"); };
     auto bar = [](MemoryHost& h) { return h.commandBars()->bars().front(); };
     auto button = [](MemoryHost& h) {
         return std::dynamic_pointer_cast<MemoryButton>(h.commandBars()->bars().front()->controls()->all().front());
@@ -96,17 +89,19 @@ TEST(MemoryFaults, EveryOperationChecksItsName) {
         {"Popup.Controls", [](MemoryHost& h) { MemoryPopup(h, true).Controls(); }},
         {"Session.Logon", [](MemoryHost& h) { MemorySession(h).Logon("p", "", false, false); }},
         {"Session.Logoff", [=](MemoryHost& h) { session(h)->Logoff(); }},
-        {"Session.GetMessage", [=](MemoryHost& h) { session(h)->GetMessage(mail(h)->spec().entryID, "memory-store"); }},
-        {"Message.Sender", [=](MemoryHost& h) { session(h)->GetMessage(mail(h)->spec().entryID, "memory-store")->Sender(); }},
-        {"Message.Fields", [=](MemoryHost& h) { session(h)->GetMessage(mail(h)->spec().entryID, "memory-store")->Fields(host::prTransportMessageHeaders); }},
-        {"Field.Value", [=](MemoryHost& h) { session(h)->GetMessage(mail(h)->spec().entryID, "memory-store")->Fields(host::prTransportMessageHeaders)->Value(); }},
+        {"Session.GetMessage", [=](MemoryHost& h) { message(h); }},
+        {"Message.Sender", [=](MemoryHost& h) { message(h)->Sender(); }},
+        {"Message.Fields", [=](MemoryHost& h) { message(h)->Fields(host::prTransportMessageHeaders); }},
+        {"Field.Value", [=](MemoryHost& h) { message(h)->Fields(host::prTransportMessageHeaders)->Value(); }},
         {"Clipboard.setBitmap", [](MemoryHost& h) { h.clipboard().setBitmap({1}); }},
         {"Factory.CreateObject", [](MemoryHost& h) { h.objects().CreateObject("MAPI.Session"); }},
     };
     auto scene = [](MemoryHost& h) {
         h.setCurrentUser("me@x.com");
         h.addAddressList("Contacts", {"a@x.com"});
-        h.inbox()->addMail(mailFrom("a@x.com"));
+        auto mail = h.inbox()->addMail({});
+        mail->spec().senderAddress = "a@x.com";
+        mail->spec().headers = "From: a@x.com\r\n\r\n";
         h.commandBars()->addLeftover("Bar", 1);
     };
     for (const Row& row : rows) {

@@ -44,11 +44,6 @@ int waitProgram(pid_t pid);
 // The program's path on PATH; nothing when it is not installed.
 std::optional<fs::path> findProgram(const std::string& name);
 
-std::string loginName();
-
-// The Message-ID field of a message file, as written; "" when it has none.
-std::string messageIdOf(const fs::path& path);
-
 // What `skerrow check` printed for the review window.
 struct Review {
     std::vector<std::string> labels;

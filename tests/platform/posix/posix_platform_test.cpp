@@ -32,11 +32,11 @@ protected:
         char name[] = "/tmp/skerrow-posix-XXXXXX";
         ASSERT_NE(::mkdtemp(name), nullptr);
         dir = name;
-        for (const char* variable : variables)
+        for (const char* variable : variables) {
             if (const char* value = std::getenv(variable))
                 saved.emplace_back(variable, value);
-        for (const char* variable : variables)
             ::unsetenv(variable);
+        }
         ::setenv("HOME", (dir + "/home").c_str(), 1);
     }
     void TearDown() override {
@@ -87,28 +87,23 @@ TEST_F(Posix, SettingsRoundTripWhateverTheyHold) {
     EXPECT_EQ(p.readValue(RegistryRoot::LocalMachine, oddKey, "AppPath"), "machine");
 }
 
-TEST_F(Posix, SettingsFileNamesKeyAndValuesAsTheyAre) {
-    PosixPlatform p(at("config"));
-    p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/usr/share/skerrow/");
-    p.writeValue(RegistryRoot::CurrentUser, key, "HaveAutoDeleteCount", "12");
-    EXPECT_EQ(readFile(at("config/settings")), "[HKEY_CURRENT_USER\\Software\\Corvalle\\Addins\\Skerrow\\]\n"
-                                           "AppPath=/usr/share/skerrow/\n"
-                                           "HaveAutoDeleteCount=12\n");
-    EXPECT_EQ(modeOf(at("config/settings")), 0600u);
-    EXPECT_EQ(fileNames(at("config")), std::vector<std::string>{"settings"}) << "a temporary file was left";
-}
-
-TEST_F(Posix, MissingSettingReadsNothingAndCreatesNothing) {
+TEST_F(Posix, SettingsFileNamesKeyAndValuesAsTheyAreAndAMissOnlyReads) {
     PosixPlatform p(at("config"));
     EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
     EXPECT_FALSE(fs::exists(at("config"))) << "reading created the folder";
 
-    p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    const std::string before = readFile(at("config/settings"));
+    p.writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/usr/share/skerrow/");
+    p.writeValue(RegistryRoot::CurrentUser, key, "HaveAutoDeleteCount", "12");
+    const std::string written = "[HKEY_CURRENT_USER\\Software\\Corvalle\\Addins\\Skerrow\\]\n"
+                                "AppPath=/usr/share/skerrow/\n"
+                                "HaveAutoDeleteCount=12\n";
+    EXPECT_EQ(readFile(at("config/settings")), written);
+    EXPECT_EQ(modeOf(at("config/settings")), 0600u);
+    EXPECT_EQ(fileNames(at("config")), std::vector<std::string>{"settings"}) << "a temporary file was left";
     EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, key, "Missing"), std::nullopt);
     EXPECT_EQ(p.readValue(RegistryRoot::CurrentUser, key + "Sub\\", "AppPath"), std::nullopt);
     EXPECT_EQ(p.readValue(RegistryRoot::LocalMachine, key, "AppPath"), std::nullopt);
-    EXPECT_EQ(readFile(at("config/settings")), before);
+    EXPECT_EQ(readFile(at("config/settings")), written);
 }
 
 struct CorruptFile {

@@ -191,16 +191,6 @@ TEST(CheckSpam, ReportsDeletionsWhenNoSuspectIsLeft) {
     EXPECT_TRUE(w.windows.shown.empty());
 }
 
-TEST(CheckSpam, RefusesAnInboxHoldingOtherItemsBeforePurging) {
-    World w;
-    w.v.enemyemail = FilterList{"s@spam.com"};
-    auto spam = w.mail("s@spam.com");
-    w.host.inbox()->addOther("MeetingItem");
-    checkSpam(w.v, w.app());
-    EXPECT_TRUE(inInbox(w, spam));
-    EXPECT_EQ(w.dialogs.boxes.size(), 1u);
-}
-
 // The fallback address stands for every unresolved sender: its mail goes,
 // but it is never listed.
 TEST(Verdicts, IsSpamMovesTheSenderAndCountsOnlyARealDeletion) {

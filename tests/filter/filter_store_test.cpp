@@ -128,16 +128,12 @@ TEST(ListFile, RoundTripKeepsOrderDuplicatesAndBlanks) {
     EXPECT_EQ(parseListFile(formatListFile(lists)), lists);
 }
 
-TEST(LoadFilter, MissingFileIsCreatedEmptyAndListsAreReplacedWhole) {
+TEST(LoadFilter, MissingFileIsCreatedEmptyAndListsAreReplacedWholeByEachLine) {
     World w;
     w.v.friendemail = FilterList{"stale@x.com"};
     EXPECT_TRUE(loadFilter(w.v));
     EXPECT_EQ(w.platform.files.at(w.listFile()), "");
     EXPECT_EQ(w.v.lists(), FilterLists{});
-}
-
-TEST(LoadFilter, ReadsEachLineIntoItsList) {
-    World w;
     w.platform.files[w.listFile()] = "f@x.com\r\n*@friend.com\r\ne@y.com\r\n*@spam.com\r\n";
     EXPECT_TRUE(loadFilter(w.v));
     EXPECT_EQ(w.v.lists(), (FilterLists{{"f@x.com"}, {"*@friend.com"}, {"e@y.com"}, {"*@spam.com"}}));

@@ -31,10 +31,8 @@ void DesktopTest::SetUp() {
     configDir = dir / "config";
     dataDir = dir / "data";
     helpDir = dir / "help";
-    for (const char* sub : {"cur", "new", "tmp"})
-        fs::create_directories(maildir / sub);
-    fs::create_directories(dataDir);
-    fs::create_directories(helpDir);
+    for (const fs::path& made : {maildir / "cur", maildir / "new", maildir / "tmp", dataDir, helpDir})
+        fs::create_directories(made);
 }
 
 void DesktopTest::TearDown() {

@@ -155,10 +155,7 @@ TEST_F(DesktopTest, SelectionChangesSetOffDuringAModalCommandWaitUntilItReturns)
     QToolButton* isSpam = toolButton(window(), isSpamCaption);
     ASSERT_TRUE(isSpam->isEnabled());
 
-    bool sawInside = false;
-    bool enabledInside = false;
-    bool pendingInside = false;
-    bool acted = false;
+    bool sawInside = false, enabledInside = false, pendingInside = false, acted = false;
     auto* watch = new QTimer(&window());
     QObject::connect(watch, &QTimer::timeout, watch, [&] {
         QWidget* modal = QApplication::activeModalWidget();

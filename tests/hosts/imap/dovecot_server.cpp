@@ -148,14 +148,6 @@ Dovecot::~Dovecot() {
     fs::remove_all(dir, ignored);
 }
 
-std::string Dovecot::url() const {
-    return "imaps://" + user + "@127.0.0.1:" + std::to_string(port) + "/";
-}
-
-std::string Dovecot::startTlsUrl() const {
-    return "imap://" + user + "@127.0.0.1:" + std::to_string(plainPort) + "/";
-}
-
 void Dovecot::chownAll() const {
     ::lchown(dir.c_str(), 0, 0);
     for (const char* sub : {"Maildir", "home", "index"}) {

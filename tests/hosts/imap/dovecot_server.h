@@ -36,8 +36,8 @@ public:
     Dovecot(const Dovecot&) = delete;
     Dovecot& operator=(const Dovecot&) = delete;
 
-    std::string url() const; // imaps://amy@127.0.0.1:PORT/
-    std::string startTlsUrl() const;
+    std::string url() const { return "imaps://" + user + "@127.0.0.1:" + std::to_string(port) + "/"; }
+    std::string startTlsUrl() const { return "imap://" + user + "@127.0.0.1:" + std::to_string(plainPort) + "/"; }
     std::string trash() const { return setup_.trashFlag ? "Bin" : "Trash"; }
 
     // Writes a message file into a folder of the Maildir ("" the Inbox,

@@ -7,7 +7,6 @@
 #include "render/qt/qt_window_manager.h"
 #include "review/checkspamfrm.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QLinearGradient>

@@ -6,7 +6,6 @@
 
 #include "hosts/imap/imap_host.h"
 
-#include <QTest>
 
 namespace skerrow::test {
 namespace {

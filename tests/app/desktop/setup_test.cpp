@@ -13,7 +13,6 @@
 #include "render/qt/qt_window_manager.h"
 #include "review/checkspamfrm.h"
 
-#include <QTest>
 
 #include <signal.h>
 

@@ -57,8 +57,6 @@ TEST_P(ImapHostTest, DeletesOneMessageIntoTrashAndReadsWithoutMarkingSeen) {
     auto ns = host.application()->GetNamespace("MAPI");
     auto inbox = ns->GetDefaultFolder(host::olFolderInbox);
     auto trash = ns->GetDefaultFolder(host::olFolderDeletedItems);
-    EXPECT_EQ(inbox->Name(), "Inbox");
-    EXPECT_EQ(trash->Name(), "Deleted Items");
     EXPECT_EQ(inbox->StoreID(), "amy@127.0.0.1");
     std::vector<std::string> names;
     for (const auto& folder : host.folders())

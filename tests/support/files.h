@@ -1,8 +1,6 @@
 // Files as the Maildir tests write and read them.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -36,11 +34,6 @@ inline std::vector<std::string> fileNames(const fs::path& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-inline ino_t inodeOf(const fs::path& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 // A message from its header lines and body, lines ended by eol.

@@ -10,9 +10,6 @@
 namespace skerrow::test {
 namespace {
 
-const std::vector<std::string> plainHeaders = {"From: Ann <ann@example.org>", "To: john@example.com",
-                                               "Subject: hello"};
-
 // Takes GMime's parse: multipart with a base64 text part.
 std::string mimeMail(const std::string& subject, const std::string& base64Text) {
     return mailText({"From: a@x.org", "To: john@example.com", "Subject: " + subject,

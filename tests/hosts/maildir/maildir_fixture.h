@@ -16,6 +16,9 @@
 
 namespace skerrow::test {
 
+inline const std::vector<std::string> plainHeaders = {"From: Ann <ann@example.org>", "To: john.smith@example.com",
+                                                      "Subject: hello"};
+
 class MaildirTest : public ::testing::Test {
 protected:
     void SetUp() override {

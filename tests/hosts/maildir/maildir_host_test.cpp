@@ -4,9 +4,6 @@
 namespace skerrow::test {
 namespace {
 
-const std::vector<std::string> ordinaryHeaders = {"From: Ann <ann@example.org>", "To: john.smith@example.com",
-                                                  "Subject: hello"};
-
 // ---- The store and its folders ----
 
 TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
@@ -43,13 +40,13 @@ TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
 }
 
 TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
-    put("new", "1700000002.x", mailText(ordinaryHeaders, "b"));
-    put("cur", "1700000001.b:2,S", mailText(ordinaryHeaders, "b"));
-    put("cur", "1700000001.a:2,", mailText(ordinaryHeaders, "b"));
-    put("cur", "999999999.z:2,S", mailText(ordinaryHeaders, "b"));
-    put("new", ".1700000000.partial", mailText(ordinaryHeaders, "b"));
+    put("new", "1700000002.x", mailText(plainHeaders, "b"));
+    put("cur", "1700000001.b:2,S", mailText(plainHeaders, "b"));
+    put("cur", "1700000001.a:2,", mailText(plainHeaders, "b"));
+    put("cur", "999999999.z:2,S", mailText(plainHeaders, "b"));
+    put("new", ".1700000000.partial", mailText(plainHeaders, "b"));
     // maildrop's names carry the size; the unique name is everything before ":2,".
-    put("cur", "1700000003.M12P34.host,S=1234,W=1260:2,RS", mailText(ordinaryHeaders, "b"));
+    put("cur", "1700000003.M12P34.host,S=1234,W=1260:2,RS", mailText(plainHeaders, "b"));
     host();
     std::vector<std::string> ids;
     for (const auto& mail : mails(inbox()))
@@ -71,7 +68,7 @@ TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingTheSeenFlag) {
         {"cur", "7.many:2,FRS", false},
     };
     for (const auto& row : rows)
-        put(row.where, row.name, mailText(ordinaryHeaders, "b"));
+        put(row.where, row.name, mailText(plainHeaders, "b"));
     host();
     auto all = byEntryID(mails(inbox()));
     for (const auto& row : rows) {
@@ -294,14 +291,14 @@ TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
 // ---- Deleting ----
 
 TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
-    const auto fresh = put("new", "1.fresh", mailText(ordinaryHeaders, "b"));
-    put("cur", "2.seen:2,RS", mailText(ordinaryHeaders, "b"));
+    const auto fresh = put("new", "1.fresh", mailText(plainHeaders, "b"));
+    put("cur", "2.seen:2,RS", mailText(plainHeaders, "b"));
     // No room for ":2," in a name this long; and two files under one unique name.
     const std::string longName = "3." + std::string(253, 'L');
-    put("new", longName, mailText(ordinaryHeaders, "b"));
-    put("new", "4.twin", mailText(ordinaryHeaders, "b"));
-    put("cur", "4.twin:2,S", mailText(ordinaryHeaders, "b"));
-    const ino_t freshInode = inodeOf(fresh);
+    put("new", longName, mailText(plainHeaders, "b"));
+    put("new", "4.twin", mailText(plainHeaders, "b"));
+    put("cur", "4.twin:2,S", mailText(plainHeaders, "b"));
+    fs::create_hard_link(fresh, root / "fresh"); // to know the file after the move
     host();
     // Deleting while walking the snapshot must reach every mail.
     for (const auto& mail : mails(inbox()))
@@ -310,7 +307,7 @@ TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
     EXPECT_TRUE(files("cur").empty());
     EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1.fresh:2,", "2.seen:2,RS", "4.twin:2,", "4.twin:2,S"}));
     EXPECT_EQ(files(".Trash/new"), std::vector<std::string>{longName});
-    EXPECT_EQ(inodeOf(root / ".Trash/cur/1.fresh:2,"), freshInode) << "moved by rename, not copied";
+    EXPECT_TRUE(fs::equivalent(root / "fresh", root / ".Trash/cur/1.fresh:2,")) << "moved by rename, not copied";
     auto deleted = byEntryID(mails(trash()));
     ASSERT_EQ(deleted.size(), 4u);
     EXPECT_TRUE(deleted["1.fresh"]->UnRead());
@@ -331,7 +328,7 @@ TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
         {"cur", "6.seen:2,RS", "6.seen:2,RS"},
     };
     for (const auto& row : rows)
-        put(row.where, row.name, mailText(ordinaryHeaders, "b"));
+        put(row.where, row.name, mailText(plainHeaders, "b"));
     auto& mailClient = host();
     for (const auto& mail : mails(inbox()))
         mailClient.markRead(mail);
@@ -347,7 +344,7 @@ TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
 TEST_F(MaildirTest, DeleteInTrashRemovesTheFileAndNeverReplacesOneThere) {
     host();
     trash();
-    put(".Trash/cur", "3.old:2,S", mailText(ordinaryHeaders, "b"));
+    put(".Trash/cur", "3.old:2,S", mailText(plainHeaders, "b"));
     put(".Trash/cur", "8.twin:2,", "Subject: the old one\n\n");
     put("new", "8.twin", "Subject: the new one\n\n");
     EXPECT_THROW(onlyMail()->Delete(), host::HostError);

@@ -25,28 +25,20 @@ namespace {
 
 const std::string key = "Software\\Corvalle\\Addins\\Skerrow\\";
 
-// Every test gets a fresh folder and its own environment.
+// Every test gets a fresh folder and an environment of its own; every test
+// of this program is one of these, so what the last one set goes unrestored.
 class Posix : public ::testing::Test {
 protected:
     void SetUp() override {
         char name[] = "/tmp/skerrow-posix-XXXXXX";
         ASSERT_NE(::mkdtemp(name), nullptr);
         dir = name;
-        for (const char* variable : variables) {
-            if (const char* value = std::getenv(variable))
-                saved.emplace_back(variable, value);
-            ::unsetenv(variable);
-        }
-        ::setenv("HOME", (dir + "/home").c_str(), 1);
-    }
-    void TearDown() override {
-        fs::remove_all(dir);
         for (const char* variable : variables)
             ::unsetenv(variable);
-        for (const auto& [variable, value] : saved)
-            ::setenv(variable.c_str(), value.c_str(), 1);
+        ::setenv("HOME", (dir + "/home").c_str(), 1);
         ::tzset();
     }
+    void TearDown() override { fs::remove_all(dir); }
     std::string at(const std::string& name) const { return dir + "/" + name; }
     static mode_t modeOf(const std::string& path) {
         struct stat st {};
@@ -57,7 +49,6 @@ protected:
     static constexpr const char* variables[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_DATA_HOME", "SKERROW_OPENER",
                                                 "LC_ALL", "LC_TIME",         "LANG",          "LOCPATH",
                                                 "TZ"};
-    std::vector<std::pair<std::string, std::string>> saved;
     std::string dir;
 };
 

@@ -14,10 +14,6 @@ using host::HostError;
 // Every operation checks its own name: a misspelt name would make a fault
 // that a test sets silently harmless.
 TEST(MemoryFaults, EveryOperationChecksItsName) {
-    struct Row {
-        const char* operation;
-        std::function<void(MemoryHost&)> call;
-    };
     auto mail = [](MemoryHost& h) { return h.inbox()->mails().front(); };
     auto session = [](MemoryHost& h) {
         auto s = std::make_shared<MemorySession>(h);
@@ -29,7 +25,7 @@ TEST(MemoryFaults, EveryOperationChecksItsName) {
     auto button = [](MemoryHost& h) {
         return std::dynamic_pointer_cast<MemoryButton>(h.commandBars()->bars().front()->controls()->all().front());
     };
-    const std::vector<Row> rows = {
+    const std::vector<std::pair<const char*, std::function<void(MemoryHost&)>>> rows = {
         {"Application.ActiveExplorer", [](MemoryHost& h) { h.application()->ActiveExplorer(); }},
         {"Application.GetNamespace", [](MemoryHost& h) { h.application()->GetNamespace("MAPI"); }},
         {"Application.CreateItem", [](MemoryHost& h) { h.application()->CreateItem(0); }},
@@ -99,19 +95,17 @@ TEST(MemoryFaults, EveryOperationChecksItsName) {
     auto scene = [](MemoryHost& h) {
         h.setCurrentUser("me@x.com");
         h.addAddressList("Contacts", {"a@x.com"});
-        auto mail = h.inbox()->addMail({});
-        mail->spec().senderAddress = "a@x.com";
-        mail->spec().headers = "From: a@x.com\r\n\r\n";
+        h.inbox()->addMail({})->spec().headers = "From: a@x.com\r\n\r\n";
         h.commandBars()->addLeftover("Bar", 1);
     };
-    for (const Row& row : rows) {
+    for (const auto& [operation, call] : rows) {
         MemoryHost working;
         scene(working);
-        EXPECT_NO_THROW(row.call(working)) << row.operation << " fails without a fault";
+        EXPECT_NO_THROW(call(working)) << operation << " fails without a fault";
         MemoryHost failing;
         scene(failing);
-        failing.faults().failAlways(row.operation);
-        EXPECT_THROW(row.call(failing), HostError) << row.operation << " does not check its name";
+        failing.faults().failAlways(operation);
+        EXPECT_THROW(call(failing), HostError) << operation << " does not check its name";
     }
 }
 

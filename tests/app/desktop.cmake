@@ -4,8 +4,10 @@
 if(TARGET skerrow_desktop)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
   file(GLOB SKERROW_DESKTOP_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/desktop/*.cpp)
-  # The program runner of the app tests starts the program itself.
-  list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/app/app_fixture.cpp)
+  # The program runner of the app tests starts the program itself; the Qt
+  # tests' main makes the application.
+  list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/app/app_fixture.cpp
+       ${CMAKE_SOURCE_DIR}/tests/render/qt/main.cpp)
   if(TARGET skerrow_imap)
     # The desktop on an IMAP account of the IMAP host tests' Dovecot.
     list(APPEND SKERROW_DESKTOP_TESTS ${CMAKE_SOURCE_DIR}/tests/hosts/imap/dovecot_server.cpp)

@@ -1,4 +1,4 @@
-// The Qt tests need a QApplication for the whole run; without a platform
+// The Qt and desktop tests need a QApplication for the whole run; without a platform
 // chosen they draw offscreen, so they run without a display.
 #include <QApplication>
 

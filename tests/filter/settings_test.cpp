@@ -46,15 +46,6 @@ TEST(UserName, IsTrimmedKeptWholeAtNinetyNineAndHundredXWhenMissingOrLonger) {
     EXPECT_EQ(getUserName(w.platform), none);
 }
 
-TEST(SystemDir, EmptyWhenTheSystemGivesNoneOrFails) {
-    World w;
-    EXPECT_EQ(getSystemDir(w.platform), "C:\\WINDOWS\\system32");
-    w.platform.faults().failOnce("Platform.systemDirectory");
-    EXPECT_EQ(getSystemDir(w.platform), "");
-    w.platform.systemDir.reset();
-    EXPECT_EQ(getSystemDir(w.platform), "");
-}
-
 // The target reaching the system is the Help command's test.
 TEST(ShellOpen, SwallowsFailures) {
     World w;

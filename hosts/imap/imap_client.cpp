@@ -281,6 +281,23 @@ struct SetOwner {
     ~SetOwner() { mailimap_set_free(set); }
 };
 
+// Hands each answered message's static items (UID, sections, structure) to
+// `each`, and frees the answers.
+template <typename Each>
+void eachAnswer(clist* result, Each each) {
+    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+        std::vector<const mailimap_msg_att_static*> items;
+        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
+            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC)
+                items.push_back(item->att_data.att_static);
+        }
+        each(items);
+    }
+    mailimap_fetch_list_free(result);
+}
+
 // The parser gives up beyond some depth; a structure nested this deep is
 // read whole, as the parser reads it.
 constexpr int deepestTextPart = 8;
@@ -630,30 +647,30 @@ std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& 
     return messages;
 }
 
-std::vector<std::pair<std::uint32_t, std::string>> ImapClient::fetchWhole(const std::vector<std::uint32_t>& uids) {
+clist* ImapClient::uidFetch(const std::vector<std::uint32_t>& uids, mailimap_fetch_type* type) {
+    struct TypeOwner {
+        mailimap_fetch_type* type;
+        ~TypeOwner() { mailimap_fetch_type_free(type); }
+    } ownedType{type};
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
-    mailimap_set* set = setOf(uids);
-    SetOwner owner{set};
+    SetOwner owner{setOf(uids)};
+    clist* result = nullptr;
+    check(mailimap_uid_fetch(session_->imap, owner.set, type, &result), "UID FETCH");
+    return result;
+}
+
+std::vector<std::pair<std::uint32_t, std::string>> ImapClient::fetchWhole(const std::vector<std::uint32_t>& uids) {
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(
         type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
-    clist* result = nullptr;
-    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
-    mailimap_fetch_type_free(type);
-    check(r, "UID FETCH");
     std::vector<std::pair<std::uint32_t, std::string>> wholes;
-    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
-        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+    eachAnswer(uidFetch(uids, type), [&](const std::vector<const mailimap_msg_att_static*>& items) {
         std::uint32_t got = 0;
         const char* bytes = nullptr;
         std::size_t length = 0;
-        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
-            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
-            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC)
-                continue;
-            auto* s = item->att_data.att_static;
+        for (const auto* s : items) {
             if (s->att_type == MAILIMAP_MSG_ATT_UID)
                 got = s->att_data.att_uid;
             else if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section) {
@@ -663,53 +680,34 @@ std::vector<std::pair<std::uint32_t, std::string>> ImapClient::fetchWhole(const 
         }
         if (got != 0 && bytes)
             wholes.emplace_back(got, std::string(bytes, length));
-    }
-    mailimap_fetch_list_free(result);
+    });
     return wholes;
 }
 
 std::vector<ImapClient::TextParts> ImapClient::textParts(const std::vector<std::uint32_t>& uids) {
-    if (!session_)
-        throw ConnectionLost("not connected to " + where(options_.url));
-    mailimap_set* set = setOf(uids);
-    SetOwner owner{set};
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_bodystructure());
-    clist* result = nullptr;
-    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
-    mailimap_fetch_type_free(type);
-    check(r, "UID FETCH");
     std::vector<TextParts> found;
-    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
-        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+    eachAnswer(uidFetch(uids, type), [&](const std::vector<const mailimap_msg_att_static*>& items) {
         TextParts parts;
         const mailimap_body* structure = nullptr;
-        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
-            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
-            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC)
-                continue;
-            auto* s = item->att_data.att_static;
+        for (const auto* s : items) {
             if (s->att_type == MAILIMAP_MSG_ATT_UID)
                 parts.uid = s->att_data.att_uid;
             else if (s->att_type == MAILIMAP_MSG_ATT_BODYSTRUCTURE)
                 structure = s->att_data.att_bodystructure;
         }
         if (parts.uid == 0 || !structure)
-            continue;
+            return;
         parts.readable = structure->bd_type == MAILIMAP_BODY_MPART && findTextParts(structure, "", 0, parts);
         found.push_back(std::move(parts));
-    }
-    mailimap_fetch_list_free(result);
+    });
     return found;
 }
 
 std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>>
 ImapClient::fetchSections(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& sections) {
-    if (!session_)
-        throw ConnectionLost("not connected to " + where(options_.url));
-    mailimap_set* set = setOf(uids);
-    SetOwner owner{set};
     mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
     mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
     for (const auto& section : sections) {
@@ -718,20 +716,11 @@ ImapClient::fetchSections(const std::vector<std::uint32_t>& uids, const std::vec
         mailimap_fetch_type_new_fetch_att_list_add(
             type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_part(sectionPart(section))));
     }
-    clist* result = nullptr;
-    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
-    mailimap_fetch_type_free(type);
-    check(r, "UID FETCH");
     std::vector<std::pair<std::uint32_t, std::map<std::string, std::string>>> fetched;
-    for (clistiter* it = clist_begin(result); it; it = clist_next(it)) {
-        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
+    eachAnswer(uidFetch(uids, type), [&](const std::vector<const mailimap_msg_att_static*>& items) {
         std::uint32_t uid = 0;
         std::map<std::string, std::string> bytes;
-        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
-            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
-            if (item->att_type != MAILIMAP_MSG_ATT_ITEM_STATIC)
-                continue;
-            auto* s = item->att_data.att_static;
+        for (const auto* s : items) {
             if (s->att_type == MAILIMAP_MSG_ATT_UID)
                 uid = s->att_data.att_uid;
             else if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section) {
@@ -742,8 +731,7 @@ ImapClient::fetchSections(const std::vector<std::uint32_t>& uids, const std::vec
         }
         if (uid != 0 && bytes.size() == 2 * sections.size())
             fetched.emplace_back(uid, std::move(bytes));
-    }
-    mailimap_fetch_list_free(result);
+    });
     return fetched;
 }
 

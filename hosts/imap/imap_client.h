@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+// libetpan's, declared here so that its headers stay out of ours.
+struct clist_s;
+struct mailimap_fetch_type;
+
 namespace skerrow::imap {
 
 // imaps://user@host[:port]/ (TLS from the start, port 993) or
@@ -136,6 +140,9 @@ private:
     // Turns a libetpan result into an exception (ConnectionLost for the
     // stream, host::HostError for a refusal).
     void check(int result, const std::string& what);
+    // One UID FETCH of the UIDs for what `type` (a mailimap_fetch_type, freed
+    // here) asks; the answers as libetpan's list, for mailimap_fetch_list_free.
+    clist_s* uidFetch(const std::vector<std::uint32_t>& uids, mailimap_fetch_type* type);
     std::vector<std::uint32_t> removeSet(const std::vector<std::uint32_t>& uids, const std::optional<std::string>& to);
 
     ConnectOptions options_;

@@ -122,6 +122,11 @@ std::vector<std::shared_ptr<host::Item>> MemoryFolder::Items() {
     return contents();
 }
 
+std::vector<const host::MailItem*> MemoryFolder::settleDeletions() {
+    host_.faults().check("Folder.settleDeletions", name_);
+    return {};
+}
+
 int MemoryFolder::ItemCount() {
     host_.faults().check("Folder.ItemCount", name_);
     return static_cast<int>(count_);

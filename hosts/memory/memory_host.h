@@ -26,7 +26,8 @@ namespace skerrow::memory {
 //   Namespace.CurrentUser, .GetDefaultFolder, .AddressLists
 //   Recipient.Address, AddressEntry.Address      key: the address
 //   AddressList.AddressEntries                   key: the list's name
-//   Folder.Items, .ItemCount, .Name, .StoreID    key: the folder's name
+//   Folder.Items, .ItemCount, .Name, .StoreID, .settleDeletions
+//                                                key: the folder's name
 //   MailItem.EntryID, .Parent, .Subject, .Body, .HTMLBody, .To, .UnRead,
 //     .ReceivedTime, .Delete                     key: the mail's EntryID
 //   Item.typeName                    key: a mail's EntryID, else the type name
@@ -211,6 +212,9 @@ public:
     std::string Name() override;
     std::string StoreID() override;
     void readAhead(const host::Item* item) noexcept override;
+    // Deletes at once: nothing to settle, but it can fail as a host that
+    // batches its deletions may.
+    std::vector<const host::MailItem*> settleDeletions() override;
 
     std::shared_ptr<MemoryMailItem> addMail(MailSpec spec);
     std::shared_ptr<MemoryOtherItem> addOther(const std::string& typeName);

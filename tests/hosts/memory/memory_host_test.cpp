@@ -40,6 +40,7 @@ TEST(MemoryFaults, EveryOperationChecksItsName) {
         {"Folder.ItemCount", [](MemoryHost& h) { h.inbox()->ItemCount(); }},
         {"Folder.Name", [](MemoryHost& h) { h.inbox()->Name(); }},
         {"Folder.StoreID", [](MemoryHost& h) { h.inbox()->StoreID(); }},
+        {"Folder.settleDeletions", [](MemoryHost& h) { h.inbox()->settleDeletions(); }},
         {"Item.typeName", [=](MemoryHost& h) { mail(h)->typeName(); }},
         {"MailItem.EntryID", [=](MemoryHost& h) { mail(h)->EntryID(); }},
         {"MailItem.Parent", [=](MemoryHost& h) { mail(h)->Parent(); }},

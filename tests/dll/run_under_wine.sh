@@ -6,10 +6,6 @@
 # display cannot make windows) and after it, so nothing is left running.
 set -euo pipefail
 
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PREFIX PROGRAM [ARGUMENTS...]" >&2
-  exit 2
-fi
 prefix=$1
 program=$2
 shift 2

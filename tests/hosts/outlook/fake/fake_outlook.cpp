@@ -241,8 +241,7 @@ Ref FakeOutlook::barObject(const Bar& bar) {
         return Value(controlsObject(alive(weak)->controls));
     });
     object->method("Delete", [this, weak](const Arguments&) {
-        Bar b = alive(weak);
-        bars.erase(std::remove(bars.begin(), bars.end(), b), bars.end());
+        std::erase(bars, alive(weak));
         return Value();
     });
     bar->object = object;

@@ -15,12 +15,6 @@ using skerrow::win32::Win32Clipboard;
 
 namespace {
 
-void emptyClipboard() {
-    ASSERT_TRUE(openClipboard());
-    ::EmptyClipboard();
-    ::CloseClipboard();
-}
-
 struct Picture {
     LONG width = 0;
     LONG height = 0;
@@ -57,9 +51,17 @@ Picture pictureOf(const std::vector<std::uint8_t>& bmp) {
     return {static_cast<LONG>(width), static_cast<LONG>(height), RGB(bmp[pixel + 2], bmp[pixel + 1], bmp[pixel])};
 }
 
-TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
+// Bytes that are no bitmap are refused and keep nothing; the user's text
+// comes back after the faces.
+TEST(Win32Clipboard, TheUsersTextStaysThroughARefusalAndComesBackAfterTheFaces) {
     copyText(L"what the user copied: é€");
     Win32Clipboard clipboard;
+    EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
+    EXPECT_FALSE(clipboard.hasKeptContent());
+    // With nothing kept, restoring leaves the clipboard alone.
+    clipboard.restore();
+    EXPECT_EQ(clipboardText(), L"what the user copied: é€");
+
     clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
     EXPECT_NE(clipboardText(), L"what the user copied: é€");
     // The second face must not take the first one's place as the user's content.
@@ -73,7 +75,9 @@ TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
 // The picture is offered in bitmap format; a user's picture comes back
 // after the faces, and an empty clipboard is left empty.
 TEST(Win32Clipboard, APictureIsOfferedAsABitmapAndWhatWasThereComesBack) {
-    emptyClipboard();
+    ASSERT_TRUE(openClipboard());
+    ::EmptyClipboard();
+    ::CloseClipboard();
     Win32Clipboard mine;
     const auto banner = skerrow::resources::bitmapResource(skerrow::resources::makerBanner);
     mine.setBitmap(banner);
@@ -87,17 +91,6 @@ TEST(Win32Clipboard, APictureIsOfferedAsABitmapAndWhatWasThereComesBack) {
     ASSERT_TRUE(openClipboard());
     EXPECT_EQ(::CountClipboardFormats(), 0);
     ::CloseClipboard();
-}
-
-TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStaysAlsoAfterARestore) {
-    copyText(L"keep me");
-    Win32Clipboard clipboard;
-    EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
-    EXPECT_EQ(clipboardText(), L"keep me");
-    EXPECT_FALSE(clipboard.hasKeptContent());
-    // With nothing kept, restoring leaves the clipboard alone.
-    clipboard.restore();
-    EXPECT_EQ(clipboardText(), L"keep me");
 }
 
 } // namespace

@@ -63,8 +63,7 @@ bool keyExists(HKEY root, const std::wstring& key, REGSAM view = 0) {
 std::optional<std::wstring> readString(HKEY root, const std::wstring& key, const wchar_t* name) {
     wchar_t data[1024];
     DWORD size = sizeof data;
-    DWORD type = 0;
-    if (::RegGetValueW(root, key.c_str(), name, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS || type != REG_SZ)
+    if (::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
         return std::nullopt;
     return std::wstring(data);
 }
@@ -91,8 +90,7 @@ protected:
         // A run that stopped midway may have left a registration behind.
         regsvr32(L"/u");
         regsvr32(L"/u /n /i:machine");
-        if (::GetFileAttributesW(dllPath(true).c_str()) != INVALID_FILE_ATTRIBUTES)
-            regsvr32(L"/u /n /i:machine", true);
+        regsvr32(L"/u /n /i:machine", true);
         // Another add-in's entry, which unregistering must leave alone.
         ::RegSetKeyValueW(HKEY_CURRENT_USER, (std::wstring(addinsKey) + L"\\Other.Addin").c_str(), L"FriendlyName",
                           REG_SZ, L"Other", sizeof L"Other");

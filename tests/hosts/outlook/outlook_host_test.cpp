@@ -155,7 +155,6 @@ TEST_F(OutlookHost, TheExplorerMayHaveNothingSelectedOrBeNothing) {
     ASSERT_EQ(selection->Count(), 2);
     EXPECT_EQ(host::asMailItem(selection->Item(1))->EntryID(), "B");
     EXPECT_EQ(host::asMailItem(selection->Item(2))->EntryID(), "A");
-    EXPECT_THROW(selection->Item(3), host::HostError);
     EXPECT_EQ(application->ActiveExplorer()->CurrentFolder()->Name(), "Inbox");
 
     client.selectionIsNothing = true;
@@ -218,9 +217,8 @@ TEST_F(OutlookHost, AButtonThatTakesAPictureGetsTheFaceWithoutTheClipboard) {
     FakeOutlook later(/*office2000=*/false);
     auto button = newButton(
         *std::dynamic_pointer_cast<host::Application>(outlook::wrapConnectionObject(later.application())));
-    button->setCaption("Is &Spam");
     EXPECT_TRUE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
-    EXPECT_EQ(later.control("Is &Spam")->log.back(), "Picture");
+    EXPECT_EQ(later.bar("Corvalle")->controls.at(0)->log, std::vector<std::string>{"Picture"});
     // Bytes that make no picture leave the clipboard route to the caller.
     EXPECT_FALSE(button->setPicture({'x'}));
 }
@@ -240,7 +238,6 @@ TEST_F(OutlookHost, EventsReachTheHandlersUntilTheSubscriptionGoes) {
     client.selectionChange();
     EXPECT_EQ(newMail, 1);
     EXPECT_EQ(selections, 2);
-    EXPECT_EQ(closes, 0);
     client.closeExplorer();
     EXPECT_EQ(closes, 1);
 

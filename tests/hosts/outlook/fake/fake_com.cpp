@@ -73,7 +73,7 @@ Value Value::date(double variantTime) {
 
 Value Value::as(VARTYPE type) const {
     Value converted;
-    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), 0, type)))
+    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), VARIANT_ALPHABOOL, type)))
         throw Failure{DISP_E_TYPEMISMATCH};
     return converted;
 }

@@ -38,7 +38,6 @@ public:
     Value(const Ref& object);
     static Value date(double variantTime);
 
-    VARTYPE type() const { return v_.vt; }
     std::string text() const;
     long number() const;
     bool flag() const;

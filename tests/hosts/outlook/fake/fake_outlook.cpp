@@ -372,11 +372,8 @@ Ref FakeOutlook::makeSession() {
     Ref session = FakeObject::make("Session");
     session->method("Logon", [this](const Arguments& a) {
         std::string entry = "Logon(";
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (i)
-                entry += ",";
-            entry += a[i].type() != VT_BOOL ? a[i].text() : a[i].flag() ? "True" : "False";
-        }
+        for (std::size_t i = 0; i < a.size(); ++i)
+            entry.append(i ? "," : "").append(a[i].text());
         sessionLog.push_back(entry + ")");
         return Value();
     });

@@ -1,7 +1,7 @@
 #include "tests/hosts/outlook/fake/fake_com.h"
 
 #include <algorithm>
-#include <cwctype>
+#include <cctype>
 #include <stdexcept>
 
 #include <olectl.h>

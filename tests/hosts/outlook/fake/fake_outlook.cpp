@@ -128,11 +128,10 @@ Ref FakeOutlook::folderObject(FolderData& folder) {
     if (folder.object)
         return folder.object;
     Ref object = FakeObject::make("MAPIFolder");
-    FolderData* f = &folder;
-    object->property("Name", [f](const Arguments&) { return Value(f->name); });
-    object->property("StoreID", [f](const Arguments&) { return Value(f->storeID); });
-    object->property("Items", [this, f](const Arguments&) {
-        return Value(listOf(f->items, [this](const Mail& mail) { return mailObject(mail); }));
+    object->property("Name", [&folder](const Arguments&) { return Value(folder.name); });
+    object->property("StoreID", [&folder](const Arguments&) { return Value(folder.storeID); });
+    object->property("Items", [this, &folder](const Arguments&) {
+        return Value(listOf(folder.items, [this](const Mail& mail) { return mailObject(mail); }));
     });
     folder.object = object;
     return object;
@@ -249,14 +248,13 @@ Ref FakeOutlook::barObject(const Bar& bar) {
 }
 
 Ref FakeOutlook::controlsObject(std::vector<Control>& controls) {
-    std::vector<Control>* list = &controls;
     Ref object = listOf(controls, [this](const Control& control) { return controlObjectFor(control); });
     // Add(Type, Id, Parameter, Before, Temporary)
-    object->method("Add", [this, list](const Arguments& a) {
+    object->method("Add", [this, &controls](const Arguments& a) {
         auto control = std::make_shared<ControlData>();
         control->type = a.empty() || a[0].isMissing() ? 1 : static_cast<int>(a[0].number());
         control->temporary = a.size() >= 5 && !a[4].isMissing() && a[4].flag();
-        list->push_back(control);
+        controls.push_back(control);
         return Value(controlObjectFor(control));
     });
     return object;
@@ -268,20 +266,18 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
     const bool button = control->type == 1;
     Ref object = FakeObject::make(button ? "_CommandBarButton" : "CommandBarPopup");
     std::weak_ptr<ControlData> weak = control;
-    // Every property put is logged: "Caption=&Options", "Enabled=0", "Style=1".
+    // Every property put is logged as passed: "Caption=&Options", "Enabled=False", "Style=1".
     auto logged = [&object, weak](const char* name, auto ControlData::*field) {
         object->property(
             name, [weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
             [weak, field, name](const Value& v) {
                 auto c = alive(weak);
                 auto& value = c.get()->*field;
-                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>) {
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>)
                     value = v.text();
-                    c->log.push_back(std::string(name) + "=" + value);
-                } else {
+                else
                     value = static_cast<std::remove_reference_t<decltype(value)>>(v.number());
-                    c->log.push_back(std::string(name) + "=" + std::to_string(value));
-                }
+                c->log.push_back(std::string(name) + "=" + v.text());
             });
     };
     logged("Caption", &ControlData::caption);

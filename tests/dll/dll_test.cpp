@@ -128,8 +128,12 @@ protected:
 };
 
 // For the user, or for every user of the machine under the machine's
-// classes; unregistering removes exactly what was written.
+// classes; unregistering removes exactly what was written. An unknown scope
+// is refused and writes nothing.
 TEST_F(Registration, WritesTheClassAndTheAddinEntryForTheScopeAndUnregisteringRemovesExactlyThem) {
+    EXPECT_NE(regsvr32(L"/n /i:everyone"), 0u);
+    EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER) || classRegistered(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
     const struct {
         const wchar_t* options;
         HKEY root;
@@ -166,13 +170,6 @@ TEST_F(Registration, The32And64BitRegistrationsLeaveEachOthersKeys) {
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, addinKey, otherView));
 }
 
-TEST_F(Registration, AnUnknownScopeIsRefusedAndWritesNothing) {
-    EXPECT_NE(regsvr32(L"/n /i:everyone"), 0u);
-    EXPECT_FALSE(classRegistered(HKEY_CURRENT_USER));
-    EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
-    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, addinKey));
-}
-
 // Outlook 2000 with CDO, and today's Outlook without it.
 enum class Client { Outlook2000, Today };
 
@@ -185,6 +182,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        // Each test starts without the settings and list file the last one left.
         ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
         ::DeleteFileA(listFilePath().c_str());
         if (cdo())
@@ -197,8 +195,6 @@ protected:
         addin = {};
         session.reset();
         ::CoFreeUnusedLibraries();
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
-        ::DeleteFileA(listFilePath().c_str());
         ::CoUninitialize();
     }
 

@@ -3,6 +3,7 @@
 #include "hosts/outlook/events.h"
 #include "resources/bitmaps.h"
 #include "tests/hosts/outlook/fake/fake_outlook.h"
+#include "tests/support/win32_clipboard.h"
 
 #include <gtest/gtest.h>
 
@@ -202,9 +203,7 @@ TEST_F(OutlookHost, AFacePastedThroughTheClipboardRunsTheHookAlsoWhenThePasteFai
     auto button = newButton(*connect(options));
     // Office 2000's buttons take no picture.
     EXPECT_FALSE(button->setPicture(resources::bitmapResource(resources::isSpamFace)));
-    ASSERT_TRUE(::OpenClipboard(nullptr));
-    ::EmptyClipboard();
-    ::CloseClipboard();
+    test::copyText(L"no picture");
     EXPECT_THROW(button->PasteFace(), host::HostError);
     EXPECT_EQ(hooks, 1);
 }

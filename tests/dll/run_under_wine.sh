@@ -6,10 +6,6 @@
 # display cannot make windows) and after it, so nothing is left running.
 set -euo pipefail
 
-if [ $# -lt 2 ]; then
-  echo "usage: $0 PREFIX PROGRAM [ARGUMENTS...]" >&2
-  exit 2
-fi
 prefix=$1
 program=$2
 shift 2
@@ -30,10 +26,8 @@ mkdir -p "$(dirname "$prefix")"
   if [ ! -f "$prefix/.skerrow-ready" ]; then
     echo "run_under_wine: making the Wine prefix $prefix"
     timeout 600 wineboot -i >/dev/null 2>&1 || { echo "run_under_wine: wineboot failed" >&2; exit 1; }
-    # Wine's own Tahoma, which the dialog font maps to (Debian: fonts-wine).
-    if [ -d /usr/share/wine/fonts ]; then
-      cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
-    fi
+    # Wine's own Tahoma, which the dialog font maps to (Debian: fonts-wine), if installed.
+    cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
     # The virtual display has no window manager: Wine draws the title bars.
     timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
     timeout 120 wineserver -w || true

@@ -15,12 +15,6 @@ using skerrow::win32::Win32Clipboard;
 
 namespace {
 
-void emptyClipboard() {
-    ASSERT_TRUE(openClipboard());
-    ::EmptyClipboard();
-    ::CloseClipboard();
-}
-
 struct Picture {
     LONG width = 0;
     LONG height = 0;
@@ -46,32 +40,28 @@ std::optional<Picture> clipboardBitmap() {
     return picture;
 }
 
-// The pixel at the centre of a 24-bit bottom-up BMP file.
-COLORREF centreOf(const std::vector<std::uint8_t>& bmp) {
+// The size and centre pixel of a 24-bit bottom-up BMP file.
+Picture pictureOf(const std::vector<std::uint8_t>& bmp) {
     const auto at = [&](std::size_t i) { return static_cast<std::uint32_t>(bmp[i]); };
     const std::uint32_t offset = at(10) | at(11) << 8 | at(12) << 16;
     const std::uint32_t width = at(18) | at(19) << 8;
     const std::uint32_t height = at(22) | at(23) << 8;
     const std::uint32_t stride = (width * 3 + 3) & ~3u;
     const std::size_t pixel = offset + (height - 1 - height / 2) * stride + (width / 2) * 3;
-    return RGB(bmp[pixel + 2], bmp[pixel + 1], bmp[pixel]);
+    return {static_cast<LONG>(width), static_cast<LONG>(height), RGB(bmp[pixel + 2], bmp[pixel + 1], bmp[pixel])};
 }
 
-TEST(Win32Clipboard, TheFaceIsOfferedInBitmapFormatAndAnEmptyClipboardIsLeftEmpty) {
-    emptyClipboard();
-    Win32Clipboard clipboard;
-    const auto face = skerrow::resources::bitmapResource(skerrow::resources::isSpamFace);
-    clipboard.setBitmap(face);
-    EXPECT_EQ(clipboardBitmap(), (Picture{32, 32, centreOf(face)}));
-    clipboard.restore();
-    ASSERT_TRUE(openClipboard());
-    EXPECT_EQ(::CountClipboardFormats(), 0);
-    ::CloseClipboard();
-}
-
-TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
+// Bytes that are no bitmap are refused and keep nothing; the user's text
+// comes back after the faces.
+TEST(Win32Clipboard, TheUsersTextStaysThroughARefusalAndComesBackAfterTheFaces) {
     copyText(L"what the user copied: é€");
     Win32Clipboard clipboard;
+    EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
+    EXPECT_FALSE(clipboard.hasKeptContent());
+    // With nothing kept, restoring leaves the clipboard alone.
+    clipboard.restore();
+    EXPECT_EQ(clipboardText(), L"what the user copied: é€");
+
     clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
     EXPECT_NE(clipboardText(), L"what the user copied: é€");
     // The second face must not take the first one's place as the user's content.
@@ -82,28 +72,25 @@ TEST(Win32Clipboard, TheUsersTextComesBackAfterTheFaces) {
     EXPECT_FALSE(clipboard.hasKeptContent());
 }
 
-TEST(Win32Clipboard, AUsersPictureComesBackToo) {
-    emptyClipboard();
+// The picture is offered in bitmap format; a user's picture comes back
+// after the faces, and an empty clipboard is left empty.
+TEST(Win32Clipboard, APictureIsOfferedAsABitmapAndWhatWasThereComesBack) {
+    ASSERT_TRUE(openClipboard());
+    ::EmptyClipboard();
+    ::CloseClipboard();
     Win32Clipboard mine;
-    mine.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::makerBanner));
-    const auto before = clipboardBitmap();
-    ASSERT_TRUE(before.has_value());
+    const auto banner = skerrow::resources::bitmapResource(skerrow::resources::makerBanner);
+    mine.setBitmap(banner);
+    EXPECT_EQ(clipboardBitmap(), pictureOf(banner));
 
     Win32Clipboard clipboard;
     clipboard.setBitmap(skerrow::resources::bitmapResource(skerrow::resources::isSpamFace));
     clipboard.restore();
-    EXPECT_EQ(clipboardBitmap(), before);
-}
-
-TEST(Win32Clipboard, BytesThatAreNoBitmapAreRefusedAndTheUsersContentStaysAlsoAfterARestore) {
-    copyText(L"keep me");
-    Win32Clipboard clipboard;
-    EXPECT_THROW(clipboard.setBitmap({'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'}), skerrow::host::HostError);
-    EXPECT_EQ(clipboardText(), L"keep me");
-    EXPECT_FALSE(clipboard.hasKeptContent());
-    // With nothing kept, restoring leaves the clipboard alone.
-    clipboard.restore();
-    EXPECT_EQ(clipboardText(), L"keep me");
+    EXPECT_EQ(clipboardBitmap(), pictureOf(banner));
+    mine.restore();
+    ASSERT_TRUE(openClipboard());
+    EXPECT_EQ(::CountClipboardFormats(), 0);
+    ::CloseClipboard();
 }
 
 } // namespace

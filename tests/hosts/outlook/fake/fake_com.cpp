@@ -1,7 +1,7 @@
 #include "tests/hosts/outlook/fake/fake_com.h"
 
 #include <algorithm>
-#include <cwctype>
+#include <cctype>
 #include <stdexcept>
 
 #include <olectl.h>
@@ -28,18 +28,9 @@ std::string utf8(const wchar_t* text, int length) {
     return result;
 }
 
-Value::Value(const Value& other) : Value() {
-    ::VariantCopy(&v_, const_cast<VARIANT*>(&other.v_));
-}
-
 Value::Value(Value&& other) noexcept {
     v_ = other.v_;
     ::VariantInit(&other.v_);
-}
-
-Value& Value::operator=(Value other) noexcept {
-    std::swap(v_, other.v_);
-    return *this;
 }
 
 Value Value::of(const VARIANT& v) {
@@ -82,7 +73,7 @@ Value Value::date(double variantTime) {
 
 Value Value::as(VARTYPE type) const {
     Value converted;
-    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), 0, type)))
+    if (FAILED(::VariantChangeType(&converted.v_, const_cast<VARIANT*>(&v_), VARIANT_ALPHABOOL, type)))
         throw Failure{DISP_E_TYPEMISMATCH};
     return converted;
 }
@@ -372,14 +363,8 @@ RegisteredClass::RegisteredClass(const CLSID& clsid, const std::wstring& progID,
     ::CoRegisterClassObject(clsid, factory_, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
     wchar_t text[64];
     ::StringFromGUID2(clsid, text, 64);
-    const std::wstring key = L"Software\\Classes\\" + progID + L"\\CLSID";
-    HKEY opened;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) ==
-        ERROR_SUCCESS) {
-        ::RegSetValueExW(opened, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
-        ::RegCloseKey(opened);
-    }
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + progID + L"\\CLSID").c_str(), nullptr, REG_SZ,
+                      text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
 RegisteredClass::~RegisteredClass() {

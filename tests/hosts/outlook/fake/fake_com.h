@@ -25,9 +25,7 @@ using Ref = std::shared_ptr<FakeObject>;
 class Value {
 public:
     Value() { ::VariantInit(&v_); }
-    Value(const Value& other);
     Value(Value&& other) noexcept;
-    Value& operator=(Value other) noexcept;
     ~Value() { ::VariantClear(&v_); }
     // A copy of v, references followed.
     static Value of(const VARIANT& v);
@@ -40,7 +38,6 @@ public:
     Value(const Ref& object);
     static Value date(double variantTime);
 
-    VARTYPE type() const { return v_.vt; }
     std::string text() const;
     long number() const;
     bool flag() const;

@@ -128,11 +128,10 @@ Ref FakeOutlook::folderObject(FolderData& folder) {
     if (folder.object)
         return folder.object;
     Ref object = FakeObject::make("MAPIFolder");
-    FolderData* f = &folder;
-    object->property("Name", [f](const Arguments&) { return Value(f->name); });
-    object->property("StoreID", [f](const Arguments&) { return Value(f->storeID); });
-    object->property("Items", [this, f](const Arguments&) {
-        return Value(listOf(f->items, [this](const Mail& mail) { return mailObject(mail); }));
+    object->property("Name", [&folder](const Arguments&) { return Value(folder.name); });
+    object->property("StoreID", [&folder](const Arguments&) { return Value(folder.storeID); });
+    object->property("Items", [this, &folder](const Arguments&) {
+        return Value(listOf(folder.items, [this](const Mail& mail) { return mailObject(mail); }));
     });
     folder.object = object;
     return object;
@@ -241,8 +240,7 @@ Ref FakeOutlook::barObject(const Bar& bar) {
         return Value(controlsObject(alive(weak)->controls));
     });
     object->method("Delete", [this, weak](const Arguments&) {
-        Bar b = alive(weak);
-        bars.erase(std::remove(bars.begin(), bars.end(), b), bars.end());
+        std::erase(bars, alive(weak));
         return Value();
     });
     bar->object = object;
@@ -250,14 +248,13 @@ Ref FakeOutlook::barObject(const Bar& bar) {
 }
 
 Ref FakeOutlook::controlsObject(std::vector<Control>& controls) {
-    std::vector<Control>* list = &controls;
     Ref object = listOf(controls, [this](const Control& control) { return controlObjectFor(control); });
     // Add(Type, Id, Parameter, Before, Temporary)
-    object->method("Add", [this, list](const Arguments& a) {
+    object->method("Add", [this, &controls](const Arguments& a) {
         auto control = std::make_shared<ControlData>();
         control->type = a.empty() || a[0].isMissing() ? 1 : static_cast<int>(a[0].number());
         control->temporary = a.size() >= 5 && !a[4].isMissing() && a[4].flag();
-        list->push_back(control);
+        controls.push_back(control);
         return Value(controlObjectFor(control));
     });
     return object;
@@ -269,20 +266,18 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
     const bool button = control->type == 1;
     Ref object = FakeObject::make(button ? "_CommandBarButton" : "CommandBarPopup");
     std::weak_ptr<ControlData> weak = control;
-    // Every property put is logged: "Caption=&Options", "Enabled=0", "Style=1".
+    // Every property put is logged as passed: "Caption=&Options", "Enabled=False", "Style=1".
     auto logged = [&object, weak](const char* name, auto ControlData::*field) {
         object->property(
             name, [weak, field](const Arguments&) { return Value(alive(weak).get()->*field); },
             [weak, field, name](const Value& v) {
                 auto c = alive(weak);
                 auto& value = c.get()->*field;
-                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>) {
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, std::string>)
                     value = v.text();
-                    c->log.push_back(std::string(name) + "=" + value);
-                } else {
+                else
                     value = static_cast<std::remove_reference_t<decltype(value)>>(v.number());
-                    c->log.push_back(std::string(name) + "=" + std::to_string(value));
-                }
+                c->log.push_back(std::string(name) + "=" + v.text());
             });
     };
     logged("Caption", &ControlData::caption);
@@ -373,11 +368,8 @@ Ref FakeOutlook::makeSession() {
     Ref session = FakeObject::make("Session");
     session->method("Logon", [this](const Arguments& a) {
         std::string entry = "Logon(";
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (i)
-                entry += ",";
-            entry += a[i].type() != VT_BOOL ? a[i].text() : a[i].flag() ? "True" : "False";
-        }
+        for (std::size_t i = 0; i < a.size(); ++i)
+            entry.append(i ? "," : "").append(a[i].text());
         sessionLog.push_back(entry + ")");
         return Value();
     });

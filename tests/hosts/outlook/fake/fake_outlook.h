@@ -8,7 +8,6 @@
 
 #include "tests/hosts/outlook/fake/fake_com.h"
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -77,7 +76,7 @@ struct ControlData {
     bool visible = true;
     int style = 0;
     std::vector<std::shared_ptr<ControlData>> controls; // a popup's
-    // Every property set, in order: "Caption= &Corvalle", "Style=3", and
+    // Every property set, in order, as passed: "Caption= &Corvalle", "Style=3", and
     // "PasteFace" when it took the clipboard's bitmap, "Picture" when set.
     std::vector<std::string> log;
     Ref object;

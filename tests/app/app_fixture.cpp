@@ -173,9 +173,7 @@ Review parseReview(const std::string& out) {
 }
 
 void CheckTest::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "skerrow-app-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    dir = makeTempDir("skerrow-app");
     maildir = dir / "Maildir";
     configHome = dir / "config";
     dataHome = dir / "data";

@@ -146,7 +146,6 @@ TEST(Purge, CountsOnlyDeletionsThatHappenedAndSaturates) {
     w.host.faults().clearAll();
     w.host.faults().failOnce("Folder.settleDeletions"); // the host cannot say what it moved
     purgeInbox(w.v, w.app());
-    EXPECT_FALSE(inInbox(w, stuck));
     EXPECT_EQ(w.v.deletedThisPass, 0);
     w.mail("s@spam.com");
     purgeInbox(w.v, w.app());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,15 @@ namespace fs = std::filesystem;
 inline std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A new folder of the user's alone in under (the temporary directory), its
+// name starting with prefix.
+inline fs::path makeTempDir(const std::string& prefix, const fs::path& under = fs::temp_directory_path()) {
+    std::string pattern = (under / (prefix + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a folder in " + under.string());
+    return pattern;
 }
 
 // Writes the file whole, making its folders.

@@ -24,9 +24,7 @@ namespace skerrow::test {
 
 void DesktopTest::SetUp() {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); // dates read the same everywhere
-    std::string pattern = (fs::temp_directory_path() / "skerrow-desktop-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    dir = makeTempDir("skerrow-desktop");
     maildir = dir / "Maildir";
     configDir = dir / "config";
     dataDir = dir / "data";

@@ -67,10 +67,7 @@ std::string Dovecot::unavailable() {
 
 Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
     fs::create_directories(SKERROW_TEST_WORK);
-    std::string pattern = (fs::path(SKERROW_TEST_WORK) / "dovecot-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp");
-    dir = pattern;
+    dir = makeTempDir("dovecot", SKERROW_TEST_WORK);
     // Dovecot's login and mail processes run unprivileged: they must reach in.
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
                              fs::perms::others_exec);

@@ -22,9 +22,7 @@ inline const std::vector<std::string> plainHeaders = {"From: Ann <ann@example.or
 class MaildirTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "skerrow-maildir-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        root = makeTempDir("skerrow-maildir");
         for (const char* sub : {"cur", "new", "tmp"})
             fs::create_directory(root / sub);
     }

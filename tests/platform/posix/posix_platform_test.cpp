@@ -30,9 +30,7 @@ const std::string key = "Software\\Corvalle\\Addins\\Skerrow\\";
 class Posix : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/skerrow-posix-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        dir = name;
+        dir = makeTempDir("skerrow-posix").string();
         for (const char* variable : variables)
             ::unsetenv(variable);
         ::setenv("HOME", (dir + "/home").c_str(), 1);

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 
 namespace skerrow::qt {
 namespace {

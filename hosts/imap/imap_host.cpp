@@ -1,6 +1,7 @@
 #include "hosts/imap/imap_host.h"
 
 #include "hosts/maildir/message_file.h"
+#include "hosts/maildir/store_parts.h"
 #include "hosts/maildir/vcard.h"
 
 #include <poll.h>
@@ -25,22 +26,6 @@ constexpr const char* fallbackTrash = "Trash";
 // Dovecot and most servers end IDLE after 30 minutes.
 constexpr std::chrono::seconds idleRound{25 * 60};
 constexpr std::chrono::seconds pollRound{30};
-
-using HandlerList = std::vector<std::shared_ptr<host::EventHandler>>;
-
-class HandlerConnection : public host::EventConnection {
-public:
-    HandlerConnection(const std::shared_ptr<HandlerList>& list, std::shared_ptr<host::EventHandler> handler)
-        : list_(list), handler_(std::move(handler)) {}
-    ~HandlerConnection() override {
-        if (auto list = list_.lock())
-            std::erase(*list, handler_);
-    }
-
-private:
-    std::weak_ptr<HandlerList> list_;
-    std::shared_ptr<host::EventHandler> handler_;
-};
 
 // One message as the last walk saw it.
 struct Record {
@@ -157,7 +142,7 @@ struct PendingMoves {
 };
 
 // What the host's objects share.
-struct HostContext {
+struct HostContext : maildir::StoreParts {
     static constexpr std::size_t bodyBatch = 200;
 
     std::unique_ptr<ImapClient> client;
@@ -173,11 +158,6 @@ struct HostContext {
     std::map<std::string, std::shared_ptr<FolderState>> states;
     std::map<std::string, std::shared_ptr<host::Folder>> folders;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<Record>> lastNamed;
-    std::optional<std::string> address;
-    std::vector<std::shared_ptr<host::AddressList>> addressLists;
-    std::shared_ptr<host::Explorer> explorer;
-    std::shared_ptr<HandlerList> newMailHandlers = std::make_shared<HandlerList>();
-    std::vector<std::string> eventFailures;
 
     // Runs one operation, opening a broken connection again once for it.
     template <class F>
@@ -679,28 +659,7 @@ std::shared_ptr<host::Folder> ImapMailItem::Parent() {
     return folder_;
 }
 
-template <class Interface>
-class PlainAddress : public Interface {
-public:
-    explicit PlainAddress(std::string address) : address_(std::move(address)) {}
-    std::string Address() override { return address_; }
-
-private:
-    std::string address_;
-};
-using Entry = PlainAddress<host::AddressEntry>;
-
-class AddressBook : public host::AddressList {
-public:
-    explicit AddressBook(const std::vector<std::string>& addresses) {
-        for (const auto& address : addresses)
-            entries_.push_back(std::make_shared<Entry>(address));
-    }
-    std::vector<std::shared_ptr<host::AddressEntry>> AddressEntries() override { return entries_; }
-
-private:
-    std::vector<std::shared_ptr<host::AddressEntry>> entries_;
-};
+using Entry = maildir::PlainAddress<host::AddressEntry>;
 
 class HeaderField : public host::Field {
 public:
@@ -733,47 +692,6 @@ private:
     std::shared_ptr<Record> record_;
 };
 
-class ImapSession : public host::MessagingSession {
-public:
-    explicit ImapSession(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
-
-    void Logon(const std::string&, const std::string&, bool, bool) override { loggedOn_ = true; }
-    void Logoff() override {
-        if (!loggedOn_)
-            throw host::HostError("the session is not logged on");
-        loggedOn_ = false;
-    }
-    std::shared_ptr<host::Message> GetMessage(const std::string& entryID, const std::string& storeID) override {
-        if (!loggedOn_)
-            throw host::HostError("the session is not logged on");
-        if (storeID != context_->account)
-            throw host::HostError("no message store " + storeID);
-        return std::make_shared<ImapMessage>(context_->find(entryID).second);
-    }
-
-private:
-    std::shared_ptr<HostContext> context_;
-    bool loggedOn_ = false;
-};
-
-class ImapObjectFactory : public host::ObjectFactory {
-public:
-    explicit ImapObjectFactory(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
-    std::shared_ptr<host::Object> CreateObject(const std::string& className) override {
-        if (className == "MAPI.Session")
-            return std::make_shared<ImapSession>(context_);
-        return nullptr;
-    }
-
-private:
-    std::shared_ptr<HostContext> context_;
-};
-
-class NoClipboard : public host::Clipboard {
-public:
-    void setBitmap(const host::Bitmap&) override {}
-};
-
 std::shared_ptr<host::Folder> folderOf(const std::shared_ptr<HostContext>& context,
                                        const std::shared_ptr<FolderState>& state, char delimiter = '/') {
     auto& slot = context->folders[state->mailbox];
@@ -782,65 +700,26 @@ std::shared_ptr<host::Folder> folderOf(const std::shared_ptr<HostContext>& conte
     return slot;
 }
 
-class ImapNamespace : public host::Namespace {
-public:
-    explicit ImapNamespace(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
-
-    std::shared_ptr<host::Recipient> CurrentUser() override {
-        if (!context_->address)
-            return nullptr;
-        return std::make_shared<PlainAddress<host::Recipient>>(*context_->address);
-    }
-    std::shared_ptr<host::Folder> GetDefaultFolder(int kind) override {
-        if (kind == host::olFolderInbox)
-            return folderOf(context_, context_->state(inboxName));
-        if (kind == host::olFolderDeletedItems)
-            return folderOf(context_, context_->trash());
-        throw host::HostError("no default folder of kind " + std::to_string(kind));
-    }
-    std::vector<std::shared_ptr<host::AddressList>> AddressLists() override { return context_->addressLists; }
-
-private:
-    std::shared_ptr<HostContext> context_;
-};
-
-class ImapApplication : public host::Application {
-public:
-    explicit ImapApplication(std::shared_ptr<HostContext> context)
-        : context_(context), namespace_(std::make_shared<ImapNamespace>(std::move(context))) {}
-
-    std::shared_ptr<host::Explorer> ActiveExplorer() override { return context_->explorer; }
-    std::shared_ptr<host::Item> CreateItem(int) override {
-        throw host::HostError("an IMAP account cannot make new mails here");
-    }
-    std::shared_ptr<host::Namespace> GetNamespace(const std::string& type) override {
-        if (type != "MAPI")
-            throw host::HostError("no namespace " + type);
-        return namespace_;
-    }
-    host::Subscription onNewMail(host::EventHandler handler) override {
-        auto entry = std::make_shared<host::EventHandler>(std::move(handler));
-        context_->newMailHandlers->push_back(entry);
-        return std::make_unique<HandlerConnection>(context_->newMailHandlers, std::move(entry));
-    }
-
-private:
-    std::shared_ptr<HostContext> context_;
-    std::shared_ptr<ImapNamespace> namespace_;
-};
-
 } // namespace
 
 ImapHost::ImapHost(const ImapOptions& options) : context_(std::make_shared<HostContext>()) {
     maildir::initMime();
     for (const auto& path : options.contacts)
-        context_->addressLists.push_back(std::make_shared<AddressBook>(maildir::readContactAddresses(path)));
+        context_->addressLists.push_back(std::make_shared<maildir::AddressBook>(maildir::readContactAddresses(path)));
     context_->client = std::make_unique<ImapClient>(options.connect);
     context_->account = options.connect.url.user + "@" + options.connect.url.host;
     context_->address = options.address;
-    application_ = std::make_shared<ImapApplication>(context_);
-    objects_ = std::make_unique<ImapObjectFactory>(context_);
-    clipboard_ = std::make_unique<NoClipboard>();
+    application_ = std::make_shared<maildir::StoreApplication>(
+        context_,
+        [context = context_](int kind) {
+            return folderOf(context, kind == host::olFolderInbox ? context->state(inboxName) : context->trash());
+        },
+        "an IMAP account cannot make new mails here");
+    objects_ = std::make_unique<maildir::StoreObjectFactory>(
+        context_->account, [context = context_](const std::string& entryID) {
+            return std::make_shared<ImapMessage>(context->find(entryID).second);
+        });
+    clipboard_ = std::make_unique<maildir::NoClipboard>();
 }
 
 ImapHost::~ImapHost() {
@@ -882,19 +761,7 @@ void ImapHost::setExplorer(std::shared_ptr<host::Explorer> explorer) {
 }
 
 void ImapHost::raiseNewMail() {
-    const HandlerList snapshot = *context_->newMailHandlers;
-    for (const auto& handler : snapshot) {
-        if (std::find(context_->newMailHandlers->begin(), context_->newMailHandlers->end(), handler) ==
-            context_->newMailHandlers->end())
-            continue;
-        try {
-            (*handler)();
-        } catch (const std::exception& e) {
-            context_->eventFailures.emplace_back(e.what());
-        } catch (...) {
-            context_->eventFailures.emplace_back("unknown failure");
-        }
-    }
+    context_->raiseNewMail();
 }
 
 const std::vector<std::string>& ImapHost::eventFailures() const {

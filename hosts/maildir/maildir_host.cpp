@@ -1,6 +1,7 @@
 #include "hosts/maildir/maildir_host.h"
 
 #include "hosts/maildir/maildir_store.h"
+#include "hosts/maildir/store_parts.h"
 #include "hosts/maildir/vcard.h"
 
 #include <algorithm>
@@ -12,22 +13,6 @@ namespace skerrow::maildir {
 namespace {
 
 constexpr const char* unreadableItemTypeName = "UnreadableItem";
-
-using HandlerList = std::vector<std::shared_ptr<host::EventHandler>>;
-
-class HandlerConnection : public host::EventConnection {
-public:
-    HandlerConnection(const std::shared_ptr<HandlerList>& list, std::shared_ptr<host::EventHandler> handler)
-        : list_(list), handler_(std::move(handler)) {}
-    ~HandlerConnection() override {
-        if (auto list = list_.lock())
-            std::erase(*list, handler_);
-    }
-
-private:
-    std::weak_ptr<HandlerList> list_;
-    std::shared_ptr<host::EventHandler> handler_;
-};
 
 // A field's start, as much as GMime is given: a giant field (a header line of
 // a hundred megabytes) would take it minutes and gigabytes, and what is
@@ -269,29 +254,7 @@ bool MaildirMailItem::UnRead() {
     return record_->unread();
 }
 
-// An address as an address-book entry, a sender or the current user.
-template <class Interface>
-class PlainAddress : public Interface {
-public:
-    explicit PlainAddress(std::string address) : address_(std::move(address)) {}
-    std::string Address() override { return address_; }
-
-private:
-    std::string address_;
-};
 using Entry = PlainAddress<host::AddressEntry>;
-
-class AddressBook : public host::AddressList {
-public:
-    explicit AddressBook(const std::vector<std::string>& addresses) {
-        for (const auto& address : addresses)
-            entries_.push_back(std::make_shared<Entry>(address));
-    }
-    std::vector<std::shared_ptr<host::AddressEntry>> AddressEntries() override { return entries_; }
-
-private:
-    std::vector<std::shared_ptr<host::AddressEntry>> entries_;
-};
 
 // The header block, read when its text is asked for: the purge mostly
 // asks only whether it names the user, which the store knows.
@@ -345,64 +308,13 @@ private:
     std::shared_ptr<FailureLog> log_;
 };
 
-class MaildirSession : public host::MessagingSession {
-public:
-    MaildirSession(std::shared_ptr<MaildirStore> store, std::shared_ptr<FailureLog> log)
-        : store_(std::move(store)), log_(std::move(log)) {}
-
-    void Logon(const std::string&, const std::string&, bool, bool) override { loggedOn_ = true; }
-    void Logoff() override {
-        if (!loggedOn_)
-            throw host::HostError("the session is not logged on");
-        loggedOn_ = false;
-    }
-    std::shared_ptr<host::Message> GetMessage(const std::string& entryID, const std::string& storeID) override {
-        if (!loggedOn_)
-            throw host::HostError("the session is not logged on");
-        if (storeID != store_->root())
-            throw host::HostError("no message store " + storeID);
-        auto [folder, record] = store_->find(entryID);
-        return std::make_shared<MaildirMessage>(store_, std::move(folder), std::move(record), log_);
-    }
-
-private:
-    std::shared_ptr<MaildirStore> store_;
-    std::shared_ptr<FailureLog> log_;
-    bool loggedOn_ = false;
-};
-
-class MaildirObjectFactory : public host::ObjectFactory {
-public:
-    MaildirObjectFactory(std::shared_ptr<MaildirStore> store, std::shared_ptr<FailureLog> log)
-        : store_(std::move(store)), log_(std::move(log)) {}
-    std::shared_ptr<host::Object> CreateObject(const std::string& className) override {
-        if (className == "MAPI.Session")
-            return std::make_shared<MaildirSession>(store_, log_);
-        return nullptr;
-    }
-
-private:
-    std::shared_ptr<MaildirStore> store_;
-    std::shared_ptr<FailureLog> log_;
-};
-
-class NoClipboard : public host::Clipboard {
-public:
-    void setBitmap(const host::Bitmap&) override {}
-};
-
 } // namespace
 
 // What the host's objects share. Folder objects are made once per folder,
 // so that the add-in sees the same object for the same folder.
-struct HostContext {
+struct HostContext : StoreParts {
     std::shared_ptr<MaildirStore> store;
     std::map<std::string, std::shared_ptr<MaildirFolder>> folders;
-    std::optional<std::string> address;
-    std::vector<std::shared_ptr<host::AddressList>> addressLists;
-    std::shared_ptr<host::Explorer> explorer;
-    std::shared_ptr<HandlerList> newMailHandlers = std::make_shared<HandlerList>();
-    std::vector<std::string> eventFailures;
     std::shared_ptr<FailureLog> log = std::make_shared<FailureLog>();
 
     std::shared_ptr<MaildirFolder> folder(const std::shared_ptr<FolderState>& state) {
@@ -413,57 +325,6 @@ struct HostContext {
     }
 };
 
-namespace {
-
-class MaildirNamespace : public host::Namespace {
-public:
-    explicit MaildirNamespace(std::shared_ptr<HostContext> context) : context_(std::move(context)) {}
-
-    std::shared_ptr<host::Recipient> CurrentUser() override {
-        if (!context_->address)
-            return nullptr;
-        return std::make_shared<PlainAddress<host::Recipient>>(*context_->address);
-    }
-    std::shared_ptr<host::Folder> GetDefaultFolder(int kind) override {
-        if (kind == host::olFolderInbox)
-            return context_->folder(context_->store->inbox());
-        if (kind == host::olFolderDeletedItems)
-            return context_->folder(context_->store->trash());
-        throw host::HostError("no default folder of kind " + std::to_string(kind));
-    }
-    std::vector<std::shared_ptr<host::AddressList>> AddressLists() override { return context_->addressLists; }
-
-private:
-    std::shared_ptr<HostContext> context_;
-};
-
-class MaildirApplication : public host::Application {
-public:
-    explicit MaildirApplication(std::shared_ptr<HostContext> context)
-        : context_(context), namespace_(std::make_shared<MaildirNamespace>(std::move(context))) {}
-
-    std::shared_ptr<host::Explorer> ActiveExplorer() override { return context_->explorer; }
-    std::shared_ptr<host::Item> CreateItem(int) override {
-        throw host::HostError("a Maildir store cannot make new mails");
-    }
-    std::shared_ptr<host::Namespace> GetNamespace(const std::string& type) override {
-        if (type != "MAPI")
-            throw host::HostError("no namespace " + type);
-        return namespace_;
-    }
-    host::Subscription onNewMail(host::EventHandler handler) override {
-        auto entry = std::make_shared<host::EventHandler>(std::move(handler));
-        context_->newMailHandlers->push_back(entry);
-        return std::make_unique<HandlerConnection>(context_->newMailHandlers, std::move(entry));
-    }
-
-private:
-    std::shared_ptr<HostContext> context_;
-    std::shared_ptr<MaildirNamespace> namespace_;
-};
-
-} // namespace
-
 MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_shared<HostContext>()) {
     context_->store = std::make_shared<MaildirStore>(options.root);
     context_->address = options.address;
@@ -472,8 +333,17 @@ MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_sha
     context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));
-    application_ = std::make_shared<MaildirApplication>(context_);
-    objects_ = std::make_unique<MaildirObjectFactory>(context_->store, context_->log);
+    application_ = std::make_shared<StoreApplication>(
+        context_,
+        [context = context_](int kind) -> std::shared_ptr<host::Folder> {
+            return context->folder(kind == host::olFolderInbox ? context->store->inbox() : context->store->trash());
+        },
+        "a Maildir store cannot make new mails");
+    objects_ = std::make_unique<StoreObjectFactory>(
+        context_->store->root(), [store = context_->store, log = context_->log](const std::string& entryID) {
+            auto [folder, record] = store->find(entryID);
+            return std::make_shared<MaildirMessage>(store, std::move(folder), std::move(record), log);
+        });
     clipboard_ = std::make_unique<NoClipboard>();
 }
 
@@ -516,20 +386,7 @@ void MaildirHost::markUnread(const std::shared_ptr<host::MailItem>& mail) {
 }
 
 void MaildirHost::raiseNewMail() {
-    // A handler may drop its own or another's subscription while we run.
-    const HandlerList snapshot = *context_->newMailHandlers;
-    for (const auto& handler : snapshot) {
-        if (std::find(context_->newMailHandlers->begin(), context_->newMailHandlers->end(), handler) ==
-            context_->newMailHandlers->end())
-            continue;
-        try {
-            (*handler)();
-        } catch (const std::exception& e) {
-            context_->eventFailures.emplace_back(e.what());
-        } catch (...) {
-            context_->eventFailures.emplace_back("unknown failure");
-        }
-    }
+    context_->raiseNewMail();
 }
 
 std::vector<HostFailure> MaildirHost::failures() const {

@@ -62,30 +62,20 @@ struct Transport {
     short tlsDirection() const { return gnutls_record_get_direction(tls) ? POLLOUT : POLLIN; }
 
     ssize_t read(void* buffer, std::size_t size) {
-        for (;;) {
-            if (tls) {
-                const ssize_t n = gnutls_record_recv(tls, buffer, size);
-                if (n >= 0)
-                    return n;
-                if (n != GNUTLS_E_AGAIN && n != GNUTLS_E_INTERRUPTED)
-                    return -1;
-                if (!wait(tlsDirection()))
-                    return -1;
-                continue;
-            }
-            const ssize_t n = ::read(fd, buffer, size);
-            if (n >= 0)
-                return n;
-            if (errno != EAGAIN && errno != EINTR)
-                return -1;
-            if (!wait(POLLIN))
-                return -1;
-        }
+        return transfer([&] { return gnutls_record_recv(tls, buffer, size); },
+                        [&] { return ::read(fd, buffer, size); }, POLLIN);
     }
     ssize_t write(const void* buffer, std::size_t size) {
+        return transfer([&] { return gnutls_record_send(tls, buffer, size); },
+                        [&] { return ::send(fd, buffer, size, MSG_NOSIGNAL); }, POLLOUT);
+    }
+    // One read or write through TLS or on the plain socket, waiting (up to
+    // the timeout) while it would block; -1 when it fails or times out.
+    template <class Tls, class Plain>
+    ssize_t transfer(Tls throughTls, Plain plain, short plainDirection) {
         for (;;) {
             if (tls) {
-                const ssize_t n = gnutls_record_send(tls, buffer, size);
+                const ssize_t n = throughTls();
                 if (n >= 0)
                     return n;
                 if (n != GNUTLS_E_AGAIN && n != GNUTLS_E_INTERRUPTED)
@@ -94,12 +84,12 @@ struct Transport {
                     return -1;
                 continue;
             }
-            const ssize_t n = ::send(fd, buffer, size, MSG_NOSIGNAL);
+            const ssize_t n = plain();
             if (n >= 0)
                 return n;
             if (errno != EAGAIN && errno != EINTR)
                 return -1;
-            if (!wait(POLLOUT))
+            if (!wait(plainDirection))
                 return -1;
         }
     }

@@ -19,8 +19,6 @@ if(SKERROW_TESTS)
   file(GLOB SKERROW_QT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/render/qt/*.cpp)
   add_executable(test_qt ${SKERROW_QT_TESTS})
   target_link_libraries(test_qt PRIVATE skerrow_qt skerrow_test_support Qt6::Test GTest::gtest)
-  # Screenshots go to $SKERROW_SCREENSHOTS, else here.
-  target_compile_definitions(test_qt PRIVATE SKERROW_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
   # The test program picks the offscreen platform itself when none is set.
   gtest_discover_tests(test_qt DISCOVERY_TIMEOUT 60 PROPERTIES LABELS qt)
 endif()

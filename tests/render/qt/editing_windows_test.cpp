@@ -38,7 +38,6 @@ TEST_F(EntryDialog, TypingEnablesOkAsTheDefaultAndEnterConfirms) {
         EXPECT_TRUE(ok->isEnabled());
         EXPECT_TRUE(ok->isDefault());
         EXPECT_FALSE(cancel->isDefault());
-        screenshot(dialog, "addFilter.png");
         press(view, Qt::Key_Return);
     });
 
@@ -102,7 +101,6 @@ TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
         EXPECT_EQ(widget<QLabel>(options, "Label1")->text(), "Backup Friends List & Blacklist Settings to a File.");
         EXPECT_FALSE(widget<QPushButton>(options, "Command9")->isEnabled());
         expectLabelsFit(view);
-        screenshot(options, "Options-Options.png");
 
         clickTab(*tabs, 1);
         EXPECT_EQ(options.control("SSTab1").currentTab, 1);
@@ -110,7 +108,6 @@ TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
         EXPECT_EQ(widget<QGroupBox>(options, "Frame3")->mapTo(tabs, QPoint()), px(120, 600, 0, 0).topLeft());
         EXPECT_EQ(widget<QPushButton>(options, "Command8")->geometry(), px(3120, 4320, 1200, 360));
         expectLabelsFit(view);
-        screenshot(options, "Options-Lists.png");
         press(view, Qt::Key_C, Qt::AltModifier); // "&Cancel"
         EXPECT_TRUE(QTest::qWaitFor([&] { return !options.isLoaded(); }));
     });

@@ -2,7 +2,6 @@
 
 #include "filter/settings.h"
 
-#include <QDir>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -82,16 +81,6 @@ void QtWindowTest::clickCheckBox(QTreeView& list, int row) {
     option.showDecorationSelected = true;
     const QRect box = list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &list);
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
-}
-
-void QtWindowTest::screenshot(const ui::Window& window, const std::string& file) {
-    QWidget* view = windows.view(window);
-    ASSERT_TRUE(view);
-    QString folder = qEnvironmentVariable("SKERROW_SCREENSHOTS");
-    if (folder.isEmpty())
-        folder = QStringLiteral(SKERROW_SCREENSHOT_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_TRUE(view->grab().save(QDir(folder).filePath(QString::fromStdString(file)), "PNG")) << file;
 }
 
 } // namespace skerrow::test

@@ -67,8 +67,6 @@ protected:
     static void clickTab(QWidget& tabs, int tab);
     static void clickRow(QTreeView& list, int row);
     static void clickCheckBox(QTreeView& list, int row);
-    // Writes the window as the user sees it to the screenshot folder.
-    void screenshot(const ui::Window& window, const std::string& file);
 
 private:
     // Scripts waiting for their window; they die with the test.

@@ -96,7 +96,6 @@ TEST_F(CheckSpamWindow, SpaceOrAClickOnTheBoxTicksAndAltNShowsTheRebuiltList) {
     EXPECT_EQ(v.friendemail.entries(), Entries({"amy@unknown.example"}));
     clickCheckBox(list(), 1);
     EXPECT_EQ(shownTicks(), "xr xr ");
-    screenshot(form, "CheckSpamFrm.png");
 }
 
 // What Select All ticks is the window's; that the box shows its new caption
@@ -123,7 +122,6 @@ TEST_F(CheckSpamWindow, DoubleClickShowsTheMailInTheViewerUntilEsc) {
         widget<QPlainTextEdit>(viewer, "Text1")->setFocus();
         press(shown, Qt::Key_Return);
         EXPECT_TRUE(viewer.isLoaded()) << "Enter in the body closed the viewer";
-        screenshot(viewer, "mailbody.png");
         press(shown, Qt::Key_Escape);
     });
 
@@ -148,7 +146,6 @@ TEST_F(QtWindowTest, AboutBoxOpensThePagesAndClosesWithAltO) {
         EXPECT_EQ(title->font().pointSize(), 12);
         EXPECT_EQ(widget<QLabel>(box, "Picture1")->pixmap().size(), QSize(32, 32));
         EXPECT_EQ(widget<QLabel>(box, "Picture2")->pixmap().size(), QSize(126, 17));
-        screenshot(box, "about.png");
 
         QTest::mouseClick(widget<QPushButton>(box, "Command3"), Qt::LeftButton);
         QTest::mouseClick(widget<QLabel>(box, "Picture2"), Qt::LeftButton);

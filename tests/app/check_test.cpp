@@ -44,7 +44,6 @@ TEST_F(CheckTest, BlacklistedMailMovesToTrashAndIsReported) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "[Check Spam] Deleted 2 spams.\n");
     EXPECT_EQ(files(".Trash/cur"), (std::vector<std::string>{"1700000001.A1.host:2,", "1700000002.B.host:2,FR"}));
-    EXPECT_EQ(files("new"), std::vector<std::string>{});
     EXPECT_EQ(files("cur"), (std::vector<std::string>{"1700000003.C.host:2,S", "1700000004.D.host:2,S"}));
 }
 

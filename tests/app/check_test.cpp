@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <set>
 
 namespace skerrow::test {
 namespace {
@@ -280,12 +279,12 @@ TEST_F(CheckTest, WhatCannotBeMovedReadOrWrittenIsReportedWithItsOwnStatus) {
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << "\n" << run.err;
         EXPECT_TRUE(fs::exists(maildir / "new/1700000001.A")) << c.what;
         // The blacklisted mail is never listed as an unknown sender.
-        const Review review = parseReview(run.out);
-        std::set<std::string> listed;
-        for (const auto& row : review.rows)
-            listed.insert(row.from);
-        EXPECT_EQ(listed.count("spammer@junk.example"), c.listsRead ? 0u : 1u) << c.what << "\n" << run.out;
-        EXPECT_EQ(listed.count("stranger@else.example"), 1u) << c.what << "\n" << run.out;
+        const auto rows = parseReview(run.out).rows;
+        auto listed = [&](const char* from) {
+            return std::count_if(rows.begin(), rows.end(), [&](const auto& r) { return r.from == from; });
+        };
+        EXPECT_EQ(listed("spammer@junk.example"), c.listsRead ? 0 : 1) << c.what << "\n" << run.out;
+        EXPECT_EQ(listed("stranger@else.example"), 1) << c.what << "\n" << run.out;
     }
 }
 

@@ -246,7 +246,7 @@ TEST_F(Posix, FolderLockMakesAnotherHolderWait) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the lock did not make the other process wait";
 }
 
-TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {
+TEST_F(Posix, CopyFileCopiesEveryByteOverALongerTargetAndAFailedReplaceOrCopyLeavesItAsItWas) {
     PosixPlatform p;
     writeFile(at("target"), "old");
     fs::create_directory(at("folder"));
@@ -261,17 +261,14 @@ TEST_F(Posix, FailedReplaceOrCopyLeavesTargetAsItWas) {
     EXPECT_EQ(readFile(at("target")), "old");
     EXPECT_TRUE(fs::is_directory(at("folder")));
     EXPECT_EQ(fileNames(dir), (std::vector<std::string>{"fifo", "folder", "target"})) << "a temporary file was left";
-}
 
-TEST_F(Posix, CopyFileCopiesEveryByteOverALongerTarget) {
     std::string bytes = "line\r\n\0\xff\xfe binary"s;
     for (int i = 0; i < 20000; ++i)
         bytes += static_cast<char>(i * 7);
     writeFile(at("from"), bytes);
-    writeFile(at("to"), std::string(bytes.size() * 2, 'z'));
-    PosixPlatform().copyFile(at("from"), at("to"));
-    EXPECT_EQ(readFile(at("to")), bytes);
-    EXPECT_EQ(readFile(at("from")), bytes);
+    writeFile(at("target"), std::string(bytes.size() * 2, 'z'));
+    p.copyFile(at("from"), at("target"));
+    EXPECT_EQ(readFile(at("target")), bytes);
 }
 
 TEST_F(Posix, CreateEmptyFileNeverTruncatesAndFileQueriesTellFilesFromFoldersAndMissing) {
@@ -308,7 +305,6 @@ TEST_F(Posix, SettingsAndSystemDirectoryLiveUnderXdgFoldersOrHome) {
     PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
     EXPECT_NE(readFile(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("data/skerrow"));
-    EXPECT_TRUE(fs::is_directory(at("data/skerrow")));
 
     writeFile(at("file"), "");
     ::setenv("XDG_DATA_HOME", at("file").c_str(), 1);
@@ -372,17 +368,17 @@ protected:
 
 TEST_F(ShellOpen, HostileTargetArrivesAsOneArgumentAndRunsNothing) {
     const std::string marker = at("pwned");
+    // What the opener receives: the target itself, but for one it would take for an option.
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"/usr/share/skerrow/skerrow.chm", "/usr/share/skerrow/skerrow.chm"},
-        {"http://example.com/a b?x=1&y='2'", "http://example.com/a b?x=1&y='2'"},
-        {"\"q\"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` | > " + marker,
-         "\"q\"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` | > " + marker},
+        {"/usr/share/skerrow/skerrow.chm", ""},
+        {"http://example.com/a b?x=1&y='2'", ""},
+        {"\"q\"; touch " + marker + "; $(touch " + marker + ") `touch " + marker + "` | > " + marker, ""},
         {"--version", "./--version"},
     };
     PosixPlatform p;
     for (const auto& [target, received] : rows) {
         EXPECT_EQ(p.shellOpen(target), skerrow::posix::shellOpenStarted) << target;
-        EXPECT_EQ(record(), received + '\0') << target;
+        EXPECT_EQ(record(), (received.empty() ? target : received) + '\0') << target;
     }
     EXPECT_FALSE(fs::exists(marker)) << "the target ran a command";
 }

@@ -4,8 +4,7 @@
 // - list membership at two sizes (constant time expected).
 // ROUNDS and ENTRIES in the environment change the purge's rounds (3) and
 // list sizes (10,000), for profiling runs.
-#include "addin/ui/dialogs.h"
-#include "addin/ui/window.h"
+#include "bench/silent.h"
 #include "filter/checkspam.h"
 #include "filter/filter_store.h"
 #include "filter/varient.h"
@@ -28,14 +27,7 @@ namespace {
 
 constexpr const char* user = "john.smith@example.com";
 
-struct Silent : ui::Dialogs, ui::WindowManager {
-    ui::Answer messageBox(const std::string&, ui::Buttons, ui::Icon, const std::string&) override { return ui::Answer::OK; }
-    std::optional<std::string> openFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> saveFile(const std::string&) override { return std::nullopt; }
-    void showModal(ui::Window&) override {}
-    void showModeless(ui::Window&) override {}
-    void closed(ui::Window&) override {}
-};
+using bench::Silent;
 
 struct Bench {
     memory::MemoryHost host;

@@ -4,8 +4,7 @@
 // entries, about twice the time; a quadratic refill takes four times).
 // ENTRIES in the environment sets the larger size (100,000).
 #include "addin/forms.h"
-#include "addin/ui/dialogs.h"
-#include "addin/ui/window.h"
+#include "bench/silent.h"
 #include "filter/varient.h"
 #include "hosts/memory/memory_host.h"
 #include "options/options.h"
@@ -24,14 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Silent : ui::Dialogs, ui::WindowManager {
-    ui::Answer messageBox(const std::string&, ui::Buttons, ui::Icon, const std::string&) override { return ui::Answer::OK; }
-    std::optional<std::string> openFile(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> saveFile(const std::string&) override { return std::nullopt; }
-    void showModal(ui::Window&) override {}
-    void showModeless(ui::Window&) override {}
-    void closed(ui::Window&) override {}
-};
+using bench::Silent;
 
 double seconds(const std::function<void()>& work) {
     const auto start = Clock::now();

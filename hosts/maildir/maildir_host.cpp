@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace skerrow::maildir {
 
@@ -41,9 +42,34 @@ struct FailureLog {
     std::set<const FileRecord*> undeletable;
     std::vector<std::shared_ptr<FileRecord>> keptUndeletable; // so that no other record takes an address
 
+    // The mails whose moves are under way, by their records; and those of
+    // them whose moves failed, until the add-in settles its deletions.
+    std::unordered_map<const FileRecord*, const host::MailItem*> deleting;
+    std::vector<const host::MailItem*> unsettled;
+
     void note(HostFailure::Kind kind, const std::string& message) {
         if (seen.emplace(kind, message).second)
             failures.push_back({kind, message});
+    }
+    void noteUndeletable(const std::shared_ptr<FileRecord>& record, const StoreFailure& failure) {
+        note(HostFailure::Kind::Move, failure.what());
+        if (hideUndeletable && undeletable.insert(record.get()).second)
+            keptUndeletable.push_back(record);
+    }
+    // Hears how the moves under way ended.
+    void settle(MaildirStore& store) {
+        for (const auto& move : store.settleMoves()) {
+            if (const auto it = deleting.find(move.record.get()); it != deleting.end())
+                unsettled.push_back(it->second);
+            try {
+                std::rethrow_exception(move.why);
+            } catch (const StoreFailure& e) {
+                noteUndeletable(move.record, e);
+            } catch (const host::HostError&) {
+                // moved or removed by another program meanwhile: nothing of ours failed
+            }
+        }
+        deleting.clear();
     }
     // Runs step, noting a failure of the system as kind.
     template <class Step>
@@ -104,6 +130,7 @@ public:
     // A check walks the Inbox several times: the items of the last walk
     // are handed out again for the files still listed.
     std::vector<std::shared_ptr<host::Item>> Items() override {
+        settle();
         const auto& records = scan();
         std::vector<std::shared_ptr<host::Item>> result;
         if (!keepItems_) {
@@ -123,12 +150,17 @@ public:
         return result;
     }
     int ItemCount() override {
+        settle();
         const auto& records = scan();
         if (log_->undeletable.empty())
             return static_cast<int>(records.size());
         return static_cast<int>(std::count_if(records.begin(), records.end(), [&](const auto& record) {
             return !log_->undeletable.contains(record.get());
         }));
+    }
+    std::vector<const host::MailItem*> settleDeletions() override {
+        log_->settle(*store_);
+        return std::exchange(log_->unsettled, {});
     }
     std::string Name() override { return displayName(state_->dirName); }
     std::string StoreID() override { return store_->root(); }
@@ -137,6 +169,13 @@ public:
     const std::shared_ptr<FolderState>& stateHandle() const { return state_; }
     MaildirStore& store() { return *store_; }
     FailureLog& log() { return *log_; }
+
+    // A walk settles the moves under way; failures older than it are left
+    // unheard, as their mails may be gone.
+    void settle() {
+        log_->settle(*store_);
+        log_->unsettled.clear();
+    }
 
     // Kept items point back at their folder: the host breaks that cycle
     // when it goes, and items are made afresh on every walk after that.
@@ -193,12 +232,10 @@ FailureLog& MaildirMailItem::log() {
 
 void MaildirMailItem::Delete() {
     try {
-        store().remove(state(), *record_);
+        store().removeSoon(state(), record_);
+        log().deleting[record_.get()] = this;
     } catch (const StoreFailure& e) {
-        FailureLog& failures = log();
-        failures.note(HostFailure::Kind::Move, e.what());
-        if (failures.hideUndeletable && failures.undeletable.insert(record_.get()).second)
-            failures.keptUndeletable.push_back(record_);
+        log().noteUndeletable(record_, e);
         throw;
     }
 }

@@ -9,8 +9,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -277,6 +280,87 @@ private:
     std::thread thread_;
 };
 
+// Renames files into the Trash in the order given, on a thread of its own:
+// a rename costs the kernel tens of microseconds in a large folder, and a
+// purge has thousands to make while it reads the next mails.
+class MaildirStore::Mover {
+public:
+    struct Move {
+        std::shared_ptr<FolderState> folder;
+        std::shared_ptr<FileRecord> record;
+        std::shared_ptr<FileRecord> inTrash; // what the Trash's index was given for it, if anything
+        int fromDir = -1;
+        std::string name;
+        int toDir = -1;
+        std::string movedName;
+        int error = 0;
+    };
+
+    Mover() : thread_([this] { run(); }) {}
+    ~Mover() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    Mover(const Mover&) = delete;
+    Mover& operator=(const Mover&) = delete;
+
+    void push(Move move) {
+        bool wake;
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(move));
+            // Woken for a batch: waking a thread costs about what a rename does.
+            wake = queue_.size() >= batch;
+        }
+        if (wake)
+            wake_.notify_one();
+    }
+    // Waits until every move pushed has been tried; the ones that failed.
+    std::vector<Move> finish() {
+        std::unique_lock lock(mutex_);
+        if (!queue_.empty())
+            wake_.notify_one();
+        done_.wait(lock, [&] { return queue_.empty() && !busy_; });
+        return std::exchange(failed_, {});
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            Move move = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+            lock.unlock();
+            move.error = renameNoReplace(move.fromDir, move.name.c_str(), move.toDir, move.movedName.c_str()) == 0 ? 0 : errno;
+            Move done = move.error ? std::move(move) : Move{};
+            lock.lock();
+            if (done.record)
+                failed_.push_back(std::move(done));
+            busy_ = false;
+            if (queue_.empty())
+                done_.notify_all();
+        }
+    }
+
+    static constexpr std::size_t batch = 64;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<Move> queue_;
+    std::vector<Move> failed_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 namespace {
 
 BodyShape shapeByMime(const HeaderPrefetch::Job& job) {
@@ -377,10 +461,12 @@ MaildirStore::MaildirStore(const std::string& root) {
 
 MaildirStore::~MaildirStore() {
     prefetch_.reset();
+    mover_.reset(); // lets the moves under way end; nobody is left to hear of a failure
     closeAll();
 }
 
 void MaildirStore::closeAll() {
+    mover_.reset(); // it renames through these descriptors
     for (int* fd : {&events_, &rootFd_})
         if (*fd >= 0)
             ::close(std::exchange(*fd, -1));
@@ -401,6 +487,7 @@ std::shared_ptr<FolderState> MaildirStore::folderState(const std::string& dirNam
 }
 
 void MaildirStore::openFolder(FolderState& folder, bool make) {
+    finishMoves(); // they rename through the descriptors closed here
     for (int* fd : {&folder.dir, &folder.dirNew, &folder.dirCur})
         if (*fd >= 0)
             ::close(std::exchange(*fd, -1));
@@ -640,6 +727,7 @@ void MaildirStore::rescan(FolderState& folder) {
 }
 
 const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& folder) {
+    finishMoves(); // a move that failed puts its file back in the listing
     takeEvents();
     if (!folder.listingValid) {
         watch(folder); // first, so that no change slips in unseen
@@ -669,6 +757,7 @@ std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> MaildirStor
         if (auto record = lookIn(*folder))
             return {folder, record};
     // Delivered or moved since the last look.
+    finishMoves();
     for (const auto& folder : folders()) {
         try {
             scan(*folder);
@@ -882,21 +971,100 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
     return parsed;
 }
 
+void MaildirStore::forget(FolderState& folder, FileRecord& record) {
+    if (record.headers) // not asked for again
+        dropBodies(record.headers.get());
+    auto it = folder.index.find(record.unique);
+    if (it != folder.index.end() && it->second.get() == &record)
+        folder.index.erase(it);
+    record.gone = true;
+    folder.listingHasGone = true;
+}
+
+MaildirStore::TrashMove MaildirStore::trashMove(const FileRecord& record) {
+    TrashMove move;
+    move.name = record.name();
+    // Moving to cur/ is what marks a message as seen by a client; its
+    // info starts then.
+    const bool hasInfo = move.name.find(infoSeparator) != std::string::npos;
+    // A name with no room left for the info goes to new/ as it is.
+    move.toNew = record.inNew && !hasInfo && move.name.size() + 3 > NAME_MAX;
+    move.movedName = record.inNew && !hasInfo && !move.toNew ? move.name + infoSeparator : move.name;
+    return move;
+}
+
+std::shared_ptr<FileRecord> MaildirStore::movedIntoTrash(FolderState& trashFolder, const FileRecord& record,
+                                                        const TrashMove& move) {
+    trashFolder.listingValid = false;
+    if (trashFolder.scans == 0 || trashFolder.index.contains(record.unique))
+        return nullptr;
+    auto moved = std::make_shared<FileRecord>(record);
+    moved->setName(move.movedName);
+    moved->inNew = move.toNew;
+    moved->gone = false;
+    moved->lastScan = 0; // scans of another folder counted that
+    trashFolder.index.emplace(moved->unique, moved);
+    return moved;
+}
+
+void MaildirStore::removeSoon(FolderState& folder, const std::shared_ptr<FileRecord>& record) {
+    if (isTrash(folder) || record->gone) {
+        remove(folder, *record); // deleting for good is rare; remove says why a gone one cannot go
+        return;
+    }
+    if (++removals_ % eventDrainInterval == 0)
+        takeEvents();
+    if (!movingTo_)
+        movingTo_ = trash(); // looked for once a batch: a Trash removed meanwhile fails the renames, made again then
+    if (!mover_)
+        mover_ = std::make_unique<Mover>();
+    const TrashMove move = trashMove(*record);
+    const int fromDir = record->inNew ? folder.dirNew : folder.dirCur;
+    forget(folder, *record);
+    auto inTrash = movedIntoTrash(*movingTo_, *record, move);
+    mover_->push({folderState(folder.dirName), record, std::move(inTrash), fromDir, move.name,
+                  move.toNew ? movingTo_->dirNew : movingTo_->dirCur, move.movedName});
+}
+
+void MaildirStore::finishMoves() {
+    if (!mover_)
+        return;
+    movingTo_.reset();
+    auto failed = mover_->finish();
+    // Every one taken back before any is tried again: trying one may read
+    // the folder, which would list the others as new files.
+    for (auto& move : failed) {
+        FileRecord& record = *move.record;
+        record.gone = false;
+        move.folder->index.try_emplace(record.unique, move.record);
+        if (move.inTrash) {
+            const auto trashFolder = folderState(trashDirName);
+            if (auto it = trashFolder->index.find(record.unique); it != trashFolder->index.end() && it->second == move.inTrash)
+                trashFolder->index.erase(it);
+        }
+    }
+    for (auto& move : failed) {
+        try {
+            remove(*move.folder, *move.record); // as a move made here is
+        } catch (const host::HostError&) {
+            failedMoves_.push_back({move.record, std::current_exception()});
+        }
+    }
+}
+
+std::vector<MaildirStore::FailedMove> MaildirStore::settleMoves() {
+    finishMoves();
+    return std::exchange(failedMoves_, {});
+}
+
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {
+    finishMoves();
     // A purge moves more files than the kernel queues events for: read
     // them as it goes, so that the queue does not overflow into a reading
     // of every directory at the next walk.
     if (++removals_ % eventDrainInterval == 0)
         takeEvents();
-    auto forget = [&] {
-        if (record.headers) // not asked for again
-            dropBodies(record.headers.get());
-        auto it = folder.index.find(record.unique);
-        if (it != folder.index.end() && it->second.get() == &record)
-            folder.index.erase(it);
-        record.gone = true;
-        folder.listingHasGone = true;
-    };
+    auto forget = [&] { this->forget(folder, record); };
     if (isTrash(folder)) {
         for (int attempt = 0;; ++attempt) {
             if (record.gone)
@@ -915,29 +1083,14 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
         auto trashFolder = trash(); // made again if someone removed it meanwhile
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
-        // Moving to cur/ is what marks a message as seen by a client; its
-        // info starts then.
-        const std::string name = record.name();
-        const bool hasInfo = name.find(infoSeparator) != std::string::npos;
-        // A name with no room left for the info goes to new/ as it is.
-        const bool toNew = record.inNew && !hasInfo && name.size() + 3 > NAME_MAX;
-        const std::string movedName = record.inNew && !hasInfo && !toNew ? name + infoSeparator : name;
+        const TrashMove move = trashMove(record);
         const std::string from = pathOf(folder, record);
-        const std::string to = trashFolder->path + (toNew ? "/new/" : "/cur/") + movedName;
+        const std::string to = trashFolder->path + (move.toNew ? "/new/" : "/cur/") + move.movedName;
         const int fromDir = record.inNew ? folder.dirNew : folder.dirCur;
-        const int moved = renameNoReplace(fromDir, name.c_str(), toNew ? trashFolder->dirNew : trashFolder->dirCur,
-                                          movedName.c_str());
-        if (moved == 0) {
+        if (renameNoReplace(fromDir, move.name.c_str(), move.toNew ? trashFolder->dirNew : trashFolder->dirCur,
+                            move.movedName.c_str()) == 0) {
             forget();
-            trashFolder->listingValid = false;
-            if (trashFolder->scans > 0 && !trashFolder->index.contains(record.unique)) {
-                auto moved = std::make_shared<FileRecord>(record);
-                moved->setName(movedName);
-                moved->inNew = toNew;
-                moved->gone = false;
-                moved->lastScan = 0; // scans of another folder counted that
-                trashFolder->index.emplace(moved->unique, std::move(moved));
-            }
+            movedIntoTrash(*trashFolder, record, move);
             return;
         }
         const int error = errno;
@@ -960,6 +1113,7 @@ void MaildirStore::markUnread(FolderState& folder, FileRecord& record) {
 }
 
 void MaildirStore::setSeen(FolderState& folder, FileRecord& record, bool seen) {
+    finishMoves();
     for (int attempt = 0;; ++attempt) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);

@@ -27,6 +27,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <exception>
 #include <list>
 #include <map>
 #include <memory>
@@ -185,6 +186,17 @@ public:
 
     // Moves the file into .Trash/cur with one rename; in .Trash it unlinks it.
     void remove(FolderState& folder, FileRecord& record);
+    // The same, the rename left to a thread of its own so that a purge goes
+    // on judging meanwhile: the record reads as moved at once. A rename that
+    // fails there is made again by remove before the store next reads a
+    // folder, and a move that fails then too is kept for settleMoves.
+    void removeSoon(FolderState& folder, const std::shared_ptr<FileRecord>& record);
+    struct FailedMove {
+        std::shared_ptr<FileRecord> record;
+        std::exception_ptr why; // what remove threw
+    };
+    // Waits for the moves under way; the moves that failed since last asked.
+    std::vector<FailedMove> settleMoves();
     // Marks the message seen as a mail client does: new/ to cur/, and the S
     // flag added to the info in its sorted place. A seen message is left alone.
     void markRead(FolderState& folder, FileRecord& record);
@@ -255,6 +267,23 @@ private:
     }
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
+    class Mover;
+    std::unique_ptr<Mover> mover_;
+    std::shared_ptr<FolderState> movingTo_; // the Trash as found when the moves under way began
+    std::vector<FailedMove> failedMoves_;
+    // Waits for the moves under way and makes the failed ones again here.
+    void finishMoves();
+    // Takes the record out of its folder, as moved.
+    void forget(FolderState& folder, FileRecord& record);
+    struct TrashMove {
+        std::string name;      // the file's name now
+        std::string movedName; // its name in the Trash
+        bool toNew = false;
+    };
+    static TrashMove trashMove(const FileRecord& record);
+    // Gives the Trash's index the moved file's record when the Trash has been read.
+    static std::shared_ptr<FileRecord> movedIntoTrash(FolderState& trashFolder, const FileRecord& record,
+                                                      const TrashMove& move);
     // Well below the kernel's default queue of 16384 events.
     static constexpr std::uint64_t eventDrainInterval = 1024;
     std::uint64_t removals_ = 0;

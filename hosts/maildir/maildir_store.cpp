@@ -156,9 +156,11 @@ std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches&
 
 } // namespace
 
-// Reads the header blocks of a folder's files on a second thread, in the
-// order of the listing, while the walks that want them run on the first:
-// on a warm page cache a header block costs the system calls that open and
+// Reads the header blocks of a folder's files on a second thread, from the
+// end of the listing back, while the walks that want them run on the first
+// from its start: the two meet once in the middle instead of taking turns
+// file by file, where the first would wait for the second at every turn.
+// On a warm page cache a header block costs the system calls that open and
 // read it, which two processors share. Of the store's state the thread
 // reads only the records' unique names, which never change: it has its own
 // copies of the rest of the names, of the directories' descriptors and of
@@ -234,10 +236,10 @@ public:
 private:
     void run() {
         std::string buffer;
-        for (std::size_t i = 0; i < count_; ++i) {
+        for (std::size_t left = count_; left > 0; --left) {
             if (stop_)
                 return;
-            Job& job = jobs_[i];
+            Job& job = jobs_[left - 1];
             int state = open;
             if (!job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
                 continue;

@@ -17,7 +17,10 @@
 //   from new/; a name with no room left for it goes to .Trash/new as it
 //   is); in .Trash it removes the file. A file renamed by another program
 //   is found again by its unique name; one that has gone makes the
-//   operation throw host::HostError.
+//   operation throw host::HostError. Out of the Trash the rename is made
+//   on a thread of its own: the mail reads as deleted at once, the next
+//   walk or a folder's settleDeletions waits for the renames under way,
+//   and settleDeletions names the mails that could not be moved.
 // - The store is walked from the root by directory descriptors: a folder
 //   that is a symbolic link is refused, saying which. A message file is
 //   read only when it is a regular file (through a link only to a file of

@@ -127,6 +127,13 @@ std::string_view uniquePart(const FileRecord& record) {
 
 using Searches = std::vector<std::pair<std::string, CaseInsensitiveSearch>>;
 
+// A message file's mtime, the time of its delivery: taken from the status
+// read anyway when the file is opened for its header block.
+host::Date modified(const struct stat& st) {
+    return host::Date(std::chrono::duration_cast<host::Date::duration>(std::chrono::seconds(st.st_mtim.tv_sec) +
+                                                                     std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
 // What the header block at the start of bytes says, as the store keeps it;
 // the shape is left to the caller, with the fields it is made from in block.
 std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches& searches, HeaderBlock& block) {
@@ -263,6 +270,7 @@ private:
         readHeaderBytes(fd.get(), buffer);
         HeaderBlock block;
         job.data = headerDataOf(buffer, searches_, block);
+        job.data->received = modified(st);
         job.shape = plainBodyShape(block.contentType, block.transferEncoding);
         if (!job.shape)
             job.mimeFields = std::make_unique<std::pair<std::optional<std::string>, std::optional<std::string>>>(
@@ -776,7 +784,7 @@ std::string MaildirStore::pathOf(const FolderState& folder, const FileRecord& re
     return folder.path + (record.inNew ? "/new/" : "/cur/") + record.name();
 }
 
-int MaildirStore::open(FolderState& folder, FileRecord& record) {
+int MaildirStore::open(FolderState& folder, FileRecord& record, struct stat* status) {
     for (int attempt = 0;; ++attempt) {
         if (record.gone)
             throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
@@ -787,8 +795,11 @@ int MaildirStore::open(FolderState& folder, FileRecord& record) {
             fd = openLinked(pathOf(folder, record));
         if (fd >= 0) {
             struct stat st{};
-            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                if (status)
+                    *status = st;
                 return fd;
+            }
             ::close(fd);
             throw StoreFailure(pathOf(folder, record) + " is not a regular file");
         }
@@ -820,7 +831,8 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
         return record.headers;
     if (auto data = prefetched(folder, record))
         return data;
-    FileDescriptor fd(open(folder, record));
+    struct stat st{};
+    FileDescriptor fd(open(folder, record, &st));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
     } catch (const std::system_error& e) {
@@ -829,6 +841,7 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     HeaderBlock block;
     auto data = headerDataOf(readBuffer_, searches_, block);
     data->shape = bodyShape(block.contentType, block.transferEncoding);
+    data->received = modified(st);
     record.isMessage = data->isMessage;
     record.headers = data;
     if (readBuffer_.capacity() > 4 * headerBlockChunk) // a rare giant: give its memory back
@@ -916,11 +929,8 @@ struct stat MaildirStore::status(FolderState& folder, FileRecord& record) {
 
 host::Date MaildirStore::received(FolderState& folder, FileRecord& record) {
     auto data = headers(folder, record);
-    if (!data->received) {
-        const struct stat st = status(folder, record);
-        data->received = host::Date(std::chrono::duration_cast<host::Date::duration>(
-            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
-    }
+    if (!data->received)
+        data->received = modified(status(folder, record));
     return *data->received;
 }
 

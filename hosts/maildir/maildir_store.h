@@ -63,7 +63,7 @@ struct HeaderData {
     std::uint8_t searched = 0;
     std::uint8_t found = 0;
     std::size_t bodyOffset = std::string::npos;
-    std::optional<host::Date> received; // the mtime, asked for rarely
+    std::optional<host::Date> received; // the mtime, as the block was read
     // The fields as read; from, subject and to are each replaced by what
     // they say when first asked (the flags tell), so a mail keeps one text
     // a field: from by the sender's addr-spec (nothing when it names none),
@@ -215,7 +215,7 @@ public:
 private:
     // Opens the record's file, scanning its folder again once when the name
     // it had is gone.
-    int open(FolderState& folder, FileRecord& record);
+    int open(FolderState& folder, FileRecord& record, struct stat* status = nullptr);
     // Like open, for the file's status.
     struct stat status(FolderState& folder, FileRecord& record);
     std::shared_ptr<FolderState> folderState(const std::string& dirName);

@@ -85,9 +85,12 @@ std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t valid
     record->validity = validity;
     record->seen = message.seen;
     record->received = message.internalDate;
-    record->fields = maildir::scanHeaderBlock(plainLineEnds(std::move(*message.header)));
-    record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(record->fields.raw)));
-    record->fields.raw.clear();
+    // The block is where the text starts: cut to it, not copied.
+    std::string text = plainLineEnds(std::move(*message.header));
+    std::string_view raw;
+    record->fields = maildir::scanHeaderBlock(text, raw);
+    text.resize(raw.size());
+    record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(text)));
     return record;
 }
 
@@ -297,12 +300,10 @@ struct HostContext : maildir::StoreParts {
 
     // Known messages need only their flags; new ones their headers.
     void refresh(FolderState& folder) {
-        const auto flags = client->fetch({}, false);
         std::unordered_map<std::uint32_t, bool> seen;
-        for (const auto& message : flags)
-            seen.emplace(message.uid, message.seen);
+        client->fetch({}, false, [&](FetchedMessage&& message) { seen.emplace(message.uid, message.seen); });
         std::vector<std::shared_ptr<Record>> kept;
-        kept.reserve(flags.size());
+        kept.reserve(seen.size());
         for (auto& r : folder.listing) {
             auto it = seen.find(r->uid);
             if (it == seen.end()) {
@@ -319,8 +320,9 @@ struct HostContext : maildir::StoreParts {
             for (const auto& [uid, s] : seen)
                 fresh.push_back(uid);
             std::sort(fresh.begin(), fresh.end());
-            for (auto& message : client->fetch(fresh, true))
+            client->fetch(fresh, true, [&](FetchedMessage&& message) {
                 kept.push_back(makeRecord(std::move(message), folder.validity));
+            });
         }
         folder.listing = std::move(kept);
         std::sort(folder.listing.begin(), folder.listing.end(),
@@ -351,10 +353,10 @@ struct HostContext : maildir::StoreParts {
                 folder.validity = selection.uidValidity;
                 if (selection.exists > 0) {
                     // The one round trip a walk costs: every header block at once.
-                    auto fetched = client->fetch({}, true);
-                    folder.listing.reserve(fetched.size());
-                    for (auto& message : fetched)
+                    folder.listing.reserve(selection.exists);
+                    client->fetch({}, true, [&](FetchedMessage&& message) {
                         folder.listing.push_back(makeRecord(std::move(message), folder.validity));
+                    });
                 }
             } else {
                 refresh(folder);

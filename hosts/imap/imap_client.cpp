@@ -582,6 +582,12 @@ Selection ImapClient::select(const std::string& mailbox) {
     return {info->sel_uidvalidity, info->sel_exists, info->sel_uidnext};
 }
 
+std::uint32_t ImapClient::exists() const {
+    if (!session_ || !session_->imap->imap_selection_info)
+        return 0;
+    return session_->imap->imap_selection_info->sel_exists;
+}
+
 namespace {
 
 // Hands each FETCH answer to the caller while the rest is still coming:

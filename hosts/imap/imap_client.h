@@ -92,6 +92,8 @@ public:
     // fetch peeks.
     Selection select(const std::string& mailbox);
     const std::optional<std::string>& selected() const { return selected_; }
+    // Messages in the selected mailbox as the server last said.
+    std::uint32_t exists() const;
 
 
     // One UID FETCH over uids of UID, FLAGS and, with headers, INTERNALDATE

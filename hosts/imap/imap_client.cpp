@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <stdexcept>
 
 namespace skerrow::imap {
@@ -483,7 +484,9 @@ void ImapClient::open() {
     if (!low)
         throw ConnectError("out of memory");
     session_->transport = transport.release();
-    mailstream* stream = mailstream_new(low, 8192);
+    // Reads as large as TLS records come: a folder's header blocks pass
+    // through here.
+    mailstream* stream = mailstream_new(low, 65536);
     int r = mailimap_connect(session_->imap, stream);
     if (r != MAILIMAP_NO_ERROR_AUTHENTICATED && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
         throw ConnectError(where(url) + " did not greet as an IMAP server does");
@@ -579,7 +582,67 @@ Selection ImapClient::select(const std::string& mailbox) {
     return {info->sel_uidvalidity, info->sel_exists, info->sel_uidnext};
 }
 
-std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& uids, bool headers) {
+std::uint32_t ImapClient::exists() const {
+    if (!session_ || !session_->imap->imap_selection_info)
+        return 0;
+    return session_->imap->imap_selection_info->sel_exists;
+}
+
+namespace {
+
+// Hands each FETCH answer to the caller while the rest is still coming:
+// libetpan calls this as soon as one is parsed.
+struct Streamed {
+    bool headers = false;
+    const std::function<void(FetchedMessage&&)>* each = nullptr;
+    std::exception_ptr failure; // kept until the command ends: libetpan is C
+};
+
+void streamed(mailimap_msg_att* att, void* context) {
+    auto& to = *static_cast<Streamed*>(context);
+    if (to.failure || !att)
+        return;
+    FetchedMessage message;
+    for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
+        auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
+            if (!item->att_data.att_dyn->att_list)
+                continue;
+            for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
+                auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
+                if (flag->fl_flag && flag->fl_flag->fl_type == MAILIMAP_FLAG_SEEN)
+                    message.seen = true;
+            }
+        } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
+            auto* s = item->att_data.att_static;
+            if (s->att_type == MAILIMAP_MSG_ATT_UID)
+                message.uid = s->att_data.att_uid;
+            else if (s->att_type == MAILIMAP_MSG_ATT_INTERNALDATE && s->att_data.att_internal_date)
+                message.internalDate = toDate(s->att_data.att_internal_date);
+            else if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section) {
+                auto* section = s->att_data.att_body_section;
+                message.header.emplace(section->sec_body_part ? section->sec_body_part : "", section->sec_length);
+            }
+        }
+    }
+    // An unsolicited FETCH (another client's flag change) has no UID.
+    if (message.uid == 0 || (to.headers && !message.header))
+        return;
+    try {
+        (*to.each)(std::move(message));
+    } catch (...) {
+        to.failure = std::current_exception();
+    }
+}
+
+// Set only while its call runs: the parser takes the streaming path only
+// with a progress function.
+void noProgress(size_t, size_t, void*) {}
+
+} // namespace
+
+void ImapClient::fetch(const std::vector<std::uint32_t>& uids, bool headers,
+                       const std::function<void(FetchedMessage&&)>& each) {
     if (!session_)
         throw ConnectionLost("not connected to " + where(options_.url));
     mailimap_set* set = uids.empty() ? mailimap_set_new_interval(1, 0) : setOf(uids); // 0 is '*'
@@ -592,49 +655,20 @@ std::vector<FetchedMessage> ImapClient::fetch(const std::vector<std::uint32_t>& 
         mailimap_fetch_type_new_fetch_att_list_add(
             type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header()));
     }
+    Streamed to{headers, &each, nullptr};
+    mailimap* imap = session_->imap;
+    mailimap_set_msg_att_handler(imap, streamed, &to);
+    mailimap_set_progress_callback(imap, nullptr, noProgress, nullptr);
     clist* result = nullptr;
-    const int r = mailimap_uid_fetch(session_->imap, set, type, &result);
+    const int r = mailimap_uid_fetch(imap, set, type, &result);
+    mailimap_set_progress_callback(imap, nullptr, nullptr, nullptr);
+    mailimap_set_msg_att_handler(imap, nullptr, nullptr);
     mailimap_fetch_type_free(type);
+    if (result)
+        mailimap_fetch_list_free(result);
     check(r, "UID FETCH");
-    std::vector<FetchedMessage> messages;
-    messages.reserve(clist_count(result));
-    // Each answer is freed as soon as it is copied: a whole folder's header
-    // blocks are then held twice only one message at a time.
-    for (clistiter* it = clist_begin(result); it; it = clist_delete(result, it)) {
-        auto* att = static_cast<mailimap_msg_att*>(clist_content(it));
-        struct Free {
-            mailimap_msg_att* att;
-            ~Free() { mailimap_msg_att_free(att); }
-        } owned{att};
-        FetchedMessage message;
-        for (clistiter* i = clist_begin(att->att_list); i; i = clist_next(i)) {
-            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(i));
-            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
-                if (!item->att_data.att_dyn->att_list)
-                    continue;
-                for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
-                    auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
-                    if (flag->fl_flag && flag->fl_flag->fl_type == MAILIMAP_FLAG_SEEN)
-                        message.seen = true;
-                }
-            } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
-                auto* s = item->att_data.att_static;
-                if (s->att_type == MAILIMAP_MSG_ATT_UID)
-                    message.uid = s->att_data.att_uid;
-                else if (s->att_type == MAILIMAP_MSG_ATT_INTERNALDATE && s->att_data.att_internal_date)
-                    message.internalDate = toDate(s->att_data.att_internal_date);
-                else if (s->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && s->att_data.att_body_section) {
-                    auto* section = s->att_data.att_body_section;
-                    message.header.emplace(section->sec_body_part ? section->sec_body_part : "", section->sec_length);
-                }
-            }
-        }
-        // An unsolicited FETCH (another client's flag change) has no UID.
-        if (message.uid != 0 && (!headers || message.header))
-            messages.push_back(std::move(message));
-    }
-    mailimap_fetch_list_free(result);
-    return messages;
+    if (to.failure)
+        std::rethrow_exception(to.failure);
 }
 
 clist* ImapClient::uidFetch(const std::vector<std::uint32_t>& uids, mailimap_fetch_type* type) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -91,12 +92,15 @@ public:
     // fetch peeks.
     Selection select(const std::string& mailbox);
     const std::optional<std::string>& selected() const { return selected_; }
+    // Messages in the selected mailbox as the server last said.
+    std::uint32_t exists() const;
 
 
     // One UID FETCH over uids of UID, FLAGS and, with headers, INTERNALDATE
-    // and BODY.PEEK[HEADER].
-    // uids empty: the whole folder.
-    std::vector<FetchedMessage> fetch(const std::vector<std::uint32_t>& uids, bool headers);
+    // and BODY.PEEK[HEADER], handing each message to `each` as soon as its
+    // answer is read (the server still sends the rest meanwhile); uids
+    // empty: the whole folder.
+    void fetch(const std::vector<std::uint32_t>& uids, bool headers, const std::function<void(FetchedMessage&&)>& each);
     // BODY.PEEK[] of the messages, in one command: UID to the whole
     // message; messages that have gone are not in it.
     std::vector<std::pair<std::uint32_t, std::string>> fetchWhole(const std::vector<std::uint32_t>& uids);

@@ -26,6 +26,8 @@ constexpr const char* fallbackTrash = "Trash";
 // Dovecot and most servers end IDLE after 30 minutes.
 constexpr std::chrono::seconds idleRound{25 * 60};
 constexpr std::chrono::seconds pollRound{30};
+// How long a listing read from the server stands for later walks.
+constexpr std::chrono::seconds freshFor{2};
 
 // One message as the last walk saw it.
 struct Record {
@@ -85,9 +87,12 @@ std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t valid
     record->validity = validity;
     record->seen = message.seen;
     record->received = message.internalDate;
-    record->fields = maildir::scanHeaderBlock(plainLineEnds(std::move(*message.header)));
-    record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(record->fields.raw)));
-    record->fields.raw.clear();
+    // The block is where the text starts: cut to it, not copied.
+    std::string text = plainLineEnds(std::move(*message.header));
+    std::string_view raw;
+    record->fields = maildir::scanHeaderBlock(text, raw);
+    text.resize(raw.size());
+    record->raw = std::make_shared<const std::string>(maildir::cleanUtf8(std::move(text)));
     return record;
 }
 
@@ -153,22 +158,27 @@ struct HostContext : maildir::StoreParts {
     // Deleted mails that were not moved after all, since the last walk or
     // settle(): named to the add-in, which counts only what was moved.
     std::vector<const host::MailItem*> unsettled;
-    std::uint64_t operations = 0; // server operations and deletions so far
+    // Operations that may have changed a mailbox (or the connection) so far:
+    // a listing read before the last of them no longer stands.
+    std::uint64_t operations = 0;
     std::optional<std::string> trashMailbox;
     std::map<std::string, std::shared_ptr<FolderState>> states;
     std::map<std::string, std::shared_ptr<host::Folder>> folders;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<Record>> lastNamed;
 
-    // Runs one operation, opening a broken connection again once for it.
+    // Runs one operation, opening a broken connection again once for it;
+    // `changes`: whether it may change a mailbox (a read does not).
     template <class F>
-    auto run(F&& operation) -> decltype(operation()) {
+    auto run(F&& operation, bool changes = true) -> decltype(operation()) {
         if (lost)
             throw host::HostError(*lost);
-        ++operations;
+        if (changes)
+            ++operations;
         try {
             return operation();
         } catch (const ConnectionLost&) {
         }
+        ++operations; // what was missed while the connection was down
         try {
             client->reconnect();
             return operation();
@@ -201,9 +211,9 @@ struct HostContext : maildir::StoreParts {
                     return;
                 }
                 if (std::none_of(boxes.begin(), boxes.end(), [](const auto& b) { return b.name == fallbackTrash; }))
-                    client->create(fallbackTrash);
+                    client->create(fallbackTrash); // new and empty: no listing of it stands
                 trashMailbox = fallbackTrash;
-            });
+            }, false);
         }
         auto s = state(*trashMailbox);
         s->trash = true;
@@ -244,6 +254,10 @@ struct HostContext : maildir::StoreParts {
             return;
         PendingMoves moves = std::move(*pending);
         pending.reset();
+        // The listing still stands after the moves when they all went as
+        // asked: it loses just the moved messages.
+        const bool fresh = moves.folder->freshAt == operations;
+        const std::uint64_t before = operations;
         std::sort(moves.deletions.begin(), moves.deletions.end(),
                   [](const auto& a, const auto& b) { return a.first->uid < b.first->uid; });
         std::vector<std::uint32_t> uids;
@@ -263,7 +277,7 @@ struct HostContext : maildir::StoreParts {
                         throw host::HostError("the mailbox " + moves.folder->mailbox + " was made anew meanwhile");
                     const auto removed = client->remove(set, moves.to);
                     moved.insert(moved.end(), removed.begin(), removed.end());
-                });
+                }, false);
             } catch (const Shorter&) {
                 continue;
             } catch (const std::exception& e) {
@@ -277,9 +291,11 @@ struct HostContext : maildir::StoreParts {
         }
         std::sort(moved.begin(), moved.end());
         std::size_t left = 0;
+        bool all = true;
         for (const auto& [record, item] : moves.deletions) {
             if (std::binary_search(moved.begin(), moved.end(), record->uid))
                 continue;
+            all = false;
             unsettled.push_back(item);
             if (std::binary_search(failed.begin(), failed.end(), record->uid)) {
                 record->gone = false;
@@ -288,6 +304,15 @@ struct HostContext : maildir::StoreParts {
         }
         if (left > 0 && !problem)
             problem = why + " (" + std::to_string(left) + " deleted mails were left where they were)";
+        ++operations; // Deleted Items has more
+        if (all && fresh && operations == before + 1) {
+            std::erase_if(moves.folder->listing, [](const auto& r) { return r->gone; });
+            moves.folder->freshAt = operations;
+            // The server's last word (its answer to the moves) counts as a
+            // fresh reading when it holds just what the listing holds.
+            if (client->selected() == moves.folder->mailbox && client->exists() == moves.folder->listing.size())
+                moves.folder->freshUntil = std::chrono::steady_clock::now() + freshFor;
+        }
     }
 
     std::vector<const host::MailItem*> settle() {
@@ -297,12 +322,10 @@ struct HostContext : maildir::StoreParts {
 
     // Known messages need only their flags; new ones their headers.
     void refresh(FolderState& folder) {
-        const auto flags = client->fetch({}, false);
         std::unordered_map<std::uint32_t, bool> seen;
-        for (const auto& message : flags)
-            seen.emplace(message.uid, message.seen);
+        client->fetch({}, false, [&](FetchedMessage&& message) { seen.emplace(message.uid, message.seen); });
         std::vector<std::shared_ptr<Record>> kept;
-        kept.reserve(flags.size());
+        kept.reserve(seen.size());
         for (auto& r : folder.listing) {
             auto it = seen.find(r->uid);
             if (it == seen.end()) {
@@ -319,8 +342,9 @@ struct HostContext : maildir::StoreParts {
             for (const auto& [uid, s] : seen)
                 fresh.push_back(uid);
             std::sort(fresh.begin(), fresh.end());
-            for (auto& message : client->fetch(fresh, true))
+            client->fetch(fresh, true, [&](FetchedMessage&& message) {
                 kept.push_back(makeRecord(std::move(message), folder.validity));
+            });
         }
         folder.listing = std::move(kept);
         std::sort(folder.listing.begin(), folder.listing.end(),
@@ -351,10 +375,10 @@ struct HostContext : maildir::StoreParts {
                 folder.validity = selection.uidValidity;
                 if (selection.exists > 0) {
                     // The one round trip a walk costs: every header block at once.
-                    auto fetched = client->fetch({}, true);
-                    folder.listing.reserve(fetched.size());
-                    for (auto& message : fetched)
+                    folder.listing.reserve(selection.exists);
+                    client->fetch({}, true, [&](FetchedMessage&& message) {
                         folder.listing.push_back(makeRecord(std::move(message), folder.validity));
+                    });
                 }
             } else {
                 refresh(folder);
@@ -365,7 +389,7 @@ struct HostContext : maildir::StoreParts {
             folder.fetched = true;
         });
         folder.freshAt = operations;
-        folder.freshUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        folder.freshUntil = std::chrono::steady_clock::now() + freshFor;
         return folder.listing;
     }
 
@@ -390,7 +414,6 @@ struct HostContext : maildir::StoreParts {
                 pending = PendingMoves{folder, bin->mailbox, {}};
             pending->deletions.emplace_back(record, item);
         }
-        ++operations;
         record->gone = true;
         record->bodies.reset();
     }
@@ -490,7 +513,7 @@ struct HostContext : maildir::StoreParts {
             if (!wholes.empty())
                 for (auto& fetched : client->fetchWhole(wholes))
                     give(fetched.first, [&](Record& r) { return bodiesOf(r.fields, plainLineEnds(std::move(fetched.second))); });
-        });
+        }, false);
         if (failure)
             throw host::HostError(*failure);
         if (!record.bodies)
@@ -735,7 +758,7 @@ const std::string& ImapHost::storeID() const {
 
 std::vector<std::shared_ptr<host::Folder>> ImapHost::folders() {
     auto trash = context_->trash();
-    const auto boxes = context_->run([&] { return context_->client->list(); });
+    const auto boxes = context_->run([&] { return context_->client->list(); }, false);
     std::vector<std::shared_ptr<host::Folder>> result{folderOf(context_, context_->state(inboxName)),
                                                       folderOf(context_, trash)};
     std::vector<MailboxInfo> others;

@@ -6,9 +6,11 @@
 //   mailboxes show by name with the server's separator as "/". Every
 //   folder's StoreID is the account, user@host.
 // - A folder's items come from one UID FETCH of FLAGS, INTERNALDATE and
-//   BODY.PEEK[HEADER] over the whole mailbox; later walks fetch only the
-//   flags and the headers of new messages. Bodies come with BODY.PEEK[]
-//   when asked for. Nothing read here sets \Seen.
+//   BODY.PEEK[HEADER] over the whole mailbox, read as it streams in; later
+//   walks fetch only the flags and the headers of new messages, unless the
+//   listing was read a moment ago and only reads or the host's own moves,
+//   all made as asked, came since. Bodies come with BODY.PEEK[] when asked
+//   for. Nothing read here sets \Seen.
 // - EntryID is "UIDVALIDITY.UID"; UnRead is the absence of \Seen;
 //   ReceivedTime is the INTERNALDATE.
 // - Delete is UID MOVE into Deleted Items where offered, else UID COPY,

@@ -310,6 +310,40 @@ std::string readRest(int fd, std::size_t offset) {
 
 } // namespace
 
+// new/ and cur/ of one reading of a folder, for the thread below.
+struct BodyAheadDirectories {
+    int dirNew = -1;
+    int dirCur = -1;
+    ~BodyAheadDirectories() {
+        for (int fd : {dirNew, dirCur})
+            if (fd >= 0)
+                ::close(fd);
+    }
+};
+
+// One mail's bodies, read ahead.
+struct BodyAheadJob {
+    // Read on the first thread only: the header data the job was made
+    // from (compared by address while it lives).
+    const HeaderData* key = nullptr;
+    std::weak_ptr<const HeaderData> data;
+    // For the thread, set before it is handed over.
+    std::shared_ptr<const BodyAheadDirectories> directories;
+    std::string name;
+    bool inNew = false;
+    BodyShape shape = BodyShape::NeedsParse;
+    std::size_t bodyOffset = std::string::npos;
+    // Set by the thread when done: the bodies (nothing when it could
+    // not make them), the file they were read from, and its header
+    // block as rawHeaders gives it (asked for next when the bodies
+    // lack a searched text; nothing for a large one).
+    std::shared_ptr<const MessageBodies> bodies;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::shared_ptr<const std::string> rawHeaders;
+    enum class State { queued, working, done } state = State::queued;
+};
+
 // Reads and parses, on a thread of its own, the bodies of the mails a walk
 // is coming to: the MIME parse of a mail with an attachment costs more than
 // all else the walk does with it. The thread opens the file under the name
@@ -320,34 +354,8 @@ std::string readRest(int fd, std::size_t offset) {
 // do is done again by the first thread, which reports why.
 class BodyAhead {
 public:
-    // new/ and cur/ of one reading of a folder.
-    struct Directories {
-        int dirNew = -1;
-        int dirCur = -1;
-        ~Directories() {
-            for (int fd : {dirNew, dirCur})
-                if (fd >= 0)
-                    ::close(fd);
-        }
-    };
-    struct Job {
-        // Read on the first thread only: the header data the job was made
-        // from (compared by address while it lives).
-        const HeaderData* key = nullptr;
-        std::weak_ptr<const HeaderData> data;
-        // For the thread, set before it is handed over.
-        std::shared_ptr<const Directories> directories;
-        std::string name;
-        bool inNew = false;
-        BodyShape shape = BodyShape::NeedsParse;
-        std::size_t bodyOffset = std::string::npos;
-        // Set by the thread when done: the bodies (nothing when it could
-        // not make them) and the file they were read from.
-        std::shared_ptr<const MessageBodies> bodies;
-        dev_t device = 0;
-        ino_t inode = 0;
-        enum class State { queued, working, done } state = State::queued;
-    };
+    using Directories = BodyAheadDirectories;
+    using Job = BodyAheadJob;
 
     BodyAhead() : thread_([this] { run(); }) {}
     ~BodyAhead() {
@@ -405,6 +413,7 @@ private:
     // Larger bodies are left to the first thread, which keeps them no
     // longer than it needs them: a few jobs must not hold much memory.
     static constexpr std::size_t largestKept = MaildirStore::bodyBudget / 4;
+    static constexpr std::size_t largestHeadersKept = 256 * 1024;
 
     void run() {
         std::unique_lock lock(mutex_);
@@ -443,6 +452,11 @@ private:
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
             return;
+        std::string bytes;
+        readHeaderBytes(fd.get(), bytes);
+        std::shared_ptr<const std::string> raw;
+        if (bytes.size() <= largestHeadersKept)
+            raw = std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(bytes).raw));
         auto parsed = std::make_shared<MessageBodies>();
         if (job.shape == BodyShape::NeedsParse) {
             *parsed = parseBodies(fd.release());
@@ -455,6 +469,7 @@ private:
         job.device = st.st_dev;
         job.inode = st.st_ino;
         job.bodies = std::move(parsed);
+        job.rawHeaders = std::move(raw);
     }
 
     std::mutex mutex_;
@@ -938,6 +953,16 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     auto data = headers(folder, record);
     if (!data->whole)
         throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
+    // Read with the bodies just taken, while the name leads to that file.
+    if (const auto ahead = std::exchange(aheadHeaders_, nullptr);
+        ahead && ahead->rawHeaders && ahead->data.lock() == data && ahead->inNew == record.inNew &&
+        ahead->name == record.name()) {
+        struct stat st{};
+        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
+        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
+            st.st_ino == ahead->inode)
+            return ahead->rawHeaders;
+    }
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
@@ -1042,8 +1067,10 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
         struct stat st{};
         const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
         if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
-            st.st_ino == ahead->inode)
+            st.st_ino == ahead->inode) {
             parsed = ahead->bodies;
+            aheadHeaders_ = ahead;
+        }
     }
     if (!parsed)
         parsed = readBodies(folder, record, *data);

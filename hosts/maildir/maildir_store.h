@@ -107,6 +107,7 @@ struct NameHash {
 
 class HeaderPrefetch;
 class BodyAhead;
+struct BodyAheadJob;
 
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
@@ -272,6 +273,8 @@ private:
     // for the thread that reads bodies ahead.
     struct AheadDirectories;
     std::shared_ptr<AheadDirectories> aheadDirectories_;
+    // The job whose bodies were taken last, for its header block.
+    std::shared_ptr<const BodyAheadJob> aheadHeaders_;
     // Where the hints of the walk over a folder's listing have got to.
     struct AheadPlace {
         const FolderState* folder = nullptr;

@@ -164,6 +164,7 @@ public:
     }
     std::string Name() override { return displayName(state_->dirName); }
     std::string StoreID() override { return store_->root(); }
+    void readAhead(const host::Item* item) noexcept override;
 
     FolderState& state() { return *state_; }
     const std::shared_ptr<FolderState>& stateHandle() const { return state_; }
@@ -228,6 +229,17 @@ MaildirStore& MaildirMailItem::store() {
 
 FailureLog& MaildirMailItem::log() {
     return folder_->log();
+}
+
+void MaildirFolder::readAhead(const host::Item* item) noexcept {
+    const auto* mail = dynamic_cast<const MaildirMailItem*>(item);
+    if (!mail || mail->record()->gone)
+        return;
+    try {
+        store_->readBodiesAhead(*state_, *mail->record());
+    } catch (...) {
+        // A hint only: the walk reads what it needs itself.
+    }
 }
 
 void MaildirMailItem::Delete() {

@@ -34,8 +34,8 @@
 //   unique name and root path: the sender is the first From mailbox's
 //   addr-spec, field 0x007D001E the header block as received.
 //
-// Everything runs on one thread (the store reads header blocks ahead on a
-// second one of its own). Host objects may outlive the host.
+// Everything runs on one thread (the store reads header blocks and bodies
+// ahead on threads of its own). Host objects may outlive the host.
 #pragma once
 
 #include "addin/host/host.h"

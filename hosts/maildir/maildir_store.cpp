@@ -239,6 +239,11 @@ public:
     }
     // Whether every job has been asked for.
     bool spent() const { return settled_ == count_; }
+    // Whether the thread has read the record's header data.
+    bool hasRead(const FileRecord& record, std::uint32_t slot) const {
+        return slot < count_ && jobs_[slot].record.get() == &record &&
+               jobs_[slot].state.load(std::memory_order_acquire) == done;
+    }
 
 private:
     void run() {
@@ -377,7 +382,200 @@ BodyShape shapeByMime(const HeaderPrefetch::Job& job) {
     return bodyShape(job.mimeFields->first, job.mimeFields->second);
 }
 
+// The rest of the file open on fd from offset. Throws std::system_error
+// when reading fails.
+std::string readRest(int fd, std::size_t offset) {
+    std::string text;
+    for (;;) {
+        char chunk[16 * 1024];
+        const ssize_t got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(offset + text.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw std::system_error(errno, std::generic_category(), "read");
+        if (got == 0)
+            return text;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
 } // namespace
+
+// new/ and cur/ of one reading of a folder, for the thread below.
+struct BodyAheadDirectories {
+    int dirNew = -1;
+    int dirCur = -1;
+    ~BodyAheadDirectories() {
+        for (int fd : {dirNew, dirCur})
+            if (fd >= 0)
+                ::close(fd);
+    }
+};
+
+// One mail's bodies, read ahead.
+struct BodyAheadJob {
+    // Read on the first thread only: the header data the job was made
+    // from (compared by address while it lives).
+    const HeaderData* key = nullptr;
+    std::weak_ptr<const HeaderData> data;
+    // For the thread, set before it is handed over.
+    std::shared_ptr<const BodyAheadDirectories> directories;
+    std::string name;
+    bool inNew = false;
+    BodyShape shape = BodyShape::NeedsParse;
+    std::size_t bodyOffset = std::string::npos;
+    // Set by the thread when done: the bodies (nothing when it could
+    // not make them), the file they were read from, and its header
+    // block as rawHeaders gives it (asked for next when the bodies
+    // lack a searched text; nothing for a large one).
+    std::shared_ptr<const MessageBodies> bodies;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::shared_ptr<const std::string> rawHeaders;
+    enum class State { queued, working, done } state = State::queued;
+};
+
+// Reads and parses, on a thread of its own, the bodies of the mails a walk
+// is coming to: the MIME parse of a mail with an attachment costs more than
+// all else the walk does with it. The thread opens the file under the name
+// the record had then, in copies of the folder's directory descriptors, and
+// reads it as bodies() would with what the header data says of the body.
+// The walk asks for the bodies in the order given: a job it passes over is
+// dropped, and only a few are kept at any time. Whatever the thread cannot
+// do is done again by the first thread, which reports why.
+class BodyAhead {
+public:
+    using Directories = BodyAheadDirectories;
+    using Job = BodyAheadJob;
+
+    BodyAhead() : thread_([this] { run(); }) {}
+    ~BodyAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    BodyAhead(const BodyAhead&) = delete;
+    BodyAhead& operator=(const BodyAhead&) = delete;
+
+    // Whether no job can be added now, or one for data is there already.
+    bool fullOrHas(const HeaderData* data) {
+        std::lock_guard lock(mutex_);
+        return jobs_.size() >= mostJobs ||
+               std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& job) { return job->key == data; });
+    }
+    bool full() {
+        std::lock_guard lock(mutex_);
+        return jobs_.size() >= mostJobs;
+    }
+
+    void add(std::shared_ptr<Job> job) {
+        bool wake;
+        {
+            std::lock_guard lock(mutex_);
+            jobs_.push_back(std::move(job));
+            wake = idle_;
+        }
+        if (wake)
+            wake_.notify_one();
+    }
+
+    // The job done for the header data, waiting when the thread is at it;
+    // nothing when the caller is to read the bodies (never asked for, or
+    // not begun).
+    std::shared_ptr<const Job> take(const std::shared_ptr<HeaderData>& data) {
+        std::unique_lock lock(mutex_);
+        const auto it = std::find_if(jobs_.begin(), jobs_.end(),
+                                     [&](const auto& job) { return job->key == data.get() && job->data.lock() == data; });
+        if (it == jobs_.end())
+            return nullptr;
+        const std::shared_ptr<Job> job = *it;
+        jobs_.erase(jobs_.begin(), it + 1); // those before it were passed over
+        if (job->state == Job::State::queued)
+            return nullptr;
+        done_.wait(lock, [&] { return job->state == Job::State::done; });
+        return job;
+    }
+
+private:
+    static constexpr std::size_t mostJobs = 8;
+    // Larger bodies are left to the first thread, which keeps them no
+    // longer than it needs them: a few jobs must not hold much memory.
+    static constexpr std::size_t largestKept = MaildirStore::bodyBudget / 4;
+    static constexpr std::size_t largestHeadersKept = 256 * 1024;
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            std::shared_ptr<Job> job;
+            idle_ = true;
+            wake_.wait(lock, [&] {
+                const auto next = std::find_if(jobs_.begin(), jobs_.end(),
+                                               [](const auto& job) { return job->state == Job::State::queued; });
+                if (next != jobs_.end())
+                    job = *next;
+                return stop_ || job;
+            });
+            idle_ = false;
+            if (stop_)
+                return;
+            job->state = Job::State::working;
+            lock.unlock();
+            try {
+                read(*job);
+            } catch (...) {
+                job->bodies.reset(); // read again by the first thread, which reports why
+            }
+            lock.lock();
+            job->state = Job::State::done;
+            done_.notify_one();
+        }
+    }
+
+    // As MaildirStore::open and bodies do, but a file not found is left to
+    // the first thread to find again.
+    static void read(Job& job) {
+        FileDescriptor fd(::openat(job.inNew ? job.directories->dirNew : job.directories->dirCur, job.name.c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st{};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
+            return;
+        std::string bytes;
+        readHeaderBytes(fd.get(), bytes);
+        std::shared_ptr<const std::string> raw;
+        if (bytes.size() <= largestHeadersKept)
+            raw = std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(bytes).raw));
+        auto parsed = std::make_shared<MessageBodies>();
+        if (job.shape == BodyShape::NeedsParse) {
+            *parsed = parseBodies(fd.release());
+        } else {
+            std::string text = job.bodyOffset == std::string::npos ? std::string() : readRest(fd.get(), job.bodyOffset);
+            (job.shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
+        }
+        if (parsed->plain.size() + parsed->html.size() > largestKept)
+            return;
+        job.device = st.st_dev;
+        job.inode = st.st_ino;
+        job.bodies = std::move(parsed);
+        job.rawHeaders = std::move(raw);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_; // a job was added, or the thread is to stop
+    std::condition_variable done_; // a job was done
+    std::deque<std::shared_ptr<Job>> jobs_;
+    bool idle_ = false; // the thread waits for a job
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+struct MaildirStore::AheadDirectories : BodyAhead::Directories {
+    const FolderState* folder = nullptr;
+    std::uint64_t scans = 0; // the folder's reading they are of
+};
 
 void MaildirStore::startPrefetch(FolderState& folder) {
     // A thread for one file would not start before the walk reads it.
@@ -471,6 +669,7 @@ MaildirStore::MaildirStore(const std::string& root) {
 
 MaildirStore::~MaildirStore() {
     prefetch_.reset();
+    bodyAhead_.reset();
     mover_.reset(); // lets the moves under way end; nobody is left to hear of a failure
     closeAll();
 }
@@ -739,6 +938,8 @@ void MaildirStore::rescan(FolderState& folder) {
 const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& folder) {
     finishMoves(); // a move that failed puts its file back in the listing
     takeEvents();
+    searchingWalk_ = false; // a walk starts
+    ahead_ = {};
     if (!folder.listingValid) {
         watch(folder); // first, so that no change slips in unseen
         if (prefetch_ && prefetch_->folder() == &folder)
@@ -853,6 +1054,16 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     auto data = headers(folder, record);
     if (!data->whole)
         throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
+    // Read with the bodies just taken, while the name leads to that file.
+    if (const auto ahead = std::exchange(aheadHeaders_, nullptr);
+        ahead && ahead->rawHeaders && ahead->data.lock() == data && ahead->inNew == record.inNew &&
+        ahead->name == record.name()) {
+        struct stat st{};
+        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
+        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
+            st.st_ino == ahead->inode)
+            return ahead->rawHeaders;
+    }
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
@@ -880,6 +1091,7 @@ std::optional<std::string> MaildirStore::toField(FolderState& folder, FileRecord
 
 std::optional<bool> MaildirStore::headersContain(FolderState& folder, FileRecord& record, std::string_view needle) {
     auto data = headers(folder, record);
+    searchingWalk_ = true;
     const auto known = std::find_if(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; });
     if (known == searches_.end()) {
         searchHeadersFor(needle);
@@ -899,17 +1111,10 @@ void MaildirStore::searchHeadersFor(std::string_view needle) {
 }
 
 std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {
-    std::string text;
-    for (;;) {
-        char chunk[16 * 1024];
-        const ssize_t got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(offset + text.size()));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw systemFailure("cannot read " + path, errno);
-        if (got == 0)
-            return text;
-        text.append(chunk, static_cast<std::size_t>(got));
+    try {
+        return readRest(fd, offset);
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + path, e.code().value());
     }
 }
 
@@ -952,26 +1157,21 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
         }
         dropBodies(data.get()); // another mail's that had the same place
     }
-    FileDescriptor fd(open(folder, record));
-    const std::string path = pathOf(folder, record);
-    auto parsed = std::make_shared<MessageBodies>();
-    const BodyShape shape = data->shape;
-    struct stat st{};
-    if (::fstat(fd.get(), &st) != 0)
-        throw systemFailure("cannot read " + path, errno);
-    if (!data->whole || static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
-        throw host::HostError(path + " is too large to be read whole");
-    if (shape == BodyShape::NeedsParse) {
-        try {
-            *parsed = parseBodies(fd.release());
-        } catch (const std::runtime_error& e) {
-            throw host::HostError(path + ": " + e.what());
+    std::shared_ptr<const MessageBodies> parsed;
+    if (const auto ahead = bodyAhead_ ? bodyAhead_->take(data) : nullptr;
+        ahead && ahead->bodies && ahead->inNew == record.inNew && ahead->name == record.name()) {
+        // Only while the name still leads to the file they were read from,
+        // which opening it now would read.
+        struct stat st{};
+        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
+        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
+            st.st_ino == ahead->inode) {
+            parsed = ahead->bodies;
+            aheadHeaders_ = ahead;
         }
-    } else {
-        std::string text =
-            data->bodyOffset == std::string::npos ? std::string() : readFrom(fd.get(), data->bodyOffset, path);
-        (shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
     }
+    if (!parsed)
+        parsed = readBodies(folder, record, *data);
     // The record may have been dropped meanwhile (a rescan while opening).
     const std::size_t bytes = parsed->plain.size() + parsed->html.size();
     if (bytes <= bodyBudget / 4 && !record.gone && record.headers == data) {
@@ -1067,6 +1267,100 @@ void MaildirStore::finishMoves() {
 std::vector<MaildirStore::FailedMove> MaildirStore::settleMoves() {
     finishMoves();
     return std::exchange(failedMoves_, {});
+}
+
+std::shared_ptr<const MessageBodies> MaildirStore::readBodies(FolderState& folder, FileRecord& record,
+                                                              const HeaderData& data) {
+    FileDescriptor fd(open(folder, record));
+    const std::string path = pathOf(folder, record);
+    auto parsed = std::make_shared<MessageBodies>();
+    const BodyShape shape = data.shape;
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0)
+        throw systemFailure("cannot read " + path, errno);
+    if (!data.whole || static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
+        throw host::HostError(path + " is too large to be read whole");
+    if (shape == BodyShape::NeedsParse) {
+        try {
+            *parsed = parseBodies(fd.release());
+        } catch (const std::runtime_error& e) {
+            throw host::HostError(path + ": " + e.what());
+        }
+    } else {
+        std::string text =
+            data.bodyOffset == std::string::npos ? std::string() : readFrom(fd.get(), data.bodyOffset, path);
+        (shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
+    }
+    return parsed;
+}
+
+void MaildirStore::readBodiesAhead(FolderState& folder, FileRecord& record) {
+    // Bodies are asked for by a walk that searches the mails' texts, after
+    // asking whether the header blocks hold them.
+    if (!searchingWalk_ || searches_.empty())
+        return;
+    // A parse takes longer than the walk takes over the few mails between
+    // the hint and the mail: the records after it in the listing (the
+    // walk's order) are read ahead too, from where the last hint stopped.
+    constexpr std::size_t distance = 48;
+    const auto& listing = folder.listing;
+    if (ahead_.folder != &folder || ahead_.version != folder.listingVersion)
+        ahead_ = {&folder, folder.listingVersion, 0, 0};
+    // Looked for only a little way on: a hint out of that order is taken alone.
+    const auto from = listing.begin() + static_cast<std::ptrdiff_t>(std::min(ahead_.from, listing.size()));
+    const auto until = listing.end() - from > static_cast<std::ptrdiff_t>(distance) ? from + distance : listing.end();
+    const auto at = std::find_if(from, until, [&](const auto& listed) { return listed.get() == &record; });
+    if (at == until) {
+        if (!bodyAhead_ || !bodyAhead_->full())
+            requestBodies(folder, record);
+        return;
+    }
+    ahead_.from = static_cast<std::size_t>(at - listing.begin());
+    const std::size_t end = std::min(listing.size(), ahead_.from + distance);
+    for (ahead_.next = std::max(ahead_.next, ahead_.from); ahead_.next < end; ++ahead_.next) {
+        if (bodyAhead_ && bodyAhead_->full())
+            return; // asked again by the next hint
+        requestBodies(folder, *listing[ahead_.next]);
+    }
+}
+
+void MaildirStore::requestBodies(FolderState& folder, FileRecord& record) {
+    if (record.gone)
+        return;
+    std::shared_ptr<HeaderData> data = record.headers;
+    if (!data && prefetch_ && prefetch_->folder() == &folder && prefetch_->hasRead(record, record.prefetchSlot))
+        data = prefetched(folder, record);
+    if (!data || !data->isMessage || !data->whole)
+        return;
+    const auto every = static_cast<std::uint8_t>((1u << searches_.size()) - 1);
+    if ((data->searched & every) != every || (data->found & every) == every)
+        return; // the headers decide for every text, or it is not known which
+    if (const auto cached = bodyIndex_.find(data.get());
+        cached != bodyIndex_.end() && cached->second->owner.lock() == data)
+        return;
+    if (bodyAhead_ && bodyAhead_->fullOrHas(data.get()))
+        return;
+    if (!aheadDirectories_ || aheadDirectories_->folder != &folder || aheadDirectories_->scans != folder.scans) {
+        auto directories = std::make_shared<AheadDirectories>();
+        directories->folder = &folder;
+        directories->scans = folder.scans;
+        directories->dirNew = ::fcntl(folder.dirNew, F_DUPFD_CLOEXEC, 0);
+        directories->dirCur = ::fcntl(folder.dirCur, F_DUPFD_CLOEXEC, 0);
+        if (directories->dirNew < 0 || directories->dirCur < 0)
+            return;
+        aheadDirectories_ = std::move(directories);
+    }
+    auto job = std::make_shared<BodyAhead::Job>();
+    job->key = data.get();
+    job->data = data;
+    job->directories = aheadDirectories_;
+    job->name = record.name();
+    job->inNew = record.inNew;
+    job->shape = data->shape;
+    job->bodyOffset = data->bodyOffset;
+    if (!bodyAhead_)
+        bodyAhead_ = std::make_unique<BodyAhead>();
+    bodyAhead_->add(std::move(job));
 }
 
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {

@@ -9,7 +9,8 @@
 // seen in the directory changes or when a writer closes the file (seen on
 // local file systems only). A cache hit costs no system call, and reading
 // a header block costs an openat, a read or two and a close; the blocks of
-// a folder just listed are read ahead on a second thread.
+// a folder just listed are read ahead on a second thread, and the bodies a
+// searching walk is coming to on a third.
 //
 // On a local file system the store watches new/ and cur/ of every folder
 // it has listed (inotify). A walk reads the directories again only when an
@@ -106,6 +107,8 @@ struct NameHash {
 };
 
 class HeaderPrefetch;
+class BodyAhead;
+struct BodyAheadJob;
 
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
@@ -183,6 +186,13 @@ public:
     // most recently used within bodyBudget, and drops a message's bodies
     // when it goes to the Trash or another file takes its name.
     std::shared_ptr<const MessageBodies> bodies(FolderState& folder, FileRecord& record);
+    // A walk reaches the record soon. When the walk searches the mails'
+    // texts, the bodies of the records from there on in the listing whose
+    // header blocks are known to lack a searched text will be asked for:
+    // a few at a time are read and parsed on a second thread meanwhile.
+    // Fails silently: bodies() then does the work itself, and reports what
+    // goes wrong.
+    void readBodiesAhead(FolderState& folder, FileRecord& record);
 
     // Moves the file into .Trash/cur with one rename; in .Trash it unlinks it.
     void remove(FolderState& folder, FileRecord& record);
@@ -266,6 +276,24 @@ private:
         record.prefetchSlot = UINT32_MAX;
     }
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
+    // Bodies of the mails a walk is coming to, parsed on a second thread.
+    std::unique_ptr<BodyAhead> bodyAhead_;
+    bool searchingWalk_ = false; // the header blocks were searched since the last scan
+    std::shared_ptr<const MessageBodies> readBodies(FolderState& folder, FileRecord& record, const HeaderData& data);
+    void requestBodies(FolderState& folder, FileRecord& record);
+    // Copies of the directory descriptors of the folder's last reading,
+    // for the thread that reads bodies ahead.
+    struct AheadDirectories;
+    std::shared_ptr<AheadDirectories> aheadDirectories_;
+    // The job whose bodies were taken last, for its header block.
+    std::shared_ptr<const BodyAheadJob> aheadHeaders_;
+    // Where the hints of the walk over a folder's listing have got to.
+    struct AheadPlace {
+        const FolderState* folder = nullptr;
+        std::uint64_t version = 0;
+        std::size_t from = 0; // the last record hinted at
+        std::size_t next = 0; // the first record not yet looked at
+    } ahead_;
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
     class Mover;
     std::unique_ptr<Mover> mover_;

@@ -12,6 +12,8 @@
 #include "addin/lifecycle.h"
 
 #include <algorithm>
+#include <functional>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -85,16 +87,10 @@ bool isSuspect(const Varient& v, const std::string& senderAddress) {
 
 namespace {
 
-// The purge; kept, when given, gets the mails judged and kept.
-void purge(Varient& v, const std::shared_ptr<host::Application>& application,
-           std::vector<std::shared_ptr<host::MailItem>>* kept) {
-    const auto judged = std::exchange(v.keptByLastPurge, {}); // holds them, so no address is reused
-    // Sorted addresses: a set would take several times the memory per mail.
-    std::vector<const host::MailItem*> keptBefore;
-    keptBefore.reserve(judged.size());
-    for (const auto& mail : judged)
-        keptBefore.push_back(mail.get());
-    std::sort(keptBefore.begin(), keptBefore.end());
+// The purge; judging, when given, gets the mails judged and kept, and the
+// unread suspects among them.
+void purge(Varient& v, const std::shared_ptr<host::Application>& application, Varient::JudgedMails* judging) {
+    const Varient::JudgedMails& judged = v.lastPurge;
     v.deletedThisPass = 0;
     // Only SMTP addresses can occur in a mail; with none known, the rule
     // deletes nothing.
@@ -108,11 +104,8 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
     std::vector<std::shared_ptr<host::MailItem>> deleted; // held: their addresses stay theirs
     const auto inbox = defaultFolder(application, host::olFolderInbox);
     forEachMail(inbox, [&](const std::shared_ptr<host::MailItem>& mail) {
-        if (!keptBefore.empty() && std::binary_search(keptBefore.begin(), keptBefore.end(), mail.get())) {
-            if (kept)
-                kept->push_back(mail);
+        if (!judged.kept.empty() && judged.wasKept(mail.get()))
             return;
-        }
         const SessionMail opened(v.messagingSession, mail);
         const std::string sender = opened.senderAddress();
         domainKey(sender, senderDomain);
@@ -130,11 +123,17 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application,
         for (const auto& search : ownAddresses)
             if (addressed = opened.textContains(search); !addressed || *addressed)
                 break;
-        if (addressed && !*addressed)
+        if (addressed && !*addressed) {
             deleteMail(mail);
-        else if (addressed && kept) // one that could not be read is judged again
-            kept->push_back(mail);
+        } else if (addressed && judging) { // one that could not be read is judged again
+            judging->kept.push_back(mail);
+            if (attempt([&] { return mail->UnRead(); }).value_or(false) && isSuspect(v, sender))
+                judging->suspects.emplace(mail.get(), sender);
+        }
     });
+    if (judging) // sorted by address: a set would take several times the memory per mail
+        std::sort(judging->kept.begin(), judging->kept.end(),
+                  [](const auto& a, const auto& b) { return std::less<>()(a.get(), b.get()); });
     // Only deletions that happened are counted.
     if (!deleted.empty())
         if (const auto failed = unsettled(inbox))
@@ -153,33 +152,64 @@ void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& applicatio
     purge(v, application, nullptr);
 }
 
-std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
+bool Varient::JudgedMails::wasKept(const host::MailItem* mail) const {
+    return std::binary_search(kept.begin(), kept.end(), mail, [](const auto& a, const auto& b) {
+        if constexpr (std::is_pointer_v<std::decay_t<decltype(a)>>)
+            return std::less<>()(a, b.get());
+        else
+            return std::less<>()(a.get(), b);
+    });
+}
+
+std::optional<std::string> suspectSender(Varient& v, const std::shared_ptr<host::MailItem>& mail,
+                                         const Varient::JudgedMails& judged) {
+    if (!attempt([&] { return mail->UnRead(); }).value_or(false))
+        return std::nullopt;
+    if (const auto it = judged.suspects.find(mail.get()); it != judged.suspects.end())
+        return it->second;
+    if (judged.wasKept(mail.get()))
+        return std::nullopt;
+    std::string sender = getSenderAddress(v.messagingSession, mail);
+    if (!isSuspect(v, sender))
+        return std::nullopt;
+    return sender;
+}
+
+namespace {
+
+std::int16_t countSuspectsAfter(Varient& v, const std::shared_ptr<host::Application>& application,
+                                const Varient::JudgedMails& judged) {
     std::int16_t count = 0;
     forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
-        if (attempt([&] { return mail->UnRead(); }).value_or(false) &&
-            isSuspect(v, getSenderAddress(v.messagingSession, mail)))
+        if (suspectSender(v, mail, judged))
             bump(count);
     });
     return count;
+}
+
+} // namespace
+
+std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
+    return countSuspectsAfter(v, application, {});
 }
 
 void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application) {
     auto inbox = defaultFolder(application, host::olFolderInbox);
     if (hasNonMailItems(v, application, inbox))
         return;
-    std::vector<std::shared_ptr<host::MailItem>> kept;
-    purge(v, application, &kept);
-    if (countSuspects(v, application) > 0) {
+    Varient::JudgedMails judged;
+    purge(v, application, &judged);
+    if (countSuspectsAfter(v, application, judged) > 0) {
         // The lists stay as they were: the window's first list need not
         // judge these again.
-        v.keptByLastPurge = std::move(kept);
+        v.lastPurge = std::move(judged);
         trap([&] {
             CheckSpamFrm& review = v.forms().checkSpamFrm();
             review.checkFolder = inbox;
             review.checkApplication = application;
             review.showModeless();
         });
-        v.keptByLastPurge.clear(); // a window already open did not purge
+        v.lastPurge = {}; // a window already open did not purge
         return;
     }
     if (v.deletedThisPass != 0)

@@ -2,13 +2,15 @@
 // Spam procedure and the two verdicts on one mail.
 #pragma once
 
+#include "filter/varient.h"
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace skerrow {
 
-class Varient;
 namespace host {
 class Application;
 class Folder;
@@ -37,5 +39,10 @@ void purgeHostNotices(Varient& v, const std::shared_ptr<host::Application>& appl
 
 // Whether an unread mail from that sender is listed for review.
 bool isSuspect(const Varient& v, const std::string& senderAddress);
+
+// The sender of an unread suspect, nothing for any other mail; what the
+// purge found is taken for the mails it judged.
+std::optional<std::string> suspectSender(Varient& v, const std::shared_ptr<host::MailItem>& mail,
+                                         const Varient::JudgedMails& judged);
 
 } // namespace skerrow

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace skerrow {
@@ -59,10 +60,17 @@ public:
     // ownAddress is a directory name, and the mail accounts'. The
     // own-address rule looks for any of these and ownAddress.
     std::vector<std::string> moreOwnAddresses;
-    // The mails Check Spam's purge has just judged and kept, for the review
-    // window's first list, which purges again with the same lists: the
-    // next purge takes them and judges only the others.
-    std::vector<std::shared_ptr<host::MailItem>> keptByLastPurge;
+    // What Check Spam's purge has just found, for the suspect count and the
+    // review window's first list, which follow with the same lists: the
+    // mails it judged and kept (held, so that no address is reused; in
+    // address order), and the senders of those that are unread suspects.
+    // The window's purge judges only the other mails; its list takes these.
+    struct JudgedMails {
+        std::vector<std::shared_ptr<host::MailItem>> kept;
+        std::unordered_map<const host::MailItem*, std::string> suspects;
+        bool wasKept(const host::MailItem* mail) const;
+    };
+    JudgedMails lastPurge;
     std::int16_t deletedThisPass = 0;
     std::int16_t totalDeleted = 0;
     bool newMailPending = false;

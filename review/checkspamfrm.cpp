@@ -106,6 +106,8 @@ void CheckSpamFrm::list_refresh() {
     if (checkApplication)
         trap([&] { purgeInbox(v_, checkApplication); });
 
+    // The first list after Check Spam takes what its purge found.
+    const auto judged = std::exchange(v_.lastPurge, {});
     ui::Control& list = control("ListView1");
     list.rows.clear();
     list.selectedRow = -1;
@@ -115,11 +117,10 @@ void CheckSpamFrm::list_refresh() {
             // A mail that cannot be read is left out; the others are listed.
             trap([&] {
                 const auto mail = host::asMailItem(item);
-                if (!mail || !mail->UnRead())
+                const auto suspect = mail ? suspectSender(v_, mail, judged) : std::nullopt;
+                if (!suspect)
                     return;
-                const std::string sender = getSenderAddress(v_.messagingSession, mail);
-                if (!isSuspect(v_, sender))
-                    return;
+                const std::string& sender = *suspect;
                 ui::ListRow row;
                 row.key = mail->EntryID();
                 const host::Date received = mail->ReceivedTime();

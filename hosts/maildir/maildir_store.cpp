@@ -805,6 +805,17 @@ void MaildirStore::readDirectories(FolderState& folder) {
     // New first: a message moved to cur/ while we read is then seen in cur/
     // as well, never in neither.
     openFolder(folder, false); // afresh: the folder may have been replaced
+    if (folder.index.empty()) {
+        // Sized at once for a first reading: grown entry by entry, the index
+        // of a large folder would be rebuilt a dozen times. A directory
+        // entry of a Maildir takes about a hundred bytes.
+        struct stat newDir{}, curDir{};
+        if (::fstat(folder.dirNew, &newDir) == 0 && ::fstat(folder.dirCur, &curDir) == 0) {
+            const auto entries = static_cast<std::size_t>(newDir.st_size + curDir.st_size) / 96;
+            folder.index.reserve(entries);
+            records.reserve(entries);
+        }
+    }
     for (const bool inNew : {true, false}) {
         const std::string path = folder.path + (inNew ? "/new" : "/cur");
         const int dirFd = inNew ? folder.dirNew : folder.dirCur;

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -150,15 +149,6 @@ void purge(Varient& v, const std::shared_ptr<host::Application>& application, Va
 
 void purgeInbox(Varient& v, const std::shared_ptr<host::Application>& application) {
     purge(v, application, nullptr);
-}
-
-bool Varient::JudgedMails::wasKept(const host::MailItem* mail) const {
-    return std::binary_search(kept.begin(), kept.end(), mail, [](const auto& a, const auto& b) {
-        if constexpr (std::is_pointer_v<std::decay_t<decltype(a)>>)
-            return std::less<>()(a, b.get());
-        else
-            return std::less<>()(a.get(), b);
-    });
 }
 
 std::optional<std::string> suspectSender(Varient& v, const std::shared_ptr<host::MailItem>& mail,

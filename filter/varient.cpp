@@ -2,6 +2,9 @@
 
 #include "addin/forms.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace skerrow {
 
 Varient::Varient(Services s) : services(s), forms_(std::make_unique<Forms>(*this)) {}
@@ -13,6 +16,12 @@ void Varient::setLists(FilterLists lists) {
     frienddomain = std::move(lists.frienddomain);
     enemyemail = std::move(lists.enemyemail);
     enemydomain = std::move(lists.enemydomain);
+}
+
+bool Varient::JudgedMails::wasKept(const host::MailItem* mail) const {
+    const auto at = std::lower_bound(kept.begin(), kept.end(), mail,
+                                     [](const auto& held, const host::MailItem* m) { return std::less<>()(held.get(), m); });
+    return at != kept.end() && at->get() == mail;
 }
 
 } // namespace skerrow

@@ -572,6 +572,20 @@ private:
     std::thread thread_;
 };
 
+namespace {
+
+// Whether the record's name still leads to the file the job read, which
+// opening it now would read.
+bool stillLeadsTo(const FolderState& folder, const FileRecord& record, const BodyAheadJob& job) {
+    if (job.inNew != record.inNew || job.name != record.name())
+        return false;
+    struct stat st{};
+    return ::fstatat(record.inNew ? folder.dirNew : folder.dirCur, job.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_dev == job.device && st.st_ino == job.inode;
+}
+
+} // namespace
+
 struct MaildirStore::AheadDirectories : BodyAhead::Directories {
     const FolderState* folder = nullptr;
     std::uint64_t scans = 0; // the folder's reading they are of
@@ -1067,14 +1081,8 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
         throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
     // Read with the bodies just taken, while the name leads to that file.
     if (const auto ahead = std::exchange(aheadHeaders_, nullptr);
-        ahead && ahead->rawHeaders && ahead->data.lock() == data && ahead->inNew == record.inNew &&
-        ahead->name == record.name()) {
-        struct stat st{};
-        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
-        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
-            st.st_ino == ahead->inode)
-            return ahead->rawHeaders;
-    }
+        ahead && ahead->rawHeaders && ahead->data.lock() == data && stillLeadsTo(folder, record, *ahead))
+        return ahead->rawHeaders;
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
@@ -1170,16 +1178,9 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
     }
     std::shared_ptr<const MessageBodies> parsed;
     if (const auto ahead = bodyAhead_ ? bodyAhead_->take(data) : nullptr;
-        ahead && ahead->bodies && ahead->inNew == record.inNew && ahead->name == record.name()) {
-        // Only while the name still leads to the file they were read from,
-        // which opening it now would read.
-        struct stat st{};
-        const int dirFd = record.inNew ? folder.dirNew : folder.dirCur;
-        if (::fstatat(dirFd, record.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == ahead->device &&
-            st.st_ino == ahead->inode) {
-            parsed = ahead->bodies;
-            aheadHeaders_ = ahead;
-        }
+        ahead && ahead->bodies && stillLeadsTo(folder, record, *ahead)) {
+        parsed = ahead->bodies;
+        aheadHeaders_ = ahead;
     }
     if (!parsed)
         parsed = readBodies(folder, record, *data);
@@ -1381,14 +1382,13 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
     // of every directory at the next walk.
     if (++removals_ % eventDrainInterval == 0)
         takeEvents();
-    auto forget = [&] { this->forget(folder, record); };
     if (isTrash(folder)) {
         for (int attempt = 0;; ++attempt) {
             if (record.gone)
                 throw host::HostError("the message " + record.unique + " is no longer in " + folder.path);
             const std::string path = pathOf(folder, record);
             if (::unlinkat(record.inNew ? folder.dirNew : folder.dirCur, record.name().c_str(), 0) == 0) {
-                forget();
+                forget(folder, record);
                 return;
             }
             if (errno != ENOENT || attempt > 0)
@@ -1406,7 +1406,7 @@ void MaildirStore::remove(FolderState& folder, FileRecord& record) {
         const int fromDir = record.inNew ? folder.dirNew : folder.dirCur;
         if (renameNoReplace(fromDir, move.name.c_str(), move.toNew ? trashFolder->dirNew : trashFolder->dirCur,
                             move.movedName.c_str()) == 0) {
-            forget();
+            forget(folder, record);
             movedIntoTrash(*trashFolder, record, move);
             return;
         }

@@ -432,6 +432,7 @@ struct BodyAheadJob {
     dev_t device = 0;
     ino_t inode = 0;
     std::shared_ptr<const std::string> rawHeaders;
+    std::size_t bytes = 0; // held by the bodies and header block
     enum class State { queued, working, done } state = State::queued;
 };
 
@@ -441,7 +442,7 @@ struct BodyAheadJob {
 // the record had then, in copies of the folder's directory descriptors, and
 // reads it as bodies() would with what the header data says of the body.
 // The walk asks for the bodies in the order given: a job it passes over is
-// dropped, and only a few are kept at any time. Whatever the thread cannot
+// dropped, and the jobs done wait within a few MiB. Whatever the thread cannot
 // do is done again by the first thread, which reports why.
 class BodyAhead {
 public:
@@ -493,6 +494,8 @@ public:
             return nullptr;
         const std::shared_ptr<Job> job = *it;
         jobs_.erase(jobs_.begin(), it + 1); // those before it were passed over
+        if (idle_)
+            wake_.notify_one(); // the bytes it waited on are freed
         if (job->state == Job::State::queued)
             return nullptr;
         done_.wait(lock, [&] { return job->state == Job::State::done; });
@@ -500,7 +503,10 @@ public:
     }
 
 private:
-    static constexpr std::size_t mostJobs = 8;
+    // Far enough ahead that a mail with a large attachment does not keep
+    // the walk waiting on the next ones.
+    static constexpr std::size_t mostJobs = 64;
+    static constexpr std::size_t mostHeld = 4u * 1024 * 1024;
     // Larger bodies are left to the first thread, which keeps them no
     // longer than it needs them: a few jobs must not hold much memory.
     static constexpr std::size_t largestKept = MaildirStore::bodyBudget / 4;
@@ -512,11 +518,14 @@ private:
             std::shared_ptr<Job> job;
             idle_ = true;
             wake_.wait(lock, [&] {
-                const auto next = std::find_if(jobs_.begin(), jobs_.end(),
-                                               [](const auto& job) { return job->state == Job::State::queued; });
-                if (next != jobs_.end())
-                    job = *next;
-                return stop_ || job;
+                std::size_t held = 0;
+                for (const auto& waiting : jobs_) {
+                    if (waiting->state == Job::State::done)
+                        held += waiting->bytes;
+                    else if (!job && held < mostHeld)
+                        job = waiting;
+                }
+                return stop_ || (job && held < mostHeld);
             });
             idle_ = false;
             if (stop_)
@@ -559,6 +568,7 @@ private:
             return;
         job.device = st.st_dev;
         job.inode = st.st_ino;
+        job.bytes = parsed->plain.size() + parsed->html.size() + (raw ? raw->size() : 0);
         job.bodies = std::move(parsed);
         job.rawHeaders = std::move(raw);
     }
@@ -1314,7 +1324,7 @@ void MaildirStore::readBodiesAhead(FolderState& folder, FileRecord& record) {
     // A parse takes longer than the walk takes over the few mails between
     // the hint and the mail: the records after it in the listing (the
     // walk's order) are read ahead too, from where the last hint stopped.
-    constexpr std::size_t distance = 48;
+    constexpr std::size_t distance = 1024;
     const auto& listing = folder.listing;
     if (ahead_.folder != &folder || ahead_.version != folder.listingVersion)
         ahead_ = {&folder, folder.listingVersion, 0, 0};

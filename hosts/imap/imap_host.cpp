@@ -5,7 +5,6 @@
 #include "hosts/maildir/vcard.h"
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <glib.h>
@@ -108,19 +107,7 @@ maildir::MessageBodies bodiesOf(const maildir::HeaderBlock& fields, const std::s
         (shape == maildir::BodyShape::PlainText ? bodies.plain : bodies.html) = maildir::cleanUtf8(std::move(text));
         return bodies;
     }
-    // The parser reads a file: an anonymous one in memory serves.
-    const int fd = ::memfd_create("skerrow-message", MFD_CLOEXEC);
-    if (fd < 0)
-        throw host::HostError("cannot hold a message for parsing");
-    for (std::size_t done = 0; done < whole.size();) {
-        const ssize_t n = ::write(fd, whole.data() + done, whole.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            throw host::HostError("cannot hold a message for parsing");
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return maildir::parseBodies(fd);
+    return maildir::WholeFile(whole).bodies();
 }
 
 maildir::MessageBodies partBodies(std::map<std::string, std::string>& sections, const std::string& section) {

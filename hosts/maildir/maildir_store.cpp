@@ -552,16 +552,18 @@ private:
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
             return;
-        std::string bytes;
-        readHeaderBytes(fd.get(), bytes);
+        // One read for the header block and the bodies.
+        const WholeFile file(fd.get());
+        std::string_view block;
+        scanHeaderBlock(file.bytes(), block);
         std::shared_ptr<const std::string> raw;
-        if (bytes.size() <= largestHeadersKept)
-            raw = std::make_shared<const std::string>(cleanUtf8(scanHeaderBlock(bytes).raw));
+        if (block.size() <= largestHeadersKept)
+            raw = std::make_shared<const std::string>(cleanUtf8(std::string(block)));
         auto parsed = std::make_shared<MessageBodies>();
         if (job.shape == BodyShape::NeedsParse) {
-            *parsed = parseBodies(fd.release());
+            *parsed = file.bodies();
         } else {
-            std::string text = job.bodyOffset == std::string::npos ? std::string() : readRest(fd.get(), job.bodyOffset);
+            std::string text(job.bodyOffset < file.bytes().size() ? file.bytes().substr(job.bodyOffset) : std::string_view());
             (job.shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
         }
         if (parsed->plain.size() + parsed->html.size() > largestKept)

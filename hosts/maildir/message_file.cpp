@@ -13,6 +13,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace skerrow::maildir {
 
@@ -390,39 +391,72 @@ BodyShape bodyShape(const std::optional<std::string>& contentType, const std::op
     return BodyShape::NeedsParse;
 }
 
-MessageBodies parseBodies(int fd) {
-    initMime();
-    // One read of the whole file: the parser then scans memory instead of
-    // reading and seeking the file a few KiB at a time.
-    struct Reading {
-        int fd;
-        GByteArray* bytes = g_byte_array_new();
-        ~Reading() {
-            ::close(fd);
-            if (bytes)
-                g_byte_array_unref(bytes);
-        }
-    } reading{fd};
-    GByteArray* bytes = reading.bytes;
+namespace {
+
+// The thread's buffer between files: a large file read into a new one
+// each time would have its pages mapped and cleared anew.
+struct SpareBuffer {
+    GByteArray* bytes = nullptr;
+    ~SpareBuffer() {
+        if (bytes)
+            g_byte_array_unref(bytes);
+    }
+};
+thread_local SpareBuffer spare;
+
+GByteArray* takeBuffer() {
+    GByteArray* bytes = std::exchange(spare.bytes, nullptr);
+    return bytes ? bytes : g_byte_array_new();
+}
+
+} // namespace
+
+WholeFile::WholeFile(int fd) : bytes_(takeBuffer()) {
     struct stat st{};
     // One byte more than the size: the short read shows the end.
     std::size_t want = (::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0) + 1;
     for (;;) {
-        const guint have = bytes->len;
-        g_byte_array_set_size(bytes, have + static_cast<guint>(want));
-        const ssize_t got = ::pread(fd, bytes->data + have, want, static_cast<off_t>(have));
+        const guint have = bytes_->len;
+        g_byte_array_set_size(bytes_, have + static_cast<guint>(want));
+        const ssize_t got = ::pread(fd, bytes_->data + have, want, static_cast<off_t>(have));
         const int error = errno;
-        g_byte_array_set_size(bytes, have + static_cast<guint>(got > 0 ? got : 0));
+        g_byte_array_set_size(bytes_, have + static_cast<guint>(got > 0 ? got : 0));
         if (got < 0 && error == EINTR)
             continue;
-        if (got < 0)
+        if (got < 0) {
+            g_byte_array_unref(bytes_);
             throw std::system_error(error, std::generic_category(), "read");
+        }
         if (static_cast<std::size_t>(got) < want)
             break;
         want = 64 * 1024; // grown since
     }
-    reading.bytes = nullptr;
-    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes)); // owns bytes from here
+}
+
+WholeFile::WholeFile(std::string_view bytes) : bytes_(takeBuffer()) {
+    g_byte_array_append(bytes_, reinterpret_cast<const guint8*>(bytes.data()), static_cast<guint>(bytes.size()));
+}
+
+WholeFile::~WholeFile() {
+    // A buffer grown for a rare large file is not kept.
+    constexpr guint largestKept = 1024 * 1024;
+    if (!spare.bytes && bytes_->len <= largestKept) {
+        g_byte_array_set_size(bytes_, 0);
+        spare.bytes = bytes_;
+    } else {
+        g_byte_array_unref(bytes_);
+    }
+}
+
+std::string_view WholeFile::bytes() const {
+    return {reinterpret_cast<const char*>(bytes_->data), bytes_->len};
+}
+
+MessageBodies WholeFile::bodies() const {
+    initMime();
+    // The parser scans the bytes where they are.
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes_));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     // Parts nested beyond the parser's depth are skipped: the text in them
     // would be missed.
@@ -448,6 +482,16 @@ MessageBodies parseBodies(int fd) {
     bool haveHtml = false;
     collectBodies(g_mime_message_get_mime_part(message.get()), bodies, havePlain, haveHtml);
     return bodies;
+}
+
+MessageBodies parseBodies(int fd) {
+    struct Closing {
+        int fd;
+        ~Closing() { ::close(fd); }
+    } closing{fd};
+    // One read of the whole file: the parser then scans memory instead of
+    // reading and seeking the file a few KiB at a time.
+    return WholeFile(fd).bodies();
 }
 
 bool isCleanAscii(std::string_view text) {

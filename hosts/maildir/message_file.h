@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+struct _GByteArray; // GLib's GByteArray
+
 namespace skerrow::maildir {
 
 // Sets GMime up; safe to call any number of times from any thread.
@@ -77,6 +79,27 @@ BodyShape bodyShape(const std::optional<std::string>& contentType, const std::op
 // nothing when only GMime can tell.
 std::optional<BodyShape> plainBodyShape(const std::optional<std::string>& contentType,
                                         const std::optional<std::string>& transferEncoding);
+
+// A whole message file in memory, so that its header block and bodies come
+// from one read. The bytes are in a buffer the calling thread keeps for its
+// next file.
+class WholeFile {
+public:
+    // Reads the file open on fd from its start. Throws std::system_error
+    // when reading fails.
+    explicit WholeFile(int fd);
+    explicit WholeFile(std::string_view bytes);
+    ~WholeFile();
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+
+    std::string_view bytes() const;
+    // As parseBodies below.
+    MessageBodies bodies() const;
+
+private:
+    ::_GByteArray* bytes_;
+};
 
 // Reads the whole file open on fd (which it closes) and parses it. Throws
 // std::runtime_error when GMime finds no message in it or cannot read all of

@@ -32,10 +32,6 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Close-on-exec, so that a program started by another thread at the same
 // moment does not hold it open.
 int openFile(const fs::path& path, int flags) {
@@ -155,10 +151,10 @@ Review parseReview(const std::string& out) {
     Review review;
     std::istringstream lines(out);
     std::string line;
-    while (std::getline(lines, line) && !startsWith(line, "== "))
+    while (std::getline(lines, line) && !line.starts_with("== "))
         continue; // the window starts after its caption
     while (std::getline(lines, line)) {
-        if (!startsWith(line, "    ") && !startsWith(line, "[x] ")) {
+        if (!line.starts_with("    ") && !line.starts_with("[x] ")) {
             review.labels.push_back(line);
             continue;
         }
@@ -220,7 +216,7 @@ void CheckTest::writeLists(const std::vector<std::string>& friends, const std::v
 std::optional<std::string> CheckTest::setting(const std::string& name) const {
     std::istringstream lines(readFile(configHome / "skerrow" / "settings"));
     for (std::string line; std::getline(lines, line);)
-        if (startsWith(line, name + "="))
+        if (line.starts_with(name + "="))
             return line.substr(name.size() + 1);
     return std::nullopt;
 }

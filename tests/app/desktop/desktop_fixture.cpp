@@ -3,7 +3,6 @@
 #include "addin/forms.h"
 #include "addin/startload.h"
 #include "filter/settings.h"
-#include "filter/varient.h"
 #include "render/qt/qt_window_manager.h"
 #include "review/checkspamfrm.h"
 
@@ -18,7 +17,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 
 namespace skerrow::test {
 

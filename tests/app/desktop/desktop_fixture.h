@@ -63,7 +63,6 @@ protected:
         QModelIndex index;
         QString text(int column) const { return index.siblingAtColumn(column).data().toString(); }
         QFont font(int column) const { return index.siblingAtColumn(column).data(Qt::FontRole).value<QFont>(); }
-        const ListRow* operator->() const { return this; }
     };
     // The message list's row showing that subject; fails the test when none.
     ListRow row(desktop::MainWindow& window, const std::string& subject);

@@ -6,7 +6,6 @@
 
 #include "hosts/imap/imap_host.h"
 
-
 namespace skerrow::test {
 namespace {
 

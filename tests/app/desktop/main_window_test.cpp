@@ -57,15 +57,15 @@ TEST_F(DesktopTest, MessageListShowsSubjectFromAndReceivedNewestFirstUnreadInBol
 
     const ListRow cafe = row(window(), "Café tonight");
     ASSERT_TRUE(cafe.index.isValid());
-    EXPECT_EQ(cafe->text(desktop::FromColumn), "Ann Example <ann@example.org>");
+    EXPECT_EQ(cafe.text(desktop::FromColumn), "Ann Example <ann@example.org>");
     // The unique name starts with the seconds the file's time was set to.
     const QDateTime received = QDateTime::fromSecsSinceEpoch(std::stoll(cafeFile));
-    EXPECT_EQ(cafe->text(desktop::ReceivedColumn), received.toString("dd/MM/yyyy HH:mm"))
+    EXPECT_EQ(cafe.text(desktop::ReceivedColumn), received.toString("dd/MM/yyyy HH:mm"))
         << "the file's time of arrival, in the British form the tests set";
-    EXPECT_EQ(row(window(), "fresh")->text(desktop::FromColumn), "\"Smith, Carol\" <carol@example.com>");
-    EXPECT_TRUE(cafe->font(0).bold());
-    EXPECT_FALSE(row(window(), "already read")->font(0).bold());
-    EXPECT_TRUE(row(window(), "(UnreadableItem)")->font(0).italic());
+    EXPECT_EQ(row(window(), "fresh").text(desktop::FromColumn), "\"Smith, Carol\" <carol@example.com>");
+    EXPECT_TRUE(cafe.font(0).bold());
+    EXPECT_FALSE(row(window(), "already read").font(0).bold());
+    EXPECT_TRUE(row(window(), "(UnreadableItem)").font(0).italic());
     EXPECT_NE(window().statusBar()->findChild<QLabel*>()->text().indexOf("4 items, 2 unread"), -1);
 }
 
@@ -104,12 +104,12 @@ TEST_F(DesktopTest, ReadingAMailMarksItReadOnceTheUserMovesOn) {
     addin().newMailPending = false; // no automatic check in the way
     clickRow(window(), "first");
     settle();
-    EXPECT_TRUE(row(window(), "first")->font(0).bold()) << "still being read";
+    EXPECT_TRUE(row(window(), "first").font(0).bold()) << "still being read";
     EXPECT_EQ(fileNames(maildir / "new"), (std::vector<std::string>{first}));
 
     clickRow(window(), "second");
     EXPECT_EQ(fileNames(maildir / "cur"), (std::vector<std::string>{first + ":2,S", second}));
-    EXPECT_TRUE(waitFor([&] { return !row(window(), "first")->font(0).bold(); }));
+    EXPECT_TRUE(waitFor([&] { return !row(window(), "first").font(0).bold(); }));
     EXPECT_FALSE(addin().newMailPending) << "a mail leaving new/ is no arrival";
 
     quit();

@@ -3,12 +3,10 @@
 #include "tests/app/desktop/desktop_fixture.h"
 
 #include "addin/startload.h"
-#include "filter/varient.h"
 #include "resources/bitmaps.h"
 
 #include <QMenu>
 #include <QTest>
-
 
 namespace skerrow::test {
 namespace {

@@ -6,7 +6,6 @@
 #include "render/qt/qt_window_manager.h"
 #include "review/checkspamfrm.h"
 
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QLinearGradient>
 #include <QPainter>
@@ -94,14 +93,7 @@ Varient& DesktopTest::addin() {
 }
 
 bool DesktopTest::waitFor(const std::function<bool()>& condition, int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(condition, milliseconds);
 }
 
 void DesktopTest::settle() {

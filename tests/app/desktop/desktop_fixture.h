@@ -25,8 +25,6 @@
 
 namespace skerrow::test {
 
-namespace fs = std::filesystem;
-
 inline constexpr const char* desktopUser = "john.smith@example.com";
 
 class DesktopTest : public ::testing::Test {

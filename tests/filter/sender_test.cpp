@@ -28,7 +28,6 @@ TEST(Domain, IsTheTrimmedTextAfterTheFirstAt) {
         EXPECT_EQ(getDomain(c.address), c.domain) << c.address;
         domainKey(c.address, reused);
         EXPECT_EQ(reused, "*@" + std::string(c.domain)) << c.address;
-        EXPECT_EQ(domainKey(c.address), reused) << c.address;
     }
     EXPECT_TRUE(hasDomainPrefix("x*@y"));
     EXPECT_FALSE(hasDomainPrefix("*y@"));

@@ -49,7 +49,7 @@ protected:
 TEST_F(CheckSpamFrmTest, ListsUnreadMailsOfNoFriendSortedBySenderAlsoAfterARebuild) {
     w.v.friendemail = {"pal@home.org"};
     w.v.frienddomain = {"*@friends.org"};
-    auto late = w.mail("zed@spam.com", "late");
+    w.mail("zed@spam.com", "late");
     w.mail("amy@spam.com", "early");
     w.mail("pal@home.org", "from a friend");
     w.mail("bob@friends.org", "from a friendly domain");
@@ -60,7 +60,6 @@ TEST_F(CheckSpamFrmTest, ListsUnreadMailsOfNoFriendSortedBySenderAlsoAfterARebui
     // The dates and tooltips are checked as the renderer shows them.
     EXPECT_EQ(form.caption, "Check Spam");
     EXPECT_EQ(senders(), (Texts{"amy@spam.com", "zed@spam.com"}));
-    EXPECT_EQ(form.control("ListView1").rows.at(1).key, late->EntryID());
     EXPECT_EQ(column(0), (Texts{"early", "late"}));
     EXPECT_EQ(ticks(), "- - ");
 
@@ -153,6 +152,7 @@ TEST_F(CheckSpamFrmTest, IsSpamBlacklistsEveryTickedSenderAndTheRebuildPurges) {
 // access key; the date is as the platform writes it in the user's format.
 TEST_F(CheckSpamFrmTest, DoubleClickShowsTheMailAndRebuildsWhenTheViewerCloses) {
     w.mail("bob@spam.com", "other");
+    auto gone = w.mail("cat@spam.com", "gone");
     auto mail = w.mail("amy@spam.com", "Tom & Jerry");
     mail->spec().received = std::chrono::sys_days{std::chrono::year{2003} / 4 / 5};
     open();
@@ -165,23 +165,17 @@ TEST_F(CheckSpamFrmTest, DoubleClickShowsTheMailAndRebuildsWhenTheViewerCloses) 
     });
 
     form.userDoubleClick("ListView1"); // no row selected yet
+    form.userSelectRow("ListView1", rowOf("gone"));
+    w.host.inbox()->remove(gone.get());
+    form.userDoubleClick("ListView1"); // the row's mail is gone
     EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(senders(), (Texts{"amy@spam.com", "bob@spam.com", "cat@spam.com"})) << "no rebuild either";
     form.userSelectRow("ListView1", rowOf("Tom & Jerry"));
     form.userDoubleClick("ListView1");
 
     EXPECT_EQ(seen, (Texts{"amy@spam.com", "2003-04-05 00:00:00", "John Smith", "Tom && Jerry",
                            "Dear John,\r\nsome text.\r\n", "Tom & Jerry"}));
     EXPECT_EQ(senders(), Texts{"bob@spam.com"});
-}
-
-TEST_F(CheckSpamFrmTest, DoubleClickOnARowWhoseMailIsGoneOpensNothing) {
-    auto mail = w.mail("amy@spam.com", "a1");
-    open();
-    form.userSelectRow("ListView1", 0);
-    w.host.inbox()->remove(mail.get());
-    form.userDoubleClick("ListView1");
-    EXPECT_EQ(w.windows.shown, Texts{"modeless:CheckSpamFrm"});
-    EXPECT_EQ(senders(), Texts{"amy@spam.com"}) << "no rebuild either";
 }
 
 TEST_F(CheckSpamFrmTest, ClosingEndsThePendingCheckAndLetsGoOfFolderAndApplication) {

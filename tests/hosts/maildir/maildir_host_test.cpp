@@ -56,26 +56,36 @@ TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
     EXPECT_EQ(inbox()->ItemCount(), 5);
 }
 
-TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingTheSeenFlag) {
+TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingSeenAndMarkReadAddsSeenInOrderInCur) {
     const struct {
         const char* where;
         const char* name;
         bool unread;
+        const char* read; // its name in cur/ once marked read
     } rows[] = {
-        {"new", "1.in-new", true},         {"new", "2.in-new-marked:2,S", true},
-        {"cur", "3.no-info", true},        {"cur", "4.no-flags:2,", true},
-        {"cur", "5.replied:2,RT", true},   {"cur", "6.seen:2,S", false},
-        {"cur", "7.many:2,FRS", false},
+        {"new", "1.in-new", true, "1.in-new:2,S"},
+        {"new", "2.in-new-marked:2,S", true, "2.in-new-marked:2,S"},
+        {"new", "3.flagged-in-new:2,F", true, "3.flagged-in-new:2,FS"},
+        {"cur", "4.no-info", true, "4.no-info:2,S"},
+        {"cur", "5.no-flags:2,", true, "5.no-flags:2,S"},
+        {"cur", "6.around:2,FRT", true, "6.around:2,FRST"},
+        {"cur", "7.seen:2,RS", false, "7.seen:2,RS"},
     };
     for (const auto& row : rows)
         put(row.where, row.name, mailText(plainHeaders, "b"));
-    host();
+    auto& mailClient = host();
     auto all = byEntryID(mails(inbox()));
+    std::vector<std::string> read;
     for (const auto& row : rows) {
         const std::string id = std::string(row.name).substr(0, std::string(row.name).find(":2,"));
         ASSERT_TRUE(all.count(id)) << id;
         EXPECT_EQ(all[id]->UnRead(), row.unread) << row.name;
+        mailClient.markRead(all[id]);
+        EXPECT_FALSE(all[id]->UnRead()) << row.name;
+        read.push_back(row.read);
     }
+    EXPECT_EQ(files("cur"), read);
+    EXPECT_TRUE(files("new").empty());
 }
 
 // ---- Header-level reading ----
@@ -313,33 +323,6 @@ TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
     ASSERT_EQ(deleted.size(), 4u);
     EXPECT_TRUE(deleted["1.fresh"]->UnRead());
     EXPECT_FALSE(deleted["2.seen"]->UnRead());
-}
-
-TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
-    const struct {
-        const char* where;
-        const char* name;
-        const char* after; // in cur/
-    } rows[] = {
-        {"new", "1.fresh", "1.fresh:2,S"},
-        {"new", "2.flagged-in-new:2,F", "2.flagged-in-new:2,FS"},
-        {"cur", "3.no-info", "3.no-info:2,S"},
-        {"cur", "4.empty-flags:2,", "4.empty-flags:2,S"},
-        {"cur", "5.around:2,FRT", "5.around:2,FRST"},
-        {"cur", "6.seen:2,RS", "6.seen:2,RS"},
-    };
-    for (const auto& row : rows)
-        put(row.where, row.name, mailText(plainHeaders, "b"));
-    auto& mailClient = host();
-    for (const auto& mail : mails(inbox()))
-        mailClient.markRead(mail);
-    std::vector<std::string> expected;
-    for (const auto& row : rows)
-        expected.push_back(row.after);
-    EXPECT_EQ(files("cur"), expected);
-    EXPECT_TRUE(files("new").empty());
-    for (const auto& mail : mails(inbox()))
-        EXPECT_FALSE(mail->UnRead()) << mail->EntryID();
 }
 
 TEST_F(MaildirTest, DeleteInTrashRemovesTheFileAndNeverReplacesOneThere) {

@@ -177,12 +177,11 @@ std::map<std::string, std::set<std::string>> Dovecot::mailbox(const std::string&
     const std::string out = imap({"EXAMINE " + name, "UID FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"});
     std::map<std::string, std::set<std::string>> box;
     static const std::regex fetch(R"(^\* \d+ FETCH \(.*FLAGS \(([^)]*)\))");
-    static const std::regex messageId(R"(^Message-ID: *(.*)$)", std::regex::icase);
+    static const std::regex messageId(R"(^Message-ID: *([^\r]*))", std::regex::icase);
     std::smatch m;
     std::optional<std::set<std::string>> current;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        const std::string line = out.substr(start, end - start);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
         if (std::regex_search(line, m, fetch)) {
             current.emplace();
             std::istringstream words(m[1].str());

@@ -92,35 +92,24 @@ Dovecot::Dovecot(DovecotSetup setup) : setup_(setup) {
         port = freePort();
         plainPort = freePort();
         writeFile(dir / "passwd", user + ":{PLAIN}" + password + "::::::\n");
-        std::string namespaceBlock = "namespace inbox {\n  inbox = yes\n  separator = /\n";
-        if (setup.trashFlag)
-            namespaceBlock += "  mailbox Bin {\n    special_use = \\Trash\n    auto "
-                              "= create\n  }\n";
-        namespaceBlock += "}\n";
-        std::string conf = "base_dir = " + (dir / "run").string() + "\nstate_dir = " + (dir / "state").string() +
-                           "\nlog_path = " + (dir / "log").string() +
-                           "\nprotocols = imap\nlisten = 127.0.0.1\n"
-                           "ssl = yes\nssl_cert = <" +
-                           caFile.string() + "\nssl_key = <" + (dir / "key.pem").string() +
-                           "\ndisable_plaintext_auth = yes\nauth_mechanisms = plain login\n"
-                           "default_login_user = dovenull\ndefault_internal_user = dovecot\n"
-                           "service imap-login {\n  inet_listener imap {\n    port = " +
-                           std::to_string(plainPort) +
-                           "\n  }\n  inet_listener imaps {\n    port = " + std::to_string(port) +
-                           "\n    ssl = yes\n  }\n}\n"
-                           "passdb {\n  driver = passwd-file\n  args = " +
-                           (dir / "passwd").string() +
-                           "\n}\n"
-                           "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
-                           (dir / "home").string() +
-                           "\n}\nmail_uid = nobody\nmail_gid = nogroup\n"
-                           "mail_location = maildir:" +
-                           (dir / "Maildir").string() + ":INDEX=" + (dir / "index").string() + "\n" + namespaceBlock;
+        const auto in = [&](const char* name) { return (dir / name).string(); };
+        std::string conf =
+            "base_dir = " + in("run") + "\nstate_dir = " + in("state") + "\nlog_path = " + in("log") +
+            "\nprotocols = imap\nlisten = 127.0.0.1\nssl = yes\nssl_cert = <" + caFile.string() +
+            "\nssl_key = <" + in("key.pem") +
+            "\ndisable_plaintext_auth = yes\nauth_mechanisms = plain login\n"
+            "default_login_user = dovenull\ndefault_internal_user = dovecot\n"
+            "service imap-login {\n  inet_listener imap {\n    port = " + std::to_string(plainPort) +
+            "\n  }\n  inet_listener imaps {\n    port = " + std::to_string(port) + "\n    ssl = yes\n  }\n}\n"
+            "passdb {\n  driver = passwd-file\n  args = " + in("passwd") + "\n}\n"
+            "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" + in("home") + "\n}\n"
+            "mail_uid = nobody\nmail_gid = nogroup\nmail_location = maildir:" + in("Maildir") + ":INDEX=" +
+            in("index") + "\nnamespace inbox {\n  inbox = yes\n  separator = /\n" +
+            (setup.trashFlag ? "  mailbox Bin {\n    special_use = \\Trash\n    auto = create\n  }\n}\n" : "}\n");
         if (!setup.capability.empty())
             conf += "imap_capability = " + setup.capability + "\n";
         else if (!setup.move)
-            conf += "imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID "
-                    "ENABLE IDLE UIDPLUS\n";
+            conf += "imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS\n";
         writeFile(dir / "dovecot.conf", conf);
 
         pid_ = startProgram({dovecotBinary.string(), "-F", "-c", (dir / "dovecot.conf").string()},
@@ -188,12 +177,11 @@ std::map<std::string, std::set<std::string>> Dovecot::mailbox(const std::string&
     const std::string out = imap({"EXAMINE " + name, "UID FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"});
     std::map<std::string, std::set<std::string>> box;
     static const std::regex fetch(R"(^\* \d+ FETCH \(.*FLAGS \(([^)]*)\))");
-    static const std::regex messageId(R"(^Message-ID: *(.*)$)", std::regex::icase);
+    static const std::regex messageId(R"(^Message-ID: *([^\r]*))", std::regex::icase);
     std::smatch m;
     std::optional<std::set<std::string>> current;
-    std::size_t start = 0;
-    for (std::size_t end; (end = out.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        const std::string line = out.substr(start, end - start);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
         if (std::regex_search(line, m, fetch)) {
             current.emplace();
             std::istringstream words(m[1].str());

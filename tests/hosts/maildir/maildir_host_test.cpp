@@ -56,26 +56,36 @@ TEST_F(MaildirTest, WalkOrdersByDeliverySecondsThenUniqueNameAndSkipsDotFiles) {
     EXPECT_EQ(inbox()->ItemCount(), 5);
 }
 
-TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingTheSeenFlag) {
+TEST_F(MaildirTest, UnreadIsBeingInNewOrLackingSeenAndMarkReadAddsSeenInOrderInCur) {
     const struct {
         const char* where;
         const char* name;
         bool unread;
+        const char* read; // its name in cur/ once marked read
     } rows[] = {
-        {"new", "1.in-new", true},         {"new", "2.in-new-marked:2,S", true},
-        {"cur", "3.no-info", true},        {"cur", "4.no-flags:2,", true},
-        {"cur", "5.replied:2,RT", true},   {"cur", "6.seen:2,S", false},
-        {"cur", "7.many:2,FRS", false},
+        {"new", "1.in-new", true, "1.in-new:2,S"},
+        {"new", "2.in-new-marked:2,S", true, "2.in-new-marked:2,S"},
+        {"new", "3.flagged-in-new:2,F", true, "3.flagged-in-new:2,FS"},
+        {"cur", "4.no-info", true, "4.no-info:2,S"},
+        {"cur", "5.no-flags:2,", true, "5.no-flags:2,S"},
+        {"cur", "6.around:2,FRT", true, "6.around:2,FRST"},
+        {"cur", "7.seen:2,RS", false, "7.seen:2,RS"},
     };
     for (const auto& row : rows)
         put(row.where, row.name, mailText(plainHeaders, "b"));
-    host();
+    auto& mailClient = host();
     auto all = byEntryID(mails(inbox()));
+    std::vector<std::string> read;
     for (const auto& row : rows) {
         const std::string id = std::string(row.name).substr(0, std::string(row.name).find(":2,"));
         ASSERT_TRUE(all.count(id)) << id;
         EXPECT_EQ(all[id]->UnRead(), row.unread) << row.name;
+        mailClient.markRead(all[id]);
+        EXPECT_FALSE(all[id]->UnRead()) << row.name;
+        read.push_back(row.read);
     }
+    EXPECT_EQ(files("cur"), read);
+    EXPECT_TRUE(files("new").empty());
 }
 
 // ---- Header-level reading ----
@@ -98,7 +108,6 @@ TEST_F(MaildirTest, SubjectAndToAreDecodedForDisplay) {
         {{"Subject: a=b ?= c =? d"}, "\n", "a=b ?= c =? d", ""},
         {{"Subject: Re: =?utf-8?q?caf=C3=A9?= x"}, "\n", "Re: caf\xc3\xa9 x", ""},
         {{"Subject: x=?utf-8?q?y?="}, "\n", "xy", ""},
-        {{"Subject: Microsoft Outlook Test Message"}, "\n", "Microsoft Outlook Test Message", ""},
     };
     int n = 0;
     for (const auto& row : rows)
@@ -224,51 +233,49 @@ TEST_F(MaildirTest, FilesWithoutAHeaderFieldAreUnreadableItems) {
 
 // ---- Bodies ----
 
-TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8) {
-    const std::string multipart = mailText(
-        {"From: ann@example.org", "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"outer\""},
-        "--outer\n"
-        "Content-Type: multipart/alternative; boundary=inner\n\n"
-        "--inner\n"
-        "Content-Type: text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: quoted-printable\n\n"
-        "Gr=FC=DFe aus K=F6ln\n"
-        "--inner\n"
-        "Content-Type: text/html; charset=koi8-r\nContent-Transfer-Encoding: base64\n\n"
-        "PHA+8NLJ18XUPC9wPg==\n"
-        "--inner--\n"
-        "--outer\n"
-        "Content-Type: text/plain\nContent-Disposition: attachment; filename=notes.txt\n\n"
-        "not the body\n"
-        "--outer--\n");
-    put("new", "1.multipart", multipart);
-    put("new", "2.single", mailText({"From: ann@example.org", "Content-Type: text/plain; charset=windows-1252",
-                                     "Content-Transfer-Encoding: base64"},
-                                    "k3F1b3RlZJQgY2Fm6Q==\n"));
-    put("new", "3.html-only", mailText({"From: ann@example.org", "Content-Type: text/html; charset=utf-8"}, "<b>hi</b>"));
-    put("new", "4.unknown-charset", mailText({"From: ann@example.org", "Content-Type: text/plain; charset=x-nonesuch"},
-                                             "caf\xe9"));
-    put("new", "5.broken-base64", mailText({"From: ann@example.org", "Content-Transfer-Encoding: base64"}, "!!!*\n"));
+TEST_F(MaildirTest, BodiesAreTheTextPartsDecodedToUtf8EvenFromBrokenMime) {
+    const struct {
+        std::vector<std::string> headers;
+        std::string text;
+        std::string body;
+        std::string html;
+    } rows[] = {
+        {{"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"outer\""},
+         "--outer\n"
+         "Content-Type: multipart/alternative; boundary=inner\n\n"
+         "--inner\n"
+         "Content-Type: text/plain; charset=iso-8859-1\nContent-Transfer-Encoding: quoted-printable\n\n"
+         "Gr=FC=DFe aus K=F6ln\n"
+         "--inner\n"
+         "Content-Type: text/html; charset=koi8-r\nContent-Transfer-Encoding: base64\n\n"
+         "PHA+8NLJ18XUPC9wPg==\n"
+         "--inner--\n"
+         "--outer\n"
+         "Content-Type: text/plain\nContent-Disposition: attachment; filename=notes.txt\n\n"
+         "not the body\n"
+         "--outer--\n",
+         "Grüße aus Köln", "<p>Привет</p>"},
+        {{"Content-Type: text/plain; charset=windows-1252", "Content-Transfer-Encoding: base64"},
+         "k3F1b3RlZJQgY2Fm6Q==\n", "“quoted” café", ""},
+        {{"Content-Type: text/html; charset=utf-8"}, "<b>hi</b>", "", "<b>hi</b>"},
+        {{"Content-Type: text/plain; charset=x-nonesuch"}, "caf\xe9", "caf\xEF\xBF\xBD", ""},
+        // A mail that reads as nothing is still judged.
+        {{"Content-Transfer-Encoding: base64"}, "!!!*\n", "", ""},
+        {{"Content-Type: multipart/mixed; boundary=b"},
+         "--b\nContent-Type: text/plain\n\nfirst part\n--b\nContent-Type: text/html\n\n<i>cut", "first part", "<i>cut"},
+        {{"From: bob@example.org", "Content-Type: multipart/mixed"}, "just text\n", "", ""},
+    };
+    int n = 0;
+    for (const auto& row : rows)
+        put("new", std::to_string(++n) + ".row", mailText(row.headers, row.text));
     host();
-    auto all = byEntryID(mails(inbox()));
-    EXPECT_EQ(all["1.multipart"]->Body(), "Grüße aus Köln");
-    EXPECT_EQ(all["1.multipart"]->HTMLBody(), "<p>Привет</p>");
-    EXPECT_EQ(all["2.single"]->Body(), "“quoted” café");
-    EXPECT_EQ(all["2.single"]->HTMLBody(), "");
-    EXPECT_EQ(all["3.html-only"]->Body(), "");
-    EXPECT_EQ(all["3.html-only"]->HTMLBody(), "<b>hi</b>");
-    EXPECT_EQ(all["4.unknown-charset"]->Body(), "caf\xEF\xBF\xBD");
-    EXPECT_EQ(all["5.broken-base64"]->Body(), "") << "a mail that reads as nothing is still judged";
-}
-
-TEST_F(MaildirTest, BrokenMimeStillGivesTheHeadersAndSomeBody) {
-    put("new", "1.unclosed", mailText({"From: ann@example.org", "Content-Type: multipart/mixed; boundary=b"},
-                                      "--b\nContent-Type: text/plain\n\nfirst part\n--b\nContent-Type: text/html\n\n<i>cut"));
-    put("new", "2.no-boundary", mailText({"From: bob@example.org", "Content-Type: multipart/mixed"}, "just text\n"));
-    host();
-    auto all = byEntryID(mails(inbox()));
-    EXPECT_EQ(all["1.unclosed"]->Body(), "first part");
-    EXPECT_EQ(all["2.no-boundary"]->Body(), "");
-    EXPECT_EQ(message("2.no-boundary")->Sender()->Address(), "bob@example.org");
+    auto all = mails(inbox());
+    ASSERT_EQ(all.size(), std::size(rows));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i]->Body(), rows[i].body) << "row " << i + 1;
+        EXPECT_EQ(all[i]->HTMLBody(), rows[i].html) << "row " << i + 1;
+    }
+    EXPECT_EQ(message("7.row")->Sender()->Address(), "bob@example.org") << "broken MIME still gives the headers";
 }
 
 TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
@@ -313,33 +320,6 @@ TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {
     ASSERT_EQ(deleted.size(), 4u);
     EXPECT_TRUE(deleted["1.fresh"]->UnRead());
     EXPECT_FALSE(deleted["2.seen"]->UnRead());
-}
-
-TEST_F(MaildirTest, MarkReadMovesToCurAndAddsTheSeenFlagInOrder) {
-    const struct {
-        const char* where;
-        const char* name;
-        const char* after; // in cur/
-    } rows[] = {
-        {"new", "1.fresh", "1.fresh:2,S"},
-        {"new", "2.flagged-in-new:2,F", "2.flagged-in-new:2,FS"},
-        {"cur", "3.no-info", "3.no-info:2,S"},
-        {"cur", "4.empty-flags:2,", "4.empty-flags:2,S"},
-        {"cur", "5.around:2,FRT", "5.around:2,FRST"},
-        {"cur", "6.seen:2,RS", "6.seen:2,RS"},
-    };
-    for (const auto& row : rows)
-        put(row.where, row.name, mailText(plainHeaders, "b"));
-    auto& mailClient = host();
-    for (const auto& mail : mails(inbox()))
-        mailClient.markRead(mail);
-    std::vector<std::string> expected;
-    for (const auto& row : rows)
-        expected.push_back(row.after);
-    EXPECT_EQ(files("cur"), expected);
-    EXPECT_TRUE(files("new").empty());
-    for (const auto& mail : mails(inbox()))
-        EXPECT_FALSE(mail->UnRead()) << mail->EntryID();
 }
 
 TEST_F(MaildirTest, DeleteInTrashRemovesTheFileAndNeverReplacesOneThere) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -333,6 +334,13 @@ public:
         }
         if (wake)
             wake_.notify_one();
+    }
+    // Whether every move pushed has been tried, waiting at most that long.
+    bool waitFor(std::chrono::milliseconds most) {
+        std::unique_lock lock(mutex_);
+        if (!queue_.empty())
+            wake_.notify_one();
+        return done_.wait_for(lock, most, [&] { return queue_.empty() && !busy_; });
     }
     // Waits until every move pushed has been tried; the ones that failed.
     std::vector<Move> finish() {
@@ -1266,6 +1274,11 @@ void MaildirStore::finishMoves() {
     if (!mover_)
         return;
     movingTo_.reset();
+    // The renames queue change events as they are made: read them meanwhile,
+    // or the kernel's queue overflows into a reading of every directory at
+    // the next walk.
+    while (!mover_->waitFor(std::chrono::milliseconds(5)))
+        takeEvents();
     auto failed = mover_->finish();
     // Every one taken back before any is tried again: trying one may read
     // the folder, which would list the others as new files.

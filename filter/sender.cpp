@@ -57,6 +57,8 @@ std::string SessionMail::senderAddress() const {
 std::optional<bool> SessionMail::textContains(const CaseInsensitiveSearch& search) const {
     if (!message_)
         return std::nullopt;
+    if (const auto known = attempt([&] { return mail_->TextContains(search.needle()); }); known && *known)
+        return **known;
     // Asked for once: the host may answer without the text, else it gives it.
     const auto field = attempt([&] { return host::must(message_)->Fields(host::prTransportMessageHeaders); });
     // Most mails name the user in their headers: a host that knows it
@@ -93,16 +95,8 @@ std::optional<bool> SessionMail::textContains(const CaseInsensitiveSearch& searc
         shared = readField();
     if (!shared)
         return std::nullopt;
-    const std::string& headers = **shared;
-    const std::string& body = *read;
-    // The text is the headers followed directly by the body: a match may
-    // straddle the two.
-    const std::size_t m = search.needleSize();
-    if (m < 2)
-        return false;
-    const std::size_t tail = std::min(headers.size(), m - 1);
-    const std::string seam = headers.substr(headers.size() - tail) + body.substr(0, m - 1);
-    return search.foundIn(seam);
+    // The text is the headers followed directly by the body.
+    return search.foundAcross(**shared, *read);
 }
 
 std::string getSenderAddress(const std::shared_ptr<host::MessagingSession>& session,

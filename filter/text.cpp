@@ -1,5 +1,6 @@
 #include "filter/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace skerrow {
@@ -193,6 +194,15 @@ bool CaseInsensitiveSearch::matchesBefore(const unsigned char* begin, const unsi
         at -= read.length;
     }
     return true;
+}
+
+bool CaseInsensitiveSearch::foundAcross(std::string_view head, std::string_view tail) const {
+    const std::size_t m = needleSize();
+    if (m < 2)
+        return false;
+    std::string seam(head.substr(head.size() - std::min(head.size(), m - 1)));
+    seam += tail.substr(0, m - 1);
+    return foundIn(seam);
 }
 
 bool CaseInsensitiveSearch::foundIn(std::string_view haystack) const {

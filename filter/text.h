@@ -36,6 +36,10 @@ public:
     // two texts needs this many around the seam to find a match across it.
     std::size_t needleSize() const { return units_.size() * 4; }
 
+    // Whether head followed directly by tail holds the needle across their
+    // seam, where neither holds it alone.
+    bool foundAcross(std::string_view head, std::string_view tail) const;
+
 private:
     bool matchesFrom(const unsigned char* at, const unsigned char* end, std::size_t unit) const;
     bool matchesBefore(const unsigned char* begin, const unsigned char* at) const;

@@ -97,6 +97,12 @@ public:
     virtual std::string To() = 0;
     virtual bool UnRead() = 0;
     virtual Date ReceivedTime() = 0;
+    // Whether the mail's text as the purge searches it (the transport
+    // headers followed directly by the HTML body, or by the plain body when
+    // there is no HTML) holds needle, letter case aside; nothing when the
+    // host cannot tell without the texts. A host that searched the texts
+    // ahead need not keep them.
+    virtual std::optional<bool> TextContains(std::string_view /*needle*/) { return std::nullopt; }
     // Moves the mail to Deleted Items; in Deleted Items it removes it for good.
     virtual void Delete() = 0;
 };

@@ -101,6 +101,9 @@ public:
     std::string To() override;
     bool UnRead() override;
     host::Date ReceivedTime() override { return store().received(state(), *record_); }
+    std::optional<bool> TextContains(std::string_view needle) override {
+        return store().textContains(state(), *record_, needle);
+    }
     void Delete() override;
     void markRead() { store().markRead(state(), *record_); }
     void markUnread() { store().markUnread(state(), *record_); }
@@ -164,7 +167,6 @@ public:
     }
     std::string Name() override { return displayName(state_->dirName); }
     std::string StoreID() override { return store_->root(); }
-    void readAhead(const host::Item* item) noexcept override;
 
     FolderState& state() { return *state_; }
     const std::shared_ptr<FolderState>& stateHandle() const { return state_; }
@@ -229,17 +231,6 @@ MaildirStore& MaildirMailItem::store() {
 
 FailureLog& MaildirMailItem::log() {
     return folder_->log();
-}
-
-void MaildirFolder::readAhead(const host::Item* item) noexcept {
-    const auto* mail = dynamic_cast<const MaildirMailItem*>(item);
-    if (!mail || mail->record()->gone)
-        return;
-    try {
-        store_->readBodiesAhead(*state_, *mail->record());
-    } catch (...) {
-        // A hint only: the walk reads what it needs itself.
-    }
 }
 
 void MaildirMailItem::Delete() {

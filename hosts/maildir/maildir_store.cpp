@@ -410,55 +410,75 @@ std::string readRest(int fd, std::size_t offset) {
 } // namespace
 
 // new/ and cur/ of one reading of a folder, for the thread below.
-struct BodyAheadDirectories {
+struct SearchDirectories {
     int dirNew = -1;
     int dirCur = -1;
-    ~BodyAheadDirectories() {
+    ~SearchDirectories() {
         for (int fd : {dirNew, dirCur})
             if (fd >= 0)
                 ::close(fd);
     }
 };
 
-// One mail's bodies, read ahead.
-struct BodyAheadJob {
-    // Read on the first thread only: the header data the job was made
-    // from (compared by address while it lives).
-    const HeaderData* key = nullptr;
-    std::weak_ptr<const HeaderData> data;
-    // For the thread, set before it is handed over.
-    std::shared_ptr<const BodyAheadDirectories> directories;
-    std::string name;
-    bool inNew = false;
-    BodyShape shape = BodyShape::NeedsParse;
-    std::size_t bodyOffset = std::string::npos;
-    // Set by the thread when done: the bodies (nothing when it could
-    // not make them), the file they were read from, and its header
-    // block as rawHeaders gives it (asked for next when the bodies
-    // lack a searched text; nothing for a large one).
-    std::shared_ptr<const MessageBodies> bodies;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::shared_ptr<const std::string> rawHeaders;
-    std::size_t bytes = 0; // held by the bodies and header block
-    enum class State { queued, working, done } state = State::queued;
-};
+namespace {
 
-// Reads and parses, on a thread of its own, the bodies of the mails a walk
-// is coming to: the MIME parse of a mail with an attachment costs more than
-// all else the walk does with it. The thread opens the file under the name
-// the record had then, in copies of the folder's directory descriptors, and
-// reads it as bodies() would with what the header data says of the body.
-// The walk asks for the bodies in the order given: a job it passes over is
-// dropped, and the jobs done wait within a few MiB. Whatever the thread cannot
-// do is done again by the first thread, which reports why.
-class BodyAhead {
+// One bit a search: whether the whole text of the message file open on fd
+// (its header block followed by the body the purge searches: the HTML
+// body, or the plain one when there is no HTML) holds the searched text,
+// as the add-in finds it in the texts bodies() and rawHeaders() give.
+// Nothing when the file cannot be read whole.
+std::optional<std::uint8_t> searchWholeText(int fd, const struct stat& st, BodyShape shape, std::size_t bodyOffset,
+                                            const Searches& searches) {
+    if (static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
+        return std::nullopt;
+    const WholeFile file(fd);
+    std::string_view block;
+    if (!scanHeaderBlock(file.bytes(), block).whole)
+        return std::nullopt;
+    const std::string headers = cleanUtf8(std::string(block));
+    MessageBodies bodies;
+    if (shape == BodyShape::NeedsParse) {
+        bodies = file.bodies();
+    } else {
+        std::string text(bodyOffset < file.bytes().size() ? file.bytes().substr(bodyOffset) : std::string_view());
+        (shape == BodyShape::PlainText ? bodies.plain : bodies.html) = cleanUtf8(std::move(text));
+    }
+    const std::string& body = bodies.html.empty() ? bodies.plain : bodies.html;
+    std::uint8_t found = 0;
+    for (std::size_t i = 0; i < searches.size(); ++i) {
+        const CaseInsensitiveSearch& search = searches[i].second;
+        if (search.foundIn(headers) || search.foundIn(body) || search.foundAcross(headers, body))
+            found |= static_cast<std::uint8_t>(1u << i);
+    }
+    return found;
+}
+
+} // namespace
+
+// Searches, on a thread of its own, the whole text of the Inbox's mails
+// whose header blocks lack a text the purge looks for: the header block
+// followed by the body the purge would search, read and parsed as bodies()
+// would. Parsing those bodies would otherwise be most of a purge's work on
+// a large folder, done while it waits; here it is done as the headers come
+// in, and only the answers are kept. The thread reads a file under the name
+// it had when queued, and only when that name still leads to the file the
+// folder's reading listed. A mail the walk reaches first it claims and
+// reads itself.
+class TextSearcher {
 public:
-    using Directories = BodyAheadDirectories;
-    using Job = BodyAheadJob;
+    struct Job {
+        std::shared_ptr<HeaderData> data;
+        std::shared_ptr<const SearchDirectories> directories;
+        std::shared_ptr<const Searches> searches;
+        std::string name;
+        bool inNew = false;
+        ino_t inode = 0;
+        BodyShape shape = BodyShape::NeedsParse;
+        std::size_t bodyOffset = std::string::npos;
+    };
 
-    BodyAhead() : thread_([this] { run(); }) {}
-    ~BodyAhead() {
+    TextSearcher() : thread_([this] { run(); }) {}
+    ~TextSearcher() {
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
@@ -466,149 +486,84 @@ public:
         wake_.notify_one();
         thread_.join();
     }
-    BodyAhead(const BodyAhead&) = delete;
-    BodyAhead& operator=(const BodyAhead&) = delete;
+    TextSearcher(const TextSearcher&) = delete;
+    TextSearcher& operator=(const TextSearcher&) = delete;
 
-    // Whether no job can be added now, or one for data is there already.
-    bool fullOrHas(const HeaderData* data) {
-        std::lock_guard lock(mutex_);
-        return jobs_.size() >= mostJobs ||
-               std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& job) { return job->key == data; });
-    }
-    bool full() {
-        std::lock_guard lock(mutex_);
-        return jobs_.size() >= mostJobs;
-    }
-
-    void add(std::shared_ptr<Job> job) {
+    void add(Job job) {
         bool wake;
         {
             std::lock_guard lock(mutex_);
-            jobs_.push_back(std::move(job));
+            if (queue_.size() >= mostQueued)
+                return; // left to the walk
+            job.data->textState.store(HeaderData::textQueued, std::memory_order_relaxed);
+            queue_.push_back(std::move(job));
             wake = idle_;
         }
         if (wake)
             wake_.notify_one();
     }
 
-    // The job done for the header data, waiting when the thread is at it;
-    // nothing when the caller is to read the bodies (never asked for, or
-    // not begun).
-    std::shared_ptr<const Job> take(const std::shared_ptr<HeaderData>& data) {
-        std::unique_lock lock(mutex_);
-        const auto it = std::find_if(jobs_.begin(), jobs_.end(),
-                                     [&](const auto& job) { return job->key == data.get() && job->data.lock() == data; });
-        if (it == jobs_.end())
-            return nullptr;
-        const std::shared_ptr<Job> job = *it;
-        jobs_.erase(jobs_.begin(), it + 1); // those before it were passed over
-        if (idle_)
-            wake_.notify_one(); // the bytes it waited on are freed
-        if (job->state == Job::State::queued)
-            return nullptr;
-        done_.wait(lock, [&] { return job->state == Job::State::done; });
-        return job;
-    }
-
 private:
-    // Far enough ahead that a mail with a large attachment does not keep
-    // the walk waiting on the next ones.
-    static constexpr std::size_t mostJobs = 64;
-    static constexpr std::size_t mostHeld = 4u * 1024 * 1024;
-    // Larger bodies are left to the first thread, which keeps them no
-    // longer than it needs them: a few jobs must not hold much memory.
-    static constexpr std::size_t largestKept = MaildirStore::bodyBudget / 4;
-    static constexpr std::size_t largestHeadersKept = 256 * 1024;
+    static constexpr std::size_t mostQueued = 65536;
 
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            std::shared_ptr<Job> job;
             idle_ = true;
-            wake_.wait(lock, [&] {
-                std::size_t held = 0;
-                for (const auto& waiting : jobs_) {
-                    if (waiting->state == Job::State::done)
-                        held += waiting->bytes;
-                    else if (!job && held < mostHeld)
-                        job = waiting;
-                }
-                return stop_ || (job && held < mostHeld);
-            });
+            wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
             idle_ = false;
             if (stop_)
                 return;
-            job->state = Job::State::working;
+            Job job = std::move(queue_.front());
+            queue_.pop_front();
             lock.unlock();
-            try {
-                read(*job);
-            } catch (...) {
-                job->bodies.reset(); // read again by the first thread, which reports why
+            std::uint8_t state = HeaderData::textQueued;
+            if (job.data->textState.compare_exchange_strong(state, HeaderData::textSearching,
+                                                            std::memory_order_acquire)) {
+                bool searched = false;
+                try {
+                    searched = search(job);
+                } catch (...) {
+                    // read again by the walk, which reports why
+                }
+                job.data->textState.store(searched ? HeaderData::textSearched : HeaderData::textUnsearched,
+                                          std::memory_order_release);
             }
+            job = {};
             lock.lock();
-            job->state = Job::State::done;
-            done_.notify_one();
         }
     }
 
-    // As MaildirStore::open and bodies do, but a file not found is left to
-    // the first thread to find again.
-    static void read(Job& job) {
+    // As MaildirStore::open does; false when the walk is to read the mail
+    // itself.
+    static bool search(const Job& job) {
         FileDescriptor fd(::openat(job.inNew ? job.directories->dirNew : job.directories->dirCur, job.name.c_str(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st{};
-        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
-            return;
-        // One read for the header block and the bodies.
-        const WholeFile file(fd.get());
-        std::string_view block;
-        scanHeaderBlock(file.bytes(), block);
-        std::shared_ptr<const std::string> raw;
-        if (block.size() <= largestHeadersKept)
-            raw = std::make_shared<const std::string>(cleanUtf8(std::string(block)));
-        auto parsed = std::make_shared<MessageBodies>();
-        if (job.shape == BodyShape::NeedsParse) {
-            *parsed = file.bodies();
-        } else {
-            std::string text(job.bodyOffset < file.bytes().size() ? file.bytes().substr(job.bodyOffset) : std::string_view());
-            (job.shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
-        }
-        if (parsed->plain.size() + parsed->html.size() > largestKept)
-            return;
-        job.device = st.st_dev;
-        job.inode = st.st_ino;
-        job.bytes = parsed->plain.size() + parsed->html.size() + (raw ? raw->size() : 0);
-        job.bodies = std::move(parsed);
-        job.rawHeaders = std::move(raw);
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != job.inode)
+            return false;
+        const auto found = searchWholeText(fd.get(), st, job.shape, job.bodyOffset, *job.searches);
+        if (!found)
+            return false;
+        job.data->textFound = *found;
+        job.data->textSearchedFor = static_cast<std::uint8_t>((1u << job.searches->size()) - 1);
+        return true;
     }
 
     std::mutex mutex_;
     std::condition_variable wake_; // a job was added, or the thread is to stop
-    std::condition_variable done_; // a job was done
-    std::deque<std::shared_ptr<Job>> jobs_;
-    bool idle_ = false; // the thread waits for a job
+    std::deque<Job> queue_;
+    bool idle_ = false;
     bool stop_ = false;
     std::thread thread_;
 };
 
-namespace {
-
-// Whether the record's name still leads to the file the job read, which
-// opening it now would read.
-bool stillLeadsTo(const FolderState& folder, const FileRecord& record, const BodyAheadJob& job) {
-    if (job.inNew != record.inNew || job.name != record.name())
-        return false;
-    struct stat st{};
-    return ::fstatat(record.inNew ? folder.dirNew : folder.dirCur, job.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           st.st_dev == job.device && st.st_ino == job.inode;
-}
-
-} // namespace
-
-struct MaildirStore::AheadDirectories : BodyAhead::Directories {
+struct MaildirStore::SearchAhead {
+    std::shared_ptr<SearchDirectories> directories;
     const FolderState* folder = nullptr;
-    std::uint64_t scans = 0; // the folder's reading they are of
+    std::uint64_t scans = 0; // the folder's reading the directories are of
+    std::shared_ptr<const Searches> searches;
+    TextSearcher searcher;
 };
 
 void MaildirStore::startPrefetch(FolderState& folder) {
@@ -649,12 +604,9 @@ std::shared_ptr<HeaderData> MaildirStore::prefetched(FolderState& folder, FileRe
         return nullptr;
     record.isMessage = data->isMessage;
     record.headers = data;
+    searchTextAhead(folder, record, data);
     return data;
 }
-
-namespace {
-
-} // namespace
 
 bool FileRecord::unread() const {
     if (inNew)
@@ -703,7 +655,7 @@ MaildirStore::MaildirStore(const std::string& root) {
 
 MaildirStore::~MaildirStore() {
     prefetch_.reset();
-    bodyAhead_.reset();
+    searchAhead_.reset();
     mover_.reset(); // lets the moves under way end; nobody is left to hear of a failure
     closeAll();
 }
@@ -983,8 +935,6 @@ void MaildirStore::rescan(FolderState& folder) {
 const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& folder) {
     finishMoves(); // a move that failed puts its file back in the listing
     takeEvents();
-    searchingWalk_ = false; // a walk starts
-    ahead_ = {};
     if (!folder.listingValid) {
         watch(folder); // first, so that no change slips in unseen
         if (prefetch_ && prefetch_->folder() == &folder)
@@ -1092,6 +1042,7 @@ std::shared_ptr<HeaderData> MaildirStore::headers(FolderState& folder, FileRecor
     record.headers = data;
     if (readBuffer_.capacity() > 4 * headerBlockChunk) // a rare giant: give its memory back
         std::string().swap(readBuffer_);
+    searchTextAhead(folder, record, data);
     return data;
 }
 
@@ -1099,10 +1050,6 @@ std::shared_ptr<const std::string> MaildirStore::rawHeaders(FolderState& folder,
     auto data = headers(folder, record);
     if (!data->whole)
         throw host::HostError(pathOf(folder, record) + ": the header block is too large to be read whole");
-    // Read with the bodies just taken, while the name leads to that file.
-    if (const auto ahead = std::exchange(aheadHeaders_, nullptr);
-        ahead && ahead->rawHeaders && ahead->data.lock() == data && stillLeadsTo(folder, record, *ahead))
-        return ahead->rawHeaders;
     FileDescriptor fd(open(folder, record));
     try {
         readHeaderBytes(fd.get(), readBuffer_);
@@ -1130,7 +1077,6 @@ std::optional<std::string> MaildirStore::toField(FolderState& folder, FileRecord
 
 std::optional<bool> MaildirStore::headersContain(FolderState& folder, FileRecord& record, std::string_view needle) {
     auto data = headers(folder, record);
-    searchingWalk_ = true;
     const auto known = std::find_if(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; });
     if (known == searches_.end()) {
         searchHeadersFor(needle);
@@ -1196,14 +1142,7 @@ std::shared_ptr<const MessageBodies> MaildirStore::bodies(FolderState& folder, F
         }
         dropBodies(data.get()); // another mail's that had the same place
     }
-    std::shared_ptr<const MessageBodies> parsed;
-    if (const auto ahead = bodyAhead_ ? bodyAhead_->take(data) : nullptr;
-        ahead && ahead->bodies && stillLeadsTo(folder, record, *ahead)) {
-        parsed = ahead->bodies;
-        aheadHeaders_ = ahead;
-    }
-    if (!parsed)
-        parsed = readBodies(folder, record, *data);
+    const auto parsed = readBodies(folder, record, *data);
     // The record may have been dropped meanwhile (a rescan while opening).
     const std::size_t bytes = parsed->plain.size() + parsed->html.size();
     if (bytes <= bodyBudget / 4 && !record.gone && record.headers == data) {
@@ -1331,73 +1270,80 @@ std::shared_ptr<const MessageBodies> MaildirStore::readBodies(FolderState& folde
     return parsed;
 }
 
-void MaildirStore::readBodiesAhead(FolderState& folder, FileRecord& record) {
-    // Bodies are asked for by a walk that searches the mails' texts, after
-    // asking whether the header blocks hold them.
-    if (!searchingWalk_ || searches_.empty())
-        return;
-    // A parse takes longer than the walk takes over the few mails between
-    // the hint and the mail: the records after it in the listing (the
-    // walk's order) are read ahead too, from where the last hint stopped.
-    constexpr std::size_t distance = 1024;
-    const auto& listing = folder.listing;
-    if (ahead_.folder != &folder || ahead_.version != folder.listingVersion)
-        ahead_ = {&folder, folder.listingVersion, 0, 0};
-    // Looked for only a little way on: a hint out of that order is taken alone.
-    const auto from = listing.begin() + static_cast<std::ptrdiff_t>(std::min(ahead_.from, listing.size()));
-    const auto until = listing.end() - from > static_cast<std::ptrdiff_t>(distance) ? from + distance : listing.end();
-    const auto at = std::find_if(from, until, [&](const auto& listed) { return listed.get() == &record; });
-    if (at == until) {
-        if (!bodyAhead_ || !bodyAhead_->full())
-            requestBodies(folder, record);
-        return;
-    }
-    ahead_.from = static_cast<std::size_t>(at - listing.begin());
-    const std::size_t end = std::min(listing.size(), ahead_.from + distance);
-    for (ahead_.next = std::max(ahead_.next, ahead_.from); ahead_.next < end; ++ahead_.next) {
-        if (bodyAhead_ && bodyAhead_->full())
-            return; // asked again by the next hint
-        requestBodies(folder, *listing[ahead_.next]);
-    }
-}
-
-void MaildirStore::requestBodies(FolderState& folder, FileRecord& record) {
-    if (record.gone)
-        return;
-    std::shared_ptr<HeaderData> data = record.headers;
-    if (!data && prefetch_ && prefetch_->folder() == &folder && prefetch_->hasRead(record, record.prefetchSlot))
-        data = prefetched(folder, record);
-    if (!data || !data->isMessage || !data->whole)
+void MaildirStore::searchTextAhead(FolderState& folder, FileRecord& record, const std::shared_ptr<HeaderData>& data) {
+    // The purge searches the Inbox only.
+    if (!folder.dirName.empty() || searches_.empty() || !data->isMessage || !data->whole)
         return;
     const auto every = static_cast<std::uint8_t>((1u << searches_.size()) - 1);
     if ((data->searched & every) != every || (data->found & every) == every)
         return; // the headers decide for every text, or it is not known which
-    if (const auto cached = bodyIndex_.find(data.get());
-        cached != bodyIndex_.end() && cached->second->owner.lock() == data)
-        return;
-    if (bodyAhead_ && bodyAhead_->fullOrHas(data.get()))
-        return;
-    if (!aheadDirectories_ || aheadDirectories_->folder != &folder || aheadDirectories_->scans != folder.scans) {
-        auto directories = std::make_shared<AheadDirectories>();
-        directories->folder = &folder;
-        directories->scans = folder.scans;
+    if (!searchAhead_)
+        searchAhead_ = std::make_unique<SearchAhead>();
+    SearchAhead& ahead = *searchAhead_;
+    if (!ahead.directories || ahead.folder != &folder || ahead.scans != folder.scans) {
+        auto directories = std::make_shared<SearchDirectories>();
         directories->dirNew = ::fcntl(folder.dirNew, F_DUPFD_CLOEXEC, 0);
         directories->dirCur = ::fcntl(folder.dirCur, F_DUPFD_CLOEXEC, 0);
         if (directories->dirNew < 0 || directories->dirCur < 0)
             return;
-        aheadDirectories_ = std::move(directories);
+        ahead.directories = std::move(directories);
+        ahead.folder = &folder;
+        ahead.scans = folder.scans;
     }
-    auto job = std::make_shared<BodyAhead::Job>();
-    job->key = data.get();
-    job->data = data;
-    job->directories = aheadDirectories_;
-    job->name = record.name();
-    job->inNew = record.inNew;
-    job->shape = data->shape;
-    job->bodyOffset = data->bodyOffset;
-    if (!bodyAhead_)
-        bodyAhead_ = std::make_unique<BodyAhead>();
-    bodyAhead_->add(std::move(job));
+    if (!ahead.searches || ahead.searches->size() != searches_.size())
+        ahead.searches = std::make_shared<const Searches>(searches_);
+    ahead.searcher.add({data, ahead.directories, ahead.searches, record.name(), record.inNew, record.inode, data->shape,
+                        data->bodyOffset});
+}
+
+std::optional<bool> MaildirStore::textContains(FolderState& folder, FileRecord& record, std::string_view needle) {
+    const std::shared_ptr<HeaderData> data = record.headers;
+    if (record.gone || !data || !data->whole || !folder.dirName.empty())
+        return std::nullopt;
+    const auto known = std::find_if(searches_.begin(), searches_.end(), [&](const auto& s) { return s.first == needle; });
+    if (known == searches_.end())
+        return std::nullopt;
+    const auto bit = static_cast<std::uint8_t>(1u << (known - searches_.begin()));
+    if ((data->searched & bit) && (data->found & bit))
+        return true;
+    std::uint8_t state = data->textState.load(std::memory_order_acquire);
+    if (state == HeaderData::textQueued &&
+        data->textState.compare_exchange_strong(state, HeaderData::textClaimed, std::memory_order_acquire))
+        return searchHere(folder, record, data, bit, true); // the walk is there first
+    // The thread is at it: a mail takes it well under a millisecond.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+    for (int spin = 0; state == HeaderData::textSearching; ++spin) {
+        if (spin >= 1024) {
+            if (std::chrono::steady_clock::now() > until)
+                return searchHere(folder, record, data, bit, false); // it lost its processor: the answer is here sooner
+            std::this_thread::yield(); // the thread may be waiting for this processor
+        }
+        state = data->textState.load(std::memory_order_acquire);
+    }
+    if (state != HeaderData::textSearched || !(data->textSearchedFor & bit))
+        return std::nullopt;
+    return (data->textFound & bit) != 0;
+}
+
+std::optional<bool> MaildirStore::searchHere(FolderState& folder, FileRecord& record,
+                                             const std::shared_ptr<HeaderData>& data, std::uint8_t bit, bool keep) {
+    try {
+        struct stat st{};
+        FileDescriptor fd(open(folder, record, &st));
+        if (record.headers != data)
+            return std::nullopt; // another file has the name now
+        const auto found = searchWholeText(fd.get(), st, data->shape, data->bodyOffset, searches_);
+        if (!found)
+            return std::nullopt;
+        if (keep) {
+            data->textFound = *found;
+            data->textSearchedFor = static_cast<std::uint8_t>((1u << searches_.size()) - 1);
+            data->textState.store(HeaderData::textSearched, std::memory_order_relaxed);
+        }
+        return (*found & bit) != 0;
+    } catch (const std::exception&) {
+        return std::nullopt; // read again by the caller, which reports why
+    }
 }
 
 void MaildirStore::remove(FolderState& folder, FileRecord& record) {

@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <exception>
@@ -63,6 +64,15 @@ struct HeaderData {
     // purge looks for in it is searched as it is read, one bit a text.
     std::uint8_t searched = 0;
     std::uint8_t found = 0;
+    // The same for the whole text (the header block followed by the body the
+    // purge searches), found on the thread that searches the Inbox ahead or
+    // by the walk that got there first. textState tells who searches it; the
+    // other two are written before it says textSearched, and read only after.
+    static constexpr std::uint8_t textUnsearched = 0, textQueued = 1, textSearching = 2, textClaimed = 3,
+                                  textSearched = 4;
+    std::atomic<std::uint8_t> textState{textUnsearched};
+    std::uint8_t textSearchedFor = 0;
+    std::uint8_t textFound = 0;
     std::size_t bodyOffset = std::string::npos;
     std::optional<host::Date> received; // the mtime, as the block was read
     // The fields as read; from, subject and to are each replaced by what
@@ -107,8 +117,6 @@ struct NameHash {
 };
 
 class HeaderPrefetch;
-class BodyAhead;
-struct BodyAheadJob;
 
 struct FolderState {
     std::string dirName; // "" for the root, ".Trash", ".Name"
@@ -186,13 +194,11 @@ public:
     // most recently used within bodyBudget, and drops a message's bodies
     // when it goes to the Trash or another file takes its name.
     std::shared_ptr<const MessageBodies> bodies(FolderState& folder, FileRecord& record);
-    // A walk reaches the record soon. When the walk searches the mails'
-    // texts, the bodies of the records from there on in the listing whose
-    // header blocks are known to lack a searched text will be asked for:
-    // a few at a time are read and parsed on a second thread meanwhile.
-    // Fails silently: bodies() then does the work itself, and reports what
-    // goes wrong.
-    void readBodiesAhead(FolderState& folder, FileRecord& record);
+    // Whether the mail's header block followed by the body the purge
+    // searches holds needle, as searched ahead for an Inbox mail whose
+    // header block lacks it; nothing when that is not known yet (the caller
+    // then reads the texts).
+    std::optional<bool> textContains(FolderState& folder, FileRecord& record, std::string_view needle);
 
     // Moves the file into .Trash/cur with one rename; in .Trash it unlinks it.
     void remove(FolderState& folder, FileRecord& record);
@@ -276,24 +282,15 @@ private:
         record.prefetchSlot = UINT32_MAX;
     }
     std::vector<std::pair<std::string, CaseInsensitiveSearch>> searches_;
-    // Bodies of the mails a walk is coming to, parsed on a second thread.
-    std::unique_ptr<BodyAhead> bodyAhead_;
-    bool searchingWalk_ = false; // the header blocks were searched since the last scan
     std::shared_ptr<const MessageBodies> readBodies(FolderState& folder, FileRecord& record, const HeaderData& data);
-    void requestBodies(FolderState& folder, FileRecord& record);
-    // Copies of the directory descriptors of the folder's last reading,
-    // for the thread that reads bodies ahead.
-    struct AheadDirectories;
-    std::shared_ptr<AheadDirectories> aheadDirectories_;
-    // The job whose bodies were taken last, for its header block.
-    std::shared_ptr<const BodyAheadJob> aheadHeaders_;
-    // Where the hints of the walk over a folder's listing have got to.
-    struct AheadPlace {
-        const FolderState* folder = nullptr;
-        std::uint64_t version = 0;
-        std::size_t from = 0; // the last record hinted at
-        std::size_t next = 0; // the first record not yet looked at
-    } ahead_;
+    // The whole texts of the Inbox's mails searched on a second thread, as
+    // their header blocks come in.
+    struct SearchAhead;
+    std::unique_ptr<SearchAhead> searchAhead_;
+    void searchTextAhead(FolderState& folder, FileRecord& record, const std::shared_ptr<HeaderData>& data);
+    // Searches the whole text on this thread; keeps the answer when asked.
+    std::optional<bool> searchHere(FolderState& folder, FileRecord& record, const std::shared_ptr<HeaderData>& data,
+                                   std::uint8_t bit, bool keep);
     std::pair<std::shared_ptr<FolderState>, std::shared_ptr<FileRecord>> lastNamed_;
     class Mover;
     std::unique_ptr<Mover> mover_;

@@ -192,6 +192,41 @@ TEST_F(MaildirTest, HeaderSearchesAgreeWithTheText) {
         }
 }
 
+// The Inbox's texts are searched ahead on a second thread (or by the caller
+// when it gets there first); the answers must be those of the purge's own
+// search: the header block, then the HTML body, or the plain one when there
+// is no HTML.
+TEST_F(MaildirTest, WholeTextSearchesAgreeWithThePurgesRule) {
+    const std::string alternative = "Content-Type: multipart/alternative; boundary=b";
+    const struct {
+        std::string header;
+        std::string text;
+        bool found;
+    } rows[] = {
+        {"To: \"Me\" <ME@Example.ORG>", "x\n", true},
+        {"To: list@example.net", "write to me@EXAMPLE.org\n", true},
+        {alternative,
+         "--b\nContent-Type: text/plain\n\nme@example.org\n--b\nContent-Type: text/html\n\n<p>hi</p>\n--b--\n", false},
+        {alternative,
+         "--b\nContent-Type: text/plain\n\nhi\n--b\nContent-Type: text/html\n\n<a>me@example.org</a>\n--b--\n", true},
+        {"Content-Type: multipart/mixed; boundary=b",
+         "--b\nContent-Type: text/plain\n\nhi\n--b\nContent-Type: text/plain\nContent-Disposition: attachment\n\n"
+         "me@example.org\n--b--\n",
+         false},
+        {"Content-Transfer-Encoding: base64", "bWVAZXhhbXBsZS5vcmc=\n", true}, // "me@example.org"
+        {"To: you@example.net", "nobody here\n", false},
+    };
+    int n = 0;
+    for (const auto& row : rows)
+        put("new", std::to_string(++n) + ".row", mailText({"From: ann@example.org", row.header}, row.text));
+    host("Me@example.org");
+    const auto all = mails(inbox());
+    ASSERT_EQ(all.size(), std::size(rows));
+    for (std::size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(all[i]->TextContains("me@example.org"), rows[i].found) << "row " << i + 1;
+    EXPECT_EQ(all[1]->TextContains("you@example.net"), std::nullopt) << "not searched ahead";
+}
+
 TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {
     const std::string junk = std::string("X-Junk: \xff\xfe", 10) + std::string(1, '\0') + "\x80zz";
     put("new", "1.junk", mailText({"From: ann@example.org", junk, "Subject: S\xe9lection", "To: john.smith@example.com"},

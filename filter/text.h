@@ -36,8 +36,8 @@ public:
     // two texts needs this many around the seam to find a match across it.
     std::size_t needleSize() const { return units_.size() * 4; }
 
-    // Whether head followed directly by tail holds the needle across their
-    // seam, where neither holds it alone.
+    // Whether head followed directly by tail holds the needle near their
+    // seam: with head and tail each searched alone, the matches across it.
     bool foundAcross(std::string_view head, std::string_view tail) const;
 
 private:

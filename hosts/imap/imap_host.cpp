@@ -99,15 +99,10 @@ std::shared_ptr<Record> makeRecord(FetchedMessage&& message, std::uint32_t valid
 // the bytes after the header block when it is one plain or HTML text in
 // UTF-8 or ASCII, GMime's parse otherwise.
 maildir::MessageBodies bodiesOf(const maildir::HeaderBlock& fields, const std::string& whole) {
-    maildir::MessageBodies bodies;
     const auto shape = maildir::bodyShape(fields.contentType, fields.transferEncoding);
-    if (shape != maildir::BodyShape::NeedsParse) {
-        const auto block = maildir::scanHeaderBlock(whole);
-        std::string text = block.bodyOffset == std::string::npos ? "" : whole.substr(block.bodyOffset);
-        (shape == maildir::BodyShape::PlainText ? bodies.plain : bodies.html) = maildir::cleanUtf8(std::move(text));
-        return bodies;
-    }
-    return maildir::WholeFile(whole).bodies();
+    const std::size_t bodyOffset =
+        shape == maildir::BodyShape::NeedsParse ? std::string::npos : maildir::scanHeaderBlock(whole).bodyOffset;
+    return maildir::WholeFile(whole).bodies(shape, bodyOffset);
 }
 
 maildir::MessageBodies partBodies(std::map<std::string, std::string>& sections, const std::string& section) {

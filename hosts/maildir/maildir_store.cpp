@@ -390,23 +390,6 @@ BodyShape shapeByMime(const HeaderPrefetch::Job& job) {
     return bodyShape(job.mimeFields->first, job.mimeFields->second);
 }
 
-// The rest of the file open on fd from offset. Throws std::system_error
-// when reading fails.
-std::string readRest(int fd, std::size_t offset) {
-    std::string text;
-    for (;;) {
-        char chunk[16 * 1024];
-        const ssize_t got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(offset + text.size()));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw std::system_error(errno, std::generic_category(), "read");
-        if (got == 0)
-            return text;
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-}
-
 } // namespace
 
 // new/ and cur/ of one reading of a folder, for the thread below.
@@ -436,13 +419,7 @@ std::optional<std::uint8_t> searchWholeText(int fd, const struct stat& st, BodyS
     if (!scanHeaderBlock(file.bytes(), block).whole)
         return std::nullopt;
     const std::string headers = cleanUtf8(std::string(block));
-    MessageBodies bodies;
-    if (shape == BodyShape::NeedsParse) {
-        bodies = file.bodies();
-    } else {
-        std::string text(bodyOffset < file.bytes().size() ? file.bytes().substr(bodyOffset) : std::string_view());
-        (shape == BodyShape::PlainText ? bodies.plain : bodies.html) = cleanUtf8(std::move(text));
-    }
+    const MessageBodies bodies = file.bodies(shape, bodyOffset);
     const std::string& body = bodies.html.empty() ? bodies.plain : bodies.html;
     std::uint8_t found = 0;
     for (std::size_t i = 0; i < searches.size(); ++i) {
@@ -1095,14 +1072,6 @@ void MaildirStore::searchHeadersFor(std::string_view needle) {
         searches_.emplace_back(std::string(needle), CaseInsensitiveSearch(needle));
 }
 
-std::string MaildirStore::readFrom(int fd, std::size_t offset, const std::string& path) {
-    try {
-        return readRest(fd, offset);
-    } catch (const std::system_error& e) {
-        throw systemFailure("cannot read " + path, e.code().value());
-    }
-}
-
 struct stat MaildirStore::status(FolderState& folder, FileRecord& record) {
     for (int attempt = 0;; ++attempt) {
         if (record.gone)
@@ -1249,25 +1218,18 @@ std::shared_ptr<const MessageBodies> MaildirStore::readBodies(FolderState& folde
                                                               const HeaderData& data) {
     FileDescriptor fd(open(folder, record));
     const std::string path = pathOf(folder, record);
-    auto parsed = std::make_shared<MessageBodies>();
-    const BodyShape shape = data.shape;
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0)
         throw systemFailure("cannot read " + path, errno);
     if (!data.whole || static_cast<std::uint64_t>(st.st_size) > bodyReadLimit)
         throw host::HostError(path + " is too large to be read whole");
-    if (shape == BodyShape::NeedsParse) {
-        try {
-            *parsed = parseBodies(fd.release());
-        } catch (const std::runtime_error& e) {
-            throw host::HostError(path + ": " + e.what());
-        }
-    } else {
-        std::string text =
-            data.bodyOffset == std::string::npos ? std::string() : readFrom(fd.get(), data.bodyOffset, path);
-        (shape == BodyShape::PlainText ? parsed->plain : parsed->html) = cleanUtf8(std::move(text));
+    try {
+        return std::make_shared<const MessageBodies>(WholeFile(fd.get()).bodies(data.shape, data.bodyOffset));
+    } catch (const std::system_error& e) {
+        throw systemFailure("cannot read " + path, e.code().value());
+    } catch (const std::runtime_error& e) {
+        throw host::HostError(path + ": " + e.what());
     }
-    return parsed;
 }
 
 void MaildirStore::searchTextAhead(FolderState& folder, FileRecord& record, const std::shared_ptr<HeaderData>& data) {

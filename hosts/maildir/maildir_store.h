@@ -250,7 +250,6 @@ private:
     void watch(FolderState& folder);
     // Reads the pending change events and drops every listing they contradict.
     void takeEvents();
-    std::string readFrom(int fd, std::size_t offset, const std::string& path);
 
     std::string root_;
     int rootFd_ = -1;

@@ -484,6 +484,16 @@ MessageBodies WholeFile::bodies() const {
     return bodies;
 }
 
+MessageBodies WholeFile::bodies(BodyShape shape, std::size_t bodyOffset) const {
+    if (shape == BodyShape::NeedsParse)
+        return bodies();
+    MessageBodies result;
+    const std::string_view all = bytes();
+    (shape == BodyShape::PlainText ? result.plain : result.html) =
+        cleanUtf8(std::string(bodyOffset < all.size() ? all.substr(bodyOffset) : std::string_view()));
+    return result;
+}
+
 MessageBodies parseBodies(int fd) {
     struct Closing {
         int fd;

@@ -96,6 +96,9 @@ public:
     std::string_view bytes() const;
     // As parseBodies below.
     MessageBodies bodies() const;
+    // The same as the header block's shape says: one plain or HTML text is
+    // the bytes from bodyOffset as they stand (npos: none), all else the parse.
+    MessageBodies bodies(BodyShape shape, std::size_t bodyOffset) const;
 
 private:
     ::_GByteArray* bytes_;

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -35,7 +37,7 @@ std::vector<std::shared_ptr<host::Item>> snapshotOf(const std::shared_ptr<host::
 // Visits the mails of the snapshot in order, passing over items that are
 // not mails. Each item is looked at when the walk reaches it, so a long
 // walk reads every item once rather than twice, and the host hears a few
-// items ahead which ones come next.
+// items ahead which ones come next. A visit that answers false ends the walk.
 template <typename Visit>
 void forEachMail(const std::shared_ptr<host::Folder>& folder, Visit visit) {
     constexpr std::size_t readAheadDistance = 4;
@@ -43,8 +45,14 @@ void forEachMail(const std::shared_ptr<host::Folder>& folder, Visit visit) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i + readAheadDistance < items.size())
             folder->readAhead(items[i + readAheadDistance].get());
-        if (const auto mail = host::asMailItem(std::move(items[i])))
-            visit(mail);
+        if (const auto mail = host::asMailItem(std::move(items[i]))) {
+            if constexpr (std::is_same_v<decltype(visit(mail)), bool>) {
+                if (!visit(mail))
+                    return;
+            } else {
+                visit(mail);
+            }
+        }
     }
 }
 
@@ -168,11 +176,12 @@ std::optional<std::string> suspectSender(Varient& v, const std::shared_ptr<host:
 namespace {
 
 std::int16_t countSuspectsAfter(Varient& v, const std::shared_ptr<host::Application>& application,
-                                const Varient::JudgedMails& judged) {
+                                const Varient::JudgedMails& judged, std::int16_t enough) {
     std::int16_t count = 0;
     forEachMail(defaultFolder(application, host::olFolderInbox), [&](const std::shared_ptr<host::MailItem>& mail) {
         if (suspectSender(v, mail, judged))
             bump(count);
+        return count < enough;
     });
     return count;
 }
@@ -180,7 +189,7 @@ std::int16_t countSuspectsAfter(Varient& v, const std::shared_ptr<host::Applicat
 } // namespace
 
 std::int16_t countSuspects(Varient& v, const std::shared_ptr<host::Application>& application) {
-    return countSuspectsAfter(v, application, {});
+    return countSuspectsAfter(v, application, {}, std::numeric_limits<std::int16_t>::max());
 }
 
 void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application) {
@@ -189,7 +198,8 @@ void checkSpam(Varient& v, const std::shared_ptr<host::Application>& application
         return;
     Varient::JudgedMails judged;
     purge(v, application, &judged);
-    if (countSuspectsAfter(v, application, judged) > 0) {
+    // The window lists them all; whether there is one is all this needs.
+    if (countSuspectsAfter(v, application, judged, 1) > 0) {
         // The lists stay as they were: the window's first list need not
         // judge these again.
         v.lastPurge = std::move(judged);

@@ -13,6 +13,8 @@ inline constexpr int failureStatus = 3;
 // Connects the add-in to the Maildir or IMAP account with no main window, runs Check Spam
 // as its command does, prints what it shows and disconnects. Returns the
 // exit status; failures are explained on err, one line for each kind.
-int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err);
+// exiting: the process ends right after, and what the host read may be
+// left to the system rather than freed.
+int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err, bool exiting = false);
 
 } // namespace skerrow::app

@@ -206,6 +206,7 @@ MailHost openMailHost(const MailOptions& options) {
     else
         mail.waitForMail = [events](int stopFd) { return waitForDelivery(*events, stopFd); };
     mail.description = host->storeID();
+    mail.endWork = [h = host.get()] { h->endWork(); };
     mail.owner = host;
     return mail;
 }

@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     if (command == "check" || command == "watch") {
         try {
             const auto options = skerrow::app::parseMailOptions({args.begin() + 1, args.end()});
-            return command == "check" ? skerrow::app::runCheck(options, std::cout, std::cerr)
+            return command == "check" ? skerrow::app::runCheck(options, std::cout, std::cerr, true)
                                       : skerrow::app::runWatch(options, std::cout, std::cerr);
         } catch (const std::invalid_argument& e) {
             std::cerr << "skerrow " << command << ": " << e.what() << "\nTry 'skerrow --help'.\n";

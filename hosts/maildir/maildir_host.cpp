@@ -392,6 +392,10 @@ MaildirHost::~MaildirHost() {
         folder->stopKeepingItems();
 }
 
+void MaildirHost::endWork() {
+    context_->store->endWork();
+}
+
 const std::string& MaildirHost::storeID() const {
     return context_->store->root();
 }

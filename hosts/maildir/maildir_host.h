@@ -109,6 +109,10 @@ public:
     // The Inbox's files that are not mails now.
     std::vector<NonMailFile> nonMailFiles();
 
+    // Ends the work of the store's threads, for a process about to exit
+    // that leaves the host's memory to the system instead of freeing it.
+    void endWork();
+
     // Raises NewMail. A handler's failure is recorded and the others still run.
     void raiseNewMail();
     const std::vector<std::string>& eventFailures() const;

@@ -631,10 +631,14 @@ MaildirStore::MaildirStore(const std::string& root) {
 }
 
 MaildirStore::~MaildirStore() {
+    endWork();
+    closeAll();
+}
+
+void MaildirStore::endWork() {
     prefetch_.reset();
     searchAhead_.reset();
     mover_.reset(); // lets the moves under way end; nobody is left to hear of a failure
-    closeAll();
 }
 
 void MaildirStore::closeAll() {

@@ -147,6 +147,10 @@ public:
     MaildirStore(const MaildirStore&) = delete;
     MaildirStore& operator=(const MaildirStore&) = delete;
 
+    // Ends the work of the store's threads, letting the moves under way end.
+    // Anything asked of the store later starts them again.
+    void endWork();
+
     // The canonical absolute path of the root.
     const std::string& root() const { return root_; }
 

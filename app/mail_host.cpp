@@ -174,7 +174,7 @@ MailHost openMailHost(const MailOptions& options) {
     if (!options.maildir)
         throw std::runtime_error("--maildir DIR or --imap URL is required");
     auto host = std::make_shared<maildir::MaildirHost>(
-        maildir::MaildirOptions{*options.maildir, options.address, options.contacts, true});
+        maildir::MaildirOptions{*options.maildir, options.address, options.contacts, true, true});
     mail.application = host->application();
     mail.objects = &host->objects();
     mail.clipboard = &host->clipboard();

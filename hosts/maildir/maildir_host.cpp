@@ -370,6 +370,8 @@ MaildirHost::MaildirHost(const MaildirOptions& options) : context_(std::make_sha
     context_->address = options.address;
     if (options.address) // as the add-in will look for it
         context_->store->searchHeadersFor(foldCase(*options.address));
+    if (options.readInboxAhead)
+        context_->store->readAhead(*context_->store->inbox());
     context_->log->hideUndeletable = options.hideUndeletable;
     for (const auto& path : options.contacts)
         context_->addressLists.push_back(std::make_shared<AddressBook>(readContactAddresses(path)));

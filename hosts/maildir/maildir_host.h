@@ -55,6 +55,9 @@ struct MaildirOptions {
     // later walk of its folder: it was judged, and is not to be judged or
     // listed again as if it had not been.
     bool hideUndeletable = false;
+    // The Inbox is read on a thread from the start, for the program's first
+    // walk of it: its listing, then its header blocks.
+    bool readInboxAhead = false;
 };
 
 // What the store failed to do for the add-in, which traps every failure:

@@ -164,25 +164,88 @@ std::shared_ptr<HeaderData> headerDataOf(std::string_view bytes, const Searches&
 
 } // namespace
 
+namespace {
+
+// The message files of a folder's new/ and cur/ as one reading found them,
+// in walking order: by the unique names' leading seconds, then the unique
+// names, and new/ before cur/ under one unique name.
+struct DirectoryListing {
+    struct Entry {
+        std::uint64_t seconds;
+        std::uint32_t nameAt, nameSize, uniqueSize;
+        bool inNew;
+        ino_t inode;
+    };
+    std::string names;
+    std::vector<Entry> entries;
+
+    std::string_view name(const Entry& e) const { return std::string_view(names).substr(e.nameAt, e.nameSize); }
+    std::string_view unique(const Entry& e) const { return std::string_view(names).substr(e.nameAt, e.uniqueSize); }
+    void add(std::string_view name, bool inNew, ino_t inode) {
+        const std::string_view unique = name.substr(0, name.find(infoSeparator));
+        entries.push_back({leadingSeconds(unique), static_cast<std::uint32_t>(names.size()),
+                           static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(unique.size()), inNew,
+                           inode});
+        names += name;
+    }
+};
+
+// Reads new/ (first: a message moved to cur/ meanwhile is then seen in
+// cur/ as well, never in neither) and cur/. Throws StoreFailure.
+DirectoryListing listDirectories(int dirNew, int dirCur, const std::string& path, std::size_t expected) {
+    DirectoryListing listing;
+    listing.entries.reserve(expected);
+    listing.names.reserve(expected * 64);
+    for (const bool inNew : {true, false}) {
+        const int listFd = ::openat(inNew ? dirNew : dirCur, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            const int error = errno;
+            if (listFd >= 0)
+                ::close(listFd);
+            throw systemFailure("cannot read " + path + (inNew ? "/new" : "/cur"), error);
+        }
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.' && entry->d_type != DT_DIR)
+                listing.add(entry->d_name, inNew, entry->d_ino);
+        ::closedir(dir);
+    }
+    std::sort(listing.entries.begin(), listing.entries.end(), [&](const auto& a, const auto& b) {
+        if (a.seconds != b.seconds)
+            return a.seconds < b.seconds;
+        const int order = listing.unique(a).compare(listing.unique(b));
+        return order != 0 ? order < 0 : a.inNew > b.inNew;
+    });
+    return listing;
+}
+
+// The entries a directory of that size holds at most, about: an entry
+// takes its name and a few bytes more.
+std::size_t entriesBySize(int dirNew, int dirCur) {
+    struct stat newDir{}, curDir{};
+    if (::fstat(dirNew, &newDir) != 0 || ::fstat(dirCur, &curDir) != 0)
+        return 0;
+    return static_cast<std::size_t>(newDir.st_size + curDir.st_size) / 64;
+}
+
+} // namespace
+
 // Reads the header blocks of a folder's files on a second thread, from the
 // end of the listing back, while the walks that want them run on the first
 // from its start: the two meet once in the middle instead of taking turns
 // file by file, where the first would wait for the second at every turn.
 // On a warm page cache a header block costs the system calls that open and
-// read it, which two processors share. Of the store's state the thread
-// reads only the records' unique names, which never change: it has its own
-// copies of the rest of the names, of the directories' descriptors and of
-// the searched texts. The first thread takes what it has read, or reads a
-// file itself: one the thread has not reached (claiming it), or one it is
-// slow to finish.
+// read it, which two processors share. The thread has its own copies of
+// the names, of the directories' descriptors and of the searched texts. The
+// first thread takes what it has read, or reads a file itself: one the
+// thread has not reached (claiming it), or one it is slow to finish.
+//
+// Made for a folder not read yet, the thread reads the directories first,
+// and the folder's reading takes that listing: a store just opened then
+// has its first files' header blocks read while the program starts.
 class HeaderPrefetch {
 public:
     struct Job {
-        // Kept alive here: its unique name, which never changes, is read
-        // on the thread; nothing else of it is.
-        std::shared_ptr<const FileRecord> record;
-        std::string info; // the rest of its name then
-        bool inNew = false;
         std::atomic<int> state{open};
         // Set by whoever claimed the job, before it is done.
         std::shared_ptr<HeaderData> data; // nothing when it could not be read
@@ -192,11 +255,41 @@ public:
     };
     static constexpr int open = 0, claimed = 1, done = 2;
 
-    HeaderPrefetch(const FolderState& folder, std::unique_ptr<Job[]> jobs, std::size_t count, Searches searches)
-        : folder_(&folder), jobs_(std::move(jobs)), count_(count), searches_(std::move(searches)),
-          dirNew_(::fcntl(folder.dirNew, F_DUPFD_CLOEXEC, 0)), dirCur_(::fcntl(folder.dirCur, F_DUPFD_CLOEXEC, 0)) {
+    // Reads the files listed, in their order.
+    HeaderPrefetch(const FolderState& folder, DirectoryListing listing, Searches searches)
+        : HeaderPrefetch(folder, std::move(searches)) {
+        setListing(std::move(listing));
+        listed_ = true;
         if (dirNew_ >= 0 && dirCur_ >= 0)
             thread_ = std::thread([this] { run(); });
+    }
+    // Lists the folder's directories first; changes: the folder's count of
+    // changes seen when its directories were watched, just before.
+    HeaderPrefetch(const FolderState& folder, Searches searches, std::uint64_t changes)
+        : HeaderPrefetch(folder, std::move(searches)) {
+        changes_ = changes;
+        struct stat st{};
+        for (auto [fd, inode] : {std::pair{dirNew_, &newInode_}, std::pair{dirCur_, &curInode_}})
+            if (fd >= 0 && ::fstat(fd, &st) == 0)
+                *inode = st.st_ino;
+        if (dirNew_ < 0 || dirCur_ < 0 || newInode_ == 0 || curInode_ == 0) {
+            listed_ = true; // no listing to take
+            return;
+        }
+        thread_ = std::thread([this, path = folder.path, expected = entriesBySize(dirNew_, dirCur_)] {
+            try {
+                setListing(listDirectories(dirNew_, dirCur_, path, expected));
+            } catch (...) {
+                listingFailed_ = true; // read again by the folder's reading, which reports why
+            }
+            {
+                std::lock_guard lock(mutex_);
+                listed_ = true;
+            }
+            listedSignal_.notify_all();
+            if (!listingFailed_)
+                run();
+        });
     }
     ~HeaderPrefetch() {
         stop_ = true;
@@ -212,18 +305,38 @@ public:
     const FolderState* folder() const { return folder_; }
     std::size_t searchCount() const { return searches_.size(); }
 
+    // The listing the thread read, for the folder's first reading since,
+    // once it is there; nothing when the thread was given its listing,
+    // when the folder changed or was replaced since it was watched, or when
+    // the listing failed. The job of entry i is then slot i.
+    const DirectoryListing* takeListing(const FolderState& folder) {
+        if (newInode_ == 0 || takenBy_ != 0 || &folder != folder_ || folder.changes != changes_)
+            return nullptr;
+        struct stat newDir{}, curDir{};
+        if (::fstat(folder.dirNew, &newDir) != 0 || ::fstat(folder.dirCur, &curDir) != 0 ||
+            newDir.st_ino != newInode_ || curDir.st_ino != curInode_)
+            return nullptr;
+        std::unique_lock lock(mutex_);
+        listedSignal_.wait(lock, [&] { return listed_; });
+        if (listingFailed_)
+            return nullptr;
+        takenBy_ = folder.scans;
+        return &listing_;
+    }
+    // Whether the folder's reading numbered scan took the listing.
+    bool listedFor(std::uint64_t scan) const { return takenBy_ == scan; }
+
     // The header data read for the record, waiting a moment when the
     // thread is at it; nothing when the caller is to read it (not reached
     // yet, renamed since, not readable there, not read in that moment).
     std::shared_ptr<HeaderData> take(const FileRecord& record, std::uint32_t slot, BodyShape (*shapeOf)(const Job&)) {
         if (slot >= count_)
             return nullptr;
-        Job& job = jobs_[slot];
-        if (job.record.get() != &record)
-            return nullptr;
         ++settled_;
-        if (job.inNew != record.inNew || job.info != record.info)
+        const DirectoryListing::Entry& entry = listing_.entries[slot];
+        if (entry.inNew != record.inNew || !record.hasName(listing_.name(entry)))
             return nullptr; // renamed since
+        Job& job = jobs_[slot];
         int state = open;
         if (job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
             return nullptr; // ours now: the thread will pass it over
@@ -240,13 +353,18 @@ public:
     }
     // Whether every job has been asked for.
     bool spent() const { return settled_ == count_; }
-    // Whether the thread has read the record's header data.
-    bool hasRead(const FileRecord& record, std::uint32_t slot) const {
-        return slot < count_ && jobs_[slot].record.get() == &record &&
-               jobs_[slot].state.load(std::memory_order_acquire) == done;
-    }
 
 private:
+    HeaderPrefetch(const FolderState& folder, Searches searches)
+        : folder_(&folder), searches_(std::move(searches)), dirNew_(::fcntl(folder.dirNew, F_DUPFD_CLOEXEC, 0)),
+          dirCur_(::fcntl(folder.dirCur, F_DUPFD_CLOEXEC, 0)) {}
+
+    void setListing(DirectoryListing listing) {
+        listing_ = std::move(listing);
+        count_ = listing_.entries.size();
+        jobs_.reset(new Job[count_]);
+    }
+
     void run() {
         std::string buffer;
         for (std::size_t left = count_; left > 0; --left) {
@@ -257,7 +375,7 @@ private:
             if (!job.state.compare_exchange_strong(state, claimed, std::memory_order_acq_rel))
                 continue;
             try {
-                read(job, buffer);
+                read(listing_.entries[left - 1], job, buffer);
             } catch (...) {
                 job.data.reset(); // read again by the first thread, which reports why
             }
@@ -265,11 +383,10 @@ private:
         }
     }
 
-    void read(Job& job, std::string& buffer) {
+    void read(const DirectoryListing::Entry& entry, Job& job, std::string& buffer) {
         // As MaildirStore::open: no link followed, no FIFO waited for.
-        std::string name(uniquePart(*job.record));
-        name += job.info;
-        FileDescriptor fd(::openat(job.inNew ? dirNew_ : dirCur_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const std::string name(listing_.name(entry));
+        FileDescriptor fd(::openat(entry.inNew ? dirNew_ : dirCur_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st{};
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             return;
@@ -286,12 +403,21 @@ private:
     }
 
     const FolderState* folder_;
+    // Written by the thread before listed_ when it lists the directories.
+    DirectoryListing listing_;
     std::unique_ptr<Job[]> jobs_;
-    std::size_t count_;
+    std::size_t count_ = 0;
     std::size_t settled_ = 0; // asked for by the first thread
     const Searches searches_;
     int dirNew_;
     int dirCur_;
+    ino_t newInode_ = 0, curInode_ = 0; // of the directories listed by the thread
+    std::uint64_t changes_ = 0;
+    std::uint64_t takenBy_ = 0;
+    std::mutex mutex_;
+    std::condition_variable listedSignal_;
+    bool listed_ = false;
+    std::atomic<bool> listingFailed_{false};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -544,26 +670,31 @@ struct MaildirStore::SearchAhead {
 };
 
 void MaildirStore::startPrefetch(FolderState& folder) {
+    if (prefetch_ && prefetch_->folder() == &folder && prefetch_->listedFor(folder.scans))
+        return; // its listing is this reading's
     // A thread for one file would not start before the walk reads it.
     constexpr std::size_t fewestPrefetched = 2;
     prefetch_.reset();
-    std::size_t count = 0;
-    for (const auto& record : folder.listing)
-        count += !record->headers && !record->gone;
-    if (count < fewestPrefetched)
-        return;
-    std::unique_ptr<HeaderPrefetch::Job[]> jobs(new HeaderPrefetch::Job[count]);
-    std::uint32_t slot = 0;
+    DirectoryListing listing;
     for (const auto& record : folder.listing) {
+        record->prefetchSlot = UINT32_MAX;
         if (record->headers || record->gone)
             continue;
-        record->prefetchSlot = slot;
-        HeaderPrefetch::Job& job = jobs[slot++];
-        job.record = record;
-        job.info = record->info;
-        job.inNew = record->inNew;
+        record->prefetchSlot = static_cast<std::uint32_t>(listing.entries.size());
+        listing.add(record->name(), record->inNew, record->inode);
     }
-    prefetch_ = std::make_unique<HeaderPrefetch>(folder, std::move(jobs), count, searches_);
+    if (listing.entries.size() < fewestPrefetched)
+        return;
+    prefetch_ = std::make_unique<HeaderPrefetch>(folder, std::move(listing), searches_);
+}
+
+void MaildirStore::readAhead(FolderState& folder) {
+    // Unwatched, a change meanwhile would go unseen.
+    if (events_ < 0 || prefetch_ || folder.scans != 0 || folder.dirNew < 0 || folder.dirCur < 0)
+        return;
+    watch(folder); // first, so that no change slips in unseen
+    if (folder.watchNew >= 0 && folder.watchCur >= 0)
+        prefetch_ = std::make_unique<HeaderPrefetch>(folder, searches_, folder.changes);
 }
 
 std::shared_ptr<HeaderData> MaildirStore::prefetched(FolderState& folder, FileRecord& record) {
@@ -768,67 +899,65 @@ void MaildirStore::readDirectories(FolderState& folder) {
     const std::uint64_t thisScan = ++folder.scans;
     std::vector<std::shared_ptr<FileRecord>>& records = folder.listing;
     records.clear();
-    records.reserve(folder.index.size() + 16);
-    // New first: a message moved to cur/ while we read is then seen in cur/
-    // as well, never in neither.
     openFolder(folder, false); // afresh: the folder may have been replaced
-    if (folder.index.empty()) {
-        // Sized at once for a first reading: grown entry by entry, the index
-        // of a large folder would be rebuilt a dozen times. A directory
-        // entry of a Maildir takes about a hundred bytes.
-        struct stat newDir{}, curDir{};
-        if (::fstat(folder.dirNew, &newDir) == 0 && ::fstat(folder.dirCur, &curDir) == 0) {
-            const auto entries = static_cast<std::size_t>(newDir.st_size + curDir.st_size) / 96;
-            folder.index.reserve(entries);
-            records.reserve(entries);
-        }
+    // The listing the read-ahead made, if it is still the folder's.
+    const DirectoryListing* listing = prefetch_ ? prefetch_->takeListing(folder) : nullptr;
+    DirectoryListing own;
+    if (!listing) {
+        if (prefetch_ && prefetch_->folder() == &folder)
+            prefetch_.reset(); // its names and descriptors are of the last reading
+        own = listDirectories(folder.dirNew, folder.dirCur, folder.path,
+                              std::max(folder.index.size() + 16, entriesBySize(folder.dirNew, folder.dirCur)));
+        listing = &own;
     }
-    for (const bool inNew : {true, false}) {
-        const std::string path = folder.path + (inNew ? "/new" : "/cur");
-        const int dirFd = inNew ? folder.dirNew : folder.dirCur;
-        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-        if (!dir) {
-            const int error = errno;
-            if (listFd >= 0)
-                ::close(listFd);
-            throw systemFailure("cannot read " + path, error);
+    const auto& entries = listing->entries;
+    records.reserve(entries.size());
+    // Sized at once for a first reading: grown entry by entry, the index
+    // of a large folder would be rebuilt a dozen times.
+    const bool firstReading = folder.index.empty();
+    if (firstReading)
+        folder.index.reserve(entries.size());
+    // Records are made in walking order: made in the directories' own
+    // order they would lie scattered, and each walk of a pass would wait
+    // on memory for every one of them. A first reading knows no name but
+    // the one just before it: only the twin of a name can be known, and it
+    // comes right before.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const DirectoryListing::Entry& entry = entries[i];
+        const std::string_view name = listing->name(entry);
+        const std::string_view unique = listing->unique(entry);
+        const bool inNew = entry.inNew;
+        auto known = firstReading && (i == 0 || listing->unique(entries[i - 1]) != unique)
+                         ? folder.index.end()
+                         : folder.index.find(unique);
+        std::string twin;
+        if (!inNew && known != folder.index.end() && known->second->lastScan == thisScan && known->second->inNew &&
+            known->second->inode != entry.inode) {
+            // Another message under a unique name that one in new/ has
+            // (not that one moved while we read: it has its own inode).
+            twin = "cur/" + std::string(unique);
+            known = folder.index.find(twin);
         }
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.' || entry->d_type == DT_DIR)
-                continue;
-            const std::string_view name = entry->d_name;
-            std::string_view unique = name.substr(0, name.find(infoSeparator));
-            auto known = folder.index.find(unique);
-            std::string twin;
-            if (!inNew && known != folder.index.end() && known->second->lastScan == thisScan &&
-                known->second->inNew && known->second->inode != entry->d_ino) {
-                // Another message under a unique name that one in new/ has
-                // (not that one moved while we read: it has its own inode).
-                twin = "cur/" + std::string(unique);
-                known = folder.index.find(twin);
-            }
-            if (known == folder.index.end()) {
-                auto record = std::make_shared<FileRecord>();
-                record->unique = twin.empty() ? std::string(unique) : twin;
-                record->seconds = leadingSeconds(unique);
-                record->inode = entry->d_ino;
-                known = folder.index.emplace(record->unique, std::move(record)).first;
-            }
-            FileRecord& record = *known->second;
-            if (record.lastScan != thisScan) {
-                record.lastScan = thisScan;
-                records.push_back(known->second);
-            }
-            if (record.inode != entry->d_ino) { // another file under that name now
-                forgetHeaders(record);
-                record.inode = entry->d_ino;
-            }
-            if (!record.hasName(name))
-                record.setName(name);
-            record.inNew = inNew;
+        if (known == folder.index.end()) {
+            auto record = std::make_shared<FileRecord>();
+            record->unique = twin.empty() ? std::string(unique) : twin;
+            record->seconds = entry.seconds;
+            record->inode = entry.inode;
+            known = folder.index.emplace(record->unique, std::move(record)).first;
         }
-        ::closedir(dir);
+        FileRecord& record = *known->second;
+        if (record.lastScan != thisScan) {
+            record.lastScan = thisScan;
+            records.push_back(known->second);
+        }
+        if (record.inode != entry.inode) { // another file under that name now
+            forgetHeaders(record);
+            record.inode = entry.inode;
+        }
+        if (!record.hasName(name))
+            record.setName(name);
+        record.inNew = inNew;
+        record.prefetchSlot = listing == &own ? UINT32_MAX : static_cast<std::uint32_t>(i);
     }
     std::erase_if(folder.index, [this, thisScan](const auto& entry) {
         if (entry.second->lastScan == thisScan)
@@ -871,14 +1000,17 @@ void MaildirStore::takeEvents() {
             const auto* event = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + event->len;
             if (event->mask & IN_Q_OVERFLOW) {
-                for (auto& [dirName, folder] : folders_)
+                for (auto& [dirName, folder] : folders_) {
                     folder->listingValid = false;
+                    ++folder->changes;
+                }
                 continue;
             }
             const auto watched = watches_.find(event->wd);
             if (watched == watches_.end())
                 continue;
             auto [folder, inNew] = watched->second;
+            ++folder->changes;
             if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
                 folder->listingValid = false;
                 if (event->mask & IN_IGNORED) {
@@ -918,8 +1050,6 @@ const std::vector<std::shared_ptr<FileRecord>>& MaildirStore::scan(FolderState& 
     takeEvents();
     if (!folder.listingValid) {
         watch(folder); // first, so that no change slips in unseen
-        if (prefetch_ && prefetch_->folder() == &folder)
-            prefetch_.reset(); // its names and descriptors are of the last reading
         readDirectories(folder);
         folder.listingValid = folder.watchNew >= 0 && folder.watchCur >= 0;
         startPrefetch(folder);

@@ -137,6 +137,7 @@ struct FolderState {
     int dirNew = -1;
     int dirCur = -1;
     std::uint64_t scans = 0;
+    std::uint64_t changes = 0; // the change events seen for it
 };
 
 class MaildirStore {
@@ -167,6 +168,10 @@ public:
     // the unique names; a message seen in both new/ and cur/ (moved while
     // reading) comes once. Valid until the next call for that folder.
     const std::vector<std::shared_ptr<FileRecord>>& scan(FolderState& folder);
+    // Starts reading a folder not read yet on a thread, its listing and
+    // then its header blocks, for its first scan to take; watches it so
+    // that a change meanwhile is seen (the scan then reads it afresh).
+    void readAhead(FolderState& folder);
 
     // The message with that unique name, searched in the folders' indexes
     // (Inbox first) and then in every folder read afresh.

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 namespace skerrow::test {
 namespace {
@@ -128,6 +130,46 @@ TEST_F(MaildirTest, LaterWalksSeeOtherProgramsChangesAndHandOutTheSameItemsForFi
     host();
     EXPECT_EQ(folder->Items().size(), 3u);
     EXPECT_EQ(host::asMailItem(second[2])->EntryID(), "3.read-elsewhere");
+}
+
+// A host told to read the Inbox ahead lists it and reads its header blocks
+// as it opens; a change before the first walk must still be seen as a
+// fresh reading sees it.
+TEST_F(MaildirTest, TheInboxReadAheadGivesWayToChangesMadeBeforeTheFirstWalk) {
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"delivered", [this] {
+             put("tmp", "4.late", mailText({"From: d@x.org", "Subject: late"}, "b"));
+             fs::rename(root / "tmp/4.late", root / "new/4.late");
+         }},
+        {"removed", [this] { fs::remove(root / "new/2.b"); }},
+        {"read elsewhere", [this] { fs::rename(root / "new/2.b", root / "cur/2.b:2,S"); }},
+        {"replaced", [this] {
+             put("tmp", "2.b", mailText({"From: e@x.org", "Subject: replaced"}, "b"));
+             fs::rename(root / "tmp/2.b", root / "new/2.b");
+         }},
+        {"rewritten", [this] { put("new", "2.b", mailText({"Subject: rewritten"}, "b")); }},
+    };
+    const auto seen = [&](bool ahead, const std::function<void()>& change) {
+        maildir::MaildirHost mailClient(maildir::MaildirOptions{root.string(), "me@x.org", {}, false, ahead});
+        if (ahead) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // read by then
+            change();
+        }
+        std::vector<std::string> result;
+        for (const auto& item : mailClient.application()->GetNamespace("MAPI")->GetDefaultFolder(host::olFolderInbox)->Items())
+            if (auto mail = host::asMailItem(item))
+                result.push_back(mail->EntryID() + " " + mail->Subject() + (mail->UnRead() ? " unread" : ""));
+        return result;
+    };
+    for (const auto& [what, change] : changes) {
+        fs::remove_all(root);
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directories(root / sub);
+        for (const char* name : {"1.a", "2.b", "3.c"})
+            put("new", name, mailText({"From: a@x.org", std::string("Subject: ") + name}, "b"));
+        const auto afterAhead = seen(true, change);
+        EXPECT_EQ(afterAhead, seen(false, {})) << what;
+    }
 }
 
 } // namespace

@@ -617,8 +617,11 @@ private:
             idle_ = false;
             if (stop_)
                 return;
-            Job job = std::move(queue_.front());
-            queue_.pop_front();
+            // Newest first: the walk that asks for the answers goes from the
+            // oldest, so the two meet once rather than queue behind each
+            // other mail by mail.
+            Job job = std::move(queue_.back());
+            queue_.pop_back();
             lock.unlock();
             std::uint8_t state = HeaderData::textQueued;
             if (job.data->textState.compare_exchange_strong(state, HeaderData::textSearching,

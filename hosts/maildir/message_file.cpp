@@ -11,9 +11,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace skerrow::maildir {
 
@@ -452,11 +454,119 @@ std::string_view WholeFile::bytes() const {
     return {reinterpret_cast<const char*>(bytes_->data), bytes_->len};
 }
 
+namespace {
+
+// The unfolded values of the fields of that name in a header block; nothing
+// when a line of the block is no header field.
+std::optional<std::vector<std::string>> fieldsNamed(std::string_view block, std::string_view wanted) {
+    std::vector<std::string> values;
+    std::string* field = nullptr; // the one continuation lines extend
+    for (std::size_t pos = 0; pos < block.size();) {
+        const std::size_t nl = block.find('\n', pos);
+        std::string_view line = block.substr(pos, (nl == std::string_view::npos ? block.size() : nl) - pos);
+        pos = nl == std::string_view::npos ? block.size() : nl + 1;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            if (field)
+                field->append(line);
+            continue;
+        }
+        std::size_t nameEnd = 0;
+        while (nameEnd < line.size() && isFieldNameChar(line[nameEnd]))
+            ++nameEnd;
+        if (nameEnd == 0 || nameEnd >= line.size() || line[nameEnd] != ':')
+            return std::nullopt;
+        field = sameName(line.substr(0, nameEnd), wanted) ? &values.emplace_back(line.substr(nameEnd + 1)) : nullptr;
+    }
+    return values;
+}
+
+// The one Content-Type a header block names, as GMime reads it; nothing
+// when it names none or several, or holds a line that is no field.
+GPtr<GMimeContentType> onlyContentType(std::string_view block) {
+    const auto types = fieldsNamed(block, "Content-Type");
+    if (!types || types->size() != 1)
+        return nullptr;
+    return GPtr<GMimeContentType>(g_mime_content_type_parse(options(), (*types)[0].c_str()));
+}
+
+// The message without the content of those parts of its top multipart that
+// can hold no text (a PDF, a picture): GMime would otherwise go through
+// every line of them to find where they end. A part is passed over unless
+// its header block is nothing but fields and names one Content-Type, of
+// neither text nor a multipart or message; of its content only a run
+// without any '-' up to the start of a line is left out, so that no line
+// that could be a boundary goes and every other part is parsed as before.
+// Nothing when nothing is left out.
+std::optional<std::string> withoutBinaryContent(std::string_view bytes) {
+    std::string_view topBlock;
+    const HeaderBlock top = scanHeaderBlock(bytes, topBlock);
+    if (!top.whole || top.bodyOffset == std::string::npos)
+        return std::nullopt;
+    const GPtr<GMimeContentType> topType = onlyContentType(topBlock);
+    const char* boundary = topType && g_mime_content_type_is_type(topType.get(), "multipart", "*")
+                               ? g_mime_content_type_get_parameter(topType.get(), "boundary")
+                               : nullptr;
+    if (!boundary || !*boundary)
+        return std::nullopt;
+    const std::string delimiter = std::string("--") + boundary;
+    const char* const data = bytes.data();
+    const auto nextDash = [&](std::size_t from) {
+        const void* dash = from < bytes.size() ? std::memchr(data + from, '-', bytes.size() - from) : nullptr;
+        return dash ? static_cast<std::size_t>(static_cast<const char*>(dash) - data) : std::string_view::npos;
+    };
+    std::string kept;
+    std::size_t keptUpTo = 0;
+    for (std::size_t at = nextDash(top.bodyOffset); at != std::string_view::npos;) {
+        // A part starts after a line that is the delimiter alone.
+        std::size_t lineEnd = at + delimiter.size();
+        if (data[at - 1] != '\n' || bytes.compare(at, delimiter.size(), delimiter) != 0) {
+            at = nextDash(at + 1);
+            continue;
+        }
+        if (lineEnd < bytes.size() && data[lineEnd] == '\r')
+            ++lineEnd;
+        if (lineEnd >= bytes.size() || data[lineEnd] != '\n') {
+            at = nextDash(at + 1);
+            continue;
+        }
+        const std::size_t partAt = lineEnd + 1;
+        const std::size_t empty = blockEnd(bytes, lineEnd);
+        if (empty == std::string_view::npos)
+            break;
+        const std::size_t contentAt = empty + (data[empty] == '\r' ? 2 : 1);
+        at = nextDash(contentAt);
+        const GPtr<GMimeContentType> type = onlyContentType(bytes.substr(partAt, empty - partAt));
+        if (!type || g_mime_content_type_is_type(type.get(), "text", "*") ||
+            g_mime_content_type_is_type(type.get(), "multipart", "*") ||
+            g_mime_content_type_is_type(type.get(), "message", "*"))
+            continue;
+        if (at == std::string_view::npos || data[at - 1] != '\n' || at == contentAt)
+            continue;
+        kept.append(bytes.substr(keptUpTo, contentAt - keptUpTo));
+        keptUpTo = at;
+    }
+    if (keptUpTo == 0)
+        return std::nullopt;
+    kept.append(bytes.substr(keptUpTo));
+    return kept;
+}
+
+} // namespace
+
 MessageBodies WholeFile::bodies() const {
     initMime();
+    // Large files are mostly attachments, which are not read for their text.
+    constexpr std::size_t binaryPartsWorthLeavingOut = 32 * 1024;
+    std::optional<std::string> shorter;
+    if (bytes_->len > binaryPartsWorthLeavingOut)
+        shorter = withoutBinaryContent(bytes());
     // The parser scans the bytes where they are.
-    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes_));
-    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
+    GPtr<GMimeStream> stream(shorter ? g_mime_stream_mem_new_with_buffer(shorter->data(), shorter->size())
+                                     : g_mime_stream_mem_new_with_byte_array(bytes_));
+    if (!shorter)
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     // Parts nested beyond the parser's depth are skipped: the text in them
     // would be missed.

@@ -330,6 +330,63 @@ TEST_F(MaildirTest, TwentyMebibyteAttachmentLeavesTextAndHeadersReadable) {
     EXPECT_EQ(onlyMail()->HTMLBody(), "");
 }
 
+// A large mail's parts that can hold no text are left out before GMime
+// reads it: what it gives must be what the whole mail gives, here the same
+// mail with a short filler in place of the long one.
+TEST_F(MaildirTest, LeavingOutALargeMailsBinaryPartsChangesNoneOfItsText) {
+    const std::string filler = std::string(76, 'Q') + "\n";
+    const struct {
+        std::string text;
+        bool named; // the address is in the text GMime gives
+    } parts[] = {
+        {"--b\nContent-Type: text/plain\n\nhello me@x.org\n--b\nContent-Type: application/pdf\n"
+         "Content-Transfer-Encoding: base64\n\nFILL--b--\n", true},
+        {"--b\nContent-Type: application/pdf\n\nFILL--b\nContent-Type: text/html\n\n<p>me@x.org</p>\n--b--\n", true},
+        {"--b\nContent-Type: application/octet-stream\n\nAB-CD\nFILL--b\nContent-Type: text/plain\n\nme@x.org\n--b--\n",
+         true},
+        {"--b\nContent-Type: text/plain; charset=utf-8\n\nFILLme@x.org\n--b\nContent-Type: image/png\n\nFILL--b--\n",
+         true},
+        {"--b\n\nFILLme@x.org\n--b--\n", true},
+        {"--b\nX-No-Field\nContent-Type: application/pdf\n\nFILLme@x.org\n--b--\n", false},
+        {"--b\nContent-Type: multipart/alternative; boundary=i\n\n--i\nContent-Type: text/plain\n\nme@x.org\n"
+         "--i\nContent-Type: text/html\n\n<b>me@x.org</b>\n--i--\n--b\nContent-Type: image/png\n\nFILL--b--\n",
+         true},
+    };
+    const auto mail = [&](std::string text, int fillers, bool crlf) {
+        std::string fill;
+        for (int i = 0; i < fillers; ++i)
+            fill += filler;
+        for (std::size_t at; (at = text.find("FILL")) != std::string::npos;)
+            text.replace(at, 4, fill);
+        std::string whole = mailText({"From: a@x.org", "Content-Type: multipart/mixed; boundary=b"}, text);
+        for (std::size_t at = 0; crlf && (at = whole.find('\n', at)) != std::string::npos; at += 2)
+            whole.insert(at, "\r");
+        return whole;
+    };
+    const auto text = [&](const std::shared_ptr<host::MailItem>& item) {
+        std::string all = item->Body() + "|" + item->HTMLBody();
+        for (std::size_t at; (at = all.find(std::string(76, 'Q'))) != std::string::npos;)
+            all.erase(at, all.find('\n', at) + 1 - at);
+        std::erase(all, '\r');
+        return all;
+    };
+    int n = 0;
+    for (const bool crlf : {false, true})
+        for (const auto& part : parts) {
+            put("new", std::to_string(++n) + ".short", mail(part.text, 2, crlf));
+            put("new", std::to_string(n) + ".whole", mail(part.text, 600, crlf));
+        }
+    host();
+    const auto all = mails(inbox());
+    ASSERT_EQ(all.size(), 2 * 2 * std::size(parts));
+    for (std::size_t i = 0; i < all.size(); i += 2) {
+        EXPECT_EQ(text(all[i + 1]), text(all[i])) << all[i]->EntryID();
+        if (parts[i / 2 % std::size(parts)].named) {
+            EXPECT_NE(text(all[i]).find("me@x.org"), std::string::npos) << all[i]->EntryID();
+        }
+    }
+}
+
 // ---- Deleting ----
 
 TEST_F(MaildirTest, DeleteRenamesIntoTrashCurKeepingUniqueNameAndFlags) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <optional>
 
 namespace skerrow {
@@ -39,7 +38,6 @@ TEST(FilterBackup, RoundTripGivesBackTheListsExactly) {
 
         ASSERT_TRUE(c.o.backupFilter());
         const std::string file = c.w.platform.files.at(chosen);
-        EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 4) << file;
         c.w.v.setLists({{"other@z.com"}, {"*@z.com"}, {}, {}});
         ASSERT_TRUE(c.o.restoreFilter());
 

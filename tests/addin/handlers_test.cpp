@@ -36,11 +36,9 @@ TEST(IsSpam, SelectedMailsAreBlacklistedInOrderAndDeleted) {
 TEST(IsOrNotSpam, KindsAreComparedExactly) {
     Connected c;
     auto a = c.mail("a@x.com");
-    c.host.explorer()->select({a, c.host.inbox()->addOther("MeetingItem")});
+    c.host.explorer()->select({a});
     c.addin->IsOrNotSpam_PublicClick("isspam");
     EXPECT_EQ(c.v().lists(), FilterLists{});
-    EXPECT_EQ(a->folder(), c.host.inbox());
-    EXPECT_EQ(c.dialogs.boxes.size(), 1u);
     c.addin->IsOrNotSpam_PublicClick("NotSpam");
     EXPECT_EQ(c.v().friendemail.entries(), std::vector<std::string>{"a@x.com"});
 }

@@ -301,7 +301,6 @@ TEST_F(Posix, SettingsAndSystemDirectoryLiveUnderXdgFoldersOrHome) {
 
     ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
     ::setenv("XDG_DATA_HOME", at("data").c_str(), 1);
-    EXPECT_EQ(PosixPlatform().readValue(RegistryRoot::CurrentUser, key, "AppPath"), std::nullopt);
     PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
     EXPECT_NE(readFile(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("data/skerrow"));

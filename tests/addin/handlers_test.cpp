@@ -50,8 +50,7 @@ TEST(Help, OpensTheHelpFileGluedToTheInstallationFolder) {
         c.setSetting("AppPath", appPath);
         c.connect();
         std::dynamic_pointer_cast<memory::MemoryButton>(c.addin->cmdHelp)->click();
-        ASSERT_EQ(c.platform.opened.size(), 1u);
-        EXPECT_EQ(c.platform.opened[0], std::string(appPath) + "skerrow.chm");
+        EXPECT_EQ(c.platform.opened, std::vector<std::string>{std::string(appPath) + "skerrow.chm"});
     }
 }
 

@@ -15,7 +15,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 namespace skerrow::maildir {
 
@@ -188,6 +187,7 @@ HeaderBlock scanHeaderBlock(std::string_view bytes, std::string_view& raw) {
         if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
             if (field) // unfolding takes out the line break only
                 field->append(line);
+            block.onlyFields = block.onlyFields && block.isMessage;
             continue;
         }
         field = nullptr;
@@ -197,10 +197,13 @@ HeaderBlock scanHeaderBlock(std::string_view bytes, std::string_view& raw) {
         std::size_t colon = nameEnd;
         while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t'))
             ++colon;
-        if (nameEnd == 0 || colon >= line.size() || line[colon] != ':')
+        if (nameEnd == 0 || colon >= line.size() || line[colon] != ':') {
+            block.onlyFields = false;
             continue;
+        }
         block.isMessage = true;
         const std::string_view name = line.substr(0, nameEnd);
+        block.contentTypes += sameName(name, "Content-Type");
         const std::string_view value = line.substr(colon + 1);
         for (auto [wanted, slot] :
              {std::pair{"From", &block.from}, std::pair{"Subject", &block.subject}, std::pair{"To", &block.to},
@@ -456,39 +459,12 @@ std::string_view WholeFile::bytes() const {
 
 namespace {
 
-// The unfolded values of the fields of that name in a header block; nothing
-// when a line of the block is no header field.
-std::optional<std::vector<std::string>> fieldsNamed(std::string_view block, std::string_view wanted) {
-    std::vector<std::string> values;
-    std::string* field = nullptr; // the one continuation lines extend
-    for (std::size_t pos = 0; pos < block.size();) {
-        const std::size_t nl = block.find('\n', pos);
-        std::string_view line = block.substr(pos, (nl == std::string_view::npos ? block.size() : nl) - pos);
-        pos = nl == std::string_view::npos ? block.size() : nl + 1;
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            if (field)
-                field->append(line);
-            continue;
-        }
-        std::size_t nameEnd = 0;
-        while (nameEnd < line.size() && isFieldNameChar(line[nameEnd]))
-            ++nameEnd;
-        if (nameEnd == 0 || nameEnd >= line.size() || line[nameEnd] != ':')
-            return std::nullopt;
-        field = sameName(line.substr(0, nameEnd), wanted) ? &values.emplace_back(line.substr(nameEnd + 1)) : nullptr;
-    }
-    return values;
-}
-
-// The one Content-Type a header block names, as GMime reads it; nothing
-// when it names none or several, or holds a line that is no field.
-GPtr<GMimeContentType> onlyContentType(std::string_view block) {
-    const auto types = fieldsNamed(block, "Content-Type");
-    if (!types || types->size() != 1)
+// The one Content-Type a header block of nothing but fields names, as
+// GMime reads it; nothing when it names none or several.
+GPtr<GMimeContentType> onlyContentType(const HeaderBlock& block) {
+    if (!block.onlyFields || block.contentTypes != 1 || !block.contentType)
         return nullptr;
-    return GPtr<GMimeContentType>(g_mime_content_type_parse(options(), (*types)[0].c_str()));
+    return GPtr<GMimeContentType>(g_mime_content_type_parse(options(), block.contentType->c_str()));
 }
 
 // The message without the content of those parts of its top multipart that
@@ -500,11 +476,11 @@ GPtr<GMimeContentType> onlyContentType(std::string_view block) {
 // that could be a boundary goes and every other part is parsed as before.
 // Nothing when nothing is left out.
 std::optional<std::string> withoutBinaryContent(std::string_view bytes) {
-    std::string_view topBlock;
-    const HeaderBlock top = scanHeaderBlock(bytes, topBlock);
+    std::string_view raw;
+    const HeaderBlock top = scanHeaderBlock(bytes, raw);
     if (!top.whole || top.bodyOffset == std::string::npos)
         return std::nullopt;
-    const GPtr<GMimeContentType> topType = onlyContentType(topBlock);
+    const GPtr<GMimeContentType> topType = onlyContentType(top);
     const char* boundary = topType && g_mime_content_type_is_type(topType.get(), "multipart", "*")
                                ? g_mime_content_type_get_parameter(topType.get(), "boundary")
                                : nullptr;
@@ -532,12 +508,12 @@ std::optional<std::string> withoutBinaryContent(std::string_view bytes) {
             continue;
         }
         const std::size_t partAt = lineEnd + 1;
-        const std::size_t empty = blockEnd(bytes, lineEnd);
-        if (empty == std::string_view::npos)
+        const HeaderBlock part = scanHeaderBlock(bytes.substr(partAt), raw);
+        if (part.bodyOffset == std::string::npos)
             break;
-        const std::size_t contentAt = empty + (data[empty] == '\r' ? 2 : 1);
+        const std::size_t contentAt = partAt + part.bodyOffset;
         at = nextDash(contentAt);
-        const GPtr<GMimeContentType> type = onlyContentType(bytes.substr(partAt, empty - partAt));
+        const GPtr<GMimeContentType> type = onlyContentType(part);
         if (!type || g_mime_content_type_is_type(type.get(), "text", "*") ||
             g_mime_content_type_is_type(type.get(), "multipart", "*") ||
             g_mime_content_type_is_type(type.get(), "message", "*"))

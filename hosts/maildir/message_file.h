@@ -40,6 +40,10 @@ struct HeaderBlock {
     std::optional<std::string> to;
     std::optional<std::string> contentType;
     std::optional<std::string> transferEncoding;
+    // How many Content-Type fields the block has, and whether every line of
+    // it is a field or continues one.
+    int contentTypes = 0;
+    bool onlyFields = true;
 };
 
 // Reads from the start of an open file in chunks, into bytes, until the

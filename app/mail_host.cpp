@@ -166,6 +166,7 @@ MailHost openMailHost(const MailOptions& options) {
         mail.failures = [] { return std::vector<std::pair<std::string, std::string>>(); };
         mail.nonMailFiles = [] { return std::vector<std::pair<std::string, bool>>(); };
         mail.waitForMail = [h = host.get()](int stopFd) { return h->waitForMail(stopFd); };
+        mail.endWork = [h = host.get()] { h->endWork(); };
         mail.description = host->storeID();
         mail.owner = host;
         return mail;

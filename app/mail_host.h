@@ -34,8 +34,8 @@ struct MailHost {
     // Blocks until mail arrives in the Inbox (true) or stopFd is readable
     // or a signal comes (false). Throws when the mail cannot be watched.
     std::function<bool(int stopFd)> waitForMail;
-    // Ends the host's own threads, for a process about to exit without
-    // freeing the host; nothing when the host must be closed properly.
+    // Ends the host's own threads and its connection, for a process about
+    // to exit without freeing the host.
     std::function<void()> endWork;
     // Where the mail is, for the user.
     std::string description;

@@ -778,6 +778,13 @@ std::optional<std::string> ImapHost::lost() {
     return context_->lost ? context_->lost : context_->problem;
 }
 
+void ImapHost::endWork() {
+    context_->flushMoves();
+    context_->client.reset();
+    if (!context_->lost)
+        context_->lost = "the connection to " + context_->account + " was closed";
+}
+
 bool ImapHost::waitForMail(int stopFd) {
     return context_->waitForMail(stopFd);
 }

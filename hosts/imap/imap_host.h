@@ -73,6 +73,9 @@ public:
     // Sends the deletions still queued, then says why the connection was
     // given up or deletions could not be made, if either happened.
     std::optional<std::string> lost();
+    // Sends the deletions still queued and logs out, for a process about to
+    // exit without freeing the host; every later operation throws.
+    void endWork();
 
     // Waits on the Inbox (IDLE, else polling) until a message arrives
     // there, stopFd is readable or a signal comes. True for new mail.

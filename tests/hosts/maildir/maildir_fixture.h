@@ -25,7 +25,10 @@ protected:
         for (const char* sub : {"cur", "new", "tmp"})
             fs::create_directory(root / sub);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override {
+        host_.reset(); // lets the moves under way end first
+        fs::remove_all(root);
+    }
 
     // Writes a file as a delivery agent would leave it; returns its path.
     fs::path put(const std::string& where, const std::string& name, const std::string& content) {

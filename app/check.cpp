@@ -86,7 +86,7 @@ int runCheck(const MailOptions& options, std::ostream& out, std::ostream& err, b
     }
     MailHost host;
     try {
-        host = openMailHost(options);
+        host = openMailHost(options, false);
     } catch (const std::exception& e) {
         err << "skerrow check: " << e.what() << "\n";
         return 1;

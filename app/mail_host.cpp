@@ -150,7 +150,7 @@ imap::ImapOptions imapHostOptions(const MailOptions& options) {
 }
 #endif
 
-MailHost openMailHost(const MailOptions& options) {
+MailHost openMailHost(const MailOptions& options, bool waitsForMail) {
     MailHost mail;
     if (options.imap) {
 #ifndef SKERROW_WITH_IMAP
@@ -194,6 +194,13 @@ MailHost openMailHost(const MailOptions& options) {
             all.emplace_back(file.reason, file.unreadable);
         return all;
     };
+    mail.description = host->storeID();
+    mail.endWork = [h = host.get()] { h->endWork(); };
+    mail.owner = host;
+    // An inotify descriptor costs the process's exit some 15-20 ms: only
+    // where mail is waited for.
+    if (!waitsForMail)
+        return mail;
     const std::string newDir = host->storeID() + "/new";
     auto events = std::shared_ptr<int>(new int(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), [](int* fd) {
         if (*fd >= 0)
@@ -206,9 +213,6 @@ MailHost openMailHost(const MailOptions& options) {
         mail.waitForMail = [newDir](int) -> bool { throw std::runtime_error("cannot watch " + newDir); };
     else
         mail.waitForMail = [events](int stopFd) { return waitForDelivery(*events, stopFd); };
-    mail.description = host->storeID();
-    mail.endWork = [h = host.get()] { h->endWork(); };
-    mail.owner = host;
     return mail;
 }
 

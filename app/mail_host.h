@@ -42,9 +42,10 @@ struct MailHost {
     std::shared_ptr<void> owner; // keeps the host alive
 };
 
-// Opens --imap (asking for the password) or --maildir. Throws
-// std::exception whose text is one line for the user.
-MailHost openMailHost(const MailOptions& options);
+// Opens --imap (asking for the password) or --maildir; waitForMail is
+// there only when waitsForMail. Throws std::exception whose text is one
+// line for the user.
+MailHost openMailHost(const MailOptions& options, bool waitsForMail);
 
 #ifdef SKERROW_WITH_IMAP
 // The IMAP host's options for --imap and the options beside it, the

@@ -82,7 +82,7 @@ int runWatch(const MailOptions& options, std::ostream& out, std::ostream& err) {
 
     MailHost host;
     try {
-        host = openMailHost(options);
+        host = openMailHost(options, true);
     } catch (const std::exception& e) {
         err << "skerrow watch: " << e.what() << "\n";
         return 1;

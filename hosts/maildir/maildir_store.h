@@ -148,8 +148,8 @@ public:
     MaildirStore(const MaildirStore&) = delete;
     MaildirStore& operator=(const MaildirStore&) = delete;
 
-    // Ends the work of the store's threads, letting the moves under way end.
-    // Anything asked of the store later starts them again.
+    // Ends the work of the store's threads, letting the moves under way end,
+    // and its watches. Anything asked of the store later starts them again.
     void endWork();
 
     // The canonical absolute path of the root.
@@ -252,6 +252,7 @@ private:
     bool stillThere(const FolderState& folder) const;
     int openLinked(const std::string& path);
     void closeAll();
+    void stopWatching() noexcept;
     void readDirectories(FolderState& folder);
     // Reads the directories whatever the events say.
     void rescan(FolderState& folder);

@@ -615,6 +615,7 @@ public:
     }
     host::Date ReceivedTime() override { return record_->received; }
     void Delete() override { context_->remove(state_, record_, this); }
+    const std::shared_ptr<Record>& record() const { return record_; }
 
 private:
     std::shared_ptr<HostContext> context_;
@@ -639,14 +640,32 @@ public:
     ImapFolder(std::shared_ptr<HostContext> context, std::shared_ptr<FolderState> state, char delimiter)
         : context_(std::move(context)), state_(std::move(state)), delimiter_(delimiter) {}
 
+    // The same message is the same item from walk to walk while the host
+    // lives, so what a pass learnt of it holds for the pass's later walks.
     std::vector<std::shared_ptr<host::Item>> Items() override {
         const auto& records = context_->scan(*state_);
-        std::vector<std::shared_ptr<host::Item>> items;
+        std::vector<std::shared_ptr<ImapMailItem>> items;
         items.reserve(records.size());
         auto self = shared_from_this();
-        for (const auto& record : records)
-            items.push_back(std::make_shared<ImapMailItem>(context_, self, state_, record));
-        return items;
+        // Both in UID order: one pass finds the old items.
+        std::size_t next = 0;
+        for (const auto& record : records) {
+            while (next < items_.size() && items_[next]->record()->uid < record->uid)
+                ++next;
+            if (next < items_.size() && items_[next]->record() == record)
+                items.push_back(std::move(items_[next++]));
+            else
+                items.push_back(std::make_shared<ImapMailItem>(context_, self, state_, record));
+        }
+        if (keepItems_)
+            items_ = items;
+        return {items.begin(), items.end()};
+    }
+    // Kept items point back at their folder: the host breaks that cycle
+    // when it goes.
+    void stopKeepingItems() {
+        keepItems_ = false;
+        items_.clear();
     }
     int ItemCount() override { return static_cast<int>(context_->scan(*state_).size()); }
     std::string Name() override { return displayName(*state_, delimiter_); }
@@ -657,9 +676,10 @@ private:
     std::shared_ptr<HostContext> context_;
     std::shared_ptr<FolderState> state_;
     char delimiter_;
+    bool keepItems_ = true;
+    std::vector<std::shared_ptr<ImapMailItem>> items_;
 };
 
-// Items hold their folder; the folder holds no item, so there is no cycle.
 std::shared_ptr<host::Folder> ImapMailItem::Parent() {
     return folder_;
 }
@@ -729,7 +749,9 @@ ImapHost::ImapHost(const ImapOptions& options) : context_(std::make_shared<HostC
 
 ImapHost::~ImapHost() {
     context_->flushMoves();
-    // Folders kept by the context hold it: let go of them.
+    // Folders kept by the context hold it, and their items them: let go of them.
+    for (const auto& [mailbox, folder] : context_->folders)
+        std::static_pointer_cast<ImapFolder>(folder)->stopKeepingItems();
     context_->folders.clear();
     context_->explorer.reset();
 }

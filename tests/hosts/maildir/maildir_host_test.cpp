@@ -6,16 +6,6 @@ namespace {
 
 // ---- The store and its folders ----
 
-TEST_F(MaildirTest, RootWithoutCurAndNewIsRefusedNamingThePath) {
-    fs::remove_all(root / "cur");
-    try {
-        host();
-        FAIL() << "a folder without cur/ was taken for a Maildir";
-    } catch (const host::HostError& e) {
-        EXPECT_NE(std::string(e.what()).find(fs::canonical(root).string()), std::string::npos) << e.what();
-    }
-}
-
 TEST_F(MaildirTest, FoldersCarryTheirDisplayNamesAndTheCanonicalRootAsStoreID) {
     for (const char* folder : {".Lists.dev", ".Archive"})
         for (const char* sub : {"cur", "new", "tmp"})

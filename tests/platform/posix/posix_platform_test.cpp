@@ -293,18 +293,9 @@ TEST_F(Posix, CreateEmptyFileNeverTruncatesAndFileQueriesTellFilesFromFoldersAnd
     }
 }
 
-TEST_F(Posix, SettingsAndSystemDirectoryLiveUnderXdgFoldersOrHome) {
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/a/");
-    EXPECT_TRUE(fs::exists(at("home/.config/skerrow/settings")));
+TEST_F(Posix, SystemDirectoryIsMadeForTheUserAloneAndIsNoneWhereAFileStands) {
     EXPECT_EQ(PosixPlatform().systemDirectory(), at("home/.local/share/skerrow"));
     EXPECT_EQ(modeOf(at("home/.local/share/skerrow")), 0700u);
-
-    ::setenv("XDG_CONFIG_HOME", at("xdg").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", at("data").c_str(), 1);
-    PosixPlatform().writeValue(RegistryRoot::CurrentUser, key, "AppPath", "/b/");
-    EXPECT_NE(readFile(at("xdg/skerrow/settings")).find("AppPath=/b/"), std::string::npos);
-    EXPECT_EQ(PosixPlatform().systemDirectory(), at("data/skerrow"));
-
     writeFile(at("file"), "");
     ::setenv("XDG_DATA_HOME", at("file").c_str(), 1);
     EXPECT_EQ(PosixPlatform().systemDirectory(), std::nullopt) << "a file stands where the folder must go";

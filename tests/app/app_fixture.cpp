@@ -32,47 +32,27 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     return result;
 }
 
-// Close-on-exec, so that a program started by another thread at the same
-// moment does not hold it open.
-int openFile(const fs::path& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
-    if (fd < 0)
-        failWith("cannot open " + path.string());
-    return fd;
+// As the tests write it: one line, no other case.
+std::string messageIdOf(const fs::path& path) {
+    const std::string text = readFile(path);
+    const auto field = text.find("Message-ID: ");
+    return field == std::string::npos ? "" : text.substr(field + 12, text.find_first_of("\r\n", field) - field - 12);
 }
 
-// An unnamed file for a program's output, read back once it has ended.
-int scratchFile() {
-    std::string name = (fs::temp_directory_path() / "skerrow-output-XXXXXX").string();
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        failWith("mkostemp");
-    ::unlink(name.c_str());
-    return fd;
-}
+} // namespace
 
-std::string readBack(int fd) {
-    std::string text;
-    char buffer[65536];
-    ::lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    return text;
-}
-
-// Starts argv with the descriptors as its stdin, stdout and stderr, and
-// closes them here.
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int in, int out,
-            int err) {
+pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                   const fs::path& out, const fs::path& err, const fs::path& input) {
     // A peer that hangs up (the IMAP tests' proxy writes to sockets) must not kill us.
     static std::once_flag ignoreBrokenPipes;
     std::call_once(ignoreBrokenPipes, [] { ::signal(SIGPIPE, SIG_IGN); });
+    // Opened in the child, so that a program started by another thread at
+    // the same moment holds none of them open.
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, in, 0);
-    ::posix_spawn_file_actions_adddup2(&actions, out, 1);
-    ::posix_spawn_file_actions_adddup2(&actions, err, 2);
+    ::posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     // The child gets the ordinary SIGPIPE back.
     posix_spawnattr_t attributes;
     ::posix_spawnattr_init(&attributes);
@@ -88,8 +68,6 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     const int spawned = ::posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
-    for (int fd : {in, out, err})
-        ::close(fd);
     if (spawned != 0) {
         errno = spawned;
         failWith("cannot start " + argv[0]);
@@ -97,31 +75,13 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     return pid;
 }
 
-// As the tests write it: one line, no other case.
-std::string messageIdOf(const fs::path& path) {
-    const std::string text = readFile(path);
-    const auto field = text.find("Message-ID: ");
-    return field == std::string::npos ? "" : text.substr(field + 12, text.find_first_of("\r\n", field) - field - 12);
-}
-
-} // namespace
-
-pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& out, const fs::path& err) {
-    return spawn(argv, environment, openFile("/dev/null", O_RDONLY), openFile(out, O_WRONLY | O_CREAT | O_TRUNC),
-                 openFile(err, O_WRONLY | O_CREAT | O_TRUNC));
-}
-
 // Its output goes to files, so that it never waits for us.
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const fs::path& input) {
-    const int out = scratchFile(), err = scratchFile();
-    const pid_t pid = spawn(argv, environment, openFile(input, O_RDONLY), ::fcntl(out, F_DUPFD_CLOEXEC, 0),
-                            ::fcntl(err, F_DUPFD_CLOEXEC, 0));
-    Outcome outcome;
-    outcome.status = waitProgram(pid);
-    outcome.out = readBack(out);
-    outcome.err = readBack(err);
+    const fs::path scratch = makeTempDir("skerrow-output");
+    const int status = waitProgram(startProgram(argv, environment, scratch / "out", scratch / "err", input));
+    Outcome outcome{status, readFile(scratch / "out"), readFile(scratch / "err")};
+    fs::remove_all(scratch);
     return outcome;
 }
 

@@ -34,10 +34,9 @@ struct Outcome {
 // May be called from several threads at once.
 Outcome runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                    const fs::path& input = "/dev/null");
-// Starts a program with stdin from /dev/null and its output into the files;
-// waitProgram reaps it.
+// Starts a program with its output into the files; waitProgram reaps it.
 pid_t startProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                   const fs::path& out, const fs::path& err);
+                   const fs::path& out, const fs::path& err, const fs::path& input = "/dev/null");
 // Its exit status, 128 + the signal when one killed it.
 int waitProgram(pid_t pid);
 

@@ -16,9 +16,6 @@ TEST_F(MaildirTest, EveryEmailPropertyOfAVCardIsAnAddressEntry) {
         std::string card;
         std::vector<std::string> addresses;
     } rows[] = {
-        {"3.0 with types", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEMAIL;TYPE=work:ann@work.example\r\n"
-                           "EMAIL;TYPE=INTERNET,HOME:ann@home.example\r\nEND:VCARD\r\n",
-         {"ann@work.example", "ann@home.example"}},
         {"4.0, quoted parameter holding a colon", "BEGIN:VCARD\nVERSION:4.0\nEMAIL;PID=1.1;LABEL=\"a:b\";PREF=1:bob@example.org\nEND:VCARD\n",
          {"bob@example.org"}},
         {"2.1 bare types", "BEGIN:VCARD\nVERSION:2.1\nEMAIL;INTERNET;PREF:carol@example.org\nEND:VCARD\n",

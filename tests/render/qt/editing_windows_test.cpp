@@ -79,11 +79,6 @@ protected:
         return texts;
     }
     void click(const char* name) { QTest::mouseClick(widget<QWidget>(options, name), Qt::LeftButton); }
-    void type(const char* text) {
-        QLineEdit* edit = widget<QLineEdit>(options, "Text1");
-        edit->selectAll();
-        QTest::keyClicks(edit, text);
-    }
 };
 
 TEST_F(OptionsWindow, ControlsSitWhereTheirTwipsSayOnBothTabs) {
@@ -156,8 +151,8 @@ TEST_F(OptionsWindow, AnEntryOfTheWrongFormIsRefusedInAMessageBoxAndTheTextBoxEm
         clickTab(*widget<QTabWidget>(options, "SSTab1"), 1);
         click("Option1(3)");
         EXPECT_FALSE(widget<QRadioButton>(options, "Option1(0)")->isChecked());
-        type("*@junk.example");
-        whenDialog<QMessageBox>([&](QMessageBox& box) {
+        QTest::keyClicks(widget<QLineEdit>(options, "Text1"), "*@junk.example");
+        onNextDialog<QMessageBox>(view, [&](QMessageBox& box) {
             boxText = box.text();
             QTest::keyClick(&box, Qt::Key_Return);
         });

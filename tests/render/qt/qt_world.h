@@ -55,11 +55,6 @@ protected:
     // Plays the user in the window once its modal loop runs; a window the
     // script leaves open fails the test and is unloaded.
     void whenModal(ui::Window& window, std::function<void(QWidget&)> script);
-    // Answers the next message box or file dialog.
-    template <typename D>
-    void whenDialog(std::function<void(D&)> act) {
-        onNextDialog<D>(scripts_, std::move(act));
-    }
 
     static bool activate(QWidget& view);
     // A key as the user types it: to the widget with the focus.

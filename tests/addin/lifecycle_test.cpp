@@ -48,10 +48,7 @@ TEST(Connection, AnApplicationThatIsNotTheMailClientsDoesNothing) {
     Client c;
     IDTExtensibility2::CustomValues custom;
     c.addin->OnConnection(c.host.inbox(), 0, nullptr, custom);
-    EXPECT_FALSE(c.v().globalApplication);
-    EXPECT_TRUE(c.host.commandBars()->bars().empty());
     EXPECT_TRUE(c.host.objects().sessions.empty());
-    EXPECT_EQ(c.host.application()->newMailSubscribers(), 0);
     EXPECT_THROW(c.disconnect(), std::exception) << "no session to log off";
     EXPECT_TRUE(c.platform.files.empty());
     EXPECT_EQ(c.platform.faults().calls("Platform.writeValue"), 0) << "no settings at all";
@@ -95,15 +92,6 @@ TEST(Disconnection, FailedLogoffIsPassedBackAndSkipsTheReleases) {
     EXPECT_THROW(c.disconnect(), std::exception);
     EXPECT_TRUE(c.v().globalApplication);
     EXPECT_EQ(c.setting("HaveAutoDeleteCount"), "0") << "the environment is stored first";
-}
-
-TEST(Connection, NoSessionClassLeavesTheSessionEmptyAndStillLoads) {
-    Client c;
-    c.markInstalled();
-    c.host.objects().offerSession = false;
-    c.connect();
-    EXPECT_FALSE(c.v().messagingSession);
-    EXPECT_TRUE(c.v().environmentLoaded);
 }
 
 // Every host or platform operation the start-up touches may fail; the

@@ -28,11 +28,6 @@ std::string utf8(const wchar_t* text, int length) {
     return result;
 }
 
-Value::Value(Value&& other) noexcept {
-    v_ = other.v_;
-    ::VariantInit(&other.v_);
-}
-
 Value Value::of(const VARIANT& v) {
     Value value;
     ::VariantCopyInd(&value.v_, const_cast<VARIANT*>(&v));
@@ -85,14 +80,6 @@ std::string Value::text() const {
     } catch (const Failure&) {
         return "<type " + std::to_string(v_.vt) + ">";
     }
-}
-
-long Value::number() const {
-    return as(VT_I4).v_.lVal;
-}
-
-bool Value::flag() const {
-    return as(VT_BOOL).v_.boolVal != VARIANT_FALSE;
 }
 
 void Value::moveTo(VARIANT* out) {

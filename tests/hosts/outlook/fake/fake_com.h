@@ -25,7 +25,7 @@ using Ref = std::shared_ptr<FakeObject>;
 class Value {
 public:
     Value() { ::VariantInit(&v_); }
-    Value(Value&& other) noexcept;
+    Value(Value&& other) noexcept : v_(other.v_) { ::VariantInit(&other.v_); }
     ~Value() { ::VariantClear(&v_); }
     // A copy of v, references followed.
     static Value of(const VARIANT& v);
@@ -39,8 +39,8 @@ public:
     static Value date(double variantTime);
 
     std::string text() const;
-    long number() const;
-    bool flag() const;
+    long number() const { return as(VT_I4).v_.lVal; }
+    bool flag() const { return as(VT_BOOL).v_.boolVal != VARIANT_FALSE; }
     IDispatch* object() const { return v_.vt == VT_DISPATCH ? v_.pdispVal : nullptr; }
     bool isMissing() const { return v_.vt == VT_ERROR && v_.scode == DISP_E_PARAMNOTFOUND; }
 

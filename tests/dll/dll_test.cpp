@@ -267,12 +267,12 @@ TEST_P(AddIn, TheFirstConnectionImportsTheAddressBooksAndBuildsTheToolbarWithIts
 
     // The layout is the add-in's test's, the properties' passage the host's;
     // here the faces, which take the DLL's own bitmaps.
-    ASSERT_EQ(client.barsNamed("Corvalle"), 1);
-    auto bar = client.bar("Corvalle");
-    ASSERT_EQ(bar->controls.size(), 3u);
+    ASSERT_EQ(client.bars.size(), 1u);
+    const auto& controls = client.bars[0]->controls;
+    ASSERT_EQ(controls.size(), 3u);
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        const auto& button = bar->controls[i + 1];
+        const auto& button = controls[i + 1];
         // Today's buttons take their face as a picture, Outlook 2000's from
         // the clipboard; the pixels are the clipboard's own test's.
         EXPECT_EQ(std::count(button->log.begin(), button->log.end(), "Picture"), cdo() ? 0 : 1);
@@ -401,12 +401,12 @@ TEST_P(AddIn, TheOperationsAnswerThroughIDispatchInTheirOrder) {
     values.get()->pparray = &custom;
     late.call("OnConnection",
               {outlook::Variant(client.application()), 1, outlook::Variant(static_cast<IDispatch*>(nullptr)), values});
-    EXPECT_EQ(client.barsNamed("Corvalle"), 1);
+    EXPECT_EQ(client.bars.size(), 1u);
     late.call("OnStartupComplete", {values});
     late.call("OnBeginShutdown", {values});
     // The user switched the add-in off: its toolbar goes with it.
     late.call("OnDisconnection", {static_cast<int>(com::ext_dm_UserClosed), values});
-    EXPECT_EQ(client.barsNamed("Corvalle"), 0);
+    EXPECT_TRUE(client.bars.empty());
     EXPECT_EQ(client.sessionLog.size(), cdo() ? 2u : 0u);
 }
 

@@ -306,7 +306,7 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
                         FAILED(v.object()->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&picture))))
                         throw Failure{DISP_E_TYPEMISMATCH};
                     picture->Release();
-                            c->log.push_back("Picture");
+                    c->log.push_back("Picture");
                 });
         }
     } else {
@@ -323,10 +323,6 @@ Bar FakeOutlook::bar(const std::string& name) const {
         if (b->name == name)
             return b;
     return nullptr;
-}
-
-int FakeOutlook::barsNamed(const std::string& name) const {
-    return static_cast<int>(std::count_if(bars.begin(), bars.end(), [&](const Bar& b) { return b->name == name; }));
 }
 
 Control FakeOutlook::control(const std::string& caption) const {

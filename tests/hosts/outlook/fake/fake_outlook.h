@@ -128,7 +128,6 @@ public:
     Bar bar(const std::string& name) const;
     // The first control with that caption, searched through popups too.
     Control control(const std::string& caption) const;
-    int barsNamed(const std::string& name) const;
 
     // The objects the add-in is handed and reaches.
     IDispatch* application() const { return application_.get(); }

@@ -81,8 +81,6 @@ public:
     void answers(const IID& iid) { extra_.push_back(iid); }
     // A connection point for events of interface events.
     void raises(const IID& events);
-    // The next calls of name fail with result.
-    void failOn(const std::string& name, HRESULT result) { failures_[lower(name)] = result; }
 
     // Calls member dispid on every advised sink of events, arguments first
     // to last; the results of the sinks' Invoke.
@@ -129,7 +127,6 @@ private:
     std::vector<Member> members_; // dispid = position + 1
     std::vector<IID> extra_;
     std::vector<std::unique_ptr<Point>> points_;
-    std::map<std::string, HRESULT> failures_;
     std::vector<std::string> calls_;
 };
 

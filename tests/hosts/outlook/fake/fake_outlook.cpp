@@ -7,7 +7,6 @@ namespace skerrow::fake {
 
 namespace {
 
-constexpr HRESULT notFound = static_cast<HRESULT>(0x8004010F);
 constexpr long transportHeaders = 0x007D001E;
 
 Value nothing() {
@@ -43,7 +42,7 @@ Ref withTexts(const std::string& typeName, std::initializer_list<std::pair<const
 template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
     auto strong = weak.lock();
     if (!strong)
-        throw Failure{E_FAIL};
+        throw Failure{notFound};
     return strong;
 }
 

@@ -286,7 +286,7 @@ HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
     calls_.push_back(put ? member.name + "=" + arguments.back().text() : member.name);
     if (put ? !member.set : !member.get)
         return DISP_E_MEMBERNOTFOUND;
-    HRESULT failed;
+    HRESULT failed = S_OK;
     try {
         if (put)
             member.set(arguments.back());

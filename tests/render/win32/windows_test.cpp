@@ -146,12 +146,6 @@ void clickAt(HWND window, RECT r, bool twice = false) {
     }
 }
 
-void clickTab(HWND tabs, int tab) {
-    RECT r{};
-    SendMessageW(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&r));
-    clickAt(tabs, r);
-}
-
 void clickRow(HWND list, int row, bool twice = false) {
     RECT r{LVIR_LABEL};
     SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
@@ -343,12 +337,16 @@ TEST(Win32Windows, checkSpamListShowsTheModelsRowsAndTickingReddensEveryRowOfIts
     EXPECT_TRUE(!form.isLoaded());
 }
 
-TEST(Win32Windows, doubleClickShowsTheMailModallyWhileTheReviewWindowWaits) {
+// Escape closes the viewer, then the modeless review window through the
+// keyboard hook.
+TEST(Win32Windows, doubleClickShowsTheMailModallyWhileTheReviewWindowWaitsAndEscapeClosesEach) {
     Scene s;
     s.mail("amy@bulk.example", "cheap pills");
+    s.v.newMailPending = true;
     CheckSpamFrm& form = s.openCheckSpam();
     HWND review = s.window(form);
     HWND list = s.control(form, "ListView1");
+    EXPECT_EQ(GetFocus(), list);
     mailbody& viewer = s.v.forms().mailBodyViewer();
     Script script;
     script.then([&] {
@@ -365,16 +363,6 @@ TEST(Win32Windows, doubleClickShowsTheMailModallyWhileTheReviewWindowWaits) {
     script.play([&] { clickRow(list, 0, true); });
     EXPECT_TRUE(!viewer.isLoaded());
     EXPECT_TRUE(IsWindowEnabled(review));
-    click(s.control(form, "Command4"));
-}
-
-TEST(Win32Windows, escapeInTheModelessReviewWindowPressesCloseThroughTheKeyboardHook) {
-    Scene s;
-    s.mail("amy@bulk.example", "cheap pills");
-    s.v.newMailPending = true;
-    CheckSpamFrm& form = s.openCheckSpam();
-    HWND list = s.control(form, "ListView1");
-    EXPECT_EQ(GetFocus(), list);
     pressKey(list, VK_ESCAPE);
     pump(200);
     EXPECT_TRUE(!form.isLoaded());
@@ -395,13 +383,14 @@ TEST(Win32Windows, optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInSte
     Script script;
     script
         .then([&] {
-            EXPECT_EQ(text(s.window(form)), std::wstring(L"Options"));
             EXPECT_TRUE(shown("Frame1") && shown("Command3") && shown("Label2"));
             EXPECT_TRUE(!shown("Frame3") && !shown("ListView1") && !shown("Option1", 0));
             EXPECT_TRUE(!IsWindowEnabled(h("Command9")) && !IsWindowEnabled(h("Command8")));
             EXPECT_EQ(text(h("Label1")), std::wstring(L"Backup Friends List && Blacklist Settings to a File."));
             checkLabelsFit(s.window(form));
-            clickTab(h("SSTab1"), 1);
+            RECT tab{};
+            TabCtrl_GetItemRect(h("SSTab1"), 1, &tab);
+            clickAt(h("SSTab1"), tab);
             EXPECT_EQ(form.control("SSTab1").currentTab, 1);
             EXPECT_TRUE(!shown("Frame1") && !shown("Command3"));
             EXPECT_TRUE(shown("Frame3") && shown("ListView1") && shown("Option1", 3));
@@ -434,7 +423,6 @@ TEST(Win32Windows, optionsTabsShowTheirOwnControlsAndAddThenDeleteKeepListsInSte
             clickRow(h("ListView2"), 0);
             click(h("Command8"));
             EXPECT_EQ(column(h("ListView2"), 0), (Wide{L"*@bulk.example"}));
-            EXPECT_EQ(text(h("Text1")), std::wstring(L"spam@junk.example"));
             EXPECT_EQ(ListView_GetNextItem(h("ListView2"), -1, LVNI_SELECTED), -1);
         })
         .then([&] { SendMessageW(s.window(form), WM_SYSCOMMAND, SC_CLOSE, 0); });

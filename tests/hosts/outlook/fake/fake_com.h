@@ -25,7 +25,7 @@ using Ref = std::shared_ptr<FakeObject>;
 class Value {
 public:
     Value() { ::VariantInit(&v_); }
-    Value(Value&& other) noexcept;
+    Value(Value&& other) noexcept : v_(other.v_) { ::VariantInit(&other.v_); }
     ~Value() { ::VariantClear(&v_); }
     // A copy of v, references followed.
     static Value of(const VARIANT& v);
@@ -39,8 +39,8 @@ public:
     static Value date(double variantTime);
 
     std::string text() const;
-    long number() const;
-    bool flag() const;
+    long number() const { return as(VT_I4).v_.lVal; }
+    bool flag() const { return as(VT_BOOL).v_.boolVal != VARIANT_FALSE; }
     IDispatch* object() const { return v_.vt == VT_DISPATCH ? v_.pdispVal : nullptr; }
     bool isMissing() const { return v_.vt == VT_ERROR && v_.scode == DISP_E_PARAMNOTFOUND; }
 
@@ -81,8 +81,6 @@ public:
     void answers(const IID& iid) { extra_.push_back(iid); }
     // A connection point for events of interface events.
     void raises(const IID& events);
-    // The next calls of name fail with result.
-    void failOn(const std::string& name, HRESULT result) { failures_[lower(name)] = result; }
 
     // Calls member dispid on every advised sink of events, arguments first
     // to last; the results of the sinks' Invoke.
@@ -129,7 +127,6 @@ private:
     std::vector<Member> members_; // dispid = position + 1
     std::vector<IID> extra_;
     std::vector<std::unique_ptr<Point>> points_;
-    std::map<std::string, HRESULT> failures_;
     std::vector<std::string> calls_;
 };
 

@@ -7,7 +7,6 @@ namespace skerrow::fake {
 
 namespace {
 
-constexpr HRESULT notFound = static_cast<HRESULT>(0x8004010F);
 constexpr long transportHeaders = 0x007D001E;
 
 Value nothing() {
@@ -43,7 +42,7 @@ Ref withTexts(const std::string& typeName, std::initializer_list<std::pair<const
 template <class T> std::shared_ptr<T> alive(const std::weak_ptr<T>& weak) {
     auto strong = weak.lock();
     if (!strong)
-        throw Failure{E_FAIL};
+        throw Failure{notFound};
     return strong;
 }
 
@@ -306,7 +305,7 @@ Ref FakeOutlook::controlObjectFor(const Control& control) {
                         FAILED(v.object()->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&picture))))
                         throw Failure{DISP_E_TYPEMISMATCH};
                     picture->Release();
-                            c->log.push_back("Picture");
+                    c->log.push_back("Picture");
                 });
         }
     } else {
@@ -323,10 +322,6 @@ Bar FakeOutlook::bar(const std::string& name) const {
         if (b->name == name)
             return b;
     return nullptr;
-}
-
-int FakeOutlook::barsNamed(const std::string& name) const {
-    return static_cast<int>(std::count_if(bars.begin(), bars.end(), [&](const Bar& b) { return b->name == name; }));
 }
 
 Control FakeOutlook::control(const std::string& caption) const {

@@ -33,6 +33,9 @@ inline const IID buttonEvents = {0x000C0351, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46
 inline constexpr DISPID click = 1;
 } // namespace published
 
+// What the client answers for an item or a field it does not have.
+inline constexpr HRESULT notFound = static_cast<HRESULT>(0x8004010F);
+
 // The CLSID the fake messaging session is registered under as "MAPI.Session".
 // {5D0C1C8E-3B1A-4C55-9A7E-8E0B5B6D2F11}
 inline const CLSID fakeSessionClass = {0x5D0C1C8E, 0x3B1A, 0x4C55, {0x9A, 0x7E, 0x8E, 0x0B, 0x5B, 0x6D, 0x2F, 0x11}};
@@ -128,7 +131,6 @@ public:
     Bar bar(const std::string& name) const;
     // The first control with that caption, searched through popups too.
     Control control(const std::string& caption) const;
-    int barsNamed(const std::string& name) const;
 
     // The objects the add-in is handed and reaches.
     IDispatch* application() const { return application_.get(); }

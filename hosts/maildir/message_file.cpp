@@ -221,7 +221,8 @@ HeaderBlock scanHeaderBlock(std::string_view bytes, std::string_view& raw) {
 namespace {
 
 bool isAtext(char c) {
-    return g_ascii_isalnum(c) || std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr;
+    // strchr finds the terminator for NUL.
+    return c != '\0' && (g_ascii_isalnum(c) || std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr);
 }
 
 // Letters and digits and the like, in dot-separated runs.

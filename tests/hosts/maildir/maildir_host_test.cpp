@@ -218,6 +218,8 @@ TEST_F(MaildirTest, GarbageAndNulBytesInHeadersComeOutAsValidUtf8) {
     EXPECT_NE(value.find("To: john.smith@example.com"), std::string::npos);
     EXPECT_EQ(message("1.junk")->Sender()->Address(), "ann@example.org");
     EXPECT_EQ(onlyMail()->Body(), "nul\xEF\xBF\xBDinside");
+    put("new", "2.nul-sender", mailText({std::string("From: ann\0x@example.org", 23)}, "b"));
+    EXPECT_EQ(message("2.nul-sender")->Sender()->Address().find('\0'), std::string::npos);
 }
 
 TEST_F(MaildirTest, FilesWithoutAHeaderFieldAreUnreadableItems) {

@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${2:-${SKERROW_FUZZ_BUILD:-$here/../../build-fuzz}}
 bin=$build/tests/fuzz
 
-for target in fuzz_settings fuzz_listfile; do
+for target in fuzz_settings fuzz_listfile fuzz_message; do
     if [ ! -x "$bin/$target" ]; then
         echo "run.sh: $bin/$target is missing; configure with -DSKERROW_FUZZ=ON and build it" >&2
         exit 2
@@ -30,6 +30,10 @@ seed fuzz_settings crlf '\0357\0273\0277[HKEY_CURRENT_USER\\K]\r\nName=value\r\n
 seed fuzz_listfile four 'a@b.example;c@d.example\r\n*@friend.example\r\nspam@x.example\r\n*@junk.example;*@more.example\r\n'
 seed fuzz_listfile empty '\r\n\r\n\r\n\r\n'
 seed fuzz_listfile short 'a;;b\nc\r'
+seed fuzz_message plain 'From: Ann <ann@example.org>\nTo: me@example.com\nSubject: =?UTF-8?Q?h=C3=A9llo?=\n\nHi me@example.com\n'
+seed fuzz_message parts 'From: "B, C" <b@x.example>\r\nContent-Type: multipart/alternative; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nh=E9\r\n--b\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: base64\r\n\r\nPGI+aGk8L2I+\r\n--b--\r\n'
+seed fuzz_message large 'From: a@b.example\nContent-Type: multipart/mixed; boundary=xx\n\n--xx\nContent-Type: text/plain\n\nme@example.com\n--xx\nContent-Type: application/pdf\nContent-Transfer-Encoding: base64\n\n@@@\n--xx--\n'
+seed fuzz_message folded 'From: undisclosed:;\nSubject: a\n\tb =?ISO-8859-1?B?6Q==?=\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>'
 
 # Tokens of each format, so that mutations reach past the first check.
 cat > "$work/fuzz_settings/dict" <<'TOKENS'
@@ -60,12 +64,37 @@ cat > "$work/fuzz_listfile/dict" <<'TOKENS'
 "*@"
 TOKENS
 
+cat > "$work/fuzz_message/dict" <<'TOKENS'
+"\x0a\x0a"
+"\x0d\x0a\x0d\x0a"
+"\x0a\x09"
+"From: "
+"To: "
+"Subject: "
+"Content-Type: "
+"Content-Transfer-Encoding: "
+"multipart/mixed; boundary="
+"text/plain; charset="
+"text/html"
+"message/rfc822"
+"application/pdf"
+"base64"
+"quoted-printable"
+"\x0a--"
+"--\x0a"
+"=?UTF-8?B?"
+"=?ISO-8859-1?Q?"
+"?="
+"<a@b.example>"
+"@@@"
+TOKENS
+
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS ASAN_OPTIONS
 
 status=0
-for target in fuzz_settings fuzz_listfile; do
+for target in fuzz_settings fuzz_listfile fuzz_message; do
     mkdir -p "$work/$target/artifacts"
     log=$work/$target/log
     echo "== $target for ${seconds}s"
